@@ -1,0 +1,54 @@
+# Entry points: `make run` starts the program, `make test` runs every test.
+# Everything else is a step of these two, or `make bench` / `make windows`.
+
+SHELL := /bin/bash
+.DEFAULT_GOAL := build
+CMAKE_BUILD = cmake --build --preset
+CTEST = ctest --preset
+
+.PHONY: deps build run test bench windows clean \
+        test-unit test-asan test-tsan test-fuzz test-wine test-ui test-e2e
+
+deps:
+	@scripts/install-deps.sh
+
+build/default/build.ninja: CMakeLists.txt CMakePresets.json | deps
+	cmake --preset default >/dev/null
+
+build: deps build/default/build.ninja
+	$(CMAKE_BUILD) default
+
+run: build
+	@scripts/run.sh
+
+test: deps test-unit test-asan test-tsan test-fuzz test-wine
+	@echo "All test suites passed."
+
+test-unit: build
+	$(CTEST) default
+
+test-asan: deps
+	cmake --preset asan >/dev/null
+	$(CMAKE_BUILD) asan
+	$(CTEST) asan
+
+test-tsan: deps
+	cmake --preset tsan >/dev/null
+	$(CMAKE_BUILD) tsan
+	$(CTEST) tsan
+
+test-fuzz: deps
+	cmake --preset fuzz >/dev/null
+	$(CMAKE_BUILD) fuzz
+	@scripts/run-fuzzers.sh build/fuzz
+
+test-wine: deps
+	cmake --preset mingw >/dev/null
+	$(CMAKE_BUILD) mingw
+	$(CTEST) mingw
+
+bench: build
+	@scripts/bench.sh
+
+clean:
+	rm -rf build

@@ -1,0 +1,24 @@
+#!/bin/sh
+# Installs what building and testing need, once; a no-op when all is there.
+# Debian 12 packages only (and npm packages for the page tests).
+set -eu
+cd "$(dirname "$0")/.."
+
+packages="cmake ninja-build g++ make clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev
+libbenchmark-dev g++-mingw-w64-x86-64-posix wine64 libgtk-3-dev libwebkit2gtk-4.1-dev
+xvfb xauth xdotool chromium nodejs npm imagemagick zip"
+
+missing=""
+for p in $packages; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+if [ -n "$missing" ]; then
+  echo "Installing:$missing"
+  if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq $missing
+fi
+
+if [ -f tests/ui/package-lock.json ] && [ ! -d tests/ui/node_modules/playwright-core ]; then
+  (cd tests/ui && npm ci --no-audit --no-fund --loglevel=error)
+fi

@@ -1,0 +1,20 @@
+#pragma once
+// UTF-8 / UTF-16 conversion shared by the whole program.
+
+#include <string>
+#include <string_view>
+
+namespace varnholt_app {
+
+// Converts UTF-8 to UTF-16. Every maximal ill-formed subsequence becomes one
+// U+FFFD, as the Unicode standard recommends; conversion never fails.
+std::u16string utf8ToUtf16(std::string_view text);
+
+// Converts UTF-16 to UTF-8. Returns false (and leaves `out` unspecified) when
+// the text holds an unpaired surrogate, which has no UTF-8 form.
+bool utf16ToUtf8(std::u16string_view text, std::string& out);
+
+// Like utf16ToUtf8, but an unpaired surrogate becomes U+FFFD.
+std::string utf16ToUtf8Lossy(std::u16string_view text);
+
+}  // namespace varnholt_app
