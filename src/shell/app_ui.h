@@ -1,0 +1,96 @@
+#pragma once
+// The application: every decision of the main window and of the page's
+// commands, independent of the desktop it runs on. A backend (win32, linux)
+// owns the window and the web view and forwards their events here; this
+// class reaches the desktop only through Platform.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/native_string.h"
+#include "project/model.h"
+#include "shell/platform.h"
+
+namespace varnholt_app {
+
+struct AnalysisResult;
+
+class AppUI {
+ public:
+  explicit AppUI(Platform& platform);
+  ~AppUI();
+  AppUI(const AppUI&) = delete;
+  AppUI& operator=(const AppUI&) = delete;
+
+  // --- Called by the backend's window procedure, on the UI thread. ---
+
+  // The main window and its host exist (end of WM_CREATE).
+  void onCreate();
+  // The main window is being destroyed: stop the watcher, kill the timers,
+  // let a running worker go, and end the message loop.
+  void onDestroy();
+  // A timer of the main window fired. False for an id that is not ours.
+  bool onTimer(uint32_t id);
+  // One of the WM_APP_... messages arrived (posted by a thread or by us).
+  // Takes ownership of what lParam points to. False for other messages.
+  bool onAppMessage(uint32_t message, uintptr_t wParam, intptr_t lParam);
+
+  // --- The web view. ---
+
+  // The view exists and the page text was handed to it: queued messages go out.
+  void onWebViewReady();
+  // One message from the page, as JSON text.
+  void handleWebMessage(std::u16string_view json);
+  // Sends one JSON text to the page, or queues it while there is no view.
+  void postJson(std::u16string json);
+  void flushOutbox();
+
+  // --- Messages to the page (each sends nothing without view or project). ---
+  void sendProject();
+  void sendCode();
+  void sendAudit();
+
+  // --- Work. ---
+  void startAnalysis(const NativeString& root, bool keepSelection);
+  void loadIntoCodeView(const std::string& path);
+
+  // Writes every message crossing the bridge to stderr ("< " in, "> " out).
+  bool trace = false;
+
+  // --- State, public as in a plain record (read by tests and backends). ---
+  int32_t totalLOC = 0;
+  bool windowExists = false;        // between onCreate and onDestroy
+  bool hasWebView = false;          // the view exists (set by onWebViewReady)
+  const ProjectModel* project = nullptr;
+  const ProjectFileMap* projectFiles = nullptr;
+  std::string selectedPath;
+  std::string codeText;
+  bool pageReady = false;
+  std::vector<std::u16string> outbox;
+
+  NativeString rootFolder;
+  NativeString requestedRoot;
+  bool workerRunning = false;       // a worker thread was started and has not reported
+  bool analysisBusy = false;
+  std::atomic<bool> analysisPending{false};
+  bool debounceArmed = false;
+  bool projectLoaded = false;
+  uint32_t lastChangeTick = 0;
+  std::string lastOpenedFile;
+  ProjectModel projectModel;
+  uint64_t missingSelectionSince = 0;
+
+ private:
+  void onFolderChanged();
+  void onAnalysisDone(AnalysisResult* result);
+  void onPickFolder();
+  void startPendingAnalysis();
+
+  Platform& platform_;
+};
+
+}  // namespace varnholt_app
