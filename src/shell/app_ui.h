@@ -19,6 +19,10 @@ namespace varnholt_app {
 
 struct AnalysisResult;
 
+// Frees what a WM_APP_... message carries in lParam, for a backend that has
+// to drop a posted message without delivering it.
+void destroyAppMessagePayload(uint32_t message, intptr_t lParam);
+
 class AppUI {
  public:
   explicit AppUI(Platform& platform);
