@@ -10,6 +10,7 @@ namespace varnholt_app {
 struct GlibWindowPoster::State {
   std::mutex mutex;
   bool open = true;
+  GMainContext* context = nullptr;  // referenced while open; null: the default one
   Deliver deliver;
   Discard discard = nullptr;
 };
@@ -52,15 +53,13 @@ void freePosted(gpointer data) {
 }  // namespace
 
 GlibWindowPoster::GlibWindowPoster(GMainContext* context, Deliver deliver, Discard discard)
-    : state_(std::make_shared<State>()), context_(context != nullptr ? g_main_context_ref(context) : nullptr) {
+    : state_(std::make_shared<State>()) {
+  state_->context = context != nullptr ? g_main_context_ref(context) : nullptr;
   state_->deliver = std::move(deliver);
   state_->discard = discard;
 }
 
-GlibWindowPoster::~GlibWindowPoster() {
-  close();
-  if (context_ != nullptr) g_main_context_unref(context_);
-}
+GlibWindowPoster::~GlibWindowPoster() { close(); }
 
 bool GlibWindowPoster::post(uint32_t message, uintptr_t wParam, intptr_t lParam) {
   // Always through the queue, even on the UI thread, as PostMessage does
@@ -71,7 +70,7 @@ bool GlibWindowPoster::post(uint32_t message, uintptr_t wParam, intptr_t lParam)
   GSource* source = g_idle_source_new();
   g_source_set_priority(source, G_PRIORITY_DEFAULT);
   g_source_set_callback(source, dispatchPosted, posted, freePosted);
-  g_source_attach(source, context_);
+  g_source_attach(source, state_->context);
   g_source_unref(source);
   return true;
 }
@@ -79,6 +78,12 @@ bool GlibWindowPoster::post(uint32_t message, uintptr_t wParam, intptr_t lParam)
 void GlibWindowPoster::close() {
   std::lock_guard<std::mutex> lock(state_->mutex);
   state_->open = false;
+  // Let the loop's context go with the window, even while a thread still
+  // holds this poster; its queued messages are then freed with it.
+  if (state_->context != nullptr) {
+    g_main_context_unref(state_->context);
+    state_->context = nullptr;
+  }
 }
 
 bool GlibWindowPoster::isOpen() const {

@@ -37,7 +37,6 @@ class GlibWindowPoster final : public WindowPoster {
 
  private:
   std::shared_ptr<State> state_;
-  GMainContext* context_;
 };
 
 }  // namespace varnholt_app
