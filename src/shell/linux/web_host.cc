@@ -47,12 +47,14 @@ GtkWidget* WebHost::create(MessageHandler onMessage, bool consoleToStdout) {
   webkit_settings_set_enable_write_console_messages_to_stdout(settings, consoleToStdout ? TRUE : FALSE);
   g_signal_connect(view_, "context-menu", asCallback(&suppressContextMenu), nullptr);
   g_signal_connect(view_, "load-changed", asCallback(&WebHost::onLoadChanged), this);
+  g_signal_connect(view_, "web-process-terminated", asCallback(&WebHost::onWebProcessGone), this);
   g_signal_connect(view_, "destroy", asCallback(&WebHost::onDestroyed), this);
   return widget;
 }
 
 void WebHost::loadPage(const std::string& html) {
   if (view_ == nullptr) return;
+  page_ = html;
   bridgeReady_ = false;
   webkit_web_view_load_html(view_, html.c_str(), nullptr);
 }
@@ -109,6 +111,17 @@ void WebHost::onLoadChanged(WebKitWebView*, int event, void* self) {
     // the document has no bridge: don't hold messages forever.
     onBridgeReady(nullptr, nullptr, self);
   }
+}
+
+// The page runs in a separate web process; when that one dies (crash, out of
+// memory) the view turns blank. Load the page again: it says "uiReady" anew
+// and gets the project sent again. A few times only, not in a crash loop.
+void WebHost::onWebProcessGone(WebKitWebView*, int, void* self) {
+  auto* host = static_cast<WebHost*>(self);
+  if (host->view_ == nullptr || host->reloads_ >= 3) return;
+  ++host->reloads_;
+  host->held_.clear();  // meant for the document that is gone
+  host->loadPage(host->page_);
 }
 
 void WebHost::onDestroyed(GtkWidget*, void* self) {

@@ -33,11 +33,14 @@ class WebHost {
   static void onScriptMessage(void* manager, void* result, void* self);
   static void onBridgeReady(void* manager, void* result, void* self);
   static void onLoadChanged(WebKitWebView* view, int event, void* self);
+  static void onWebProcessGone(WebKitWebView* view, int reason, void* self);
   static void onDestroyed(GtkWidget* widget, void* self);
   void evaluate(const std::string& script);
 
   WebKitWebView* view_ = nullptr;
   MessageHandler onMessage_;
+  std::string page_;
+  int reloads_ = 0;
   bool bridgeReady_ = false;
   std::vector<std::string> held_;  // delivery scripts waiting for the bridge
 };
