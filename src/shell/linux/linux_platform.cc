@@ -13,18 +13,10 @@
 
 namespace varnholt_app {
 
-namespace {
-
-struct TimerTag {
-  AppUI* app;
-  uint32_t id;
-};
-
-void freeTimerTag(gpointer data) { delete static_cast<TimerTag*>(data); }
-
-}  // namespace
-
-LinuxPlatform::LinuxPlatform(GMainLoop* loop, WebHost& web) : loop_(loop), web_(web) {}
+LinuxPlatform::LinuxPlatform(GMainLoop* loop, WebHost& web)
+    : loop_(loop), web_(web), timers_([this](uint32_t id) {
+        if (app_ != nullptr && window_ != nullptr) app_->onTimer(id);
+      }) {}
 
 void LinuxPlatform::attachWindow(AppUI& app, GtkWindow* window, std::shared_ptr<GlibWindowPoster> poster) {
   app_ = &app;
@@ -39,28 +31,9 @@ void LinuxPlatform::detachWindow() {
 
 std::shared_ptr<WindowPoster> LinuxPlatform::windowPoster() { return poster_; }
 
-int LinuxPlatform::onTimerSource(void* data) {
-  const auto* tag = static_cast<const TimerTag*>(data);
-  // The handler may kill or re-arm this very timer; GLib keeps `tag` alive
-  // until the dispatch returns.
-  tag->app->onTimer(tag->id);
-  return G_SOURCE_CONTINUE;
-}
+void LinuxPlatform::setTimer(uint32_t id, uint32_t periodMs) { timers_.set(id, periodMs); }
 
-void LinuxPlatform::setTimer(uint32_t id, uint32_t periodMs) {
-  if (app_ == nullptr) return;
-  killTimer(id);
-  timers_[id] = g_timeout_add_full(G_PRIORITY_DEFAULT, periodMs, &LinuxPlatform::onTimerSource,
-                                   new TimerTag{app_, id}, freeTimerTag);
-}
-
-void LinuxPlatform::killTimer(uint32_t id) {
-  const auto it = timers_.find(id);
-  if (it == timers_.end()) return;
-  const unsigned source = it->second;
-  timers_.erase(it);
-  g_source_remove(source);
-}
+void LinuxPlatform::killTimer(uint32_t id) { timers_.kill(id); }
 
 uint32_t LinuxPlatform::tickCount() { return static_cast<uint32_t>(monotonicMs()); }
 

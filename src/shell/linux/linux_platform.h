@@ -2,11 +2,11 @@
 // The desktop under Linux: GTK 3 main loop, timers and dialogs, the
 // WebKitGTK view, and the inotify folder watcher.
 
-#include <map>
 #include <memory>
 
 #include "project/folder_watcher.h"
 #include "shell/linux/glib_poster.h"
+#include "shell/linux/glib_timers.h"
 #include "shell/platform.h"
 
 typedef struct _GtkWindow GtkWindow;
@@ -44,7 +44,6 @@ class LinuxPlatform final : public Platform {
   void quitMessageLoop(int exitCode) override;
 
  private:
-  static int onTimerSource(void* data);
   static int onCloseIdle(void* data);
 
   GMainLoop* loop_;
@@ -52,7 +51,7 @@ class LinuxPlatform final : public Platform {
   AppUI* app_ = nullptr;
   GtkWindow* window_ = nullptr;  // null once destroyed
   std::shared_ptr<GlibWindowPoster> poster_;
-  std::map<uint32_t, unsigned> timers_;  // timer id -> GLib source id
+  GlibTimers timers_;
   FolderWatcher watcher_;
   int exitCode_ = 0;
 };
