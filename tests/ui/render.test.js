@@ -153,16 +153,20 @@ function contrast(a, b) {
   return (x + 0.05) / (y + 0.05);
 }
 
-test('heat tints keep code readable and grow with heat, light and dark', async () => {
+test('heat tints keep code readable, grow with heat, and follow a theme switch', async () => {
+  const { page } = await h.openPage(browser, { colorScheme: 'light' });
+  const heats = Array.from({ length: 21 }, (_, i) => i / 20);
+  await h.deliver(page, { type: 'setProject', projectName: 'p', totalLOC: 21, files: [file('/p/t.c', 1, 10)] });
+  await h.deliver(page, {
+    type: 'setCode', path: '/p/t.c', code_b64: h.b64(heats.map((v) => `heat ${v}`).join('\n')),
+    lineHeat: heats, lineCV: heats, fileHeatCV: 1,
+  });
+  const hottest = {};
   for (const colorScheme of ['light', 'dark']) {
-    const { page } = await h.openPage(browser, { colorScheme });
-    const heats = Array.from({ length: 21 }, (_, i) => i / 20);
-    await h.deliver(page, { type: 'setProject', projectName: 'p', totalLOC: 21, files: [file('/p/t.c', 1, 10)] });
-    await h.deliver(page, {
-      type: 'setCode', path: '/p/t.c', code_b64: h.b64(heats.map((v) => `heat ${v}`).join('\n')),
-      lineHeat: heats, lineCV: heats, fileHeatCV: 1,
-    });
+    await page.emulateMedia({ colorScheme });
+    await h.nextPaint(page);
     const rows = await codeRows(page);
+    assert.equal(rows.length, heats.length);
     // What shows through behind an untinted line: the first painted ancestor.
     const codeBg = await page.$eval('#code', (e) => {
       for (; e; e = e.parentElement) {
@@ -182,8 +186,10 @@ test('heat tints keep code readable and grow with heat, light and dark', async (
       previous = distance;
     }
     assert.ok(previous > 1.15, `${colorScheme}: the hottest tint is hard to tell from the background`);
-    await page.close();
+    hottest[colorScheme] = rows[rows.length - 1].bg;
   }
+  assert.notEqual(hottest.light, hottest.dark, 'tints were not rebuilt for the dark theme');
+  await page.close();
 });
 
 test('audit: rows, hint, and the jump to the line', async () => {

@@ -20,7 +20,8 @@ async function main() {
       await h.deliver(page, data.project);
       await page.click('#list .row:nth-child(3)');
       await h.deliver(page, data.code(hottest));
-      await page.evaluate(() => { document.getElementById('code').scrollTop = 600; });
+      for (let k = 0; k < 6; k++) await page.keyboard.press(']');
+      await page.keyboard.press('Escape');
       await page.mouse.move(700, 300);
       await h.nextPaint(page);
       await page.screenshot({ path: path.join(out, `${scheme}-code.png`) });
