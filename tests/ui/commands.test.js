@@ -88,6 +88,22 @@ test('selectFile carries the path exactly as received, byte for byte', async () 
   await page.close();
 });
 
+test('a click deep in a scrolled list opens the row under the pointer', async () => {
+  const { page } = await h.openPage(browser);
+  const paths = Array.from({ length: 300 }, (_, i) => `/p/f${String(i).padStart(3, '0')}.c`);
+  await h.deliver(page, project(paths));
+  await page.evaluate(() => { document.getElementById('list').scrollTop = 150 * 26; });
+  await h.nextPaint(page);
+  await h.clearSent(page);
+  const row = page.locator('#list .row[aria-posinset="155"]');
+  const want = await row.getAttribute('data-path');
+  await row.click();
+  const [cmd] = await h.sent(page);
+  assert.equal(h.unb64(cmd.path_b64).toString(), want);
+  assert.equal(want, paths[154]);
+  await page.close();
+});
+
 test('keyboard: / filters, arrows move, Enter opens the file under the cursor', async () => {
   const { page } = await h.openPage(browser);
   await h.deliver(page, project(['/p/src/hot.c', '/p/src/warm.c', '/p/lib/cool.c', '/p/lib/cold.c']));

@@ -218,6 +218,8 @@ test('audit: rows, hint, and the jump to the line', async () => {
   assert.equal(h.unb64(cmd.path_b64).toString('utf8'), root + 'src\\big.c');
   assert.equal(await page.getAttribute('#tabCode', 'aria-selected'), 'true');
   const text = Array.from({ length: 1500 }, (_, i) => `line ${i + 1}`).join('\n');
+  // A refresh of another file may arrive first; the jump waits for its own file.
+  await h.deliver(page, h.codeMessage(root + 'small.c', 'a\nb\nc', []));
   await h.deliver(page, h.codeMessage(root + 'src\\big.c', text, { 699: 9.5 }));
   const marked = await page.$$eval('#code .cl.mark', (rows) => rows.map((r) => {
     const box = r.getBoundingClientRect(), view = document.getElementById('code').getBoundingClientRect();
