@@ -45,6 +45,20 @@ test('start-up: one uiReady after the listener is registered, no network, no out
   await page.close();
 });
 
+test('a host bridge that shows up late still gets exactly one uiReady', async () => {
+  const page = await browser.context.newPage();
+  await page.evaluate(() => {
+    const bridge = window.chrome.webview;
+    delete window.chrome.webview;
+    setTimeout(() => { window.chrome.webview = bridge; }, 350);
+  });
+  await page.setContent(fs.readFileSync(h.PAGE_FILE, 'utf8'));
+  await page.waitForFunction(() => window.__vh.sent.length > 0);
+  await page.waitForTimeout(400);
+  assert.deepEqual(await h.sent(page), [{ type: 'uiReady' }]);
+  await page.close();
+});
+
 test('pickFolder, requestAudit and quitApp from buttons and keys', async () => {
   const { page, pageErrors } = await h.openPage(browser);
   await h.clearSent(page);
