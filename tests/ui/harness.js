@@ -78,16 +78,6 @@ async function deliver(page, msg) {
   await nextPaint(page);
 }
 
-// Milliseconds from handing the message to the page until a frame has been painted.
-function deliverTimed(page, msg) {
-  return page.evaluate(async (m) => {
-    const t0 = performance.now();
-    window.__vh.deliver(m);
-    await new Promise((r) => requestAnimationFrame(() => requestAnimationFrame(r)));
-    return performance.now() - t0;
-  }, msg);
-}
-
 const nextPaint = (page) => page.evaluate(() => new Promise((r) => requestAnimationFrame(() => requestAnimationFrame(r))));
 
 const b64 = (text) => Buffer.from(text, 'utf8').toString('base64');
@@ -186,6 +176,6 @@ function pngInfo(buf) {
 }
 
 module.exports = {
-  PAGE_FILE, launch, openPage, sent, sentRaw, clearSent, thrown, deliver, deliverTimed, nextPaint,
-  b64, unb64, rawLineHeat, codeMessage, projectMessage, projectFromTree, pngInfo,
+  PAGE_FILE, launch, openPage, sent, sentRaw, clearSent, thrown, deliver, nextPaint,
+  b64, unb64, codeMessage, projectFromTree, pngInfo,
 };
