@@ -70,10 +70,26 @@ def scale(values, factor):
 EOF
 printf '# Notes\n\nNothing hot here.\n' >"$project/docs/notes.md"
 
-# --- start --------------------------------------------------------------------
-trace="$work/trace.log"
-"$exe" --trace "$project" >"$work/stdout.log" 2>"$trace" &
-app_pid=$!
+# start_app NAME ARGS...: the program with --trace, its stderr in $trace.
+start_app() {
+  trace="$work/$1.trace.log"
+  shift
+  "$exe" --trace "$@" >"${trace%.trace.log}.stdout.log" 2>"$trace" &
+  app_pid=$!
+}
+
+# wait_exit: the program ends within 5 s with status 0.
+wait_exit() {
+  local status=0
+  for _ in $(seq 100); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.05; done
+  kill -0 "$app_pid" 2>/dev/null && fail "the program still runs 5 s after $1"
+  wait "$app_pid" || status=$?
+  app_pid=
+  [ "$status" = 0 ] || fail "exit status $status after $1"
+}
+
+# --- start on the project -------------------------------------------------------
+start_app project "$project"
 
 # wait_for SECONDS COUNT PATTERN: until COUNT lines match the extended regex.
 wait_for() {
@@ -97,7 +113,7 @@ done
 case "$project_line" in *"\"path\":\"$project/src/engine.c\""*) ;; *) fail "setProject lacks the full path of engine.c" ;; esac
 note "setProject lists engine.c, util.py and notes.md"
 
-window=$(xdotool search --sync --onlyvisible --name '^Varnholt$' | head -n1)
+window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Varnholt$' | head -n1) || true
 [ -n "$window" ] || fail "no window titled Varnholt"
 eval "$(xdotool getwindowgeometry --shell "$window")"
 [ "$WIDTH" = 1400 ] && [ "$HEIGHT" = 860 ] || fail "window is ${WIDTH}x${HEIGHT}, not 1400x860"
@@ -140,11 +156,18 @@ note "screenshot of the window has $colours distinct colours"
 
 # --- close it as the close box does ----------------------------------------------
 "$send_close" "$window" || fail "could not ask the window to close"
-status=0
-for _ in $(seq 100); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.05; done
-kill -0 "$app_pid" 2>/dev/null && fail "the program still runs 5 s after its window was closed"
-wait "$app_pid" || status=$?
-app_pid=
-[ "$status" = 0 ] || fail "exit status $status after closing the window"
+wait_exit "its window was closed"
 note "window closed, exit status 0"
+
+# --- without a folder: nothing is sent, and the page's quit ends the program -----
+start_app empty
+wait_for 30 1 '^< \{"type":"uiReady"' || fail "no uiReady from the page (no folder)"
+sleep 1
+[ "$(count '^> ')" = 0 ] || fail "messages went to the page before any folder was chosen"
+window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Varnholt$' | head -n1) || true
+[ -n "$window" ] || fail "no window titled Varnholt (no folder)"
+xdotool mousemove --window "$window" 700 400 click 1 key ctrl+q
+wait_for 5 1 '^< \{"type":"quitApp"' || fail "Ctrl+Q sent no quitApp"
+wait_exit "quitApp"
+note "without a folder: uiReady, nothing sent; Ctrl+Q sent quitApp, exit status 0"
 note "PASS"
