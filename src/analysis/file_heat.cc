@@ -52,6 +52,18 @@ bool looksLikeDeclaration(std::string_view line, const LanguageProfile& profile)
          std::memchr(line.data(), '{', line.size()) != nullptr;
 }
 
+// The same answer from what the lexer saw: code tokens are exactly the
+// letter-led words outside comments and strings, so a line without either
+// needs no second pass.
+bool declarationFlag(const LineFacts& f, std::string_view line, const LanguageProfile& profile) {
+  if (!profile.compiled.wordSafeMarkers) return looksLikeDeclaration(line, profile);
+  if (f.codeKeywordBits & (kKwLoop | kKwBranch)) return false;
+  if (!f.leftCode) {
+    return (f.codeKeywordBits & kKwDeclModifier) != 0 || (f.codeParen && f.openBraces > 0);
+  }
+  return looksLikeDeclaration(line, profile);
+}
+
 bool isScored(const LineFacts& f, std::string_view line) {
   if (f.isBlank) return false;
   if (isTrivialLine(trimLine(line))) return false;
@@ -226,7 +238,7 @@ void analyzeText(std::string_view text, const LanguageProfile& givenProfile,
     double heatBase = 0.0;
     if (isScored(f, line)) {
       const bool declaration =
-          profile.compiled.declarationTest && looksLikeDeclaration(line, profile);
+          profile.compiled.declarationTest && declarationFlag(f, line, profile);
       heatBase = std::min(cachedBaseHeat(lineComplexity(f, profile, declaration), profile, scratch),
                           kMaxHeat);
       r.skipped = false;

@@ -106,6 +106,8 @@ void prepareProfile(LanguageProfile& p) {
   if (!c.slowLookup) {
     for (const WordBits& w : words) {
       insertSlot(c, w.word, w.bits);
+      const auto first = static_cast<unsigned char>(w.word[0] | 0x20);
+      c.lengthsByFirstByte[first] |= 1u << w.word.size();
       c.maxKeywordLength = std::max(c.maxKeywordLength, static_cast<uint32_t>(w.word.size()));
     }
   }
@@ -146,6 +148,12 @@ void prepareProfile(LanguageProfile& p) {
   if (p.hasBlockComments && !p.blockOpen.empty()) {
     c.byteClass[static_cast<unsigned char>(p.blockOpen[0])] = kByteMarker;
     c.continuesToken[static_cast<unsigned char>(p.blockOpen[0])] = 0;
+  }
+  c.wordSafeMarkers = true;
+  for (const std::string* marker : {&p.lineComment, &p.blockOpen, &p.blockClose}) {
+    for (char ch : *marker) {
+      if (isTokenByte(static_cast<unsigned char>(ch))) c.wordSafeMarkers = false;
+    }
   }
   c.ready = true;
   p.compiled = c;

@@ -47,12 +47,16 @@ struct CompiledProfile {
   bool ready = false;
   bool wordOperatorMode = false;  // "#" comments with triple quotes: Python
   bool declarationTest = false;   // no function keywords: the C family
+  bool wordSafeMarkers = false;   // no comment marker holds a word byte
   bool slowLookup = false;        // words the table cannot hold: use the sets
   uint32_t maxKeywordLength = 0;
   double heatRef = 0.08;          // denominator of lineHeatFromComplexity
   std::array<uint8_t, 256> byteClass{};
   std::array<uint8_t, 256> markerFallback{};  // class of a marker byte that opens nothing
   std::array<uint8_t, 256> continuesToken{};  // token bytes that are not marker starts
+  // Bit n of entry b: some word of length n starts with folded byte b. Most
+  // identifiers fail this test and never reach the hash table.
+  std::array<uint32_t, 256> lengthsByFirstByte{};
   struct Slot {
     uint64_t key0 = 0;
     uint64_t key1 = 0;
@@ -109,7 +113,9 @@ uint8_t keywordMaskSlow(const LanguageProfile& profile, std::string_view token);
 // folds A-Z to a-z and moves "_" to 0x7F, which no other token byte
 // becomes, so equality of folded keys is equality of lower-cased words.
 inline uint8_t probeKeyword(const CompiledProfile& table, const char* bytes, size_t length) {
-  if (length > table.maxKeywordLength) return 0;
+  if (length > table.maxKeywordLength || length == 0) return 0;
+  const auto first = static_cast<unsigned char>(bytes[0] | 0x20);
+  if (((table.lengthsByFirstByte[first] >> length) & 1u) == 0) return 0;
   uint64_t key[2] = {0, 0};
   auto* out = reinterpret_cast<unsigned char*>(key);
   for (size_t i = 0; i < length; ++i) out[i] = static_cast<unsigned char>(bytes[i] | 0x20);

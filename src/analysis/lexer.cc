@@ -25,15 +25,20 @@ struct Counts {
   int64_t exceptionKw = 0;
   int64_t functionKw = 0;
   int64_t typeKw = 0;
+  uint8_t codeBits = 0;
 };
 
 int32_t saturate(int64_t v) { return static_cast<int32_t>(std::min<int64_t>(v, INT32_MAX)); }
 
-inline void countToken(const LanguageProfile& profile, const char* begin, const char* end,
-                       Counts& n) {
+[[gnu::always_inline]] inline void countToken(const LanguageProfile& profile, const char* lineStart, const char* begin,
+                       const char* end, Counts& n) {
   ++n.tokens;
   const uint8_t bits = keywordMask(profile, begin, static_cast<size_t>(end - begin));
   if (bits == 0) return;
+  // Digits before the token belong to its word in wordTokens ("2if").
+  if (begin == lineStart || begin[-1] < '0' || begin[-1] > '9') {
+    n.codeBits = static_cast<uint8_t>(n.codeBits | bits);
+  }
   n.loopKw += bits & kKwLoop;
   n.branchKw += (bits >> 1) & 1;
   n.exceptionKw += (bits >> 2) & 1;
@@ -115,6 +120,8 @@ LineFacts scanPrepared(std::string_view line, LexState& state, const LanguagePro
   state.escapePending = false;
   Counts n;
   bool code = false;
+  bool leftCode = state.inBlockComment || state.inString;
+  bool paren = false;
   const char* token = nullptr;  // start of the identifier being read
 
   while (p < end) {
@@ -126,98 +133,114 @@ LineFacts scanPrepared(std::string_view line, LexState& state, const LanguagePro
       p = skipString(p, end, state);
       continue;
     }
-    const auto c = static_cast<unsigned char>(*p);
-    uint8_t cls = table.byteClass[c];
-    if (cls == kByteMarker) {
-      if (matchesAt(p, end, profile.lineComment)) {
-        if (token != nullptr) countToken(profile, token, p, n);
-        token = nullptr;
-        p = end;
-        break;
+    // Code: runs until the line ends or a comment or literal opens.
+    bool opened = false;
+    while (p < end && !opened) {
+      const auto c = static_cast<unsigned char>(*p);
+      uint8_t cls = table.byteClass[c];
+      if (cls == kByteMarker) {
+        if (matchesAt(p, end, profile.lineComment)) {
+          if (token != nullptr) countToken(profile, line.data(), token, p, n);
+          token = nullptr;
+          leftCode = true;
+          p = end;
+          break;
+        }
+        if (profile.hasBlockComments && matchesAt(p, end, profile.blockOpen)) {
+          if (token != nullptr) countToken(profile, line.data(), token, p, n);
+          token = nullptr;
+          state.inBlockComment = true;
+          leftCode = true;
+          p += profile.blockOpen.size();
+          break;
+        }
+        cls = table.markerFallback[c];
       }
-      if (profile.hasBlockComments && matchesAt(p, end, profile.blockOpen)) {
-        if (token != nullptr) countToken(profile, token, p, n);
-        token = nullptr;
-        state.inBlockComment = true;
-        p += profile.blockOpen.size();
+      if (cls == kByteLetter || (cls == kByteDigit && token != nullptr)) {
+        if (token == nullptr) token = p;
+        ++p;
+        while (p < end && table.continuesToken[static_cast<unsigned char>(*p)]) ++p;
+        code = true;
         continue;
       }
-      cls = table.markerFallback[c];
-    }
-    if (cls == kByteLetter || (cls == kByteDigit && token != nullptr)) {
-      if (token == nullptr) token = p;
-      ++p;
-      while (p < end && table.continuesToken[static_cast<unsigned char>(*p)]) ++p;
-      code = true;
-      continue;
-    }
-    if (token != nullptr) {
-      countToken(profile, token, p, n);
-      token = nullptr;
-    }
-    switch (cls) {
-      case kByteSpace:
-        ++p;
-        break;
-      case kByteOpenBrace:
-        ++n.openBraces;
-        code = true;
-        ++p;
-        break;
-      case kByteCloseBrace:
-        ++n.closeBraces;
-        code = true;
-        ++p;
-        break;
-      case kByteDot:
-        ++n.dots;
-        code = true;
-        ++p;
-        break;
-      case kByteAmp:
-      case kBytePipe:
-        if (end - p >= 2 && p[1] == p[0]) {
-          ++n.boolOps;
-          p += 2;
-        } else {
+      if (token != nullptr) {
+        countToken(profile, line.data(), token, p, n);
+        token = nullptr;
+      }
+      switch (cls) {
+        case kByteSpace:
           ++p;
-        }
-        code = true;
-        break;
-      case kByteQuestion:
-        ++n.ternaries;
-        code = true;
-        ++p;
-        break;
-      case kByteDoubleQuote:
-        if (profile.tripleQuoteStrings && end - p >= 3 && p[1] == '"' && p[2] == '"') {
-          openString(state, 5);
-          p += 3;
-        } else {
-          openString(state, 2);
+          while (p < end && table.byteClass[static_cast<unsigned char>(*p)] == kByteSpace) ++p;
+          break;
+        case kByteOpenBrace:
+          ++n.openBraces;
+          code = true;
           ++p;
-        }
-        break;
-      case kByteSingleQuote:
-        if (profile.tripleQuoteStrings && end - p >= 3 && p[1] == '\'' && p[2] == '\'') {
-          openString(state, 4);
-          p += 3;
-        } else {
-          openString(state, 1);
+          break;
+        case kByteCloseBrace:
+          ++n.closeBraces;
+          code = true;
           ++p;
-        }
-        break;
-      case kByteBacktick:
-        openString(state, 3);
-        ++p;
-        break;
-      default:  // parentheses, a digit outside a token, any other byte
-        code = true;
-        ++p;
-        break;
+          break;
+        case kByteParen:
+          paren = true;
+          code = true;
+          ++p;
+          break;
+        case kByteDot:
+          ++n.dots;
+          code = true;
+          ++p;
+          break;
+        case kByteAmp:
+        case kBytePipe:
+          if (end - p >= 2 && p[1] == p[0]) {
+            ++n.boolOps;
+            p += 2;
+          } else {
+            ++p;
+          }
+          code = true;
+          break;
+        case kByteQuestion:
+          ++n.ternaries;
+          code = true;
+          ++p;
+          break;
+        case kByteDoubleQuote:
+          if (profile.tripleQuoteStrings && end - p >= 3 && p[1] == '"' && p[2] == '"') {
+            openString(state, 5);
+            p += 3;
+          } else {
+            openString(state, 2);
+            ++p;
+          }
+          opened = true;
+          break;
+        case kByteSingleQuote:
+          if (profile.tripleQuoteStrings && end - p >= 3 && p[1] == '\'' && p[2] == '\'') {
+            openString(state, 4);
+            p += 3;
+          } else {
+            openString(state, 1);
+            ++p;
+          }
+          opened = true;
+          break;
+        case kByteBacktick:
+          openString(state, 3);
+          ++p;
+          opened = true;
+          break;
+        default:  // a digit outside a token, any other byte
+          code = true;
+          ++p;
+          break;
+      }
     }
+    if (opened) leftCode = true;
   }
-  if (token != nullptr) countToken(profile, token, end, n);
+  if (token != nullptr) countToken(profile, line.data(), token, end, n);
 
   LineFacts facts;
   facts.isBlank = !code && !state.inBlockComment && !state.inString;
@@ -233,6 +256,9 @@ LineFacts scanPrepared(std::string_view line, LexState& state, const LanguagePro
   facts.functionKw = saturate(n.functionKw);
   facts.typeKw = saturate(n.typeKw);
   facts.lineLength = saturate(static_cast<int64_t>(line.size()));
+  facts.codeKeywordBits = n.codeBits;
+  facts.leftCode = leftCode;
+  facts.codeParen = paren;
   return facts;
 }
 

@@ -35,6 +35,11 @@ struct LineFacts {
   int32_t functionKw = 0;
   int32_t typeKw = 0;
   int32_t lineLength = 0;
+  // For the C-family declaration test, which can then mostly skip its own
+  // pass over the line.
+  uint8_t codeKeywordBits = 0;  // KeywordBits of code tokens not led by a digit
+  bool leftCode = false;        // some byte lay in a comment or string literal
+  bool codeParen = false;       // "(" in code
 };
 
 // Number of lines splitLines gives for `text`.
