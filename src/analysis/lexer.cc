@@ -183,7 +183,7 @@ LineFacts scanPrepared(std::string_view line, LexState& state, const LanguagePro
           ++p;
           break;
         case kByteParen:
-          paren = true;
+          if (c == '(') paren = true;
           code = true;
           ++p;
           break;

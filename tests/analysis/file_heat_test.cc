@@ -156,6 +156,7 @@ TEST(FileHeat, CFamilyDeclarations) {
       {"if (x) {", false},
       {"int a = b(c); {", true},
       {"int a = b(c);", false},
+      {"int a) = b {", false},                   // a closing parenthesis is not enough
       {"int x2if(int y) { return 2if; }", true},  // "2if" is no branch word here
       {"Inline int g(void)", true},
   };
