@@ -65,10 +65,12 @@ void setWords(std::unordered_set<std::string>& set, std::initializer_list<const 
 }
 
 void setCLikeComments(LanguageProfile& p) {
-  p.lineComment = "//";
+  // Built as whole strings: gcc 12 at -O3 warns falsely about assigning
+  // short literals into these members.
+  p.lineComment = std::string(2, '/');
   p.hasBlockComments = true;
-  p.blockOpen = "/*";
-  p.blockClose = "*/";
+  p.blockOpen = std::string{'/', '*'};
+  p.blockClose = std::string{'*', '/'};
 }
 
 LanguageProfile finished(LanguageProfile p) {
