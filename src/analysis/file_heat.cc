@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "analysis/heat_math.h"
 #include "analysis/lexer.h"
 #include "analysis/scoring.h"
 #include "base/file_io.h"
@@ -165,7 +166,8 @@ double blockFactor(BlockStats& b) {
     const int32_t n = std::max(b.lineCount, 0);
     const int64_t s = std::max<int64_t>(b.typeKwSum, 0);
     const double a = b.lineCount > 0 ? b.keywordSum / b.lineCount : 0.0;
-    b.factor = (1 + 0.12 * std::log(1.0 + n)) * (1 + 0.18 * std::log(1.0 + static_cast<double>(s))) *
+    b.factor = (1 + 0.12 * portableLog(1.0 + n)) *
+               (1 + 0.18 * portableLog(1.0 + static_cast<double>(s))) *
                (1 + 0.1 * clamp01(a / 3.5));
     b.factorReady = true;
   }
@@ -187,7 +189,7 @@ double liftedHeat(double heatBase, const LineRecord& r, AnalysisScratch& scratch
   // Up to a spread of 2 the first clamp is 0 and the factor exactly 1.
   if (r.spread > 2) {
     spread = 1 + 1.15 * clamp01((r.spread - 2) / 3.5) *
-                     clamp01(std::pow(std::max(std::log(1 + r.spread), 0.0), 1.35) / 4.5);
+                     clamp01(portablePow(std::max(portableLog(1 + r.spread), 0.0), 1.35) / 4.5);
   }
   const double heat = ((block - 1) * intensity + 1) * heatBase * trend * depth *
                       ((spread - 1) * intensity + 1);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "analysis/heat_math.h"
+
 namespace varnholt_app {
 
 double lineComplexity(const LineFacts& f, const LanguageProfile& p, bool looksLikeDeclaration) {
@@ -39,7 +41,7 @@ double lineHeatFromComplexity(double x, const LanguageProfile& p) {
           : std::max(10 * p.wTokens + p.wBase + 0.5 * p.wBranch + 0.3 * p.wLoop + 0.8 * p.wBoolOp,
                      0.08);
   const double y = std::max(1.55 * x / ref, 0.0);
-  return 95 * std::pow(std::max(std::log(1 + y), 0.0), 1.45);
+  return 95 * portablePow(std::max(portableLog(1 + y), 0.0), 1.45);
 }
 
 }  // namespace varnholt_app

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "analysis/heat_math.h"
 #include "analysis/scoring.h"
 
 namespace varnholt_app::reference {
@@ -304,7 +305,7 @@ void analyzeText(std::string_view text, const LanguageProfile& p, std::vector<do
         const int32_t n = std::max(b.lineCount, 0);
         const int32_t s = std::max(b.typeKwSum, 0);
         const double a = b.lineCount > 0 ? b.keywordSum / b.lineCount : 0;
-        bf = (1 + 0.12 * std::log(1.0 + n)) * (1 + 0.18 * std::log(1.0 + s)) *
+        bf = (1 + 0.12 * portableLog(1.0 + n)) * (1 + 0.18 * portableLog(1.0 + s)) *
              (1 + 0.1 * clamp(a / 3.5, 0, 1)) * (1 + 0.008 * d);
       }
       const double t = ((1 + 0.03 * clamp(0.25 * r.keywordTrend, 0, 1)) *
@@ -316,7 +317,7 @@ void analyzeText(std::string_view text, const LanguageProfile& p, std::vector<do
       double pf = 1;
       if (r.spread > 0) {
         pf = 1 + 1.15 * clamp((r.spread - 2) / 3.5, 0, 1) *
-                     clamp(std::pow(std::max(std::log(1 + r.spread), 0.0), 1.35) / 4.5, 0, 1);
+                     clamp(portablePow(std::max(portableLog(1 + r.spread), 0.0), 1.35) / 4.5, 0, 1);
       }
       h = clamp(((bf - 1) * in + 1) * r.heatBase * t * dd * ((pf - 1) * in + 1), 0, 1e9);
     }
