@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <optional>
 
 #include "analysis/heat_math.h"
 #include "analysis/lexer.h"
@@ -207,14 +208,12 @@ bool readFileText(std::string_view utf8Path, std::string& out) {
 
 void analyzeText(std::string_view text, const LanguageProfile& givenProfile,
                  std::vector<double>& lineHeatRaw, double& heatRaw, AnalysisScratch& scratch) {
-  LanguageProfile preparedCopy;
-  const LanguageProfile* profilePtr = &givenProfile;
+  std::optional<LanguageProfile> preparedCopy;  // only for a hand-made profile
   if (!givenProfile.compiled.ready) {
-    preparedCopy = givenProfile;
-    prepareProfile(preparedCopy);
-    profilePtr = &preparedCopy;
+    preparedCopy.emplace(givenProfile);
+    prepareProfile(*preparedCopy);
   }
-  const LanguageProfile& profile = *profilePtr;
+  const LanguageProfile& profile = preparedCopy ? *preparedCopy : givenProfile;
 
   const size_t lineCount = countLines(text);
   if (lineHeatRaw.capacity() != lineCount) std::vector<double>().swap(lineHeatRaw);
