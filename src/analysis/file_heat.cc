@@ -66,9 +66,23 @@ bool declarationFlag(const LineFacts& f, std::string_view line, const LanguagePr
   return looksLikeDeclaration(line, profile);
 }
 
+// isTrivialLine of the trimmed line, answered at the first byte for the
+// common case: only "import ", "package " and "using " start with a letter.
+bool isTrivialUntrimmed(std::string_view line) {
+  size_t i = 0;
+  while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r')) ++i;
+  if (i < line.size()) {
+    const char c = line[i];
+    if (c != 'i' && c != 'p' && c != 'u' && kWordBytes.table[static_cast<unsigned char>(c)]) {
+      return false;
+    }
+  }
+  return isTrivialLine(trimLine(line));
+}
+
 bool isScored(const LineFacts& f, std::string_view line) {
   if (f.isBlank) return false;
-  if (isTrivialLine(trimLine(line))) return false;
+  if (isTrivialUntrimmed(line)) return false;
   return f.tokenCount > 0 || static_cast<int64_t>(f.openBraces) + f.closeBraces == 0 ||
          f.branchKw != 0 || f.loopKw != 0 || f.exceptionKw != 0 || f.boolOps != 0 ||
          f.ternaries != 0 || f.dots != 0;
