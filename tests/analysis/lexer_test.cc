@@ -37,6 +37,19 @@ TEST(SplitLines, LineBreaks) {
   EXPECT_EQ(splitLines("\r"), (Lines{""}));
   const std::string text = "x\ny\n";
   EXPECT_EQ(splitLines(text)[1].data(), text.data() + 2);  // views, not copies
+
+  // Long texts take the counter's block path; it must still count exactly.
+  for (size_t size : {15u, 16u, 17u, 4079u, 4080u, 4081u, 100000u}) {
+    std::string many;
+    size_t breaks = 0;
+    for (size_t i = 0; i < size; ++i) {
+      const bool nl = (i * 7919) % 5 < 2;
+      many.push_back(nl ? '\n' : 'a');
+      breaks += nl ? 1 : 0;
+    }
+    EXPECT_EQ(countLines(many), breaks + 1) << size;
+    EXPECT_EQ(countLines(std::string(size, '\n')), size + 1);
+  }
 }
 
 TEST(ScanLine, Blankness) {
