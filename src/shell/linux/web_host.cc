@@ -75,9 +75,9 @@ void WebHost::evaluate(const std::string& script) {
                                       nullptr, nullptr, nullptr, nullptr);
 }
 
-void WebHost::onScriptMessage(void*, void* result, void* self) {
+void WebHost::onScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result, void* self) {
   auto* host = static_cast<WebHost*>(self);
-  JSCValue* value = webkit_javascript_result_get_js_value(static_cast<WebKitJavascriptResult*>(result));
+  JSCValue* value = webkit_javascript_result_get_js_value(result);
   if (value == nullptr || !jsc_value_is_string(value) || !host->onMessage_) return;
   char* text = jsc_value_to_string(value);
   if (text == nullptr) return;
@@ -90,14 +90,17 @@ void WebHost::onScriptMessage(void*, void* result, void* self) {
 // a message sent right after load_html would land in the old about:blank and
 // be lost. Hold messages until the bridge of the new document says it is
 // there; it does so before any of the page's own scripts run.
-void WebHost::onBridgeReady(void*, void*, void* self) {
-  auto* host = static_cast<WebHost*>(self);
-  host->bridgeReady_ = true;
+void WebHost::onBridgeReady(WebKitUserContentManager*, WebKitJavascriptResult*, void* self) {
+  static_cast<WebHost*>(self)->flushHeld();
+}
+
+void WebHost::flushHeld() {
+  bridgeReady_ = true;
   std::vector<std::string> held;
-  held.swap(host->held_);
+  held.swap(held_);
   for (const std::string& script : held) {
-    if (host->view_ == nullptr) break;
-    host->evaluate(script);
+    if (view_ == nullptr) break;
+    evaluate(script);
   }
 }
 
@@ -109,7 +112,7 @@ void WebHost::onLoadChanged(WebKitWebView*, int event, void* self) {
   } else if (event == WEBKIT_LOAD_FINISHED && !host->bridgeReady_) {
     // The load failed before a new document came (the old one stays), or
     // the document has no bridge: don't hold messages forever.
-    onBridgeReady(nullptr, nullptr, self);
+    host->flushHeld();
   }
 }
 

@@ -8,6 +8,8 @@
 
 typedef struct _GtkWidget GtkWidget;
 typedef struct _WebKitWebView WebKitWebView;
+typedef struct _WebKitUserContentManager WebKitUserContentManager;
+typedef struct _WebKitJavascriptResult WebKitJavascriptResult;
 
 namespace varnholt_app {
 
@@ -30,11 +32,12 @@ class WebHost {
   bool exists() const { return view_ != nullptr; }
 
  private:
-  static void onScriptMessage(void* manager, void* result, void* self);
-  static void onBridgeReady(void* manager, void* result, void* self);
-  static void onLoadChanged(WebKitWebView* view, int event, void* self);
-  static void onWebProcessGone(WebKitWebView* view, int reason, void* self);
-  static void onDestroyed(GtkWidget* widget, void* self);
+  static void onScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result, void* self);
+  static void onBridgeReady(WebKitUserContentManager*, WebKitJavascriptResult*, void* self);
+  static void onLoadChanged(WebKitWebView*, int event, void* self);
+  static void onWebProcessGone(WebKitWebView*, int reason, void* self);
+  static void onDestroyed(GtkWidget*, void* self);
+  void flushHeld();
   void evaluate(const std::string& script);
 
   WebKitWebView* view_ = nullptr;
