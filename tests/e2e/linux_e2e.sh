@@ -170,4 +170,16 @@ xdotool mousemove --window "$window" 700 400 click 1 key ctrl+q
 wait_for 5 1 '^< \{"type":"quitApp"' || fail "Ctrl+Q sent no quitApp"
 wait_exit "quitApp"
 note "without a folder: uiReady, nothing sent; Ctrl+Q sent quitApp, exit status 0"
+
+# --- closed while the analysis of a large folder still runs -----------------------
+start_app busy /usr/include
+window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Varnholt$' | head -n1) || true
+[ -n "$window" ] || fail "no window titled Varnholt (large folder)"
+"$send_close" "$window" || fail "could not ask the window to close"
+wait_exit "its window was closed during an analysis"
+if [ "$(count '^> \{"type":"setProject"')" = 0 ]; then
+  note "closed during the analysis of /usr/include: exit status 0"
+else
+  note "closed after the analysis of /usr/include had finished: exit status 0"
+fi
 note "PASS"
