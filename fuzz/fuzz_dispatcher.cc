@@ -46,8 +46,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   loaded->app.handleWebMessage(message);
   loaded->platform.pump();
-  loaded->platform.threads.clear();
-  loaded->app.analysisBusy = false;
   loaded->platform.sent.clear();
   loaded->platform.saves.clear();
   return 0;
