@@ -50,20 +50,87 @@ std::string projectNameFor(const ProjectFileMap& files) {
   return std::string(name);
 }
 
+namespace {
+
+// One file of the project message. Sorting these instead of map nodes keeps
+// the sort in one array; `prefix` and `prefix2` hold the 16 bytes after the
+// prefix that all paths share, big-endian, so that most comparisons need no memcmp.
+struct FileRecord {
+  uint64_t prefix;
+  uint64_t prefix2;
+  const char* path;
+  size_t size;
+  double heatRaw;
+};
+
+// Path bytes live in their own allocations, visited in hash or sorted order;
+// fetching a few records ahead hides most of the misses.
+constexpr size_t kPrefetchDistance = 8;
+
+inline void prefetch(const void* address) {
+#if defined(__GNUC__)
+  __builtin_prefetch(address);
+#else
+  (void)address;
+#endif
+}
+
+uint64_t prefixKey(std::string_view path, size_t from) {
+  uint64_t key = 0;
+  for (size_t i = 0; i < 8; ++i) {
+    const size_t at = from + i;
+    key = (key << 8) | (at < path.size() ? static_cast<unsigned char>(path[at]) : 0u);
+  }
+  return key;
+}
+
+size_t commonPrefixLength(const std::vector<FileRecord>& records) {
+  if (records.empty()) return 0;
+  std::string_view common(records[0].path, records[0].size);
+  for (size_t k = 0; k < records.size(); ++k) {
+    if (k + kPrefetchDistance < records.size()) prefetch(records[k + kPrefetchDistance].path);
+    const std::string_view path(records[k].path, records[k].size);
+    const size_t n = std::min(common.size(), path.size());
+    size_t i = 0;
+    while (i < n && common[i] == path[i]) ++i;
+    common = common.substr(0, i);
+  }
+  return common.size();
+}
+
+}  // namespace
+
 std::string buildProjectMessage(const ProjectFileMap& files, int32_t totalLOC) {
-  std::vector<const ProjectFileMap::value_type*> entries;
-  entries.reserve(files.size());
+  std::vector<FileRecord> records;
+  records.reserve(files.size());
   std::vector<double> heats;
   heats.reserve(files.size());
   size_t pathBytes = 0;
-  for (const auto& entry : files) {
-    entries.push_back(&entry);
-    const double heat = entry.second.heatRaw;
-    heats.push_back(std::isnan(heat) ? 0.0 : heat);
-    pathBytes += entry.first.size();
+  for (const auto& [path, file] : files) {
+    records.push_back({0, 0, path.data(), path.size(), file.heatRaw});
+    heats.push_back(std::isnan(file.heatRaw) ? 0.0 : file.heatRaw);
+    pathBytes += path.size();
   }
-  std::sort(entries.begin(), entries.end(),
-            [](const auto* a, const auto* b) { return a->first < b->first; });
+  const size_t common = commonPrefixLength(records);
+  for (size_t k = 0; k < records.size(); ++k) {
+    if (k + kPrefetchDistance < records.size()) {
+      prefetch(records[k + kPrefetchDistance].path + common);
+    }
+    records[k].prefix = prefixKey({records[k].path, records[k].size}, common);
+    records[k].prefix2 = prefixKey({records[k].path, records[k].size}, common + 8);
+  }
+  // Byte-wise order, a proper prefix first. Zero padding in `prefix` ties a
+  // path ending there with one continuing with 0 bytes; the full comparison
+  // settles that.
+  const size_t skip = common + 16;
+  std::sort(records.begin(), records.end(), [skip](const FileRecord& a, const FileRecord& b) {
+    if (a.prefix != b.prefix) return a.prefix < b.prefix;
+    if (a.prefix2 != b.prefix2) return a.prefix2 < b.prefix2;
+    const std::string_view x(a.path, a.size);
+    const std::string_view y(b.path, b.size);
+    if (x.size() <= skip || y.size() <= skip) return x < y;
+    return x.substr(skip) < y.substr(skip);
+  });
 
   double ref = 1.0;
   if (!heats.empty()) ref = std::max(percentile95(heats), 1.0);
@@ -71,25 +138,27 @@ std::string buildProjectMessage(const ProjectFileMap& files, int32_t totalLOC) {
 
   std::string out;
   // Paths appear twice (full and last component); backslashes double.
-  out.reserve(128 + 3 * pathBytes + 64 * entries.size());
+  out.reserve(128 + 3 * pathBytes + 64 * records.size());
   out += "{\"type\":\"setProject\",";
   appendStringMember(out, "projectName", projectNameFor(files));
   out += ",\"totalLOC\":";
   appendInt(out, totalLOC);
   out += ",\"files\":[";
   bool first = true;
-  for (const auto* entry : entries) {
+  for (size_t k = 0; k < records.size(); ++k) {
+    if (k + kPrefetchDistance < records.size()) prefetch(records[k + kPrefetchDistance].path);
+    const FileRecord& record = records[k];
     if (!first) out += ',';
     first = false;
-    const double heatRaw = entry->second.heatRaw;
+    const std::string_view path(record.path, record.size);
     out += '{';
-    appendStringMember(out, "path", entry->first);
+    appendStringMember(out, "path", path);
     out += ',';
-    appendStringMember(out, "name", lastComponent(entry->first));
+    appendStringMember(out, "name", lastComponent(path));
     out += ",\"heat01\":";
-    appendFixed(out, clamp01(std::log1p(heatRaw) / denominator), 4);
+    appendFixed(out, clamp01(std::log1p(record.heatRaw) / denominator), 4);
     out += ",\"heatCV\":";
-    appendFixed(out, heatRaw, 2);
+    appendFixed(out, record.heatRaw, 2);
     out += '}';
   }
   out += "]}";
@@ -167,14 +236,37 @@ std::vector<AuditItem> selectAuditItems(const ProjectFileMap& files, size_t limi
   constexpr size_t kMaxLines = static_cast<size_t>(std::numeric_limits<int32_t>::max());
   if (limit == 0) return {};
 
+  // The heat arrays in memory order: hash order would jump between pages,
+  // which costs far more than the comparisons. The result does not depend on
+  // the order in which files are visited.
+  struct Span {
+    const double* heat;
+    size_t lines;
+    const std::string* path;
+    const ProjectFile* file;
+  };
+  std::vector<Span> spans;
+  spans.reserve(files.size());
+  for (const auto& [path, file] : files) {
+    if (file.lineHeatRaw.empty()) continue;
+    spans.push_back({file.lineHeatRaw.data(), std::min(file.lineHeatRaw.size(), kMaxLines),
+                     &path, &file});
+  }
+  std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) {
+    return std::less<const double*>()(a.heat, b.heat);
+  });
+
   // A heap whose front is the worst candidate kept so far. Most lines are
   // rejected by one comparison with its heat.
   std::vector<AuditCandidate> heap;
   heap.reserve(limit);
   double threshold = kLowest;
-  for (const auto& [path, file] : files) {
-    const double* heat = file.lineHeatRaw.data();
-    const size_t lines = std::min(file.lineHeatRaw.size(), kMaxLines);
+  for (size_t s = 0; s < spans.size(); ++s) {
+    if (s + 1 < spans.size()) prefetch(spans[s + 1].heat);
+    const double* heat = spans[s].heat;
+    const size_t lines = spans[s].lines;
+    const std::string& path = *spans[s].path;
+    const ProjectFile& file = *spans[s].file;
     size_t i = 0;
     for (; i < lines && heap.size() < limit; ++i) {
       const double v = std::isnan(heat[i]) ? kLowest : heat[i];
@@ -195,9 +287,9 @@ std::vector<AuditItem> selectAuditItems(const ProjectFileMap& files, size_t limi
         v = kLowest;
       }
       if (v == threshold) {
-        // A tie: an earlier line of the same file always ranks first.
+        // A tie goes to the smaller path; within one file the line already
+        // kept is the earlier one and wins.
         const AuditCandidate& front = heap.front();
-        if (front.file == &file) continue;
         if (comparedWith != front.file) {
           comparedWith = front.file;
           pathBefore = path < *front.path;

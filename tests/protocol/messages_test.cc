@@ -113,6 +113,32 @@ TEST(ProjectMessage, SortsPathsByBytesAndEscapesThem) {
             (Strings{"p", "pA", "\\\"q\\\".c", "B.c", "Z", "a.c", "\xC3\xA9.c", "pa"}));
 }
 
+TEST(ProjectMessage, SortsLongSharedPrefixesByBytes) {
+  // Paths that agree on long stretches, end inside them, or continue with
+  // zero bytes, around the lengths the sort looks at first.
+  std::mt19937 random(3);
+  const char bytes[] = {'a', 'b', '\0', '\xC3'};
+  for (int round = 0; round < 100; ++round) {
+    ProjectFileMap files;
+    const std::string root = "/home/user/projects/" + std::string(random() % 20, 'r');
+    std::string stems[3];
+    for (std::string& stem : stems) {
+      for (size_t i = 10 + random() % 12; i > 0; --i) stem += bytes[random() % 2];
+    }
+    while (files.size() < 60) {
+      std::string path = root + stems[random() % 3];
+      for (size_t i = random() % 7; i > 0; --i) path += bytes[random() % 4];
+      files[path] = fileWith({}, 1.0);
+    }
+    Strings keys;
+    for (const auto& entry : files) keys.push_back(entry.first);
+    std::sort(keys.begin(), keys.end());  // std::string compares bytes unsigned
+    Strings expected;
+    for (const std::string& key : keys) expected.push_back(jsonEscape(key));
+    ASSERT_EQ(valuesOf(buildProjectMessage(files, 0), "path"), expected) << round;
+  }
+}
+
 // --- "setCode" ---
 
 TEST(CodeMessage, WritesTextAndPerLineHeat) {
