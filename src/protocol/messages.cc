@@ -119,7 +119,7 @@ std::string buildProjectMessage(const ProjectFileMap& files, int32_t totalLOC) {
     records[k].prefix = prefixKey({records[k].path, records[k].size}, common);
     records[k].prefix2 = prefixKey({records[k].path, records[k].size}, common + 8);
   }
-  // Byte-wise order, a proper prefix first. Zero padding in `prefix` ties a
+  // Byte-wise order, a proper prefix first. Zero padding in the keys ties a
   // path ending there with one continuing with 0 bytes; the full comparison
   // settles that.
   const size_t skip = common + 16;
@@ -311,6 +311,9 @@ std::vector<AuditItem> selectAuditItems(const ProjectFileMap& files, size_t limi
     std::vector<std::string_view> lines;
   };
   std::vector<LoadedFile> loaded;
+  // `lines` views into `text`, which must never move: a short text lives
+  // inside the string object.
+  loaded.reserve(heap.size());
   std::vector<AuditItem> items;
   items.reserve(heap.size());
   for (const AuditCandidate& c : heap) {

@@ -9,6 +9,7 @@
 #include <tuple>
 
 #include "protocol/json.h"
+#include "protocol/paths.h"
 
 namespace varnholt_app {
 namespace {
@@ -283,6 +284,23 @@ TEST_F(AuditTest, PreviewsAndFileRelativeHeat) {
   // The preview cut inside a character reaches the page as U+FFFD.
   const std::u16string wide = utf8ToWide(buildAuditMessage(items));
   EXPECT_NE(wide.find(std::u16string(139, u'a') + u"\uFFFD\""), std::u16string::npos);
+}
+
+TEST_F(AuditTest, ReadsEachOwningFileForItsPreviews) {
+  // Many small files: their texts are short enough to live inside the
+  // string object, so the previews must not point into moved copies.
+  ProjectFileMap files;
+  for (int f = 0; f < 12; ++f) {
+    const std::string name = "s" + std::to_string(f) + ".c";
+    files[writeFile(name, "x\ty" + std::to_string(f) + "\nz")] =
+        fileWith({10.0 + f, 1.0 + f}, 20.0);
+  }
+  const std::vector<AuditItem> items = selectAuditItems(files);
+  ASSERT_EQ(items.size(), 24u);
+  for (const AuditItem& item : items) {
+    const int f = std::stoi(std::string(lastComponent(item.path).substr(1)));
+    EXPECT_EQ(item.preview, item.lineStart == 1 ? "x y" + std::to_string(f) : "z");
+  }
 }
 
 TEST_F(AuditTest, SelectionMatchesSortingEveryLine) {
