@@ -291,15 +291,16 @@ TEST_F(AuditTest, ReadsEachOwningFileForItsPreviews) {
   // string object, so the previews must not point into moved copies.
   ProjectFileMap files;
   for (int f = 0; f < 12; ++f) {
-    const std::string name = "s" + std::to_string(f) + ".c";
-    files[writeFile(name, "x\ty" + std::to_string(f) + "\nz")] =
+    const std::string number = std::to_string(f);
+    files[writeFile("s" + number + ".c", "x\ty" + number + "\nz")] =
         fileWith({10.0 + f, 1.0 + f}, 20.0);
   }
   const std::vector<AuditItem> items = selectAuditItems(files);
   ASSERT_EQ(items.size(), 24u);
   for (const AuditItem& item : items) {
-    const int f = std::stoi(std::string(lastComponent(item.path).substr(1)));
-    EXPECT_EQ(item.preview, item.lineStart == 1 ? "x y" + std::to_string(f) : "z");
+    const std::string_view name = lastComponent(item.path);
+    const std::string number(name.substr(1, name.size() - 3));
+    EXPECT_EQ(item.preview, item.lineStart == 1 ? "x y" + number : std::string("z"));
   }
 }
 
