@@ -139,13 +139,5 @@ TEST(FormatFixed, MatchesPrintfOnRandomValues) {
 }
 #endif
 
-TEST(AppendInt, WritesPlainDecimal) {
-  std::string out = "x";
-  appendInt(out, 0);
-  appendInt(out, -2147483648LL);
-  appendInt(out, 1234);
-  EXPECT_EQ(out, "x0-21474836481234");
-}
-
 }  // namespace
 }  // namespace varnholt_app
