@@ -4,11 +4,11 @@
 #include <cmath>
 #include <limits>
 
+#include "analysis/lexer.h"
 #include "base/file_io.h"
 #include "base/native_string.h"
 #include "protocol/json.h"
 #include "protocol/paths.h"
-#include "protocol/split_lines.h"
 
 namespace varnholt_app {
 
