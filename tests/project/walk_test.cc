@@ -5,7 +5,9 @@
 #include <map>
 #include <string>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <unistd.h>
 #endif
 
@@ -51,16 +53,18 @@ TEST(Walk, RulesInOrder) {
   tree.file(".config/tool.json", "{}\n");
   tree.file("node_modules/x.js", "x()\n");
   tree.file("build/gen.c", "int g;\n");
-  tree.file("NODE_MODULES/y.js", "y()\n");  // names compare case-sensitively
-  tree.file("Build/z.c", "int z;\n");
+  // Names compare case-sensitively (in another folder, for file systems
+  // that do not tell the two spellings apart).
+  tree.file("cased/NODE_MODULES/y.js", "y()\n");
+  tree.file("cased/Build/z.c", "int z;\n");
   tree.file("Proj.xcodeproj/XcUserData/me/state.swift", "let s = 1\n");
   tree.file("Proj.xcodeproj/project.pbxproj", "// !$*UTF8*$!\n");
 
   const Records expected = {
-      {tree.key("Build/z.c"), LanguageId::C},
       {tree.key("Makefile"), LanguageId::PlainText},
-      {tree.key("NODE_MODULES/y.js"), LanguageId::JavaScript},
       {tree.key("Proj.xcodeproj/project.pbxproj"), LanguageId::PlainText},
+      {tree.key("cased/Build/z.c"), LanguageId::C},
+      {tree.key("cased/NODE_MODULES/y.js"), LanguageId::JavaScript},
       {tree.key("notes.txt"), LanguageId::PlainText},
       {tree.key("src/MAIN.SWIFT"), LanguageId::Swift},
       {tree.key("src/main.c"), LanguageId::C},
@@ -176,7 +180,19 @@ TEST(Walk, LinkBackToAnAncestorCountsAsEmpty) {
   EXPECT_EQ(scan(tree), expected);
 }
 
-#ifndef _WIN32
+#ifdef _WIN32
+TEST(Walk, NameWithoutUtf8FormEndsTheScan) {
+  TempTree tree;
+  tree.file("a.c", "int a;\n");
+  NativeString bad = tree.native() + L"\\x\xD800y.c";
+  HANDLE h = CreateFileW(bad.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) GTEST_SKIP() << "this file system refuses such names";
+  CloseHandle(h);
+  EXPECT_THROW(scanProject(tree.native()), WalkError);
+  DeleteFileW(bad.c_str());
+}
+#else
 TEST(Walk, FileLinksAndDanglingLinks) {
   TempTree tree;
   tree.file("data/real.py", "print(1)\n");
