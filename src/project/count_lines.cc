@@ -10,7 +10,26 @@
 namespace varnholt_app {
 
 namespace {
+
 constexpr size_t kBlockBytes = 65536;
+
+// Counts line feeds in runs of at most 255 bytes with a byte-wide counter,
+// a loop the compiler can vectorise.
+uint64_t countLineFeeds(const char* bytes, size_t size) {
+  uint64_t total = 0;
+  while (size > 0) {
+    const size_t run = std::min<size_t>(size, 255);
+    unsigned char count = 0;
+    for (size_t i = 0; i < run; ++i) {
+      count = static_cast<unsigned char>(count + (bytes[i] == '\n'));
+    }
+    total += count;
+    bytes += run;
+    size -= run;
+  }
+  return total;
+}
+
 }  // namespace
 
 int32_t countLines(std::string_view utf8Path, int64_t& bytesRead) {
@@ -25,7 +44,7 @@ int32_t countLines(std::string_view utf8Path, int64_t& bytesRead) {
     if (got <= 0) break;
     const char* begin = block.get();
     const char* end = begin + got;
-    lineFeeds += static_cast<uint64_t>(std::count(begin, end, '\n'));
+    lineFeeds += countLineFeeds(begin, static_cast<size_t>(got));
     last = end[-1];
     bytesRead += got;
     if (static_cast<size_t>(got) < kBlockBytes) break;

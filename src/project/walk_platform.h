@@ -2,8 +2,9 @@
 // What the walk asks of the file system; one implementation per platform
 // (walk_posix.cc, walk_win32.cc). Every status query follows links.
 
+#include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 #include "base/native_string.h"
 
@@ -15,11 +16,17 @@ struct PathStatus {
   int64_t size = -1;  // -1 when unknown
 };
 
-// One entry of a directory listing ("." and ".." are never listed).
+// How the listing itself describes an entry.
+enum class EntryKind {
+  Directory,  // a plain directory
+  File,       // a plain file
+  Other,      // a link, or a kind the listing does not tell: ask status()
+};
+
 struct DirEntry {
   NativeString name;
-  bool isDirectory = false;  // of the link target for links; false when unreadable
-  int64_t size = -1;         // of the link target for links; -1 when unreadable
+  EntryKind kind = EntryKind::Other;
+  int64_t listedSize = -1;  // the size the listing gave, -1 when none
 };
 
 // Identity of a directory, to notice a link that leads back to an ancestor.
@@ -36,8 +43,7 @@ struct DirIdentity {
 
 PathStatus statPath(const NativeString& path);
 
-// An open directory. The listing is read in one go so that no more than one
-// directory is held open at a time, however deep the walk goes.
+// One open directory, listed entry by entry ("." and ".." never appear).
 class DirectoryReader {
  public:
   DirectoryReader() = default;
@@ -45,21 +51,29 @@ class DirectoryReader {
   DirectoryReader& operator=(const DirectoryReader&) = delete;
   ~DirectoryReader();
 
-  // False when the directory cannot be opened for any reason.
+  // False when the directory cannot be opened or listed for any reason.
   bool open(const NativeString& path);
   DirIdentity identity() const { return identity_; }
-  // Appends the entries in listing order. Entries whose name begins with "."
-  // may be left out or listed without their status. Throws WalkError when
-  // the listing breaks off before its normal end.
-  void readAll(std::vector<DirEntry>& entries);
+  // The next entry in listing order; false at the normal end. Throws
+  // WalkError when the listing breaks off before that.
+  bool next(DirEntry& entry);
+  // Status of an entry of this directory, following links.
+  PathStatus status(const DirEntry& entry);
+  // Reads up to `capacity` bytes from the start of an entry that is a file;
+  // false when it cannot be opened.
+  bool readPrefix(const DirEntry& entry, char* buffer, size_t capacity, size_t& got);
 
  private:
+  void close();
+
   NativeString path_;
   DirIdentity identity_;
 #ifdef _WIN32
-  void* handle_ = nullptr;
+  struct Listing;
+  std::unique_ptr<Listing> listing_;
 #else
   int fd_ = -1;
+  void* stream_ = nullptr;  // DIR*
 #endif
 };
 

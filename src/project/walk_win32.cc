@@ -4,12 +4,19 @@
 
 #include <windows.h>
 
-#include <utility>
+#include <string>
 
+#include "base/file_io.h"
 #include "project/walk.h"
 #include "project/walk_platform.h"
 
 namespace varnholt_app {
+
+struct DirectoryReader::Listing {
+  HANDLE find = INVALID_HANDLE_VALUE;
+  bool havePending = false;  // `data` holds an entry not yet returned
+  WIN32_FIND_DATAW data;
+};
 
 namespace {
 
@@ -32,85 +39,110 @@ bool queryTarget(const NativeString& path, BY_HANDLE_FILE_INFORMATION& info) {
   return ok != FALSE;
 }
 
-std::string lastErrorText(const NativeString& path, DWORD error) {
-  return "listing " + nativeToUtf8Lossy(path) + " failed (error " + std::to_string(error) + ")";
+PathStatus fromAttributes(DWORD attributes, DWORD sizeHigh, DWORD sizeLow) {
+  PathStatus status;
+  status.exists = true;
+  status.isDirectory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  status.size = status.isDirectory ? 0 : combine(sizeHigh, sizeLow);
+  return status;
 }
 
 }  // namespace
 
 PathStatus statPath(const NativeString& path) {
-  PathStatus status;
   BY_HANDLE_FILE_INFORMATION info;
   if (queryTarget(path, info)) {
-    status.exists = true;
-    status.isDirectory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    status.size = status.isDirectory ? 0 : combine(info.nFileSizeHigh, info.nFileSizeLow);
-    return status;
+    return fromAttributes(info.dwFileAttributes, info.nFileSizeHigh, info.nFileSizeLow);
   }
   // Some entries refuse every open but still show their attributes.
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return status;
-  if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return status;  // target unknown
-  status.exists = true;
-  status.isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  status.size = status.isDirectory ? 0 : combine(data.nFileSizeHigh, data.nFileSizeLow);
-  return status;
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    return PathStatus{};
+  }
+  return fromAttributes(data.dwFileAttributes, data.nFileSizeHigh, data.nFileSizeLow);
 }
 
-DirectoryReader::~DirectoryReader() {
-  if (handle_ != nullptr) CloseHandle(static_cast<HANDLE>(handle_));
+DirectoryReader::~DirectoryReader() { close(); }
+
+void DirectoryReader::close() {
+  if (listing_ && listing_->find != INVALID_HANDLE_VALUE) FindClose(listing_->find);
+  listing_.reset();
 }
 
 bool DirectoryReader::open(const NativeString& path) {
+  close();
   path_ = path;
-  HANDLE h = openForQuery(path);
-  if (h == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(h, &info) ||
-      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-    CloseHandle(h);
+  if (!queryTarget(path, info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
     return false;
   }
-  handle_ = h;
+  auto listing = std::make_unique<Listing>();
+  const NativeString pattern = joinPath(path, L"*");
+  listing->find = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &listing->data,
+                                   FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+  // Not even a first entry: the directory cannot be listed and counts as
+  // empty (a drive root without entries ends up here too).
+  if (listing->find == INVALID_HANDLE_VALUE) return false;
+  listing->havePending = true;
+  listing_ = std::move(listing);
   identity_.volume = info.dwVolumeSerialNumber;
   identity_.object = static_cast<uint64_t>(combine(info.nFileIndexHigh, info.nFileIndexLow));
   identity_.known = identity_.object != 0;
   return true;
 }
 
-void DirectoryReader::readAll(std::vector<DirEntry>& entries) {
-  if (handle_ == nullptr) return;
-  NativeString pattern = joinPath(path_, L"*");
-  WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data,
-                                 FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
-  // Not even a first entry: the directory could not be listed, so it counts
-  // as empty (a drive root without entries ends up here too).
-  if (find == INVALID_HANDLE_VALUE) return;
+bool DirectoryReader::next(DirEntry& entry) {
+  if (!listing_) return false;
   for (;;) {
-    const NativeString name = data.cFileName;
-    if (name != L"." && name != L"..") {
-      DirEntry entry;
-      entry.name = name;
-      if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-        entry.isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        entry.size = entry.isDirectory ? 0 : combine(data.nFileSizeHigh, data.nFileSizeLow);
-      } else if (name[0] != L'.') {
-        BY_HANDLE_FILE_INFORMATION info;
-        if (queryTarget(joinPath(path_, name), info)) {
-          entry.isDirectory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-          entry.size = entry.isDirectory ? 0 : combine(info.nFileSizeHigh, info.nFileSizeLow);
-        }
+    if (!listing_->havePending) {
+      if (!FindNextFileW(listing_->find, &listing_->data)) {
+        const DWORD error = GetLastError();
+        close();
+        if (error == ERROR_NO_MORE_FILES) return false;
+        throw WalkError("listing " + nativeToUtf8Lossy(path_) + " failed (error " +
+                        std::to_string(error) + ")");
       }
-      entries.push_back(std::move(entry));
     }
-    if (!FindNextFileW(find, &data)) {
-      const DWORD error = GetLastError();
-      FindClose(find);
-      if (error != ERROR_NO_MORE_FILES) throw WalkError(lastErrorText(path_, error));
-      return;
+    listing_->havePending = false;
+    const WIN32_FIND_DATAW& data = listing_->data;
+    const wchar_t* name = data.cFileName;
+    if (name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0))) continue;
+    entry.name.assign(name);
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+      entry.kind = EntryKind::Other;
+      entry.listedSize = -1;
+    } else if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      entry.kind = EntryKind::Directory;
+      entry.listedSize = 0;
+    } else {
+      entry.kind = EntryKind::File;
+      entry.listedSize = combine(data.nFileSizeHigh, data.nFileSizeLow);
     }
+    return true;
   }
+}
+
+PathStatus DirectoryReader::status(const DirEntry& entry) {
+  if (entry.kind != EntryKind::Other) {
+    PathStatus status;
+    status.exists = true;
+    status.isDirectory = entry.kind == EntryKind::Directory;
+    status.size = entry.listedSize;
+    return status;
+  }
+  return statPath(joinPath(path_, entry.name));
+}
+
+bool DirectoryReader::readPrefix(const DirEntry& entry, char* buffer, size_t capacity,
+                                 size_t& got) {
+  got = 0;
+  InputFile file;
+  if (!file.open(joinPath(path_, entry.name))) return false;
+  const int64_t n = file.read(buffer, capacity);
+  if (n < 0) return false;
+  got = static_cast<size_t>(n);
+  return true;
 }
 
 }  // namespace varnholt_app

@@ -4,6 +4,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -122,6 +123,30 @@ TEST(Walk, RootForms) {
 
   tree.dir("empty");
   EXPECT_TRUE(scanProject(tree.path("empty").native()).files.empty());
+}
+
+TEST(Walk, SameModelOnAnyNumberOfThreads) {
+  TempTree tree;
+  for (int d = 0; d < 6; ++d) {
+    for (int s = 0; s < 4; ++s) {
+      const std::string dir = "d" + std::to_string(d) + "/s" + std::to_string(s);
+      tree.file(dir + "/a.c", "int a;\n");
+      tree.file(dir + "/b.txt", "b\n");
+      tree.file(dir + "/deeper/c.go", "package c\n");
+    }
+    tree.file("d" + std::to_string(d) + "/top.rs", "fn f() {}\n");
+  }
+  auto order = [](const ProjectModel& model) {
+    std::vector<std::string> keys;
+    for (const auto& entry : model.files) keys.push_back(entry.first);
+    return keys;
+  };
+  // The insertion order decides the map's own iteration order.
+  const std::vector<std::string> single = order(scanProject(tree.native(), 1));
+  EXPECT_EQ(single.size(), 6u * (4 * 3 + 1));
+  for (int threads : {2, 3, 8}) {
+    EXPECT_EQ(order(scanProject(tree.native(), threads)), single) << threads << " threads";
+  }
 }
 
 TEST(Walk, RootBelowXcuserdataIsEmpty) {
