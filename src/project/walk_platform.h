@@ -46,7 +46,7 @@ PathStatus statPath(const NativeString& path);
 // One open directory, listed entry by entry ("." and ".." never appear).
 class DirectoryReader {
  public:
-  DirectoryReader() = default;
+  DirectoryReader();
   DirectoryReader(const DirectoryReader&) = delete;
   DirectoryReader& operator=(const DirectoryReader&) = delete;
   ~DirectoryReader();

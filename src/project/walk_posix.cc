@@ -34,6 +34,7 @@ PathStatus statPath(const NativeString& path) {
   return fromStat(st);
 }
 
+DirectoryReader::DirectoryReader() = default;
 DirectoryReader::~DirectoryReader() { close(); }
 
 void DirectoryReader::close() {

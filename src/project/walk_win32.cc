@@ -63,6 +63,7 @@ PathStatus statPath(const NativeString& path) {
   return fromAttributes(data.dwFileAttributes, data.nFileSizeHigh, data.nFileSizeLow);
 }
 
+DirectoryReader::DirectoryReader() = default;
 DirectoryReader::~DirectoryReader() { close(); }
 
 void DirectoryReader::close() {

@@ -127,14 +127,14 @@ TEST(Walk, RootForms) {
 
 TEST(Walk, SameModelOnAnyNumberOfThreads) {
   TempTree tree;
-  for (int d = 0; d < 6; ++d) {
-    for (int s = 0; s < 4; ++s) {
-      const std::string dir = "d" + std::to_string(d) + "/s" + std::to_string(s);
+  for (char d = '0'; d < '6'; ++d) {
+    for (char s = '0'; s < '4'; ++s) {
+      const std::string dir = std::string("d") + d + "/s" + s;
       tree.file(dir + "/a.c", "int a;\n");
       tree.file(dir + "/b.txt", "b\n");
       tree.file(dir + "/deeper/c.go", "package c\n");
     }
-    tree.file("d" + std::to_string(d) + "/top.rs", "fn f() {}\n");
+    tree.file(std::string("d") + d + "/top.rs", "fn f() {}\n");
   }
   auto order = [](const ProjectModel& model) {
     std::vector<std::string> keys;
