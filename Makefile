@@ -21,7 +21,7 @@ build: deps build/default/build.ninja
 run: build
 	@scripts/run.sh
 
-test: deps test-unit test-asan test-tsan test-fuzz test-wine
+test: deps test-unit test-asan test-tsan test-fuzz test-wine test-ui
 	@echo "All test suites passed."
 
 test-unit: build
@@ -46,6 +46,10 @@ test-wine: deps
 	cmake --preset mingw >/dev/null
 	$(CMAKE_BUILD) mingw
 	$(CTEST) mingw
+
+# The page in the system Chromium (install-deps.sh runs npm ci for playwright-core).
+test-ui: deps
+	node --test tests/ui/
 
 bench: build
 	@scripts/bench.sh
