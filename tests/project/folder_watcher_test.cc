@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -261,10 +262,51 @@ TEST_F(FolderWatcherTest, NewRootStopsTheOldWatcherFirst) {
   EXPECT_EQ(watcher_.path, second.native());
 }
 
+#ifdef _WIN32
+// Wine's GetProcessHandleCount always says 0; the system-wide handle list
+// (SystemExtendedHandleInformation) works there and on Windows.
+size_t openHandles() {
+  struct Entry {
+    void* object;
+    ULONG_PTR processId;
+    ULONG_PTR handle;
+    ULONG access;
+    USHORT backTraceIndex;
+    USHORT type;
+    ULONG attributes;
+    ULONG reserved;
+  };
+  struct Table {
+    ULONG_PTR count;
+    ULONG_PTR reserved;
+    Entry entries[1];
+  };
+  using Query = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
+  const auto query = reinterpret_cast<Query>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+  constexpr ULONG kExtendedHandleInformation = 64;
+  constexpr LONG kLengthMismatch = static_cast<LONG>(0xC0000004);
+  std::vector<ULONG_PTR> buffer(1 << 14);
+  LONG status;
+  ULONG needed = 0;
+  while ((status = query(kExtendedHandleInformation, buffer.data(),
+                         static_cast<ULONG>(buffer.size() * sizeof(ULONG_PTR)), &needed)) ==
+         kLengthMismatch) {
+    buffer.resize(buffer.size() * 2);
+  }
+  EXPECT_EQ(status, 0);
+  if (status != 0) return 0;
+  const auto* table = reinterpret_cast<const Table*>(buffer.data());
+  size_t count = 0;
+  for (ULONG_PTR i = 0; i < table->count; ++i) {
+    if (table->entries[i].processId == GetCurrentProcessId()) ++count;
+  }
+  return count;
+}
+#endif
+
 size_t liveThreadsAndHandles() {
 #ifdef _WIN32
-  DWORD handles = 0;
-  GetProcessHandleCount(GetCurrentProcess(), &handles);
   size_t threads = 0;
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
   THREADENTRY32 entry{};
@@ -273,7 +315,7 @@ size_t liveThreadsAndHandles() {
     if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++threads;
   }
   CloseHandle(snapshot);
-  return handles + threads;
+  return openHandles() + threads;
 #else
   size_t count = 0;
   for (const char* dir : {"/proc/self/fd", "/proc/self/task"}) {
