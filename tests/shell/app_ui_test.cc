@@ -110,6 +110,7 @@ TEST_F(AppUITest, BurstOfChangesStartsOneRescanAfterTheQuietPeriod) {
   platform.advance(100);
   folderChanged();
   const uint64_t lastChange = platform.now;
+  EXPECT_EQ(platform.timerArms[TIMER_FOLDER_DEBOUNCE], 1) << "a burst arms the timer once";
 
   uint64_t startedAt = 0;
   for (int step = 0; step < 300 && startedAt == 0; ++step) {
@@ -174,9 +175,11 @@ TEST_F(AppUITest, NewFolderWhileAnotherRunsDiscardsTheStaleResult) {
   EXPECT_EQ(platform.pickerShown, 1);
   EXPECT_EQ(platform.threads.size(), 1u) << "B waits for A's run";
 
+  a.write("late.c", "int late;\n");
   ASSERT_TRUE(platform.runThread());
   deliver(takeResult());  // A's result: stale
   EXPECT_EQ(app.rootFolder, a.root());
+  EXPECT_EQ(app.projectModel.files.count(a.key("late.c")), 0u) << "a stale result is not adopted";
   ASSERT_EQ(platform.threads.size(), 1u) << "B starts at once";
 
   ASSERT_TRUE(platform.runThread());
@@ -294,8 +297,7 @@ TEST_F(AppUITest, CommandsDoWhatThePageAsks) {
   app.handleWebMessage(selectFileCommand(a.key("main.c")));
   EXPECT_EQ(app.selectedPath, a.key("main.c"));
   ASSERT_EQ(sentTypes().back(), "setCode");
-  EXPECT_NE(platform.sent.back().find(utf8ToUtf16(base64Encode("int main(void) {"))),
-            std::u16string::npos);
+  EXPECT_EQ(base64Decode(extractJsonString(platform.sent.back(), u"code_b64")).rfind("int main(void) {", 0), 0u);
 
   app.handleWebMessage(command(R"({"type":"quitApp"})"));
   EXPECT_EQ(platform.closeRequests, 1);
@@ -373,7 +375,7 @@ TEST_F(AppUITest, CodeViewKeepsTheLastGoodText) {
   a.write("util.c", "");  // an editor truncates before writing
   app.sendCode();
   EXPECT_EQ(app.codeText, before);
-  EXPECT_NE(platform.sent.back().find(utf8ToUtf16(base64Encode(before))), std::u16string::npos);
+  EXPECT_EQ(base64Decode(extractJsonString(platform.sent.back(), u"code_b64")), before);
 
   app.loadIntoCodeView(a.key("nowhere.c"));
   EXPECT_TRUE(app.selectedPath.empty());
