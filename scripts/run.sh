@@ -12,4 +12,8 @@ elif [ ! -x "$gui" ]; then
 else
   exec "$gui" "$PWD"
 fi
+if [ ! -x "$report" ]; then
+  echo "The terminal report ($report) is not built either." >&2
+  exit 1
+fi
 exec "$report" "$PWD/src"
