@@ -7,14 +7,16 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=${1:-build/default}
+[ -d "$build" ] || { echo "e2e: FAIL: no build folder $build" >&2; exit 1; }
+build=$(cd "$build" && pwd)
 exe=$build/src/shell/linux/varnholt
 send_close=$build/tests/e2e/send_close
 
 fail() {
   echo "e2e: FAIL: $*" >&2
-  if [ -n "${work:-}" ] && [ -f "$work/trace.log" ]; then
+  if [ -n "${trace:-}" ] && [ -f "$trace" ]; then
     echo "--- last trace lines (cut at 300 characters) ---" >&2
-    tail -n 20 "$work/trace.log" | cut -c1-300 >&2
+    tail -n 20 "$trace" | cut -c1-300 >&2
     keep=1
   fi
   exit 1
@@ -23,7 +25,7 @@ note() { echo "e2e: $*"; }
 
 [ -x "$exe" ] || fail "$exe is not built"
 [ -x "$send_close" ] || fail "$send_close is not built"
-for tool in Xvfb xdotool import convert base64; do
+for tool in Xvfb xdotool import convert identify base64; do
   command -v "$tool" >/dev/null || fail "$tool is not installed"
 done
 
@@ -69,13 +71,27 @@ def scale(values, factor):
     return [v * factor for v in values if v]
 EOF
 printf '# Notes\n\nNothing hot here.\n' >"$project/docs/notes.md"
+mkdir "$work/cwd"
 
 # start_app NAME ARGS...: the program with --trace, its stderr in $trace.
 start_app() {
   trace="$work/$1.trace.log"
   shift
-  "$exe" --trace "$@" >"${trace%.trace.log}.stdout.log" 2>"$trace" &
+  # From its own folder: the save dialog starts there.
+  (cd "$work/cwd" && exec "$exe" --trace "$@") >"${trace%.trace.log}.stdout.log" 2>"$trace" &
   app_pid=$!
+}
+
+# find_window NAME: the id of a visible window with exactly this title. Polls,
+# since xdotool's own --sync gives up when another window vanishes meanwhile.
+find_window() {
+  local id
+  for _ in $(seq 200); do
+    id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1) || true
+    [ -n "$id" ] && { echo "$id"; return 0; }
+    sleep 0.1
+  done
+  return 1
 }
 
 # wait_exit: the program ends within 5 s with status 0.
@@ -113,7 +129,7 @@ done
 case "$project_line" in *"\"path\":\"$project/src/engine.c\""*) ;; *) fail "setProject lacks the full path of engine.c" ;; esac
 note "setProject lists engine.c, util.py and notes.md"
 
-window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Varnholt$' | head -n1) || true
+window=$(find_window "Varnholt") || true
 [ -n "$window" ] || fail "no window titled Varnholt"
 eval "$(xdotool getwindowgeometry --shell "$window")"
 [ "$WIDTH" = 1400 ] && [ "$HEIGHT" = 860 ] || fail "window is ${WIDTH}x${HEIGHT}, not 1400x860"
@@ -154,6 +170,23 @@ colours=$(convert "$work/window.png" -format %k info:)
 [ "$colours" -ge 64 ] || fail "the window shows only $colours colours: blank?"
 note "screenshot of the window has $colours distinct colours"
 
+# --- a snapshot, saved under a name typed without extension ----------------------
+# Keys go to the focused window (synthetic events sent to a window are
+# ignored by GTK); the click on the list gave the page the focus.
+xdotool key ctrl+s
+wait_for 10 1 '^< \{"type":"savePng"' || fail "Ctrl+S sent no savePng"
+dialog=$(find_window "Save Snapshot") || true
+[ -n "$dialog" ] || fail "no save dialog"
+xdotool key ctrl+a
+xdotool type snap
+xdotool key Return
+for _ in $(seq 100); do [ -s "$work/cwd/snap.png" ] && break; sleep 0.05; done
+[ -s "$work/cwd/snap.png" ] || fail "snap.png was not written: $(ls "$work/cwd")"
+png_b64=$(grep -E '^< \{"type":"savePng"' "$trace" | tail -n1 | sed -E 's/.*"png_b64":"([^"]*)".*/\1/')
+cmp -s <(base64 -d <<<"$png_b64") "$work/cwd/snap.png" || fail "snap.png differs from the page's image"
+png_size=$(identify -format '%wx%h' "$work/cwd/snap.png") || fail "snap.png is not an image"
+note "Ctrl+S: save dialog, typed \"snap\", snap.png written ($png_size, the page's bytes)"
+
 # --- close it as the close box does ----------------------------------------------
 "$send_close" "$window" || fail "could not ask the window to close"
 wait_exit "its window was closed"
@@ -164,7 +197,7 @@ start_app empty
 wait_for 30 1 '^< \{"type":"uiReady"' || fail "no uiReady from the page (no folder)"
 sleep 1
 [ "$(count '^> ')" = 0 ] || fail "messages went to the page before any folder was chosen"
-window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Varnholt$' | head -n1) || true
+window=$(find_window "Varnholt") || true
 [ -n "$window" ] || fail "no window titled Varnholt (no folder)"
 xdotool mousemove --window "$window" 700 400 click 1 key ctrl+q
 wait_for 5 1 '^< \{"type":"quitApp"' || fail "Ctrl+Q sent no quitApp"
@@ -173,7 +206,7 @@ note "without a folder: uiReady, nothing sent; Ctrl+Q sent quitApp, exit status 
 
 # --- closed while the analysis of a large folder still runs -----------------------
 start_app busy /usr/include
-window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Varnholt$' | head -n1) || true
+window=$(find_window "Varnholt") || true
 [ -n "$window" ] || fail "no window titled Varnholt (large folder)"
 "$send_close" "$window" || fail "could not ask the window to close"
 wait_exit "its window was closed during an analysis"
