@@ -27,15 +27,6 @@ TEST(BuildDeliveryScript, EscapesOnlyTheTwoLineSeparators) {
   EXPECT_EQ(buildDeliveryScript(tail), "window.__varnholtDeliver(" + tail + ");");
 }
 
-TEST(BuildDeliveryScript, KeepsALargeMessageIntact) {
-  std::string json = "{\"code_b64\":\"";
-  json.append(10u << 20, 'Q');
-  json += kLineSep + "\"}";
-  const std::string script = buildDeliveryScript(json);
-  ASSERT_EQ(script.size(), json.size() - 3 + 6 + 27);
-  EXPECT_EQ(script.compare(38, 10u << 20, json, 13, 10u << 20), 0);
-}
-
 // Runs the bridge the way a page uses it, in node with a stand-in for
 // WebKit's message handlers.
 TEST(BridgeScript, BehavesLikeChromeWebview) {
