@@ -75,6 +75,7 @@ Options parseArguments(const std::vector<NativeString>& args) {
     const std::string arg = displayArgument(args[i]);
     if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
       if (options.folder) throw UsageError{"more than one folder given"};
+      if (arg.empty()) throw UsageError{"the folder name is empty"};
       options.folder = args[i];
     } else if (arg == "--") {
       optionsEnded = true;
