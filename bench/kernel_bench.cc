@@ -47,7 +47,7 @@ double peakRssMiB() {
 
 void report(const char* what, const Clock& start, const Clock& end, double bytes) {
   const double wall = end.wall - start.wall;
-  std::printf("%-28s wall %7.3f s   cpu %7.3f s", what, wall, end.cpu - start.cpu);
+  std::printf("%-38s wall %7.3f s   cpu %7.3f s", what, wall, end.cpu - start.cpu);
   if (bytes > 0) std::printf("   %8.1f MB/s", bytes / 1e6 / wall);
   std::printf("\n");
 }
@@ -108,13 +108,23 @@ int run(const std::string& root, int threads) {
 
   AnalyzeOptions options;
   options.threads = threads;
-  const Clock start = now();
-  ProjectAnalysis analysis = analyzeProject(root, options);
-  const Clock end = now();
+  ProjectAnalysis analysis;
+  Clock bestStart{0, 0};
+  Clock bestEnd{1e9, 0};
+  for (int i = 0; i < 2; ++i) {
+    analysis = ProjectAnalysis();  // the previous model goes before the next is built
+    const Clock start = now();
+    analysis = analyzeProject(root, options);
+    const Clock end = now();
+    if (end.wall - start.wall < bestEnd.wall - bestStart.wall) {
+      bestStart = start;
+      bestEnd = end;
+    }
+  }
   char label[64];
-  std::snprintf(label, sizeof label, "full analysis, %d thread%s", threads,
+  std::snprintf(label, sizeof label, "full analysis, %d thread%s (best of 2)", threads,
                 threads == 1 ? "" : "s");
-  report(label, start, end, bytes);
+  report(label, bestStart, bestEnd, bytes);
   std::printf("total lines: %d\n", analysis.totalLines);
   std::printf("model: %.1f MiB\n", modelMiB(analysis.model));
   std::printf("peak RSS: %.1f MiB\n", peakRssMiB());

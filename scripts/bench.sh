@@ -29,6 +29,9 @@ fi
 bench_dir=build/default/bench
 cmake --build --preset default -j2 >/dev/null
 
+# The engine's tree benchmarks read the same tree.
+export VARNHOLT_BENCH_TREE="$tree"
+
 echo "== kernel tree: $tree"
 "$bench_dir/kernel_bench" "$tree"
 

@@ -8,7 +8,6 @@
 #include <limits>
 #include <mutex>
 #include <string>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -109,18 +108,25 @@ ProjectAnalysis analyzeProject(const NativeString& root, const AnalyzeOptions& o
         --workersLeft;
         doneSignal.notify_all();
       });
-    } catch (const std::system_error&) {
+    } catch (...) {
       std::lock_guard lock(doneMutex);
       --workersLeft;
       break;  // no more threads: the ones we have (or this one) do the rest
     }
   }
+  std::exception_ptr progressError;
   if (options.progress && !workers.empty()) {
     std::unique_lock lock(doneMutex);
     while (!doneSignal.wait_for(lock, std::chrono::milliseconds(100),
                                 [&] { return workersLeft == 0; })) {
+      if (progressError) continue;
       lock.unlock();
-      options.progress(queue.progress());
+      // A throwing callback must not leave the workers unjoined.
+      try {
+        options.progress(queue.progress());
+      } catch (...) {
+        progressError = std::current_exception();
+      }
       lock.lock();
     }
   } else {
@@ -128,6 +134,7 @@ ProjectAnalysis analyzeProject(const NativeString& root, const AnalyzeOptions& o
   }
   for (std::thread& worker : workers) worker.join();
   queue.rethrowError();
+  if (progressError) std::rethrow_exception(progressError);
   if (options.progress) options.progress(queue.progress());
 
   result.totalLines = static_cast<int32_t>(

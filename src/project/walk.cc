@@ -6,7 +6,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -95,7 +94,7 @@ class Walker {
     for (int i = 1; i < threads_; ++i) {
       try {
         helpers.emplace_back([this] { work(); });
-      } catch (const std::system_error&) {
+      } catch (...) {
         break;  // fewer threads; this one carries on regardless
       }
     }

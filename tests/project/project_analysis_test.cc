@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -91,6 +92,15 @@ TEST(AnalyzeProject, ProgressEndsWithEveryFileAndByte) {
       EXPECT_LE(reports[i - 1].filesDone, reports[i].filesDone);
     }
   }
+}
+
+TEST(AnalyzeProject, ThrowingProgressCallbackPropagates) {
+  TempTree tree;
+  writeSampleProject(tree);
+  AnalyzeOptions options;
+  options.threads = 2;
+  options.progress = [](const AnalysisProgress&) { throw std::runtime_error("stop"); };
+  EXPECT_THROW(analyzeProject(tree.native(), options), std::runtime_error);
 }
 
 TEST(AnalyzeProject, EmptyAndMissingRoots) {

@@ -25,39 +25,13 @@ TEST(ExtensionOf, TakesTheLastDotAndLowerCasesAsciiOnly) {
   EXPECT_EQ(extensionOf("a.\xC3\x89X"), "\xC3\x89x");
 }
 
-TEST(ScanTables, NamesCompareExactlyAndExtensionsLowerCased) {
-  EXPECT_TRUE(isIgnoredDirectoryName("node_modules"));
-  EXPECT_TRUE(isIgnoredDirectoryName("DerivedData"));
-  EXPECT_TRUE(isIgnoredDirectoryName("xcuserdata"));
-  EXPECT_FALSE(isIgnoredDirectoryName("NODE_MODULES"));
-  EXPECT_FALSE(isIgnoredDirectoryName("Build"));
-  EXPECT_FALSE(isIgnoredDirectoryName("builds"));
-  EXPECT_FALSE(isIgnoredDirectoryName(""));
-
-  EXPECT_TRUE(isIgnoredFileName(".DS_Store"));
-  EXPECT_FALSE(isIgnoredFileName(".ds_store"));
-
-  EXPECT_TRUE(isIgnoredExtension("png"));
-  EXPECT_TRUE(isIgnoredExtension("a"));
-  EXPECT_TRUE(isIgnoredExtension("perspectivev3"));
-  EXPECT_FALSE(isIgnoredExtension("PNG"));  // callers lower-case first
+// The tables themselves are exercised through the walk tests.
+TEST(ScanTables, EmptyExtensionIsNeverIgnoredAndLanguagesNeedLowerCase) {
   EXPECT_FALSE(isIgnoredExtension(""));
-  EXPECT_FALSE(isIgnoredExtension("txt"));
-}
-
-TEST(ScanTables, LanguageByExtension) {
-  EXPECT_EQ(languageForExtension("swift"), LanguageId::Swift);
-  EXPECT_EQ(languageForExtension("h"), LanguageId::ObjC);
-  EXPECT_EQ(languageForExtension("mm"), LanguageId::ObjC);
-  EXPECT_EQ(languageForExtension("c"), LanguageId::C);
-  EXPECT_EQ(languageForExtension("hxx"), LanguageId::Cpp);
-  EXPECT_EQ(languageForExtension("yml"), LanguageId::Yaml);
-  EXPECT_EQ(languageForExtension("htm"), LanguageId::Html);
-  EXPECT_EQ(languageForExtension("css"), LanguageId::Css);
-  EXPECT_EQ(languageForExtension("sh"), LanguageId::Shell);
-  EXPECT_FALSE(languageForExtension("txt").has_value());
-  EXPECT_FALSE(languageForExtension("C").has_value());
+  EXPECT_FALSE(isIgnoredExtension("PNG"));  // callers lower-case first
   EXPECT_FALSE(languageForExtension("").has_value());
+  EXPECT_FALSE(languageForExtension("C").has_value());
+  EXPECT_EQ(languageForExtension("h"), LanguageId::ObjC);  // not C, not C++
 }
 
 TEST(ScanTables, XcuserdataFragmentAnywhereInThePath) {

@@ -1,0 +1,418 @@
+// varnholt-report: the whole analysis of one folder, printed for a terminal,
+// as the program's own page messages (--json), or as raw figures (--dump).
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "base/native_string.h"
+#include "project/model.h"
+#include "project/project_analysis.h"
+#include "project/walk.h"
+#include "protocol/json.h"
+#include "protocol/messages.h"
+
+namespace varnholt_app {
+namespace {
+
+constexpr const char* kUsage =
+    "usage: varnholt-report [--top N] [--json | --dump] [FOLDER]\n";
+
+constexpr const char* kHelp =
+    "Shows where the source code below FOLDER (default: the current folder) is hot:\n"
+    "the hottest files and the hottest lines of the whole codebase.\n"
+    "\n"
+    "  --top N    list the N hottest files (default 20)\n"
+    "  --json     print the project and audit messages the program would send\n"
+    "             to its page, one per line\n"
+    "  --dump     print the raw heat of every analysed file, one JSON object per\n"
+    "             line in path order, then the line total\n"
+    "  --help     show this help\n"
+    "  --version  show the version\n"
+    "\n"
+    "Set NO_COLOR to print the report without colours.\n";
+
+enum class Mode { Report, Json, Dump };
+
+struct Options {
+  Mode mode = Mode::Report;
+  size_t top = 20;
+  std::optional<NativeString> folder;
+  bool help = false;
+  bool version = false;
+};
+
+struct UsageError {
+  std::string message;
+};
+
+std::string displayArgument(const NativeString& argument) { return nativeToUtf8Lossy(argument); }
+
+// Parses the arguments after the program name; throws UsageError.
+Options parseArguments(const std::vector<NativeString>& args) {
+  Options options;
+  bool modeGiven = false;
+  bool optionsEnded = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string arg = displayArgument(args[i]);
+    if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+      if (options.folder) throw UsageError{"more than one folder given"};
+      if (arg.empty()) throw UsageError{"the folder name is empty"};
+      options.folder = args[i];
+    } else if (arg == "--") {
+      optionsEnded = true;
+    } else if (arg == "--help" || arg == "-h") {
+      options.help = true;
+    } else if (arg == "--version") {
+      options.version = true;
+    } else if (arg == "--json" || arg == "--dump") {
+      const Mode mode = arg == "--json" ? Mode::Json : Mode::Dump;
+      if (modeGiven && options.mode != mode) throw UsageError{"--json and --dump exclude each other"};
+      options.mode = mode;
+      modeGiven = true;
+    } else if (arg == "--top" || arg.rfind("--top=", 0) == 0) {
+      std::string value;
+      if (arg == "--top") {
+        if (i + 1 >= args.size()) throw UsageError{"--top needs a number"};
+        value = displayArgument(args[++i]);
+      } else {
+        value = arg.substr(6);
+      }
+      size_t top = 0;
+      const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), top);
+      if (value.empty() || error != std::errc() || end != value.data() + value.size()) {
+        throw UsageError{"--top needs a number, not \"" + value + "\""};
+      }
+      options.top = top;
+    } else {
+      throw UsageError{"unknown option " + arg};
+    }
+  }
+  return options;
+}
+
+bool isTerminal(FILE* stream) {
+#ifdef _WIN32
+  return _isatty(_fileno(stream)) != 0;
+#else
+  return ::isatty(::fileno(stream)) != 0;
+#endif
+}
+
+void writeBytes(std::string_view bytes) { std::fwrite(bytes.data(), 1, bytes.size(), stdout); }
+
+// Bytes that would steer a terminal (escape sequences, carriage returns)
+// are shown as "?".
+std::string printable(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) c = '?';
+  }
+  return out;
+}
+
+std::string withGrouping(int64_t value) {
+  const std::string digits = std::to_string(value);
+  const size_t lead = value < 0 ? 1 : 0;
+  std::string out = digits.substr(0, lead);
+  for (size_t i = lead; i < digits.size(); ++i) {
+    if (i > lead && (digits.size() - i) % 3 == 0) out.push_back(',');
+    out.push_back(digits[i]);
+  }
+  return out;
+}
+
+// The path below the folder, for display; the full path for anything else.
+std::string relativePath(const std::string& path, const std::string& root) {
+  if (path.size() > root.size() && path.compare(0, root.size(), root) == 0) {
+    size_t start = root.size();
+    while (start < path.size() && (path[start] == '/' || path[start] == '\\')) ++start;
+    if (start > root.size() || root.empty() || root.back() == '/' || root.back() == '\\') {
+      return path.substr(start);
+    }
+  }
+  return path;
+}
+
+class Bars {
+ public:
+  explicit Bars(bool colour) : colour_(colour) {}
+
+  // A ten-cell bar for a heat of 0..1, coloured from blue to red.
+  std::string bar(double heat01) const {
+    const double heat = std::clamp(heat01, 0.0, 1.0);
+    const int cells = static_cast<int>(heat * 10.0 + 0.5);
+    std::string out;
+    if (colour_) {
+      static const int kPalette[] = {27, 33, 39, 45, 49, 154, 220, 214, 208, 202, 196};
+      out += "\x1b[38;5;" + std::to_string(kPalette[static_cast<int>(heat * 10.0)]) + "m";
+    }
+    for (int i = 0; i < 10; ++i) out += i < cells ? (colour_ ? "\xe2\x96\x88" : "#") : " ";
+    if (colour_) out += "\x1b[0m";
+    return out;
+  }
+
+ private:
+  bool colour_;
+};
+
+std::string shortest(double value) {
+  char buffer[64];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  return std::string(buffer, result.ptr);
+}
+
+std::vector<const ProjectFile*> filesInPathOrder(const ProjectFileMap& files) {
+  std::vector<const ProjectFile*> sorted;
+  sorted.reserve(files.size());
+  for (const auto& entry : files) sorted.push_back(&entry.second);
+  std::sort(sorted.begin(), sorted.end(),
+            [](const ProjectFile* a, const ProjectFile* b) { return a->path < b->path; });
+  return sorted;
+}
+
+void printDump(const ProjectAnalysis& analysis) {
+  std::string line;
+  for (const ProjectFile* file : filesInPathOrder(analysis.model.files)) {
+    line = "{\"path\":\"";
+    appendJsonEscaped(line, file->path);
+    line += "\",\"language\":";
+    appendInt(line, static_cast<int32_t>(file->language));
+    line += ",\"heatRaw\":";
+    line += shortest(file->heatRaw);
+    line += ",\"lines\":[";
+    for (size_t i = 0; i < file->lineHeatRaw.size(); ++i) {
+      if (i > 0) line += ',';
+      line += shortest(file->lineHeatRaw[i]);
+    }
+    line += "]}\n";
+    writeBytes(line);
+  }
+  line = "{\"totalLOC\":";
+  appendInt(line, analysis.totalLines);
+  line += "}\n";
+  writeBytes(line);
+}
+
+void printJson(const ProjectAnalysis& analysis) {
+  writeBytes(buildProjectMessage(analysis.model.files, std::max(analysis.totalLines, 0)));
+  writeBytes("\n");
+  writeBytes(buildAuditMessage(selectAuditItems(analysis.model.files, kAuditItemLimit)));
+  writeBytes("\n");
+}
+
+void printReport(const ProjectAnalysis& analysis, const std::string& root, size_t top,
+                 bool colour) {
+  const ProjectFileMap& files = analysis.model.files;
+  const Bars bars(colour);
+  const char* bold = colour ? "\x1b[1m" : "";
+  const char* plain = colour ? "\x1b[0m" : "";
+  std::string out;
+  out += std::string(bold) + printable(projectNameFor(files)) + plain + "  " + printable(root) +
+         "\n";
+  out += withGrouping(static_cast<int64_t>(files.size())) + " files analysed, " +
+         withGrouping(analysis.totalLines) + " lines\n";
+  writeBytes(out);
+
+  std::vector<const ProjectFile*> hottest = filesInPathOrder(files);
+  // Hottest first; equal heat keeps path order.
+  std::stable_sort(hottest.begin(), hottest.end(), [](const ProjectFile* a, const ProjectFile* b) {
+    return a->heatRaw > b->heatRaw;
+  });
+  if (hottest.size() > top) hottest.resize(top);
+  if (!hottest.empty()) {
+    const ProjectHeatScale scale = projectHeatScale(files);
+    char heading[128];
+    std::snprintf(heading, sizeof heading, "%-14s%6s %14s  %s", "", "heat", "raw heat", "path");
+    out = "\n" + std::string(bold) + "Hottest files" + plain + "\n" + heading + "\n";
+    for (const ProjectFile* file : hottest) {
+      const double heat = scale.heat01(file->heatRaw);
+      char figures[64];
+      std::snprintf(figures, sizeof figures, "  %s %14s  ", formatFixed(heat, 4).c_str(),
+                    formatFixed(file->heatRaw, 2).c_str());
+      out += "  " + bars.bar(heat) + figures + printable(relativePath(file->path, root)) + "\n";
+    }
+    writeBytes(out);
+  }
+
+  const std::vector<AuditItem> items = selectAuditItems(files, kAuditItemLimit);
+  if (!items.empty()) {
+    char heading[128];
+    std::snprintf(heading, sizeof heading, "%-14s%21s  %s", "", "raw heat", "line");
+    out = "\n" + std::string(bold) + "Hottest lines" + plain + "\n" + heading + "\n";
+    // Bars against the hottest line, which comes first.
+    const double hottestLine = items.front().cv > 0 ? items.front().cv : 1.0;
+    for (const AuditItem& item : items) {
+      char figures[64];
+      std::snprintf(figures, sizeof figures, "  %21s  ", formatFixed(item.cv, 2).c_str());
+      std::string_view preview = item.preview;
+      preview.remove_prefix(std::min(preview.find_first_not_of(' '), preview.size()));
+      out += "  " + bars.bar(item.cv / hottestLine) + figures +
+             printable(relativePath(item.path, root)) + ":" + std::to_string(item.lineStart) +
+             "\n" + std::string(16, ' ') + printable(preview) + "\n";
+    }
+    writeBytes(out);
+  }
+}
+
+// One line on stderr, rewritten in place while the analysis runs.
+class ProgressLine {
+ public:
+  explicit ProgressLine(bool enabled) : enabled_(enabled), start_(Clock::now()) {}
+
+  void update(const AnalysisProgress& progress) {
+    if (!enabled_) return;
+    const double seconds = std::chrono::duration<double>(Clock::now() - start_).count();
+    const double mbPerSecond =
+        seconds > 0 ? static_cast<double>(progress.bytesDone) / 1e6 / seconds : 0.0;
+    std::fprintf(stderr, "\ranalysing: %zu of %zu files, %.1f MB/s   ", progress.filesDone,
+                 progress.filesTotal, mbPerSecond);
+    std::fflush(stderr);
+    shown_ = true;
+  }
+
+  void clear() {
+    if (!shown_) return;
+    std::fprintf(stderr, "\r%60s\r", "");
+    std::fflush(stderr);
+    shown_ = false;
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  bool enabled_;
+  bool shown_ = false;
+  Clock::time_point start_;
+};
+
+// A relative folder is made absolute, as the program's folder picker would
+// give it: without "." or ".." steps and without a trailing separator. An
+// absolute one is kept exactly as given.
+NativeString absoluteFolder(const NativeString& folder) {
+  namespace fs = std::filesystem;
+  fs::path path(folder);
+  if (!path.is_relative()) return folder;
+  std::error_code error;
+  fs::path absolute = fs::absolute(path, error);
+  if (error) return folder;
+  absolute = absolute.lexically_normal();
+  if (!absolute.has_filename() && absolute.has_relative_path()) absolute = absolute.parent_path();
+  return absolute.native();
+}
+
+// Empty when the folder can be listed; else why not.
+std::string folderProblem(const NativeString& folder) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::file_status status = fs::status(fs::path(folder), error);
+  if (error || !fs::exists(status)) return "no such folder";
+  if (!fs::is_directory(status)) return "not a folder";
+  fs::directory_iterator listing(fs::path(folder), error);
+  if (error) return "cannot be read (" + error.message() + ")";
+  return {};
+}
+
+int run(const std::vector<NativeString>& args) {
+  Options options;
+  try {
+    options = parseArguments(args);
+  } catch (const UsageError& usage) {
+    std::fprintf(stderr, "varnholt-report: %s (see --help)\n", usage.message.c_str());
+    return 2;
+  }
+  if (options.help) {
+    std::fputs(kUsage, stdout);
+    std::fputs(kHelp, stdout);
+    return 0;
+  }
+  if (options.version) {
+    std::fputs("varnholt-report " VARNHOLT_VERSION "\n", stdout);
+    return 0;
+  }
+
+  const NativeString folder = absoluteFolder(options.folder.value_or(asciiToNative(".")));
+  const std::string folderUtf8 = nativeToUtf8Lossy(folder);
+  if (const std::string problem = folderProblem(folder); !problem.empty()) {
+    std::fprintf(stderr, "varnholt-report: %s: %s\n", printable(folderUtf8).c_str(),
+                 problem.c_str());
+    return 1;
+  }
+
+#ifdef _WIN32
+  // The messages and the dump are UTF-8 bytes with "\n" line ends, as they are.
+  _setmode(_fileno(stdout), _O_BINARY);
+#endif
+  const bool colour = options.mode == Mode::Report && isTerminal(stdout) &&
+                      std::getenv("NO_COLOR") == nullptr;
+#ifdef _WIN32
+  if (isTerminal(stdout)) SetConsoleOutputCP(CP_UTF8);
+  if (colour) {
+    HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (GetConsoleMode(console, &mode)) {
+      SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+    }
+  }
+#endif
+
+  ProgressLine progress(isTerminal(stderr));
+  AnalyzeOptions analyzeOptions;
+  analyzeOptions.progress = [&](const AnalysisProgress& p) { progress.update(p); };
+  ProjectAnalysis analysis;
+  try {
+    analysis = analyzeProject(folder, analyzeOptions);
+  } catch (const std::exception& error) {
+    progress.clear();
+    std::fprintf(stderr, "varnholt-report: %s: %s\n", printable(folderUtf8).c_str(),
+                 printable(error.what()).c_str());
+    return 1;
+  }
+  progress.clear();
+
+  switch (options.mode) {
+    case Mode::Json:
+      printJson(analysis);
+      break;
+    case Mode::Dump:
+      printDump(analysis);
+      break;
+    case Mode::Report:
+      printReport(analysis, folderUtf8, options.top, colour);
+      break;
+  }
+  return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+}  // namespace
+}  // namespace varnholt_app
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) {
+  std::vector<varnholt_app::NativeString> args(argv + 1, argv + argc);
+  return varnholt_app::run(args);
+}
+#else
+int main(int argc, char** argv) {
+  std::vector<varnholt_app::NativeString> args(argv + 1, argv + argc);
+  return varnholt_app::run(args);
+}
+#endif
