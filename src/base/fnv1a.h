@@ -10,8 +10,8 @@ namespace varnholt_app {
 
 inline uint64_t fnv1a64(std::string_view bytes) {
   uint64_t hash = 0xcbf29ce484222325ull;
-  for (unsigned char c : bytes) {
-    hash ^= c;
+  for (char c : bytes) {
+    hash ^= static_cast<unsigned char>(c);
     hash *= 0x100000001b3ull;
   }
   return hash;
