@@ -128,6 +128,46 @@ std::string className(HWND window) {
   return toUtf8(name);
 }
 
+std::string windowTitle(HWND window) {
+  wchar_t title[256] = L"";
+  if (window != nullptr) GetWindowTextW(window, title, 256);
+  return toUtf8(title);
+}
+
+long long iconWidth(HICON icon) {
+  ICONINFO info{};
+  if (icon == nullptr || !GetIconInfo(icon, &info)) return 0;
+  BITMAP bitmap{};
+  GetObjectW(info.hbmColor != nullptr ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
+  if (info.hbmColor != nullptr) DeleteObject(info.hbmColor);
+  if (info.hbmMask != nullptr) DeleteObject(info.hbmMask);
+  return bitmap.bmWidth;
+}
+
+// What the program made of its windows, as far as the view's parent shows.
+void logWindows(HWND host) {
+  HWND main = GetAncestor(host, GA_ROOT);
+  RECT outer{};
+  GetWindowRect(main, &outer);
+  const auto style = static_cast<DWORD>(GetWindowLongPtrW(main, GWL_STYLE));
+  const auto hostStyle = static_cast<DWORD>(GetWindowLongPtrW(host, GWL_STYLE));
+  HDC dc = GetDC(host);
+  const LRESULT erase = SendMessageW(host, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+  ReleaseDC(host, dc);
+  logEvent("windows",
+           {text("hostClass", className(host)), text("mainClass", className(main)),
+            text("mainTitle", windowTitle(main)), number("mainWidth", outer.right - outer.left),
+            number("mainHeight", outer.bottom - outer.top),
+            number("mainOverlapped", (style & WS_OVERLAPPEDWINDOW) == WS_OVERLAPPEDWINDOW),
+            number("mainClassStyle", static_cast<long long>(GetClassLongPtrW(main, GCL_STYLE))),
+            number("iconWidth", iconWidth(reinterpret_cast<HICON>(GetClassLongPtrW(main, GCLP_HICON)))),
+            number("smallIconWidth",
+                   iconWidth(reinterpret_cast<HICON>(GetClassLongPtrW(main, GCLP_HICONSM)))),
+            number("hostChildStyle", (hostStyle & (WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN)) ==
+                                         (WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN)),
+            number("hostEraseResult", static_cast<long long>(erase))});
+}
+
 // ------------------------------------------------------ deferred callbacks
 
 // Callbacks reach the program through its own message loop, as the real
@@ -621,10 +661,8 @@ class Environment final : public Counted<ICoreWebView2Environment> {
       HWND parent, ICoreWebView2CreateCoreWebView2ControllerCompletedHandler* handler) override {
     checkThread("CreateCoreWebView2Controller");
     if (handler == nullptr) return E_POINTER;
-    logEvent("create-controller",
-             {text("parentClass", className(parent)),
-              text("grandparentClass", className(GetParent(parent))),
-              number("parentIsChild", (GetWindowLongPtrW(parent, GWL_STYLE) & WS_CHILD) != 0)});
+    logEvent("create-controller", {text("parentClass", className(parent))});
+    logWindows(parent);
     handler->AddRef();
     probeHandler(handler, ICoreWebView2CreateCoreWebView2ControllerCompletedHandler::iid,
                  "controller-completed");
