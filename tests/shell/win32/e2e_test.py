@@ -15,6 +15,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -137,6 +138,43 @@ def window_size(window):
     return None
 
 
+def visible_windows(title_pattern):
+    return subprocess.run(["xdotool", "search", "--onlyvisible", "--name", title_pattern],
+                          capture_output=True, text=True).stdout.split()
+
+
+class DialogAnswerer(threading.Thread):
+    """Answers the program's modal dialogs in order, as a user would: types a
+    text (or nothing) and presses a key; then touches `done` (a file the
+    page script may wait for)."""
+
+    def __init__(self, plan):
+        super().__init__(daemon=True)
+        self.plan = plan  # (title, text or None, key, done path or None)
+        self.answered = []
+
+    def run(self):
+        for title, text, key, done in self.plan:
+            deadline = time.time() + 90
+            found = []
+            while time.time() < deadline and not found:
+                found = visible_windows("^%s$" % title)
+                time.sleep(0.2)
+            if not found:
+                return
+            time.sleep(0.5)  # let the dialog settle before typing into it
+            subprocess.run(["xdotool", "windowfocus", "--sync", found[0]], capture_output=True)
+            if text:
+                subprocess.run(["xdotool", "type", "--delay", "15", text], capture_output=True)
+            subprocess.run(["xdotool", "key", key], capture_output=True)
+            deadline = time.time() + 20
+            while time.time() < deadline and found[0] in visible_windows("^%s$" % title):
+                time.sleep(0.2)
+            if done:
+                open(done, "w").close()
+            self.answered.append(title)
+
+
 def close_window(window):
     """As a user does: Alt+F4 on the focused window."""
     subprocess.run(["xdotool", "windowfocus", "--sync", window], capture_output=True)
@@ -169,6 +207,18 @@ def scenario_session(build):
     project = os.path.join(run.dir, "proj")
     make_project(project)
     edited = os.path.join(project, "main.c")
+    other = os.path.join(run.dir, "other")
+    os.makedirs(other)
+    with open(os.path.join(other, "tool.go"), "w") as f:
+        f.write("package main\n\nfunc main() {\n\tfor i := 0; i < 3; i++ {\n\t}\n}\n")
+    shots = os.path.join(run.dir, "shots")
+    os.makedirs(shots)
+    png = b"\x89PNG\r\n\x1a\n" + bytes(range(256))
+    cancelled = os.path.join(run.dir, "picker-cancelled")
+
+    def b64(data):
+        return base64.b64encode(data).decode("ascii")
+
     run.write_script([
         "send {\"type\":\"uiReady\"}",
         "wait setProject 60000",
@@ -176,15 +226,36 @@ def scenario_session(build):
         "wait setCode",
         "send {\"type\":\"requestAudit\"}",
         "wait setAudit",
+        "send {\"type\":\"savePng\",\"png_b64\":\"\"}",
+        "send {\"type\":\"savePng\",\"png_b64\":\"%s\",\"name_b64\":\"%s\"}"
+        % (b64(png), b64(windows_path(os.path.join(shots, "snap")).encode("utf-8"))),
         "resize 1000 700",
         "sizemove 900 600",
         "move 40 30",
         "append %s int more(void) {\\n  return 1;\\n}\\n" % windows_path(edited),
         "wait setProject 30000",
+        "mark pick-cancel",
+        "send {\"type\":\"pickFolder\"}",
+        "wait-file %s 90000" % windows_path(cancelled),
+        "sleep 1500",
+        "send {\"type\":\"requestAudit\"}",
+        "wait setAudit",
+        "mark pick-other",
+        "send {\"type\":\"pickFolder\"}",
+        "wait setProject 90000",
         "send {\"type\":\"quitApp\"}",
     ])
+    answerer = DialogAnswerer([
+        ("Save", None, "Return", None),
+        ("Select Folder", None, "Escape", cancelled),
+        ("Select Folder", windows_path(other), "Return", None),
+    ])
     run.start("--trace", windows_path(project))
+    answerer.start()
     code, trace = run.finish()
+    answerer.join(timeout=5)
+    check(answerer.answered == ["Save", "Select Folder", "Select Folder"],
+          "the save dialog and the folder picker (twice) were shown (got %s)" % answerer.answered)
     events = run.events()
     names = [e["event"] for e in events]
     check(code == 0, "quitApp ends the process with exit code 0 (got %s)" % code)
@@ -292,6 +363,24 @@ def scenario_session(build):
         check(rescans[-1][1]["totalLOC"] == projects[0][1]["totalLOC"] + 3,
               "the rescan counted the three added lines (%s -> %s)" %
               (projects[0][1]["totalLOC"], rescans[-1][1]["totalLOC"]))
+
+    saved = sorted(os.listdir(shots))
+    check(saved == ["snap.png"], "the snapshot was saved with .png added (got %s)" % saved)
+    if saved == ["snap.png"]:
+        with open(os.path.join(shots, "snap.png"), "rb") as f:
+            check(f.read() == png, "the snapshot file holds the PNG bytes unchanged")
+    empty_save = index_of(events, lambda e: e["event"] == "send" and '"png_b64":""' in e["json"])
+    check(empty_save >= 0 and events[empty_save + 1]["event"] == "step",
+          "savePng without data goes straight on (no dialog)")
+
+    cancel = index_of(events, lambda e: e["event"] == "mark" and e["name"] == "pick-cancel")
+    other_pick = index_of(events, lambda e: e["event"] == "mark" and e["name"] == "pick-other")
+    if check(0 <= cancel < other_pick, "both folder picks were played"):
+        check(not posts(events, "setProject", cancel, other_pick),
+              "a cancelled folder picker starts no analysis")
+        picked = posts(events, "setProject", other_pick)
+        check(bool(picked) and [f["name"] for f in picked[-1][1]["files"]] == ["tool.go"],
+              "the picked folder is analysed and sent")
 
     quit_send = index_of(events, lambda e: e["event"] == "send" and "quitApp" in e["json"])
     finals = [e["object"] for e in events[quit_send:] if e["event"] == "final-release"]

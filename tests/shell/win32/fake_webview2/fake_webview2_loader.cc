@@ -13,6 +13,8 @@
 //     wait <type> [ms]       wait for a posted message of that type that
 //                            came after the last send or edit
 //     append <path> <text>   append text to a file ("\n" is a line feed)
+//     wait-file <path> [ms]  wait until the file exists (the driver's signal
+//                            that it dealt with a dialog)
 //     sleep <ms>
 //     resize <w> <h>         resize the main window (WM_SIZE)
 //     sizemove <w> <h>       the same inside WM_ENTERSIZEMOVE/WM_EXITSIZEMOVE
@@ -838,6 +840,16 @@ void appendToFile(const std::string& rest) {
   logEvent("appended", {text("path", path), number("ok", ok)});
 }
 
+void waitForFile(const std::wstring& path, ULONGLONG deadline, const std::string& line) {
+  if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    defer(runScript);
+  } else if (GetTickCount64() >= deadline) {
+    quitAfterFailure(line);
+  } else {
+    after(100, [path, deadline, line] { waitForFile(path, deadline, line); });
+  }
+}
+
 void runScript() {
   while (nextStep < script.size() && waitingFor.empty()) {
     const std::string line = script[nextStep++];
@@ -883,6 +895,12 @@ void runScript() {
       waitingFor = wanted;
       const UINT ms = timeout.empty() ? kDefaultWaitMs : static_cast<UINT>(std::stoul(timeout));
       waitTimer = after(ms, [line] { quitAfterFailure(line); });
+    } else if (verb == "wait-file") {
+      const std::string path = rest.substr(0, rest.find(' '));
+      const std::string timeout = argumentAfter(rest, 1);
+      const UINT ms = timeout.empty() ? kDefaultWaitMs : static_cast<UINT>(std::stoul(timeout));
+      waitForFile(fromUtf8(path), GetTickCount64() + ms, line);
+      return;
     } else if (verb == "append") {
       postCursor = posts.size();
       appendToFile(rest);
