@@ -56,6 +56,7 @@ HRESULT WebViewHost::onControllerCreated(HRESULT result, ICoreWebView2Controller
   if (FAILED(result) || controller == nullptr) return result;
   controller_.assign(controller);
   controller->get_CoreWebView2(webview_.put());
+  setBoundsFrom(hwndHost_);
   // A controller without a view gets nothing called on the missing view.
   if (!webview_) return S_OK;
 
@@ -65,7 +66,6 @@ HRESULT WebViewHost::onControllerCreated(HRESULT result, ICoreWebView2Controller
     settings->put_AreDevToolsEnabled(TRUE);
     settings->put_IsZoomControlEnabled(FALSE);
   }
-  setBoundsFrom(hwndHost_);
 
   if (auto* onMessage = WebMessageReceivedCallback::create(
           [this](ICoreWebView2*, ICoreWebView2WebMessageReceivedEventArgs* args) {

@@ -435,12 +435,21 @@ def scenario_without_view(build, label, loader, script_lines):
     check(code == 0, "closing the window ends the process with exit code 0 (got %s)" % code)
     events = run.events()
     check_no_misuse(events)
-    if loader:
-        names = [e["event"] for e in events]
+    names = [e["event"] for e in events]
+    released = {e["kind"]: e["left"] for e in events if e["event"] == "handler-released"}
+    if script_lines == ["fail-environment"]:
         check("create-controller" not in names, "no controller after a failed environment")
-        released = [e for e in events if e["event"] == "handler-released"]
-        check(len(released) == 1 and released[0]["left"] == 0,
-              "the environment callback is freed after its failure")
+        check(released == {"environment-completed": 0},
+              "the environment callback is freed after its failure (got %s)" % released)
+    if script_lines == ["no-webview"]:
+        check("navigate" not in names and "setting" not in names,
+              "nothing is called on a view that does not exist")
+        check("bounds" in names, "the controller still gets its bounds")
+        check(released == {"environment-completed": 0, "controller-completed": 0},
+              "both creation callbacks are freed (got %s)" % released)
+        finals = sorted(e["object"] for e in events if e["event"] == "final-release")
+        check(finals == ["controller", "environment"],
+              "controller and environment released at exit (got %s)" % finals)
     run.cleanup()
 
 
@@ -453,6 +462,7 @@ def main():
     scenario_fallback_page(build)
     scenario_without_view(build, "no-loader", False, None)
     scenario_without_view(build, "failed-environment", True, ["fail-environment"])
+    scenario_without_view(build, "controller-without-view", True, ["no-webview"])
     if failures:
         print("%d check(s) failed" % len(failures))
         sys.exit(1)

@@ -636,7 +636,7 @@ class Controller final : public Counted<ICoreWebView2Controller> {
   HRESULT STDMETHODCALLTYPE get_CoreWebView2(ICoreWebView2** webview) override {
     checkThread("get_CoreWebView2");
     if (webview == nullptr) return E_POINTER;
-    if (noWebView) {
+    if (theWebView == nullptr) {
       *webview = nullptr;
       return E_FAIL;
     }
@@ -646,7 +646,9 @@ class Controller final : public Counted<ICoreWebView2Controller> {
   }
 
  protected:
-  void onFinalRelease() override { theWebView->Release(); }  // our creation reference
+  void onFinalRelease() override {
+    if (theWebView != nullptr) theWebView->Release();  // our creation reference
+  }
 
  private:
   BOOL visible_ = TRUE;
@@ -672,7 +674,7 @@ class Environment final : public Counted<ICoreWebView2Environment> {
       if (failController) {
         handler->Invoke(E_FAIL, nullptr);
       } else {
-        theWebView = new WebView();
+        if (!noWebView) theWebView = new WebView();
         theController = new Controller();
         theController->parent = parent;
         handler->Invoke(S_OK, theController);
