@@ -21,7 +21,7 @@ build: deps build/default/build.ninja
 run: build
 	@scripts/run.sh
 
-test: deps test-unit test-asan test-tsan test-fuzz test-wine test-wine-e2e
+test: deps test-unit test-asan test-tsan test-fuzz test-wine test-ui test-wine-e2e
 	@echo "All test suites passed."
 
 test-unit: build
@@ -58,6 +58,10 @@ windows: deps
 	cmake --preset mingw >/dev/null
 	$(CMAKE_BUILD) mingw --target varnholt
 	@scripts/package-windows.sh build/mingw build/varnholt-windows-x64.zip
+
+# The page in the system Chromium (install-deps.sh runs npm ci for playwright-core).
+test-ui: deps
+	node --test tests/ui/
 
 bench: build
 	@scripts/bench.sh

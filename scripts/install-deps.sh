@@ -10,6 +10,8 @@ xvfb xauth xdotool chromium nodejs npm imagemagick zip python3"
 
 missing=""
 for p in $packages; do
+  # Some Node.js builds bring npm inside their nodejs package.
+  if [ "$p" = npm ] && command -v npm >/dev/null 2>&1; then continue; fi
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
 done
 if [ -n "$missing" ]; then
