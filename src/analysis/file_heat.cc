@@ -1,0 +1,324 @@
+#include "analysis/file_heat.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <optional>
+
+#include "analysis/heat_math.h"
+#include "analysis/lexer.h"
+#include "analysis/scoring.h"
+#include "base/file_io.h"
+#include "base/native_string.h"
+
+namespace varnholt_app {
+
+namespace {
+
+constexpr int32_t kMaxDepth = 512;
+constexpr int32_t kFactorDepth = 24;
+constexpr double kMaxHeat = 1e9;
+
+double clamp01(double v) { return v < 0 ? 0 : (v > 1 ? 1 : v); }
+
+struct WordBytes {
+  bool table[256];
+  constexpr WordBytes() : table() {
+    for (int c = 0; c < 256; ++c) {
+      table[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                 c == '_';
+    }
+  }
+};
+constexpr WordBytes kWordBytes;
+
+// C-family declaration test over the raw line, comments and strings
+// included: no loop or branch word, and a modifier or both "(" and "{".
+bool looksLikeDeclaration(std::string_view line, const LanguageProfile& profile) {
+  const char* p = line.data();
+  const char* const end = p + line.size();
+  bool modifier = false;
+  while (p < end) {
+    if (!kWordBytes.table[static_cast<unsigned char>(*p)]) {
+      ++p;
+      continue;
+    }
+    const char* word = p;
+    while (p < end && kWordBytes.table[static_cast<unsigned char>(*p)]) ++p;
+    const uint8_t bits = keywordMask(profile, word, static_cast<size_t>(p - word));
+    if (bits & (kKwLoop | kKwBranch)) return false;
+    if (bits & kKwDeclModifier) modifier = true;
+  }
+  if (modifier) return true;
+  return std::memchr(line.data(), '(', line.size()) != nullptr &&
+         std::memchr(line.data(), '{', line.size()) != nullptr;
+}
+
+// The same answer from what the lexer saw: code tokens are exactly the
+// letter-led words outside comments and strings, so a line without either
+// needs no second pass.
+bool declarationFlag(const LineFacts& f, std::string_view line, const LanguageProfile& profile) {
+  if (!profile.compiled.wordSafeMarkers) return looksLikeDeclaration(line, profile);
+  if (f.codeKeywordBits & (kKwLoop | kKwBranch)) return false;
+  if (!f.leftCode) {
+    return (f.codeKeywordBits & kKwDeclModifier) != 0 || (f.codeParen && f.openBraces > 0);
+  }
+  return looksLikeDeclaration(line, profile);
+}
+
+// isTrivialLine of the trimmed line, answered at the first byte for the
+// common case: only "import ", "package " and "using " start with a letter.
+bool isTrivialUntrimmed(std::string_view line) {
+  size_t i = 0;
+  while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r')) ++i;
+  if (i < line.size()) {
+    const char c = line[i];
+    if (c != 'i' && c != 'p' && c != 'u' && kWordBytes.table[static_cast<unsigned char>(c)]) {
+      return false;
+    }
+  }
+  return isTrivialLine(trimLine(line));
+}
+
+bool isScored(const LineFacts& f, std::string_view line) {
+  if (f.isBlank) return false;
+  if (isTrivialUntrimmed(line)) return false;
+  return f.tokenCount > 0 || static_cast<int64_t>(f.openBraces) + f.closeBraces == 0 ||
+         f.branchKw != 0 || f.loopKw != 0 || f.exceptionKw != 0 || f.boolOps != 0 ||
+         f.ternaries != 0 || f.dots != 0;
+}
+
+double rawScoreOf(const LineFacts& f, double k) {
+  return std::max(k + 0.055 * std::max(std::min(f.tokenCount, 60) - 12, 0) +
+                      0.22 * std::max(f.dots - 3, 0) + 0.08 * std::min(f.typeKw, 10),
+                  0.0);
+}
+
+double intensityOf(double rawScore) { return clamp01((rawScore - 1.2) * 0.25); }
+
+// Base heat through a small exact cache: many lines share a complexity.
+double cachedBaseHeat(double complexity, const LanguageProfile& profile,
+                      AnalysisScratch& scratch) {
+  uint64_t bits;
+  std::memcpy(&bits, &complexity, sizeof bits);
+  const auto slot = static_cast<size_t>((bits * 0x9e3779b97f4a7c15ull) >>
+                                        (64 - AnalysisScratch::kCacheBits));
+  AnalysisScratch::CacheSlot& entry = scratch.heatCache[slot];
+  if (entry.key != bits) {
+    entry.key = bits;
+    entry.value = lineHeatFromComplexity(complexity, profile);
+  }
+  return entry.value;
+}
+
+void prepareScratch(AnalysisScratch& scratch, const LanguageProfile& profile, size_t lines) {
+  // Keep buffers for reuse, but not a huge one left by an exceptional file.
+  constexpr size_t kKeep = size_t{1} << 16;
+  if (scratch.records.capacity() > std::max(kKeep, 4 * lines)) {
+    std::vector<LineRecord>().swap(scratch.records);
+  }
+  if (scratch.blocks.capacity() > std::max(kKeep, 4 * lines)) {
+    std::vector<BlockStats>().swap(scratch.blocks);
+  }
+  if (scratch.scopes.capacity() > std::max(kKeep, 4 * lines)) {
+    std::vector<AnalysisScratch::StackRun>().swap(scratch.scopes);
+  }
+  scratch.records.clear();
+  scratch.records.reserve(lines);
+  scratch.blocks.clear();
+  scratch.scopes.clear();
+  scratch.scopes.reserve(128);
+  // Base heat depends on the profile only through its reference value.
+  if (scratch.cacheRef != profile.compiled.heatRef || scratch.heatCache.empty()) {
+    scratch.heatCache.assign(size_t{1} << AnalysisScratch::kCacheBits, {});
+    scratch.cacheRef = profile.compiled.heatRef;
+  }
+}
+
+// Applies a line's braces to the scope stack: all pushes, then all pops,
+// and the file-level block is never popped.
+void applyBraces(std::vector<AnalysisScratch::StackRun>& scopes, uint64_t& entries, int64_t opens,
+                 int64_t closes) {
+  if (opens >= closes) {
+    const auto fresh = static_cast<uint64_t>(opens - closes);
+    if (fresh == 0) return;
+    if (scopes.back().block == AnalysisScratch::kNoBlock) {
+      scopes.back().count += fresh;
+    } else {
+      scopes.push_back({AnalysisScratch::kNoBlock, fresh});
+    }
+    entries += fresh;
+    return;
+  }
+  uint64_t pops = std::min(static_cast<uint64_t>(closes - opens), entries - 1);
+  entries -= pops;
+  while (pops > 0) {
+    AnalysisScratch::StackRun& top = scopes.back();
+    const uint64_t take = std::min(pops, top.count);
+    top.count -= take;
+    pops -= take;
+    if (top.count == 0) scopes.pop_back();
+  }
+}
+
+// The innermost open block, numbered on first use.
+uint32_t currentBlock(AnalysisScratch& scratch) {
+  AnalysisScratch::StackRun& top = scratch.scopes.back();
+  if (top.block != AnalysisScratch::kNoBlock) return top.block;
+  const auto id = static_cast<uint32_t>(scratch.blocks.size());
+  scratch.blocks.emplace_back();
+  if (top.count == 1) {
+    top.block = id;
+  } else {
+    --top.count;
+    scratch.scopes.push_back({id, 1});
+  }
+  return id;
+}
+
+double blockFactor(BlockStats& b) {
+  if (!b.factorReady) {
+    const int32_t n = std::max(b.lineCount, 0);
+    const int64_t s = std::max<int64_t>(b.typeKwSum, 0);
+    const double a = b.lineCount > 0 ? b.keywordSum / b.lineCount : 0.0;
+    b.factor = (1 + 0.12 * portableLog(1.0 + n)) *
+               (1 + 0.18 * portableLog(1.0 + static_cast<double>(s))) *
+               (1 + 0.1 * clamp01(a / 3.5));
+    b.factorReady = true;
+  }
+  return b.factor;
+}
+
+// Final heat of a scored line with positive intensity.
+double liftedHeat(double heatBase, const LineRecord& r, AnalysisScratch& scratch) {
+  const double intensity = intensityOf(r.rawScore);
+  const int32_t d = std::min(r.depth, kFactorDepth);
+  const double block = blockFactor(scratch.blocks[r.block]) * (1 + 0.008 * d);
+  const double trend = ((1 + 0.03 * clamp01(0.25 * r.keywordTrend)) *
+                            (1 + 0.018 * clamp01(r.tokenTrend / 18)) -
+                        1) *
+                           intensity +
+                       1;
+  const double depth = (0.007 * (d * d) + 0.012 * d) * intensity + 1;
+  double spread = 1;
+  // Up to a spread of 2 the first clamp is 0 and the factor exactly 1.
+  if (r.spread > 2) {
+    spread = 1 + 1.15 * clamp01((r.spread - 2) / 3.5) *
+                     clamp01(portablePow(std::max(portableLog(1 + r.spread), 0.0), 1.35) / 4.5);
+  }
+  const double heat = ((block - 1) * intensity + 1) * heatBase * trend * depth *
+                      ((spread - 1) * intensity + 1);
+  return std::clamp(heat, 0.0, kMaxHeat);
+}
+
+}  // namespace
+
+bool readFileText(std::string_view utf8Path, std::string& out) {
+  out.clear();
+  // A NUL would cut the path short and name another file.
+  if (utf8Path.empty() || utf8Path.find('\0') != std::string_view::npos) return false;
+  return readWholeFile(utf8ToNative(utf8Path), out);
+}
+
+void analyzeText(std::string_view text, const LanguageProfile& givenProfile,
+                 std::vector<double>& lineHeatRaw, double& heatRaw, AnalysisScratch& scratch) {
+  std::optional<LanguageProfile> preparedCopy;  // only for a hand-made profile
+  if (!givenProfile.compiled.ready) {
+    preparedCopy.emplace(givenProfile);
+    prepareProfile(*preparedCopy);
+  }
+  const LanguageProfile& profile = preparedCopy ? *preparedCopy : givenProfile;
+
+  const size_t lineCount = countLines(text);
+  if (lineHeatRaw.capacity() != lineCount) std::vector<double>().swap(lineHeatRaw);
+  lineHeatRaw.clear();
+  lineHeatRaw.reserve(lineCount);
+  heatRaw = 0.0;
+  prepareScratch(scratch, profile, lineCount);
+
+  LexState lex;
+  scratch.scopes.push_back({AnalysisScratch::kNoBlock, 1});
+  uint64_t scopeEntries = 1;
+  int32_t depth = 0;
+  double keywordTrend = 0.0;
+  double tokenTrend = 0.0;
+  double forward = 0.0;
+
+  // Per-line pass: lexing, base heat, trends, blocks and forward spread.
+  forEachLine(text, [&](std::string_view line) {
+    const LineFacts f = scanLine(line, lex, profile);
+    LineRecord r;
+    r.depth = depth;
+    const double k = keywordWeight(f);
+    double heatBase = 0.0;
+    if (isScored(f, line)) {
+      const bool declaration =
+          profile.compiled.declarationTest && declarationFlag(f, line, profile);
+      heatBase = std::min(cachedBaseHeat(lineComplexity(f, profile, declaration), profile, scratch),
+                          kMaxHeat);
+      r.skipped = false;
+      r.rawScore = rawScoreOf(f, k);
+      r.block = currentBlock(scratch);
+      BlockStats& b = scratch.blocks[r.block];
+      b.lineCount += 1;
+      b.typeKwSum += f.typeKw;
+      b.keywordSum += k;
+    }
+    keywordTrend = 0.92 * keywordTrend + 0.08 * k;
+    tokenTrend = 0.94 * tokenTrend + 0.06 * std::min(f.tokenCount, 40);
+    r.keywordTrend = keywordTrend;
+    r.tokenTrend = tokenTrend;
+    forward = (!r.skipped && r.rawScore > 1.65) ? 0.55 * r.rawScore + 0.6 * forward : 0.6 * forward;
+    r.spread = forward;
+    applyBraces(scratch.scopes, scopeEntries, f.openBraces, f.closeBraces);
+    const int64_t next = static_cast<int64_t>(depth) + f.openBraces - f.closeBraces;
+    depth = static_cast<int32_t>(std::clamp<int64_t>(next, 0, kMaxDepth));
+    scratch.records.push_back(r);
+    lineHeatRaw.push_back(heatBase);
+  });
+
+  // Backward spread, and the lift of lines with real keyword load; all
+  // other lines keep their base heat, as every blended factor is 1 there.
+  double backward = 0.0;
+  for (size_t i = scratch.records.size(); i-- > 0;) {
+    LineRecord& r = scratch.records[i];
+    const bool hot = !r.skipped && r.rawScore > 1.65;
+    backward = hot ? 0.55 * r.rawScore + 0.6 * backward : 0.6 * backward;
+    r.spread = std::max(r.spread, backward);
+    if (!r.skipped && r.rawScore > 1.2 && lineHeatRaw[i] > 0) {
+      lineHeatRaw[i] = liftedHeat(lineHeatRaw[i], r, scratch);
+    }
+  }
+
+  double sum = 0.0;
+  for (double h : lineHeatRaw) sum += h;
+  heatRaw = sum;
+}
+
+void analyzeText(std::string_view text, LanguageId language, std::vector<double>& lineHeatRaw,
+                 double& heatRaw, AnalysisScratch& scratch) {
+  analyzeText(text, profileForLanguage(language), lineHeatRaw, heatRaw, scratch);
+}
+
+void analyzeText(std::string_view text, LanguageId language, std::vector<double>& lineHeatRaw,
+                 double& heatRaw) {
+  AnalysisScratch scratch;
+  analyzeText(text, language, lineHeatRaw, heatRaw, scratch);
+}
+
+void analyzeFile(ProjectFile& file, AnalysisScratch& scratch) {
+  const LanguageProfile& profile = profileForLanguage(file.language);
+  if (!readFileText(file.path, scratch.text)) {
+    std::vector<double>().swap(file.lineHeatRaw);
+    file.heatRaw = 0.0;
+    return;
+  }
+  analyzeText(scratch.text, profile, file.lineHeatRaw, file.heatRaw, scratch);
+}
+
+void analyzeFile(ProjectFile& file) {
+  AnalysisScratch scratch;
+  analyzeFile(file, scratch);
+}
+
+}  // namespace varnholt_app

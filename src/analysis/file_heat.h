@@ -1,0 +1,74 @@
+#pragma once
+// Per-file heat: every line scored, then weighed by its brace block, its
+// depth, the trend of the lines above it and the hot lines around it.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "analysis/language_profile.h"
+#include "project/model.h"
+
+namespace varnholt_app {
+
+// Working record of one line, valid in AnalysisScratch until the next call.
+struct LineRecord {
+  double rawScore = 0.0;  // 0 when the line is not scored
+  double keywordTrend = 0.0;
+  double tokenTrend = 0.0;
+  double spread = 0.0;
+  int32_t depth = 0;     // brace depth at the start of the line, 0..512
+  uint32_t block = 0;    // index into AnalysisScratch::blocks; only for scored lines
+  bool skipped = true;
+};
+
+struct BlockStats {
+  int32_t lineCount = 0;
+  int64_t typeKwSum = 0;
+  double keywordSum = 0.0;
+  double factor = 0.0;  // block part of the block factor, once needed
+  bool factorReady = false;
+};
+
+// Working memory that a thread analysing many files can reuse, so that it
+// does not reallocate per file. Blocks are numbered here in the order of
+// their first scored line, which changes no result.
+struct AnalysisScratch {
+  std::vector<LineRecord> records;
+  std::vector<BlockStats> blocks;
+  struct StackRun {
+    uint32_t block;  // kNoBlock until a scored line lands in it
+    uint64_t count;  // entries of this run: fresh blocks are alike until used
+  };
+  static constexpr uint32_t kNoBlock = UINT32_MAX;
+  std::vector<StackRun> scopes;
+  struct CacheSlot {
+    uint64_t key = 0;
+    double value = 0.0;
+  };
+  static constexpr uint32_t kCacheBits = 9;
+  std::vector<CacheSlot> heatCache;  // complexity bits -> base heat
+  double cacheRef = 0.0;             // the profile reference the cache was filled for
+  std::string text;  // file buffer of analyzeFile
+};
+
+// Reads the whole file in binary. False when it cannot be opened or sized;
+// an empty file succeeds with empty text.
+bool readFileText(std::string_view utf8Path, std::string& out);
+
+// Heat of every line of `text` (one entry per line of splitLines) and their
+// sum in line order.
+void analyzeText(std::string_view text, const LanguageProfile& profile,
+                 std::vector<double>& lineHeatRaw, double& heatRaw, AnalysisScratch& scratch);
+void analyzeText(std::string_view text, LanguageId language, std::vector<double>& lineHeatRaw,
+                 double& heatRaw, AnalysisScratch& scratch);
+void analyzeText(std::string_view text, LanguageId language, std::vector<double>& lineHeatRaw,
+                 double& heatRaw);
+
+// Reads file.path and recomputes file.lineHeatRaw and file.heatRaw; an
+// unreadable file leaves them empty and 0.
+void analyzeFile(ProjectFile& file, AnalysisScratch& scratch);
+void analyzeFile(ProjectFile& file);
+
+}  // namespace varnholt_app

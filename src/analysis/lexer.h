@@ -1,0 +1,84 @@
+#pragma once
+// Line splitting and the shallow byte-level line lexer.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "analysis/language_profile.h"
+
+namespace varnholt_app {
+
+// Carried from one line to the next while one file is scanned.
+struct LexState {
+  bool inBlockComment = false;
+  bool inString = false;
+  int32_t stringKind = 0;  // 0 none, 1 '...', 2 "...", 3 `...`, 4 '''...''', 5 """..."""
+  bool escapePending = false;
+};
+
+// Counts of one line. Counts that would not fit saturate at INT32_MAX.
+struct LineFacts {
+  bool isBlank = false;
+  int32_t tokenCount = 0;
+  int32_t openBraces = 0;
+  int32_t closeBraces = 0;
+  int32_t dots = 0;
+  int32_t boolOps = 0;
+  int32_t ternaries = 0;
+  int32_t loopKw = 0;
+  int32_t branchKw = 0;
+  int32_t exceptionKw = 0;
+  int32_t functionKw = 0;
+  int32_t typeKw = 0;
+  int32_t lineLength = 0;
+  // For the C-family declaration test, which can then mostly skip its own
+  // pass over the line.
+  uint8_t codeKeywordBits = 0;  // KeywordBits of code tokens not led by a digit
+  bool leftCode = false;        // some byte lay in a comment or string literal
+  bool codeParen = false;       // "(" in code
+};
+
+// Number of lines splitLines gives for `text`.
+size_t countLines(std::string_view text);
+
+// Calls visit(line) for every line of `text` in order, exactly as
+// splitLines cuts them: "\n" ends a line, one "\r" before it is dropped,
+// a lone "\r" stays, and a final "\n" leaves an empty last line.
+template <class Visit>
+void forEachLine(std::string_view text, Visit&& visit) {
+  if (text.empty()) return;
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  for (;;) {
+    const auto* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+    const char* stop = nl != nullptr ? nl : end;
+    std::string_view line(p, static_cast<size_t>(stop - p));
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    visit(line);
+    if (nl == nullptr) return;
+    p = nl + 1;
+  }
+}
+
+// The lines of `text` as views into it, without their line breaks.
+std::vector<std::string_view> splitLines(std::string_view text);
+
+// Scans one line with the file's lexer state (read and updated).
+LineFacts scanLine(std::string_view line, LexState& state, const LanguageProfile& profile);
+
+// Lower-cased word tokens of a raw line, comments and strings included.
+std::vector<std::string> wordTokens(std::string_view line);
+
+// `line` without spaces, tabs, "\r" and "\n" at either end.
+std::string_view trimLine(std::string_view line);
+
+// Lines that are never scored: empty, comment starts, preprocessor and import
+// lines, and lines of brackets and separators only. Expects a trimmed line
+// (trims again, which changes nothing for one).
+bool isTrivialLine(std::string_view trimmedLine);
+
+}  // namespace varnholt_app
