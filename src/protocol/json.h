@@ -1,0 +1,41 @@
+#pragma once
+// The JSON, Base64 and text helpers behind every message exchanged with the
+// page. There is no JSON parser: outbound messages are concatenated, inbound
+// ones are searched for single string members.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace varnholt_app {
+
+// Escapes UTF-8 bytes for use between the quotes of a JSON string. Bytes of
+// 0x80 and above pass unchanged, valid UTF-8 or not.
+std::string jsonEscape(std::string_view text);
+void appendJsonEscaped(std::string& out, std::string_view text);
+
+// Standard Base64 with padding and no line breaks.
+std::string base64Encode(std::string_view bytes);
+void appendBase64(std::string& out, std::string_view bytes);
+
+// Lenient decoding: characters outside the alphabet are skipped, the first
+// "=" ends the input, leftover bits are dropped. Never fails.
+std::string base64Decode(std::string_view text);
+
+// UTF-8 to UTF-16; ill-formed input becomes U+FFFD.
+std::u16string utf8ToWide(std::string_view text);
+
+// The string value of the first `"key"` in `message`, found by plain text
+// search. Escapes are not interpreted and every unit is reduced to 7 bits;
+// anything unexpected gives an empty result. `key` may be null.
+std::string extractJsonString(std::u16string_view message, const char16_t* key);
+
+// Fixed notation with exactly `decimals` digits after a "." whatever the
+// locale, rounded like printf("%.*f"). Non-finite values are written as 0
+// so that the message stays valid JSON.
+void appendFixed(std::string& out, double value, int decimals);
+std::string formatFixed(double value, int decimals);
+
+void appendInt(std::string& out, int64_t value);
+
+}  // namespace varnholt_app

@@ -1,0 +1,375 @@
+#include "protocol/messages.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "analysis/lexer.h"
+#include "base/file_io.h"
+#include "base/native_string.h"
+#include "protocol/json.h"
+#include "protocol/paths.h"
+
+namespace varnholt_app {
+
+namespace {
+
+constexpr size_t kPreviewBytes = 140;
+
+// Clamps to 0..1; NaN becomes 0.
+double clamp01(double value) {
+  if (!(value > 0.0)) return 0.0;
+  return value > 1.0 ? 1.0 : value;
+}
+
+// The value at the 95th percentile of `values` (lower neighbour, integer
+// index), which may be reordered. `values` must not be empty nor hold NaN.
+double percentile95(std::vector<double>& values) {
+  const size_t index = (values.size() - 1) * 95 / 100;
+  std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(index),
+                   values.end());
+  return values[index];
+}
+
+void appendStringMember(std::string& out, std::string_view key, std::string_view value) {
+  out += '"';
+  out += key;
+  out += "\":\"";
+  appendJsonEscaped(out, value);
+  out += '"';
+}
+
+}  // namespace
+
+std::string projectNameFor(const ProjectFileMap& files) {
+  if (files.empty()) return "Varnholt";
+  const std::string& path = files.begin()->first;
+  std::string_view name = lastComponent(parentPath(path));
+  if (name.empty()) name = lastComponent(path);
+  if (name.empty()) return "Varnholt";
+  return std::string(name);
+}
+
+namespace {
+
+// One file of the project message. Sorting these instead of map nodes keeps
+// the sort in one array; `prefix` and `prefix2` hold the 16 bytes after the
+// prefix that all paths share, big-endian, so that most comparisons need no memcmp.
+struct FileRecord {
+  uint64_t prefix;
+  uint64_t prefix2;
+  const char* path;
+  size_t size;
+  double heatRaw;
+};
+
+// Path bytes live in their own allocations, visited in hash or sorted order;
+// fetching a few records ahead hides most of the misses.
+constexpr size_t kPrefetchDistance = 8;
+
+inline void prefetch(const void* address) {
+#if defined(__GNUC__)
+  __builtin_prefetch(address);
+#else
+  (void)address;
+#endif
+}
+
+uint64_t prefixKey(std::string_view path, size_t from) {
+  uint64_t key = 0;
+  for (size_t i = 0; i < 8; ++i) {
+    const size_t at = from + i;
+    key = (key << 8) | (at < path.size() ? static_cast<unsigned char>(path[at]) : 0u);
+  }
+  return key;
+}
+
+size_t commonPrefixLength(const std::vector<FileRecord>& records) {
+  if (records.empty()) return 0;
+  std::string_view common(records[0].path, records[0].size);
+  for (size_t k = 0; k < records.size(); ++k) {
+    if (k + kPrefetchDistance < records.size()) prefetch(records[k + kPrefetchDistance].path);
+    const std::string_view path(records[k].path, records[k].size);
+    const size_t n = std::min(common.size(), path.size());
+    size_t i = 0;
+    while (i < n && common[i] == path[i]) ++i;
+    common = common.substr(0, i);
+  }
+  return common.size();
+}
+
+}  // namespace
+
+std::string buildProjectMessage(const ProjectFileMap& files, int32_t totalLOC) {
+  std::vector<FileRecord> records;
+  records.reserve(files.size());
+  std::vector<double> heats;
+  heats.reserve(files.size());
+  size_t pathBytes = 0;
+  for (const auto& [path, file] : files) {
+    records.push_back({0, 0, path.data(), path.size(), file.heatRaw});
+    heats.push_back(std::isnan(file.heatRaw) ? 0.0 : file.heatRaw);
+    pathBytes += path.size();
+  }
+  const size_t common = commonPrefixLength(records);
+  for (size_t k = 0; k < records.size(); ++k) {
+    if (k + kPrefetchDistance < records.size()) {
+      prefetch(records[k + kPrefetchDistance].path + common);
+    }
+    records[k].prefix = prefixKey({records[k].path, records[k].size}, common);
+    records[k].prefix2 = prefixKey({records[k].path, records[k].size}, common + 8);
+  }
+  // Byte-wise order, a proper prefix first. Zero padding in the keys ties a
+  // path ending there with one continuing with 0 bytes; the full comparison
+  // settles that.
+  const size_t skip = common + 16;
+  std::sort(records.begin(), records.end(), [skip](const FileRecord& a, const FileRecord& b) {
+    if (a.prefix != b.prefix) return a.prefix < b.prefix;
+    if (a.prefix2 != b.prefix2) return a.prefix2 < b.prefix2;
+    const std::string_view x(a.path, a.size);
+    const std::string_view y(b.path, b.size);
+    if (x.size() <= skip || y.size() <= skip) return x < y;
+    return x.substr(skip) < y.substr(skip);
+  });
+
+  double ref = 1.0;
+  if (!heats.empty()) ref = std::max(percentile95(heats), 1.0);
+  const double denominator = std::log1p(ref);
+
+  std::string out;
+  // Paths appear twice (full and last component); backslashes double.
+  out.reserve(128 + 3 * pathBytes + 64 * records.size());
+  out += "{\"type\":\"setProject\",";
+  appendStringMember(out, "projectName", projectNameFor(files));
+  out += ",\"totalLOC\":";
+  appendInt(out, totalLOC);
+  out += ",\"files\":[";
+  bool first = true;
+  for (size_t k = 0; k < records.size(); ++k) {
+    if (k + kPrefetchDistance < records.size()) prefetch(records[k + kPrefetchDistance].path);
+    const FileRecord& record = records[k];
+    if (!first) out += ',';
+    first = false;
+    const std::string_view path(record.path, record.size);
+    out += '{';
+    appendStringMember(out, "path", path);
+    out += ',';
+    appendStringMember(out, "name", lastComponent(path));
+    out += ",\"heat01\":";
+    appendFixed(out, clamp01(std::log1p(record.heatRaw) / denominator), 4);
+    out += ",\"heatCV\":";
+    appendFixed(out, record.heatRaw, 2);
+    out += '}';
+  }
+  out += "]}";
+  return out;
+}
+
+std::string buildCodeMessage(std::string_view path, std::string_view text,
+                             const ProjectFile& file) {
+  const size_t lineCount = static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
+  const std::vector<double>& raw = file.lineHeatRaw;
+  const size_t known = std::min(lineCount, raw.size());
+
+  std::vector<double> positives;
+  for (const double v : raw) {
+    if (v > 0.0) positives.push_back(v);
+  }
+  double ref = 1.0;
+  if (!positives.empty()) ref = std::max(percentile95(positives), 1e-9);
+  positives = {};
+  const double denominator = std::log1p(ref);
+
+  std::string out;
+  out.reserve(160 + 2 * path.size() + (text.size() + 2) / 3 * 4 + 16 * lineCount);
+  out += "{\"type\":\"setCode\",";
+  appendStringMember(out, "path", path);
+  out += ",\"code_b64\":\"";
+  appendBase64(out, text);
+  out += "\",\"lineHeat\":[";
+  for (size_t i = 0; i < lineCount; ++i) {
+    if (i > 0) out += ',';
+    const double cv = i < known ? raw[i] : 0.0;
+    // The page's heat is single precision; print exactly what it would hold.
+    const auto heat =
+        static_cast<float>(clamp01(std::log1p(cv > 0.0 ? cv : 0.0) / denominator));
+    appendFixed(out, static_cast<double>(heat), 4);
+  }
+  out += "],\"lineCV\":[";
+  for (size_t i = 0; i < lineCount; ++i) {
+    if (i > 0) out += ',';
+    appendFixed(out, i < known ? raw[i] : 0.0, 2);
+  }
+  out += "],\"fileHeatCV\":";
+  appendFixed(out, file.heatRaw, 2);
+  out += '}';
+  return out;
+}
+
+namespace {
+
+struct AuditCandidate {
+  double key;  // the line's heat, NaN taken as -infinity
+  const std::string* path;
+  const ProjectFile* file;
+  size_t index;  // line number - 1
+};
+
+// Hotter first; equal heat by path bytes, then by line.
+bool ranksBefore(const AuditCandidate& a, const AuditCandidate& b) {
+  if (a.key != b.key) return a.key > b.key;
+  if (a.file != b.file) return *a.path < *b.path;
+  return a.index < b.index;
+}
+
+std::string previewOf(std::string_view line) {
+  std::string preview(line.substr(0, kPreviewBytes));
+  std::replace(preview.begin(), preview.end(), '\t', ' ');
+  return preview;
+}
+
+}  // namespace
+
+std::vector<AuditItem> selectAuditItems(const ProjectFileMap& files, size_t limit) {
+  constexpr double kLowest = -std::numeric_limits<double>::infinity();
+  // Lines are numbered in int32.
+  constexpr size_t kMaxLines = static_cast<size_t>(std::numeric_limits<int32_t>::max());
+  if (limit == 0) return {};
+
+  // The heat arrays in memory order: hash order would jump between pages,
+  // which costs far more than the comparisons. The result does not depend on
+  // the order in which files are visited.
+  struct Span {
+    const double* heat;
+    size_t lines;
+    const std::string* path;
+    const ProjectFile* file;
+  };
+  std::vector<Span> spans;
+  spans.reserve(files.size());
+  for (const auto& [path, file] : files) {
+    if (file.lineHeatRaw.empty()) continue;
+    spans.push_back({file.lineHeatRaw.data(), std::min(file.lineHeatRaw.size(), kMaxLines),
+                     &path, &file});
+  }
+  std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) {
+    return std::less<const double*>()(a.heat, b.heat);
+  });
+
+  // A heap whose front is the worst candidate kept so far. Most lines are
+  // rejected by one comparison with its heat.
+  std::vector<AuditCandidate> heap;
+  heap.reserve(limit);
+  double threshold = kLowest;
+  for (size_t s = 0; s < spans.size(); ++s) {
+    if (s + 1 < spans.size()) prefetch(spans[s + 1].heat);
+    const double* heat = spans[s].heat;
+    const size_t lines = spans[s].lines;
+    const std::string& path = *spans[s].path;
+    const ProjectFile& file = *spans[s].file;
+    size_t i = 0;
+    for (; i < lines && heap.size() < limit; ++i) {
+      const double v = std::isnan(heat[i]) ? kLowest : heat[i];
+      heap.push_back({v, &path, &file, i});
+      std::push_heap(heap.begin(), heap.end(), ranksBefore);
+    }
+    if (i == lines) continue;
+    threshold = heap.front().key;
+    // Whether this file's path sorts before that of the file owning the
+    // front, remembered while the front stays in the same file.
+    const ProjectFile* comparedWith = nullptr;
+    bool pathBefore = false;
+    for (; i < lines; ++i) {
+      double v = heat[i];
+      if (v < threshold) continue;
+      if (!(v >= threshold)) {  // NaN
+        if (threshold != kLowest) continue;
+        v = kLowest;
+      }
+      if (v == threshold) {
+        // A tie goes to the smaller path; within one file the line already
+        // kept is the earlier one and wins.
+        const AuditCandidate& front = heap.front();
+        if (comparedWith != front.file) {
+          comparedWith = front.file;
+          pathBefore = path < *front.path;
+        }
+        if (!pathBefore) continue;
+      }
+      std::pop_heap(heap.begin(), heap.end(), ranksBefore);
+      heap.back() = {v, &path, &file, i};
+      std::push_heap(heap.begin(), heap.end(), ranksBefore);
+      threshold = heap.front().key;
+    }
+  }
+  std::sort_heap(heap.begin(), heap.end(), ranksBefore);
+
+  // Previews: read each owning file once.
+  struct LoadedFile {
+    const ProjectFile* file;
+    std::string text;
+    std::vector<std::string_view> lines;
+  };
+  std::vector<LoadedFile> loaded;
+  // `lines` views into `text`, which must never move: a short text lives
+  // inside the string object.
+  loaded.reserve(heap.size());
+  std::vector<AuditItem> items;
+  items.reserve(heap.size());
+  for (const AuditCandidate& c : heap) {
+    auto it = std::find_if(loaded.begin(), loaded.end(),
+                           [&](const LoadedFile& l) { return l.file == c.file; });
+    if (it == loaded.end()) {
+      LoadedFile& l = loaded.emplace_back();
+      l.file = c.file;
+      if (!readWholeFile(utf8ToNative(*c.path), l.text)) l.text.clear();
+      l.lines = splitLines(l.text);
+      it = loaded.end() - 1;
+    }
+    AuditItem item;
+    item.path = *c.path;
+    item.lineStart = static_cast<int32_t>(c.index + 1);
+    item.lineEnd = item.lineStart;
+    item.cv = c.file->lineHeatRaw[c.index];
+    const double heatRaw = c.file->heatRaw;
+    item.heat01 = clamp01(item.cv / (heatRaw > 1.0 ? heatRaw : 1.0));
+    if (c.index < it->lines.size()) item.preview = previewOf(it->lines[c.index]);
+    items.push_back(std::move(item));
+  }
+  return items;
+}
+
+std::string buildAuditMessage(const std::vector<AuditItem>& items) {
+  std::string out;
+  out.reserve(128 + 512 * items.size());
+  out += "{\"type\":\"setAudit\",";
+  appendStringMember(out, "hint", kAuditHint);
+  out += ",\"items\":[";
+  bool first = true;
+  for (const AuditItem& item : items) {
+    if (!first) out += ',';
+    first = false;
+    out += '{';
+    appendStringMember(out, "path", item.path);
+    out += ',';
+    appendStringMember(out, "file", lastComponent(item.path));
+    out += ",\"lineStart\":";
+    appendInt(out, item.lineStart);
+    out += ",\"lineEnd\":";
+    appendInt(out, item.lineEnd);
+    out += ",\"cv\":";
+    appendFixed(out, item.cv, 2);
+    out += ",\"heat01\":";
+    appendFixed(out, item.heat01, 4);
+    out += ',';
+    // Always "line"; escaped anyway so that no field can break the JSON.
+    appendStringMember(out, "kind", item.kind);
+    out += ',';
+    appendStringMember(out, "preview", item.preview);
+    out += '}';
+  }
+  out += "]}";
+  return out;
+}
+
+}  // namespace varnholt_app

@@ -1,0 +1,60 @@
+#pragma once
+// The three messages the native side sends to the page, as UTF-8 JSON.
+// Callers convert them with utf8ToWide before posting.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "project/model.h"
+
+namespace varnholt_app {
+
+// --- "setProject" ---
+
+// Name of the folder holding the map's first file, else that file's name,
+// else "Varnholt".
+std::string projectNameFor(const ProjectFileMap& files);
+
+// Files in byte-wise path order, each with its heat normalised against the
+// project's 95th percentile on a log scale.
+std::string buildProjectMessage(const ProjectFileMap& files, int32_t totalLOC);
+
+// --- "setCode" ---
+
+// Sent when nothing is selected or the selection has left the project.
+inline constexpr std::string_view kEmptyCodeMessage =
+    R"({"type":"setCode","path":"","code_b64":"","lineHeat":[],"lineCV":[],"fileHeatCV":0})";
+
+// The text (never empty) with one heat value per line. The line count is the
+// number of line feeds plus one; heat entries beyond it are dropped, but still
+// count towards the file's reference value.
+std::string buildCodeMessage(std::string_view path, std::string_view text,
+                             const ProjectFile& file);
+
+// --- "setAudit" ---
+
+inline constexpr std::string_view kAuditHint = "Whole codebase \xC2\xB7 Click a row to jump";
+inline constexpr size_t kAuditItemLimit = 30;
+
+struct AuditItem {
+  std::string path;
+  int32_t lineStart = 0;
+  int32_t lineEnd = 0;
+  double cv = 0.0;          // the line's raw heat
+  std::string kind = "line";
+  std::string preview;      // the line's text, tabs as blanks, at most 140 bytes
+  double heat01 = 0.0;      // cv relative to the file's heat, 0..1
+};
+
+// The `limit` hottest lines of the project, hottest first; equal heat is
+// ordered by path bytes, then line number. Reads only the files that own a
+// selected line, for the previews.
+std::vector<AuditItem> selectAuditItems(const ProjectFileMap& files,
+                                        size_t limit = kAuditItemLimit);
+
+std::string buildAuditMessage(const std::vector<AuditItem>& items);
+
+}  // namespace varnholt_app

@@ -1,0 +1,19 @@
+#pragma once
+// Path components of UTF-8 paths as the walk produces them, Windows or
+// POSIX: "\" and "/" both separate, and a root name (C:, \\server, \\?\,
+// \\.\, \??\) never counts as a component.
+
+#include <string_view>
+
+namespace varnholt_app {
+
+// The last component, empty when the path is only a root or ends with a
+// separator. The result views into `path`.
+std::string_view lastComponent(std::string_view path);
+
+// The path without its last component and the separators in front of it,
+// never shortened into the root: the parent of C:\main.c is C:\. The result
+// views into `path`.
+std::string_view parentPath(std::string_view path);
+
+}  // namespace varnholt_app
