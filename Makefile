@@ -21,11 +21,15 @@ build: deps build/default/build.ninja
 run: build
 	@scripts/run.sh
 
-test: deps test-unit test-asan test-tsan test-fuzz test-wine test-ui test-wine-e2e
+test: deps test-unit test-e2e test-asan test-tsan test-fuzz test-wine test-wine-e2e test-ui
 	@echo "All test suites passed."
 
 test-unit: build
 	$(CTEST) default
+
+# The desktop program under Xvfb: clicks, edits, screenshot, close.
+test-e2e: build
+	tests/e2e/linux_e2e.sh build/default
 
 test-asan: deps
 	cmake --preset asan >/dev/null

@@ -16,7 +16,7 @@ endif()
 function(varnholt_target_options target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow
     -Wnon-virtual-dtor -Wold-style-cast -Wcast-align -Woverloaded-virtual
-    -Wconversion -Wsign-conversion -Werror)
+    -Wconversion -Wsign-conversion -Werror -ffp-contract=off)
   target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/src)
 endfunction()
 

@@ -33,7 +33,7 @@ const LanguageId kFamilies[] = {LanguageId::Swift,      LanguageId::C,  Language
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   const std::vector<std::string_view> lines = splitLines(text);
-  check(lines.size() == countLines(text), "countLines agrees with splitLines");
+  check(lines.size() == countSplitLines(text), "countSplitLines agrees with splitLines");
   const std::vector<std::string> expectedLines = reference::splitLines(text);
   check(lines.size() == expectedLines.size(), "line count as the literal model");
   for (size_t i = 0; i < lines.size(); ++i) {

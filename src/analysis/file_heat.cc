@@ -229,7 +229,7 @@ void analyzeText(std::string_view text, const LanguageProfile& givenProfile,
   }
   const LanguageProfile& profile = preparedCopy ? *preparedCopy : givenProfile;
 
-  const size_t lineCount = countLines(text);
+  const size_t lineCount = countSplitLines(text);
   if (lineHeatRaw.capacity() != lineCount) std::vector<double>().swap(lineHeatRaw);
   lineHeatRaw.clear();
   lineHeatRaw.reserve(lineCount);

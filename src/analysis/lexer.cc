@@ -272,7 +272,7 @@ bool isWordByte(unsigned char c) {
 
 }  // namespace
 
-size_t countLines(std::string_view text) {
+size_t countSplitLines(std::string_view text) {
   if (text.empty()) return 0;
   const char* data = text.data();
   const size_t size = text.size();
@@ -310,7 +310,7 @@ size_t countLines(std::string_view text) {
 
 std::vector<std::string_view> splitLines(std::string_view text) {
   std::vector<std::string_view> lines;
-  lines.reserve(countLines(text));
+  lines.reserve(countSplitLines(text));
   forEachLine(text, [&](std::string_view line) { lines.push_back(line); });
   return lines;
 }

@@ -43,7 +43,7 @@ struct LineFacts {
 };
 
 // Number of lines splitLines gives for `text`.
-size_t countLines(std::string_view text);
+size_t countSplitLines(std::string_view text);
 
 // Calls visit(line) for every line of `text` in order, exactly as
 // splitLines cuts them: "\n" ends a line, one "\r" before it is dropped,

@@ -66,8 +66,10 @@ InputFile::~InputFile() { close(); }
 bool InputFile::open(const NativeString& path) {
   close();
   int fd;
+  // Non-blocking so that a FIFO in the folder cannot hang the open; reads
+  // of regular files are not affected by the flag.
   do {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return false;
   fd_ = fd;

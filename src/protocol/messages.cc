@@ -100,15 +100,27 @@ size_t commonPrefixLength(const std::vector<FileRecord>& records) {
 
 }  // namespace
 
+double ProjectHeatScale::heat01(double heatRaw) const {
+  return clamp01(std::log1p(heatRaw) / denominator);
+}
+
+ProjectHeatScale projectHeatScale(const ProjectFileMap& files) {
+  std::vector<double> heats;
+  heats.reserve(files.size());
+  for (const auto& entry : files) {
+    heats.push_back(std::isnan(entry.second.heatRaw) ? 0.0 : entry.second.heatRaw);
+  }
+  double ref = 1.0;
+  if (!heats.empty()) ref = std::max(percentile95(heats), 1.0);
+  return ProjectHeatScale{std::log1p(ref)};
+}
+
 std::string buildProjectMessage(const ProjectFileMap& files, int32_t totalLOC) {
   std::vector<FileRecord> records;
   records.reserve(files.size());
-  std::vector<double> heats;
-  heats.reserve(files.size());
   size_t pathBytes = 0;
   for (const auto& [path, file] : files) {
     records.push_back({0, 0, path.data(), path.size(), file.heatRaw});
-    heats.push_back(std::isnan(file.heatRaw) ? 0.0 : file.heatRaw);
     pathBytes += path.size();
   }
   const size_t common = commonPrefixLength(records);
@@ -132,9 +144,7 @@ std::string buildProjectMessage(const ProjectFileMap& files, int32_t totalLOC) {
     return x.substr(skip) < y.substr(skip);
   });
 
-  double ref = 1.0;
-  if (!heats.empty()) ref = std::max(percentile95(heats), 1.0);
-  const double denominator = std::log1p(ref);
+  const ProjectHeatScale scale = projectHeatScale(files);
 
   std::string out;
   // Paths appear twice (full and last component); backslashes double.
@@ -156,7 +166,7 @@ std::string buildProjectMessage(const ProjectFileMap& files, int32_t totalLOC) {
     out += ',';
     appendStringMember(out, "name", lastComponent(path));
     out += ",\"heat01\":";
-    appendFixed(out, clamp01(std::log1p(record.heatRaw) / denominator), 4);
+    appendFixed(out, scale.heat01(record.heatRaw), 4);
     out += ",\"heatCV\":";
     appendFixed(out, record.heatRaw, 2);
     out += '}';

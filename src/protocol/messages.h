@@ -18,8 +18,15 @@ namespace varnholt_app {
 // else "Varnholt".
 std::string projectNameFor(const ProjectFileMap& files);
 
-// Files in byte-wise path order, each with its heat normalised against the
-// project's 95th percentile on a log scale.
+// The 0..1 file heat of the project message: log scale against the 95th
+// percentile of the files' raw heat (at least 1).
+struct ProjectHeatScale {
+  double denominator = 0.0;  // log1p of the reference
+  double heat01(double heatRaw) const;
+};
+ProjectHeatScale projectHeatScale(const ProjectFileMap& files);
+
+// Files in byte-wise path order, each with its heat on the project scale.
 std::string buildProjectMessage(const ProjectFileMap& files, int32_t totalLOC);
 
 // --- "setCode" ---

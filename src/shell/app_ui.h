@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "base/native_string.h"
@@ -95,6 +96,8 @@ class AppUI {
   void startPendingAnalysis();
 
   Platform& platform_;
+  // Text of the last successful read per path, shown when a later read fails.
+  std::unordered_map<std::string, std::string, Fnv1aHash, std::equal_to<>> codeTextCache_;
 };
 
 }  // namespace varnholt_app

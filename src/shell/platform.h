@@ -53,7 +53,8 @@ class Platform {
   // Hands one JSON text to the page. Only called while the view exists.
   virtual void postWebMessage(const std::u16string& json) = 0;
 
-  // Closes the main window the way its close box does; the backend then
+  // Closes the main window the way its close box does, asynchronously (the
+  // close happens after the current handler returns); the backend then
   // calls AppUI::onDestroy.
   virtual void closeMainWindow() = 0;
   // Ends the message loop with this exit code.

@@ -47,8 +47,8 @@ TEST(SplitLines, LineBreaks) {
       many.push_back(nl ? '\n' : 'a');
       breaks += nl ? 1 : 0;
     }
-    EXPECT_EQ(countLines(many), breaks + 1) << size;
-    EXPECT_EQ(countLines(std::string(size, '\n')), size + 1);
+    EXPECT_EQ(countSplitLines(many), breaks + 1) << size;
+    EXPECT_EQ(countSplitLines(std::string(size, '\n')), size + 1);
   }
 }
 

@@ -1,0 +1,40 @@
+#!/bin/sh
+# `make bench`: the whole pipeline on the Linux kernel source tree (walk, plain
+# read, full analysis; time, throughput, peak memory), then every Google
+# Benchmark executable of the default build. The kernel source is unpacked
+# once into a cache folder outside the repository.
+set -eu
+cd "$(dirname "$0")/.."
+
+package=linux-source-6.1
+tarball=/usr/src/$package.tar.xz
+cache="${XDG_CACHE_HOME:-$HOME/.cache}/varnholt"
+tree="$cache/$package"
+
+if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+  echo "Installing $package (only the benchmark needs it)"
+  if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "$package"
+fi
+
+if [ ! -d "$tree" ]; then
+  echo "Unpacking $tarball into $tree"
+  rm -rf "$tree.partial"
+  mkdir -p "$tree.partial"
+  tar -xJf "$tarball" -C "$tree.partial" --strip-components=1
+  mv "$tree.partial" "$tree"
+fi
+
+bench_dir=build/default/bench
+cmake --build --preset default -j2 >/dev/null
+
+echo "== kernel tree: $tree"
+"$bench_dir/kernel_bench" "$tree"
+
+for exe in "$bench_dir"/*; do
+  [ -f "$exe" ] && [ -x "$exe" ] || continue
+  [ "$(basename "$exe")" = kernel_bench ] && continue
+  echo "== $(basename "$exe")"
+  "$exe"
+done

@@ -1,0 +1,32 @@
+#pragma once
+// One background analysis run: walk, analyse, count, hand the result over.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "base/native_string.h"
+#include "base/window_poster.h"
+#include "project/model.h"
+
+namespace varnholt_app {
+
+struct AnalysisJob {
+  std::shared_ptr<WindowPoster> window;  // receives WM_APP_ANALYSIS_DONE
+  NativeString root;
+  std::string selectedPath;  // file to show again afterwards, or empty
+};
+
+struct AnalysisResult {
+  NativeString root;
+  ProjectModel model;
+  int32_t totalLines = 0;
+  std::string selectedPath;
+};
+
+// The worker thread's body. Posts WM_APP_ANALYSIS_DONE with a heap
+// AnalysisResult, or with 0 when the run failed. A result that cannot be
+// posted (the window is gone) is destroyed here.
+void runAnalysisJob(const AnalysisJob& job);
+
+}  // namespace varnholt_app

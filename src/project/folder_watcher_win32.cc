@@ -1,0 +1,147 @@
+// Folder watcher on Windows: one synchronous ReadDirectoryChangesW over the
+// whole subtree per batch of changes.
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstddef>
+#include <memory>
+#include <new>
+#include <utility>
+
+#include "project/folder_watcher.h"
+
+namespace varnholt_app {
+
+namespace {
+
+constexpr DWORD kBufferSize = 65536;
+// File and directory names, size and last write; not attributes, security,
+// creation or last access.
+constexpr DWORD kNotifyFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME |
+                                FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE;
+constexpr ULONGLONG kStopWaitMs = 1500;
+constexpr DWORD kCancelRetryMs = 20;
+
+}  // namespace
+
+struct FolderWatchThread {
+  std::shared_ptr<WindowPoster> window;
+  uint32_t message = 0;
+  std::atomic<bool> running{false};
+  HANDLE stopEvent = nullptr;
+  HANDLE directory = INVALID_HANDLE_VALUE;
+  HANDLE thread = nullptr;  // touched by the UI thread only
+
+  FolderWatchThread() = default;
+  FolderWatchThread(const FolderWatchThread&) = delete;
+  FolderWatchThread& operator=(const FolderWatchThread&) = delete;
+  ~FolderWatchThread() {
+    if (directory != INVALID_HANDLE_VALUE) CloseHandle(directory);
+    if (stopEvent != nullptr) CloseHandle(stopEvent);
+  }
+};
+
+namespace {
+
+bool stopRequested(const FolderWatchThread& self) {
+  return !self.running.load() || WaitForSingleObject(self.stopEvent, 0) == WAIT_OBJECT_0;
+}
+
+void watchLoop(FolderWatchThread& self) {
+  struct alignas(32) Buffer {
+    std::byte bytes[kBufferSize];
+  };
+  std::unique_ptr<Buffer> buffer(new (std::nothrow) Buffer());
+  if (!buffer) return;
+  while (!stopRequested(self)) {
+    DWORD returned = 0;
+    // The records are not read: any batch, even one that overflowed the
+    // buffer (zero bytes returned), means "look again".
+    if (!ReadDirectoryChangesW(self.directory, buffer->bytes, kBufferSize, TRUE, kNotifyFilter,
+                               &returned, nullptr, nullptr)) {
+      return;  // failed, or cancelled by stopFolderWatcher
+    }
+    if (stopRequested(self)) return;
+    if (self.window && self.message != 0) self.window->post(self.message, 0, 0);
+  }
+}
+
+DWORD WINAPI threadMain(void* parameter) {
+  // The thread's own reference keeps the handles open until it is done.
+  std::shared_ptr<FolderWatchThread> self = std::move(*static_cast<std::shared_ptr<FolderWatchThread>*>(parameter));
+  delete static_cast<std::shared_ptr<FolderWatchThread>*>(parameter);
+  watchLoop(*self);
+  self->running.store(false);
+  return 0;
+}
+
+}  // namespace
+
+FolderWatcher::~FolderWatcher() { stopFolderWatcher(*this); }
+
+void startFolderWatcher(FolderWatcher& watcher, std::shared_ptr<WindowPoster> window,
+                        const NativeString& folder) {
+  stopFolderWatcher(watcher);
+  watcher.window = std::move(window);
+  watcher.message = WM_APP_FOLDER_CHANGED;
+  watcher.path = folder;
+  if (!watcher.window || watcher.path.empty()) {
+    stopFolderWatcher(watcher);
+    return;
+  }
+
+  auto self = std::make_shared<FolderWatchThread>();
+  self->window = watcher.window;
+  self->message = watcher.message;
+  self->stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (self->stopEvent == nullptr) {
+    stopFolderWatcher(watcher);
+    return;
+  }
+  self->directory = CreateFileW(watcher.path.c_str(), FILE_LIST_DIRECTORY,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (self->directory == INVALID_HANDLE_VALUE) {
+    stopFolderWatcher(watcher);
+    return;
+  }
+  self->running.store(true);
+  auto* parameter = new (std::nothrow) std::shared_ptr<FolderWatchThread>(self);
+  if (parameter != nullptr) {
+    self->thread = CreateThread(nullptr, 0, threadMain, parameter, 0, nullptr);
+    if (self->thread == nullptr) delete parameter;
+  }
+  if (self->thread == nullptr) {
+    self->running.store(false);
+    stopFolderWatcher(watcher);
+    return;
+  }
+  watcher.thread = std::move(self);
+}
+
+void stopFolderWatcher(FolderWatcher& watcher) {
+  if (std::shared_ptr<FolderWatchThread> self = std::move(watcher.thread)) {
+    self->running.exchange(false);
+    SetEvent(self->stopEvent);
+    // The synchronous read ignores the event: cancel it, again and again,
+    // since a cancel that comes before the thread enters the read is lost.
+    const ULONGLONG start = GetTickCount64();
+    while (WaitForSingleObject(self->thread, 0) == WAIT_TIMEOUT) {
+      CancelSynchronousIo(self->thread);
+      if (WaitForSingleObject(self->thread, kCancelRetryMs) == WAIT_OBJECT_0) break;
+      if (GetTickCount64() - start >= kStopWaitMs) break;  // it keeps its own reference
+    }
+    CloseHandle(self->thread);
+    self->thread = nullptr;
+  }
+  watcher.window.reset();
+  watcher.message = 0;
+  watcher.path.clear();
+}
+
+bool folderWatcherRunning(const FolderWatcher& watcher) {
+  return watcher.thread && watcher.thread->running.load();
+}
+
+}  // namespace varnholt_app

@@ -1,0 +1,120 @@
+// Directory enumeration with opendir/readdir. The listing's d_type saves a
+// stat for every subdirectory; everything else is asked relative to the open
+// directory, which spares the kernel a walk down the full path each time.
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "project/walk.h"
+#include "project/walk_platform.h"
+
+namespace varnholt_app {
+
+namespace {
+
+PathStatus fromStat(const struct stat& st) {
+  PathStatus status;
+  status.exists = true;
+  status.isDirectory = S_ISDIR(st.st_mode);
+  status.size = static_cast<int64_t>(st.st_size);
+  return status;
+}
+
+}  // namespace
+
+PathStatus statPath(const NativeString& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return PathStatus{};
+  return fromStat(st);
+}
+
+DirectoryReader::DirectoryReader() = default;
+DirectoryReader::~DirectoryReader() { close(); }
+
+void DirectoryReader::close() {
+  if (stream_ != nullptr) ::closedir(static_cast<DIR*>(stream_));
+  if (fd_ >= 0) ::close(fd_);
+  stream_ = nullptr;
+  fd_ = -1;
+}
+
+bool DirectoryReader::open(const NativeString& path) {
+  close();
+  path_ = path;
+  do {
+    fd_ = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  } while (fd_ < 0 && errno == EINTR);
+  if (fd_ < 0) return false;
+  struct stat st;
+  // The stream gets its own descriptor so that fd_ stays usable for the
+  // relative calls below.
+  const int streamFd = ::fstat(fd_, &st) == 0 ? ::dup(fd_) : -1;
+  if (streamFd >= 0) stream_ = ::fdopendir(streamFd);
+  if (stream_ == nullptr) {
+    if (streamFd >= 0) ::close(streamFd);
+    close();
+    return false;
+  }
+  identity_.known = true;
+  identity_.volume = static_cast<uint64_t>(st.st_dev);
+  identity_.object = static_cast<uint64_t>(st.st_ino);
+  return true;
+}
+
+bool DirectoryReader::next(DirEntry& entry) {
+  auto* dir = static_cast<DIR*>(stream_);
+  if (dir == nullptr) return false;
+  for (;;) {
+    errno = 0;
+    const struct dirent* raw = ::readdir(dir);
+    if (raw == nullptr) {
+      if (errno != 0) {
+        throw WalkError("listing " + path_ + " failed: " + std::strerror(errno));
+      }
+      return false;
+    }
+    const char* name = raw->d_name;
+    if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
+    entry.name.assign(name);
+    entry.kind = raw->d_type == DT_DIR   ? EntryKind::Directory
+                 : raw->d_type == DT_REG ? EntryKind::File
+                                         : EntryKind::Other;
+    entry.listedSize = -1;
+    return true;
+  }
+}
+
+PathStatus DirectoryReader::status(const DirEntry& entry) {
+  struct stat st;
+  if (fd_ < 0 || ::fstatat(fd_, entry.name.c_str(), &st, 0) != 0) return PathStatus{};
+  return fromStat(st);
+}
+
+bool DirectoryReader::readPrefix(const DirEntry& entry, char* buffer, size_t capacity,
+                                 size_t& got) {
+  got = 0;
+  if (fd_ < 0) return false;
+  int fd;
+  do {
+    fd = ::openat(fd_, entry.name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return false;
+  bool ok = true;
+  while (got < capacity) {
+    const ssize_t n = ::read(fd, buffer + got, capacity - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) ok = got > 0;  // an error before any byte: unreadable
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  return ok;
+}
+
+}  // namespace varnholt_app

@@ -1,0 +1,149 @@
+// Directory enumeration with FindFirstFileExW. Plain entries are taken as
+// listed; reparse points (symbolic links, junctions) are opened to learn
+// about their target.
+
+#include <windows.h>
+
+#include <string>
+
+#include "base/file_io.h"
+#include "project/walk.h"
+#include "project/walk_platform.h"
+
+namespace varnholt_app {
+
+struct DirectoryReader::Listing {
+  HANDLE find = INVALID_HANDLE_VALUE;
+  bool havePending = false;  // `data` holds an entry not yet returned
+  WIN32_FIND_DATAW data;
+};
+
+namespace {
+
+// Opens anything, directories included, following links; for queries only.
+HANDLE openForQuery(const NativeString& path) {
+  return CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+int64_t combine(DWORD high, DWORD low) {
+  return static_cast<int64_t>((static_cast<uint64_t>(high) << 32) | low);
+}
+
+bool queryTarget(const NativeString& path, BY_HANDLE_FILE_INFORMATION& info) {
+  HANDLE h = openForQuery(path);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  const BOOL ok = GetFileInformationByHandle(h, &info);
+  CloseHandle(h);
+  return ok != FALSE;
+}
+
+PathStatus fromAttributes(DWORD attributes, DWORD sizeHigh, DWORD sizeLow) {
+  PathStatus status;
+  status.exists = true;
+  status.isDirectory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  status.size = status.isDirectory ? 0 : combine(sizeHigh, sizeLow);
+  return status;
+}
+
+}  // namespace
+
+PathStatus statPath(const NativeString& path) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (queryTarget(path, info)) {
+    return fromAttributes(info.dwFileAttributes, info.nFileSizeHigh, info.nFileSizeLow);
+  }
+  // Some entries refuse every open but still show their attributes.
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    return PathStatus{};
+  }
+  return fromAttributes(data.dwFileAttributes, data.nFileSizeHigh, data.nFileSizeLow);
+}
+
+DirectoryReader::DirectoryReader() = default;
+DirectoryReader::~DirectoryReader() { close(); }
+
+void DirectoryReader::close() {
+  if (listing_ && listing_->find != INVALID_HANDLE_VALUE) FindClose(listing_->find);
+  listing_.reset();
+}
+
+bool DirectoryReader::open(const NativeString& path) {
+  close();
+  path_ = path;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!queryTarget(path, info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    return false;
+  }
+  auto listing = std::make_unique<Listing>();
+  const NativeString pattern = joinPath(path, L"*");
+  listing->find = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &listing->data,
+                                   FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+  // Not even a first entry: the directory cannot be listed and counts as
+  // empty (a drive root without entries ends up here too).
+  if (listing->find == INVALID_HANDLE_VALUE) return false;
+  listing->havePending = true;
+  listing_ = std::move(listing);
+  identity_.volume = info.dwVolumeSerialNumber;
+  identity_.object = static_cast<uint64_t>(combine(info.nFileIndexHigh, info.nFileIndexLow));
+  identity_.known = identity_.object != 0;
+  return true;
+}
+
+bool DirectoryReader::next(DirEntry& entry) {
+  if (!listing_) return false;
+  for (;;) {
+    if (!listing_->havePending) {
+      if (!FindNextFileW(listing_->find, &listing_->data)) {
+        const DWORD error = GetLastError();
+        close();
+        if (error == ERROR_NO_MORE_FILES) return false;
+        throw WalkError("listing " + nativeToUtf8Lossy(path_) + " failed (error " +
+                        std::to_string(error) + ")");
+      }
+    }
+    listing_->havePending = false;
+    const WIN32_FIND_DATAW& data = listing_->data;
+    const wchar_t* name = data.cFileName;
+    if (name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0))) continue;
+    entry.name.assign(name);
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+      entry.kind = EntryKind::Other;
+      entry.listedSize = -1;
+    } else if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      entry.kind = EntryKind::Directory;
+      entry.listedSize = 0;
+    } else {
+      entry.kind = EntryKind::File;
+      entry.listedSize = combine(data.nFileSizeHigh, data.nFileSizeLow);
+    }
+    return true;
+  }
+}
+
+PathStatus DirectoryReader::status(const DirEntry& entry) {
+  if (entry.kind != EntryKind::Other) {
+    PathStatus status;
+    status.exists = true;
+    status.isDirectory = entry.kind == EntryKind::Directory;
+    status.size = entry.listedSize;
+    return status;
+  }
+  return statPath(joinPath(path_, entry.name));
+}
+
+bool DirectoryReader::readPrefix(const DirEntry& entry, char* buffer, size_t capacity,
+                                 size_t& got) {
+  got = 0;
+  InputFile file;
+  if (!file.open(joinPath(path_, entry.name))) return false;
+  const int64_t n = file.read(buffer, capacity);
+  if (n < 0) return false;
+  got = static_cast<size_t>(n);
+  return true;
+}
+
+}  // namespace varnholt_app

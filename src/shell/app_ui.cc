@@ -1,0 +1,327 @@
+#include "shell/app_ui.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "base/file_io.h"
+#include "base/utf.h"
+#include "project/analysis_worker.h"
+#include "project/stable_reader.h"
+#include "protocol/json.h"
+#include "protocol/messages.h"
+
+namespace varnholt_app {
+
+namespace {
+
+constexpr uint32_t kDebouncePeriodMs = 250;
+constexpr uint32_t kQuietBeforeRescanMs = 900;
+constexpr uint32_t kPeriodicRescanMs = 60000;
+constexpr uint64_t kMissingSelectionGraceMs = 450;
+constexpr char16_t kDefaultSnapshotName[] = u"Varnholt_snapshot.png";
+constexpr char kUnreadablePlaceholder[] = "// Failed to read file.\n";
+
+void traceLine(const char* prefix, std::u16string_view json) {
+  std::string line = prefix + utf16ToUtf8Lossy(json);
+  line.push_back('\n');
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fflush(stderr);
+}
+
+}  // namespace
+
+void destroyAppMessagePayload(uint32_t message, intptr_t lParam) {
+  if (lParam == 0) return;
+  if (message == WM_APP_ANALYSIS_DONE) {
+    delete reinterpret_cast<AnalysisResult*>(lParam);
+  } else if (message == WM_APP_OPEN_FILE) {
+    delete reinterpret_cast<std::string*>(lParam);
+  }
+}
+
+AppUI::AppUI(Platform& platform) : platform_(platform) {}
+
+AppUI::~AppUI() = default;
+
+// --- Window lifecycle ---
+
+void AppUI::onCreate() { windowExists = true; }
+
+void AppUI::onDestroy() {
+  platform_.stopFolderWatcher();
+  platform_.killTimer(TIMER_FOLDER_DEBOUNCE);
+  platform_.killTimer(TIMER_PERIODIC_RESCAN);
+  debounceArmed = false;
+  // A running worker is let go: its post fails once the window is gone and
+  // it then frees its own result.
+  workerRunning = false;
+  windowExists = false;
+  platform_.quitMessageLoop(0);
+}
+
+bool AppUI::onTimer(uint32_t id) {
+  if (id == TIMER_FOLDER_DEBOUNCE) {
+    if (static_cast<uint32_t>(platform_.tickCount() - lastChangeTick) < kQuietBeforeRescanMs) {
+      return true;
+    }
+    // Keep ticking until the worker is done, so the rescan follows it.
+    if (analysisBusy) return true;
+    platform_.killTimer(TIMER_FOLDER_DEBOUNCE);
+    debounceArmed = false;
+    if (!rootFolder.empty()) startAnalysis(rootFolder, true);
+    return true;
+  }
+  if (id == TIMER_PERIODIC_RESCAN) {
+    if (projectLoaded && !debounceArmed && !analysisBusy && !rootFolder.empty()) {
+      startAnalysis(rootFolder, true);
+    }
+    return true;
+  }
+  return false;
+}
+
+bool AppUI::onAppMessage(uint32_t message, uintptr_t /*wParam*/, intptr_t lParam) {
+  switch (message) {
+    case WM_APP_FOLDER_CHANGED:
+      onFolderChanged();
+      return true;
+    case WM_APP_ANALYSIS_DONE:
+      onAnalysisDone(reinterpret_cast<AnalysisResult*>(lParam));
+      return true;
+    case WM_APP_PICK_FOLDER:
+      onPickFolder();
+      return true;
+    case WM_APP_OPEN_FILE: {
+      std::unique_ptr<std::string> path(reinterpret_cast<std::string*>(lParam));
+      if (path) loadIntoCodeView(*path);
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+void AppUI::onFolderChanged() {
+  lastChangeTick = platform_.tickCount();
+  if (!debounceArmed) {
+    debounceArmed = true;
+    platform_.setTimer(TIMER_FOLDER_DEBOUNCE, kDebouncePeriodMs);
+  }
+}
+
+void AppUI::onAnalysisDone(AnalysisResult* handedOver) {
+  std::unique_ptr<AnalysisResult> result(handedOver);
+  workerRunning = false;
+
+  if (!result) {
+    analysisBusy = false;
+    if (analysisPending.exchange(false)) startPendingAnalysis();
+    return;
+  }
+
+  if (result->root != requestedRoot) {
+    // Another folder was asked for meanwhile: this result is stale.
+    result.reset();
+    analysisBusy = false;
+    startAnalysis(requestedRoot, false);
+    return;
+  }
+
+  const bool rootChanged = rootFolder != result->root;
+  projectModel = std::move(result->model);
+  projectLoaded = true;
+  rootFolder = result->root;
+
+  totalLOC = result->totalLines > 0 ? result->totalLines : 0;
+  if (pageReady) sendProject();
+
+  project = &projectModel;
+  projectFiles = &projectModel.files;
+  if (pageReady) {
+    sendProject();
+    sendCode();
+  }
+
+  if (rootChanged) {
+    platform_.startFolderWatcher(rootFolder);
+    platform_.setTimer(TIMER_PERIODIC_RESCAN, kPeriodicRescanMs);
+  }
+
+  const std::string reopen = result->selectedPath;
+  result.reset();
+  if (!reopen.empty() && projectModel.files.find(reopen) != projectModel.files.end()) {
+    loadIntoCodeView(reopen);
+  }
+
+  analysisBusy = false;
+  if (analysisPending.exchange(false)) startPendingAnalysis();
+}
+
+void AppUI::startPendingAnalysis() {
+  const bool keepSelection = !lastOpenedFile.empty() && requestedRoot == rootFolder;
+  startAnalysis(requestedRoot, keepSelection);
+}
+
+void AppUI::onPickFolder() {
+  const NativeString folder = platform_.showFolderPicker();
+  if (!folder.empty()) startAnalysis(folder, false);
+}
+
+// --- Work ---
+
+void AppUI::startAnalysis(const NativeString& root, bool keepSelection) {
+  if (root.empty()) return;
+  if (&root != &requestedRoot) requestedRoot = root;
+  if (analysisBusy) {
+    analysisPending = true;
+    return;
+  }
+  analysisBusy = true;
+  analysisPending = false;
+
+  auto job = std::make_shared<AnalysisJob>();
+  job->window = platform_.windowPoster();
+  job->root = requestedRoot;
+  if (keepSelection) job->selectedPath = lastOpenedFile;
+  if (!platform_.startThread([job] { runAnalysisJob(*job); })) {
+    analysisBusy = false;
+    return;
+  }
+  workerRunning = true;
+}
+
+void AppUI::loadIntoCodeView(const std::string& requested) {
+  if (!projectLoaded) return;
+  const std::string path = requested;  // may alias selectedPath
+  lastOpenedFile = path;
+
+  if (projectModel.files.find(path) == projectModel.files.end()) {
+    selectedPath.clear();
+    codeText.clear();
+    if (pageReady) sendCode();
+    return;
+  }
+
+  std::string text;
+  if (!readWholeFile(utf8ToNative(path), text)) text = kUnreadablePlaceholder;
+
+  selectedPath = path;
+  codeText.clear();
+  if (pageReady) sendCode();
+
+  selectedPath = path;
+  codeText = std::move(text);
+  if (pageReady) sendCode();
+}
+
+// --- Web view ---
+
+void AppUI::onWebViewReady() {
+  hasWebView = true;
+  flushOutbox();
+}
+
+void AppUI::postJson(std::u16string json) {
+  if (!hasWebView) {
+    outbox.push_back(std::move(json));
+    return;
+  }
+  if (trace) traceLine("> ", json);
+  platform_.postWebMessage(json);
+}
+
+void AppUI::flushOutbox() {
+  if (!hasWebView) return;
+  std::vector<std::u16string> queued;
+  queued.swap(outbox);
+  for (const std::u16string& json : queued) {
+    if (trace) traceLine("> ", json);
+    platform_.postWebMessage(json);
+  }
+}
+
+void AppUI::handleWebMessage(std::u16string_view message) {
+  if (trace) traceLine("< ", message);
+  const std::string type = extractJsonString(message, u"type");
+
+  if (type == "uiReady") {
+    pageReady = true;
+    sendProject();
+    sendCode();
+  } else if (type == "pickFolder") {
+    // The dialog runs from the window procedure, after this handler returns.
+    if (windowExists) {
+      if (auto poster = platform_.windowPoster()) poster->post(WM_APP_PICK_FOLDER, 0, 0);
+    }
+  } else if (type == "selectFile") {
+    std::string path = base64Decode(extractJsonString(message, u"path_b64"));
+    if (path.empty()) return;
+    selectedPath = std::move(path);
+    codeText.clear();
+    if (pageReady) sendCode();
+  } else if (type == "savePng") {
+    const std::string pngText = extractJsonString(message, u"png_b64");
+    const std::string nameText = extractJsonString(message, u"name_b64");
+    if (pngText.empty()) return;
+    const std::string pngBytes = base64Decode(pngText);
+    if (pngBytes.empty()) return;
+    std::u16string fileName = kDefaultSnapshotName;
+    if (!nameText.empty()) {
+      fileName = utf8ToWide(base64Decode(nameText));
+      if (fileName.empty()) fileName = kDefaultSnapshotName;
+    }
+    platform_.saveSnapshotWithDialog(fileName, pngBytes);
+  } else if (type == "requestAudit") {
+    sendAudit();
+  } else if (type == "quitApp") {
+    if (windowExists) platform_.closeMainWindow();
+  }
+}
+
+// --- Messages to the page ---
+
+void AppUI::sendProject() {
+  if (!hasWebView || project == nullptr || projectFiles == nullptr) return;
+  postJson(utf8ToWide(buildProjectMessage(*projectFiles, totalLOC)));
+}
+
+void AppUI::sendCode() {
+  if (!hasWebView || projectFiles == nullptr) return;
+
+  const auto found = projectFiles->find(selectedPath);
+  if (found == projectFiles->end()) {
+    const uint64_t now = platform_.monotonicMs();
+    if (!selectedPath.empty()) {
+      // An editor may be replacing the file: give the next rescan a moment
+      // before the view is blanked.
+      if (missingSelectionSince == 0) missingSelectionSince = now;
+      if (now - missingSelectionSince < kMissingSelectionGraceMs) return;
+    }
+    missingSelectionSince = 0;
+    postJson(utf8ToWide(kEmptyCodeMessage));
+    return;
+  }
+  missingSelectionSince = 0;
+
+  std::string text;
+  bool unstable = false;
+  if (readFileStable(selectedPath, text, unstable)) {
+    codeTextCache_[selectedPath] = text;
+  } else if (!codeText.empty()) {
+    text = codeText;
+  } else {
+    const auto cached = codeTextCache_.find(selectedPath);
+    if (cached != codeTextCache_.end()) text = cached->second;
+  }
+  if (text.empty()) text = codeText.empty() ? std::string("\n") : codeText;
+
+  postJson(utf8ToWide(buildCodeMessage(selectedPath, text, found->second)));
+  codeText = std::move(text);
+}
+
+void AppUI::sendAudit() {
+  if (!hasWebView || projectFiles == nullptr) return;
+  postJson(utf8ToWide(buildAuditMessage(selectAuditItems(*projectFiles, 30))));
+}
+
+}  // namespace varnholt_app

@@ -1,0 +1,19 @@
+#pragma once
+// The two modal dialogs: the folder picker and the PNG save dialog. Both run
+// a nested main loop, so timers and posted messages keep being handled.
+
+#include <string>
+
+typedef struct _GtkWindow GtkWindow;
+
+namespace varnholt_app {
+
+// The chosen folder, or empty when cancelled.
+std::string showFolderPicker(GtkWindow* owner);
+
+// Asks where to save (proposing `suggestedName`, asking before replacing a
+// file) and writes `pngBytes` there. True only when every byte was written;
+// false at once for empty bytes, and when cancelled.
+bool saveSnapshotWithDialog(GtkWindow* owner, const std::string& suggestedName, const std::string& pngBytes);
+
+}  // namespace varnholt_app

@@ -1,0 +1,48 @@
+#include "shell/linux/snapshot_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace varnholt_app {
+
+std::string withDefaultExtension(const std::string& path, std::string_view extension) {
+  const size_t slash = path.rfind('/');
+  const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+  if (nameStart == path.size()) return path;  // a folder, not a file name
+  const size_t dot = path.rfind('.');
+  if (dot != std::string::npos && dot > nameStart) return path;
+  std::string out = path;
+  out += '.';
+  out += extension;
+  return out;
+}
+
+bool writeWholeFile(const std::string& path, std::string_view bytes) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return false;
+  size_t written = 0;
+  bool ok = true;
+  while (written < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ok = false;
+      break;
+    }
+    if (n == 0) {
+      ok = false;
+      break;
+    }
+    written += static_cast<size_t>(n);
+  }
+  // A delayed write error (full disk, network file system) shows up here.
+  if (::close(fd) != 0) ok = false;
+  return ok;
+}
+
+}  // namespace varnholt_app
