@@ -7,7 +7,7 @@ CMAKE_BUILD = cmake --build --preset
 CTEST = ctest --preset
 
 .PHONY: deps build run test bench windows clean \
-        test-unit test-asan test-tsan test-fuzz test-wine test-ui test-e2e
+        test-unit test-asan test-tsan test-fuzz test-wine test-wine-e2e test-ui test-e2e
 
 deps:
 	@scripts/install-deps.sh
@@ -21,7 +21,7 @@ build: deps build/default/build.ninja
 run: build
 	@scripts/run.sh
 
-test: deps test-unit test-e2e test-asan test-tsan test-fuzz test-wine test-ui
+test: deps test-unit test-e2e test-asan test-tsan test-fuzz test-wine test-wine-e2e test-ui
 	@echo "All test suites passed."
 
 test-unit: build
@@ -50,6 +50,18 @@ test-wine: deps
 	cmake --preset mingw >/dev/null
 	$(CMAKE_BUILD) mingw
 	$(CTEST) mingw
+
+# The Windows program under Wine and Xvfb, with a scripted stand-in for
+# WebView2Loader.dll and without any loader.
+test-wine-e2e: deps
+	cmake --preset mingw >/dev/null
+	$(CMAKE_BUILD) mingw
+	xvfb-run -a -s "-screen 0 1920x1080x24" python3 tests/shell/win32/e2e_test.py build/mingw
+
+windows: deps
+	cmake --preset mingw >/dev/null
+	$(CMAKE_BUILD) mingw --target varnholt
+	@scripts/package-windows.sh build/mingw build/varnholt-windows-x64.zip
 
 # The page in the system Chromium (install-deps.sh runs npm ci for playwright-core).
 test-ui: deps

@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 
 packages="cmake ninja-build g++ make clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev
 libbenchmark-dev g++-mingw-w64-x86-64-posix wine64 libgtk-3-dev libwebkit2gtk-4.1-dev
-xvfb xauth xdotool chromium nodejs npm imagemagick zip"
+xvfb xauth xdotool chromium nodejs npm imagemagick zip python3"
 
 missing=""
 for p in $packages; do

@@ -44,11 +44,14 @@ class ThreadedPlatform : public FakePlatform {
 };
 
 fs::path makeTree(const std::string& name, int files) {
-  fs::path root = fs::temp_directory_path() / ("varnholt_worker_" + name);
+  fs::path root = fs::temp_directory_path() / (std::string("varnholt_worker_") + name);
   fs::remove_all(root);
   fs::create_directories(root / "sub");
   for (int i = 0; i < files; ++i) {
-    std::ofstream(root / "sub" / ("f" + std::to_string(i) + ".c"))
+    std::string file = "f";  // built in steps: gcc 12 warns falsely on "f" + string
+    file += std::to_string(i);
+    file += ".c";
+    std::ofstream(root / "sub" / file)
         << "int f" << i << "(int x) {\n  if (x > " << i << " && x < 9) return x;\n  return 0;\n}\n";
   }
   return root;

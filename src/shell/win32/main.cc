@@ -1,0 +1,34 @@
+// Process entry of the Windows program.
+
+#include <windows.h>
+
+#include "shell/app_ui.h"
+#include "shell/win32/command_line.h"
+#include "shell/win32/main_window.h"
+#include "shell/win32/webview_host.h"
+#include "shell/win32/win32_platform.h"
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+  using namespace varnholt_app;
+  const CommandLine commandLine = parseCommandLine(commandLineArguments());
+  if (commandLine.trace) attachTraceConsole();
+  const std::wstring folder =
+      commandLine.folder.empty() ? std::wstring() : absoluteFolder(commandLine.folder);
+
+  // The UI thread is a single-threaded apartment for the whole run, as the
+  // web view and the shell dialogs require.
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  int exitCode = 0;
+  {
+    Win32Platform platform;
+    AppUI app(platform);
+    WebViewHost webView(app);
+    platform.setWebViewHost(&webView);
+    app.trace = commandLine.trace;
+    exitCode = runMainWindow(instance, showCommand, {app, platform, webView}, folder);
+    // COM objects go before the apartment does.
+    webView.release();
+  }
+  CoUninitialize();
+  return exitCode;
+}

@@ -1,0 +1,185 @@
+#include "shell/win32/main_window.h"
+
+#include <dwmapi.h>
+
+#include "base/window_poster.h"
+#include "shell/app_ui.h"
+#include "shell/win32/resource.h"
+#include "shell/win32/webview_host.h"
+#include "shell/win32/win32_platform.h"
+
+namespace varnholt_app {
+
+namespace {
+
+constexpr wchar_t kMainClass[] = L"VarnholtMain";
+constexpr wchar_t kWebHostClass[] = L"VarnholtWebHost";
+constexpr COLORREF kWhite = 0xFFFFFF;
+// Not in every SDK's headers; unknown to systems before Windows 11, which
+// then keep square corners.
+constexpr DWORD kWindowCornerPreference = 33;  // DWMWA_WINDOW_CORNER_PREFERENCE
+constexpr DWORD kCornerRound = 2;              // DWMWCP_ROUND
+
+MainWindowParts* parts = nullptr;
+HWND mainWindow = nullptr;
+HWND webHostWindow = nullptr;
+bool inSizeMove = false;
+
+void onCreate(HWND window) {
+  mainWindow = window;
+  parts->platform.attachWindow(window);
+  HINSTANCE instance = GetModuleHandleW(nullptr);
+
+  WNDCLASSW hostClass{};
+  hostClass.lpfnWndProc = webHostWindowProc;
+  hostClass.hInstance = instance;
+  hostClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  hostClass.hbrBackground = CreateSolidBrush(kWhite);
+  hostClass.lpszClassName = kWebHostClass;
+  RegisterClassW(&hostClass);
+  webHostWindow = CreateWindowExW(0, kWebHostClass, L"",
+                                  WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN,
+                                  0, 0, 100, 100, window, nullptr, instance, nullptr);
+
+  const DWORD corners = kCornerRound;
+  DwmSetWindowAttribute(window, kWindowCornerPreference, &corners, sizeof corners);
+
+  parts->webView.ensureWebView(webHostWindow);
+  resizeWebHost(window);
+  parts->app.onCreate();
+}
+
+void onDestroy(HWND window) {
+  // No post reaches the window from now on; messages already queued for it
+  // would die with it, so free what they carry.
+  parts->platform.windowClosing();
+  MSG queued;
+  while (PeekMessageW(&queued, window, WM_APP_FOLDER_CHANGED, WM_APP_OPEN_FILE, PM_REMOVE)) {
+    if (queued.message == WM_QUIT) {  // PeekMessageW returns it whatever the filter
+      PostQuitMessage(static_cast<int>(queued.wParam));
+      break;
+    }
+    destroyAppMessagePayload(queued.message, queued.lParam);
+  }
+  parts->app.onDestroy();
+  mainWindow = nullptr;
+  webHostWindow = nullptr;
+}
+
+void onEnterSizeMove() {
+  inSizeMove = true;
+  if (webHostWindow != nullptr) ShowWindow(webHostWindow, SW_HIDE);
+  parts->webView.hideForSizeMove();
+}
+
+void onExitSizeMove(HWND window) {
+  inSizeMove = false;
+  resizeWebHost(window);
+  if (webHostWindow != nullptr) ShowWindow(webHostWindow, SW_SHOW);
+  parts->webView.showAfterSizeMove();
+}
+
+}  // namespace
+
+void resizeWebHost(HWND main) {
+  RECT client{};
+  GetClientRect(main, &client);
+  if (webHostWindow != nullptr) {
+    MoveWindow(webHostWindow, 0, 0, client.right - client.left, client.bottom - client.top, TRUE);
+  }
+  if (parts != nullptr) parts->webView.setBoundsFrom(webHostWindow);
+}
+
+LRESULT CALLBACK webHostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_ERASEBKGND) return 1;  // the web view covers it all
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (parts == nullptr) return DefWindowProcW(window, message, wParam, lParam);
+  switch (message) {
+    case WM_CREATE:
+      onCreate(window);
+      return 0;
+    case WM_DESTROY:
+      onDestroy(window);
+      return 0;
+    case WM_SIZE:
+      if (!inSizeMove) resizeWebHost(window);
+      return 0;
+    case WM_MOVE:
+      parts->webView.parentMoved(inSizeMove);
+      return 0;
+    case WM_WINDOWPOSCHANGED:
+      parts->webView.parentMoved(inSizeMove);
+      break;  // DefWindowProcW turns it into WM_SIZE and WM_MOVE
+    case WM_MOVING:
+      return 0;
+    case WM_ENTERSIZEMOVE:
+      onEnterSizeMove();
+      return 0;
+    case WM_EXITSIZEMOVE:
+      onExitSizeMove(window);
+      return 0;
+    case WM_TIMER:
+      if (parts->app.onTimer(static_cast<uint32_t>(wParam))) return 0;
+      break;
+    default:
+      if (message >= WM_APP &&
+          parts->app.onAppMessage(message, static_cast<uintptr_t>(wParam),
+                                  static_cast<intptr_t>(lParam))) {
+        return 0;
+      }
+      break;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+int runMainWindow(HINSTANCE instance, int showCommand, MainWindowParts windowParts,
+                  const std::wstring& folder) {
+  parts = &windowParts;
+
+  WNDCLASSEXW mainClass{};
+  mainClass.cbSize = sizeof mainClass;
+  mainClass.style = CS_HREDRAW | CS_VREDRAW;
+  mainClass.lpfnWndProc = mainWindowProc;
+  mainClass.hInstance = instance;
+  mainClass.hIcon = static_cast<HICON>(
+      LoadImageW(instance, MAKEINTRESOURCEW(IDI_VARNHOLT_LARGE), IMAGE_ICON, 32, 32, 0));
+  mainClass.hIconSm = static_cast<HICON>(
+      LoadImageW(instance, MAKEINTRESOURCEW(IDI_VARNHOLT_SMALL), IMAGE_ICON, 16, 16, 0));
+  mainClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  mainClass.hbrBackground = CreateSolidBrush(kWhite);
+  mainClass.lpszClassName = kMainClass;
+  RegisterClassExW(&mainClass);
+
+  HWND window = CreateWindowExW(0, kMainClass, L"Varnholt", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                                CW_USEDEFAULT, 1400, 860, nullptr, nullptr, instance, nullptr);
+  if (window == nullptr) {
+    parts = nullptr;
+    return 0;
+  }
+  ShowWindow(window, showCommand);
+  UpdateWindow(window);
+  if (!folder.empty()) windowParts.app.startAnalysis(folder, false);
+
+  MSG message{};
+  int exitCode = 0;
+  for (;;) {
+    const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+    if (got == 0) {
+      exitCode = static_cast<int>(message.wParam);
+      break;
+    }
+    if (got == -1) {
+      exitCode = 1;
+      break;
+    }
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+  parts = nullptr;
+  return exitCode;
+}
+
+}  // namespace varnholt_app
