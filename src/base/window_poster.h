@@ -11,6 +11,7 @@ inline constexpr uint32_t WM_APP_FOLDER_CHANGED = 0x8191;  // watcher -> window
 inline constexpr uint32_t WM_APP_ANALYSIS_DONE = 0x8193;   // worker -> window, lParam: AnalysisResult* or 0
 inline constexpr uint32_t WM_APP_PICK_FOLDER = 0x8501;     // dispatcher -> window
 inline constexpr uint32_t WM_APP_OPEN_FILE = 0x8502;       // lParam: std::string* (UTF-8 path) or 0
+inline constexpr uint32_t WM_APP_SAVE_SNAPSHOT = 0x8503;   // lParam: SnapshotRequest*
 
 // Posts a message to the main window from any thread. Implementations are
 // thread-safe and stay valid after the window is gone (posts then fail).

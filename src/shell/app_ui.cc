@@ -36,6 +36,8 @@ void destroyAppMessagePayload(uint32_t message, intptr_t lParam) {
     delete reinterpret_cast<AnalysisResult*>(lParam);
   } else if (message == WM_APP_OPEN_FILE) {
     delete reinterpret_cast<std::string*>(lParam);
+  } else if (message == WM_APP_SAVE_SNAPSHOT) {
+    delete reinterpret_cast<SnapshotRequest*>(lParam);
   }
 }
 
@@ -94,6 +96,11 @@ bool AppUI::onAppMessage(uint32_t message, uintptr_t /*wParam*/, intptr_t lParam
     case WM_APP_OPEN_FILE: {
       std::unique_ptr<std::string> path(reinterpret_cast<std::string*>(lParam));
       if (path) loadIntoCodeView(*path);
+      return true;
+    }
+    case WM_APP_SAVE_SNAPSHOT: {
+      std::unique_ptr<SnapshotRequest> request(reinterpret_cast<SnapshotRequest*>(lParam));
+      if (request) onSaveSnapshot(*request);
       return true;
     }
     default:
@@ -165,6 +172,11 @@ void AppUI::startPendingAnalysis() {
 void AppUI::onPickFolder() {
   const NativeString folder = platform_.showFolderPicker();
   if (!folder.empty()) startAnalysis(folder, false);
+}
+
+void AppUI::onSaveSnapshot(const SnapshotRequest& request) {
+  // The page is not told the outcome; a failed write shows nowhere.
+  platform_.saveSnapshotWithDialog(request.fileName, request.pngBytes);
 }
 
 // --- Work ---
@@ -263,14 +275,20 @@ void AppUI::handleWebMessage(std::u16string_view message) {
     const std::string pngText = extractJsonString(message, u"png_b64");
     const std::string nameText = extractJsonString(message, u"name_b64");
     if (pngText.empty()) return;
-    const std::string pngBytes = base64Decode(pngText);
-    if (pngBytes.empty()) return;
-    std::u16string fileName = kDefaultSnapshotName;
+    auto request = std::make_unique<SnapshotRequest>();
+    request->pngBytes = base64Decode(pngText);
+    if (request->pngBytes.empty()) return;
+    request->fileName = kDefaultSnapshotName;
     if (!nameText.empty()) {
-      fileName = utf8ToWide(base64Decode(nameText));
-      if (fileName.empty()) fileName = kDefaultSnapshotName;
+      request->fileName = utf8ToWide(base64Decode(nameText));
+      if (request->fileName.empty()) request->fileName = kDefaultSnapshotName;
     }
-    platform_.saveSnapshotWithDialog(fileName, pngBytes);
+    // A modal dialog inside the web view's callback would re-enter it; the
+    // window procedure shows it once this handler has returned.
+    auto poster = windowExists ? platform_.windowPoster() : nullptr;
+    if (poster && poster->post(WM_APP_SAVE_SNAPSHOT, 0, reinterpret_cast<intptr_t>(request.get()))) {
+      request.release();
+    }
   } else if (type == "requestAudit") {
     sendAudit();
   } else if (type == "quitApp") {

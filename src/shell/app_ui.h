@@ -20,6 +20,13 @@ namespace varnholt_app {
 
 struct AnalysisResult;
 
+// A PNG the page wants saved, carried to the window procedure so that the
+// modal save dialog never runs inside the web view's message callback.
+struct SnapshotRequest {
+  std::u16string fileName;
+  std::string pngBytes;
+};
+
 // Frees what a WM_APP_... message carries in lParam, for a backend that has
 // to drop a posted message without delivering it.
 void destroyAppMessagePayload(uint32_t message, intptr_t lParam);
@@ -93,6 +100,7 @@ class AppUI {
   void onFolderChanged();
   void onAnalysisDone(AnalysisResult* result);
   void onPickFolder();
+  void onSaveSnapshot(const SnapshotRequest& request);
   void startPendingAnalysis();
 
   Platform& platform_;

@@ -338,6 +338,8 @@ TEST_F(AppUITest, SnapshotNames) {
   app.handleWebMessage(command("{\"type\":\"savePng\",\"png_b64\":\"" + base64Encode(png) +
                                "\",\"name_b64\":\"====\"}"));
   app.handleWebMessage(command(R"({"type":"savePng","png_b64":"===="})"));
+  EXPECT_TRUE(platform.saves.empty()) << "the dialog waits for the window procedure";
+  platform.pump();
   ASSERT_EQ(platform.saves.size(), 3u);
   EXPECT_EQ(platform.saves[0].first, u"Varnholt_snapshot.png");
   EXPECT_EQ(platform.saves[0].second, png);

@@ -54,7 +54,7 @@ void onDestroy(HWND window) {
   // would die with it, so free what they carry.
   parts->platform.windowClosing();
   MSG queued;
-  while (PeekMessageW(&queued, window, WM_APP_FOLDER_CHANGED, WM_APP_OPEN_FILE, PM_REMOVE)) {
+  while (PeekMessageW(&queued, window, WM_APP_FOLDER_CHANGED, WM_APP_SAVE_SNAPSHOT, PM_REMOVE)) {
     if (queued.message == WM_QUIT) {  // PeekMessageW returns it whatever the filter
       PostQuitMessage(static_cast<int>(queued.wParam));
       break;
