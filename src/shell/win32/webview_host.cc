@@ -56,16 +56,18 @@ HRESULT WebViewHost::onControllerCreated(HRESULT result, ICoreWebView2Controller
   if (FAILED(result) || controller == nullptr) return result;
   controller_.assign(controller);
   controller->get_CoreWebView2(webview_.put());
-  setBoundsFrom(hwndHost_);
-  // A controller without a view gets nothing called on the missing view.
-  if (!webview_) return S_OK;
 
+  // Settings first, so that the view is configured before it is sized and
+  // anything reaches the page.
   ComRef<ICoreWebView2Settings> settings;
-  if (SUCCEEDED(webview_->get_Settings(settings.put())) && settings) {
+  if (webview_ && SUCCEEDED(webview_->get_Settings(settings.put())) && settings) {
     settings->put_AreDefaultContextMenusEnabled(FALSE);
     settings->put_AreDevToolsEnabled(TRUE);
     settings->put_IsZoomControlEnabled(FALSE);
   }
+  setBoundsFrom(hwndHost_);
+  // A controller without a view gets nothing called on the missing view.
+  if (!webview_) return S_OK;
 
   if (auto* onMessage = WebMessageReceivedCallback::create(
           [this](ICoreWebView2*, ICoreWebView2WebMessageReceivedEventArgs* args) {

@@ -286,6 +286,15 @@ def scenario_session(build):
     settings = [(e["name"], e["value"]) for e in events if e["event"] == "setting"]
     check(settings == [("AreDefaultContextMenusEnabled", 0), ("AreDevToolsEnabled", 1),
                        ("IsZoomControlEnabled", 0)], "view settings (got %s)" % settings)
+    # What the controller callback does, in order.
+    handed = index_of(events, lambda e: e["event"] == "handler-probe" and
+                      e["kind"] == "controller-completed")
+    setup = [e["event"] if e["event"] != "add-handler" else "add " + e["kind"]
+             for e in events[handed + 1:]
+             if e["event"] in ("setting", "bounds", "add-handler", "navigate", "post")][:7]
+    check(handed >= 0 and setup == ["setting"] * 3 + [
+        "bounds", "add web-message", "add navigation-completed", "navigate"],
+          "the new view gets its settings, bounds, both handlers, then the page (got %s)" % setup)
 
     probes = [e for e in events if e["event"] == "handler-probe"]
     check(len(probes) == 4, "four callback objects were handed over (got %d)" % len(probes))
