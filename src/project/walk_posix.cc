@@ -101,8 +101,10 @@ bool DirectoryReader::readPrefix(const DirEntry& entry, char* buffer, size_t cap
   got = 0;
   if (fd_ < 0) return false;
   int fd;
+  // Non-blocking: an entry replaced by a FIFO since it was listed must not
+  // hang the walk waiting for a writer. Reads of regular files don't care.
   do {
-    fd = ::openat(fd_, entry.name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    fd = ::openat(fd_, entry.name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return false;
   bool ok = true;

@@ -15,6 +15,9 @@ namespace varnholt_app {
 namespace {
 
 constexpr size_t kPreviewBytes = 140;
+// A file that has grown past this since the analysis gets empty previews
+// instead of being read into memory whole.
+constexpr int64_t kMaxPreviewFileBytes = 0x4000000;  // 64 MiB
 
 // Clamps to 0..1; NaN becomes 0.
 double clamp01(double value) {
@@ -332,7 +335,7 @@ std::vector<AuditItem> selectAuditItems(const ProjectFileMap& files, size_t limi
     if (it == loaded.end()) {
       LoadedFile& l = loaded.emplace_back();
       l.file = c.file;
-      if (!readWholeFile(utf8ToNative(*c.path), l.text)) l.text.clear();
+      if (!readWholeFile(utf8ToNative(*c.path), l.text, kMaxPreviewFileBytes)) l.text.clear();
       l.lines = splitLines(l.text);
       it = loaded.end() - 1;
     }

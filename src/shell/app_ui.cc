@@ -215,7 +215,11 @@ void AppUI::loadIntoCodeView(const std::string& requested) {
   }
 
   std::string text;
-  if (!readWholeFile(utf8ToNative(path), text)) text = kUnreadablePlaceholder;
+  // No larger than the stable reader takes: a file that has grown past that
+  // since the walk is not pulled into memory whole.
+  if (!readWholeFile(utf8ToNative(path), text, kStableReadMaxBytes)) {
+    text = kUnreadablePlaceholder;
+  }
 
   selectedPath = path;
   codeText.clear();

@@ -9,9 +9,16 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 #endif
 
+#include "project/walk_platform.h"
 #include "temp_tree.h"
 
 namespace varnholt_app {
@@ -245,6 +252,30 @@ TEST(Walk, CaseDistinctNamesAreDistinctRecords) {
   tree.file("Foo.swift", "let a = 1\n");
   tree.file("foo.swift", "let b = 1\n");
   EXPECT_EQ(scan(tree).size(), 2u);
+}
+
+// The text test reads an entry that the listing saw as a file; should it be
+// a FIFO by the time it is opened, the open must not wait for a writer.
+TEST(Walk, TextProbeOfAFifoDoesNotBlock) {
+  TempTree tree;
+  ASSERT_EQ(::mkfifo(tree.path("pipe").c_str(), 0600), 0);
+  DirectoryReader reader;
+  ASSERT_TRUE(reader.open(tree.native()));
+  DirEntry entry;
+  ASSERT_TRUE(reader.next(entry));
+  ASSERT_EQ(entry.name, "pipe");
+  std::atomic<bool> done{false};
+  std::thread probe([&] {
+    char buffer[16];
+    size_t got = 99;
+    reader.readPrefix(entry, buffer, sizeof buffer, got);
+    EXPECT_EQ(got, 0u);
+    done = true;
+  });
+  for (int i = 0; i < 500 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_TRUE(done) << "the probe is stuck opening the FIFO";
+  if (!done) ::close(::open(tree.path("pipe").c_str(), O_WRONLY | O_NONBLOCK));  // release it
+  probe.join();
 }
 
 // Drops to an unprivileged user for the scope, because root reads anything.

@@ -286,6 +286,21 @@ TEST_F(AuditTest, PreviewsAndFileRelativeHeat) {
   EXPECT_NE(wide.find(std::u16string(139, u'a') + u"\uFFFD\""), std::u16string::npos);
 }
 
+TEST_F(AuditTest, FileThatGrewBeyondReachGivesEmptyPreviews) {
+  const std::string path = writeFile("huge.c", "int a;\n");
+  // Sparse, so it costs no disk; read whole, it could never fit in memory.
+  std::error_code error;
+  std::filesystem::resize_file(dir_ / "huge.c", uintmax_t{1} << 40, error);
+  if (error) GTEST_SKIP() << "this file system cannot hold a sparse 1 TiB file";
+  ProjectFileMap files;
+  files[path] = fileWith({2.0, 1.0}, 3.0);
+  std::vector<AuditItem> items;
+  ASSERT_NO_THROW(items = selectAuditItems(files));
+  ASSERT_EQ(items.size(), 2u);
+  EXPECT_EQ(items[0].preview, "");
+  EXPECT_EQ(items[1].preview, "");
+}
+
 TEST_F(AuditTest, ReadsEachOwningFileForItsPreviews) {
   // Many small files: their texts are short enough to live inside the
   // string object, so the previews must not point into moved copies.

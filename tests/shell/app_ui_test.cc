@@ -384,6 +384,17 @@ TEST_F(AppUITest, CodeViewKeepsTheLastGoodText) {
   EXPECT_EQ(app.lastOpenedFile, a.key("nowhere.c"));
 }
 
+TEST_F(AppUITest, FileThatGrewBeyondReachShowsThePlaceholder) {
+  adopt(a.root());
+  // Sparse, so it costs no disk; read whole, it could never fit in memory.
+  std::error_code error;
+  fs::resize_file(fs::path(a.root()) / "util.c", uintmax_t{1} << 40, error);
+  if (error) GTEST_SKIP() << "this file system cannot hold a sparse 1 TiB file";
+  EXPECT_NO_THROW(app.loadIntoCodeView(a.key("util.c")));
+  EXPECT_EQ(app.selectedPath, a.key("util.c"));
+  EXPECT_EQ(app.codeText, "// Failed to read file.\n");
+}
+
 TEST_F(AppUITest, OutboxFlushesOnceInOrder) {
   app.postJson(u"{\"n\":1}");
   app.postJson(u"{\"n\":2}");

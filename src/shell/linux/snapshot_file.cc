@@ -21,10 +21,17 @@ std::string withDefaultExtension(const std::string& path, std::string_view exten
 
 bool writeWholeFile(const std::string& path, std::string_view bytes) {
   int fd;
+  // Opened non-blocking so that a FIFO without a reader fails at once
+  // instead of freezing the window; the writes below block as usual.
   do {
-    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return false;
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0) {
+    ::close(fd);
+    return false;
+  }
   size_t written = 0;
   bool ok = true;
   while (written < bytes.size()) {

@@ -1,11 +1,16 @@
 #include "shell/linux/snapshot_file.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 namespace varnholt_app {
 namespace {
@@ -54,6 +59,24 @@ TEST_F(WriteWholeFileTest, FailuresAreReportedAsFalse) {
   if (std::filesystem::exists("/dev/full")) {
     EXPECT_FALSE(writeWholeFile("/dev/full", "png bytes"));
   }
+}
+
+TEST_F(WriteWholeFileTest, FifoWithoutReaderFailsInsteadOfWaiting) {
+  const auto path = dir_ / "pipe.png";
+  ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+  std::atomic<bool> done{false};
+  bool written = true;
+  std::thread writer([&] {
+    written = writeWholeFile(path.string(), "png bytes");
+    done = true;
+  });
+  for (int i = 0; i < 500 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_TRUE(done) << "the write is stuck opening the FIFO";
+  int reader = -1;
+  if (!done) reader = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);  // release it
+  writer.join();
+  if (reader >= 0) ::close(reader);
+  EXPECT_FALSE(written);
 }
 
 }  // namespace
