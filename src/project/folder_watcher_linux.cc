@@ -25,7 +25,7 @@
 #include <utility>
 #include <vector>
 
-#include "project/folder_watcher.h"
+#include "project/folder_watch_thread.h"
 #include "project/scan_rules.h"
 
 namespace varnholt_app {
@@ -266,21 +266,9 @@ void threadMain(std::shared_ptr<FolderWatchThread> self) {
 
 }  // namespace
 
-FolderWatcher::~FolderWatcher() { stopFolderWatcher(*this); }
-
 void setFolderWatchLimitForTesting(int limit) { watchLimitForTesting.store(limit); }
 
-void startFolderWatcher(FolderWatcher& watcher, std::shared_ptr<WindowPoster> window,
-                        const NativeString& folder) {
-  stopFolderWatcher(watcher);
-  watcher.window = std::move(window);
-  watcher.message = WM_APP_FOLDER_CHANGED;
-  watcher.path = folder;
-  if (!watcher.window || watcher.path.empty()) {
-    stopFolderWatcher(watcher);
-    return;
-  }
-
+std::shared_ptr<FolderWatchThread> startFolderWatchThread(const FolderWatcher& watcher) {
   auto self = std::make_shared<FolderWatchThread>();
   self->window = watcher.window;
   self->message = watcher.message;
@@ -292,48 +280,37 @@ void startFolderWatcher(FolderWatcher& watcher, std::shared_ptr<WindowPoster> wi
     // watched leaves the watcher stopped, like one that cannot be opened.
     self->rootWatch = addWatch(*self, self->root);
   }
-  if (self->rootWatch < 0) {
-    stopFolderWatcher(watcher);
-    return;
-  }
+  if (self->rootWatch < 0) return nullptr;
   self->running.store(true);
   try {
     self->thread = std::thread(threadMain, self);
   } catch (const std::system_error&) {
     self->running.store(false);
-    stopFolderWatcher(watcher);
-    return;
+    return nullptr;
   }
-  watcher.thread = std::move(self);
+  return self;
 }
 
-void stopFolderWatcher(FolderWatcher& watcher) {
-  if (std::shared_ptr<FolderWatchThread> self = std::move(watcher.thread)) {
-    self->running.exchange(false);
-    const uint64_t one = 1;
-    [[maybe_unused]] const ssize_t written = ::write(self->stopFd, &one, sizeof one);
-    bool ended;
-    {
-      std::unique_lock<std::mutex> lock(self->endMutex);
-      ended = self->endSignal.wait_for(lock, kStopWait, [&] { return self->ended; });
-    }
-    if (self->thread.joinable()) {
-      // A thread stuck in the file system keeps its own reference and
-      // releases the descriptors when it finally ends.
-      if (ended) {
-        self->thread.join();
-      } else {
-        self->thread.detach();
-      }
+void endFolderWatchThread(FolderWatchThread& self) {
+  self.running.exchange(false);
+  const uint64_t one = 1;
+  [[maybe_unused]] const ssize_t written = ::write(self.stopFd, &one, sizeof one);
+  bool ended;
+  {
+    std::unique_lock<std::mutex> lock(self.endMutex);
+    ended = self.endSignal.wait_for(lock, kStopWait, [&] { return self.ended; });
+  }
+  if (self.thread.joinable()) {
+    // A thread stuck in the file system keeps its own reference and
+    // releases the descriptors when it finally ends.
+    if (ended) {
+      self.thread.join();
+    } else {
+      self.thread.detach();
     }
   }
-  watcher.window.reset();
-  watcher.message = 0;
-  watcher.path.clear();
 }
 
-bool folderWatcherRunning(const FolderWatcher& watcher) {
-  return watcher.thread && watcher.thread->running.load();
-}
+bool folderWatchThreadRunning(const FolderWatchThread& self) { return self.running.load(); }
 
 }  // namespace varnholt_app

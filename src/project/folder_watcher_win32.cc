@@ -9,7 +9,7 @@
 #include <new>
 #include <utility>
 
-#include "project/folder_watcher.h"
+#include "project/folder_watch_thread.h"
 
 namespace varnholt_app {
 
@@ -78,34 +78,16 @@ DWORD WINAPI threadMain(void* parameter) {
 
 }  // namespace
 
-FolderWatcher::~FolderWatcher() { stopFolderWatcher(*this); }
-
-void startFolderWatcher(FolderWatcher& watcher, std::shared_ptr<WindowPoster> window,
-                        const NativeString& folder) {
-  stopFolderWatcher(watcher);
-  watcher.window = std::move(window);
-  watcher.message = WM_APP_FOLDER_CHANGED;
-  watcher.path = folder;
-  if (!watcher.window || watcher.path.empty()) {
-    stopFolderWatcher(watcher);
-    return;
-  }
-
+std::shared_ptr<FolderWatchThread> startFolderWatchThread(const FolderWatcher& watcher) {
   auto self = std::make_shared<FolderWatchThread>();
   self->window = watcher.window;
   self->message = watcher.message;
   self->stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (self->stopEvent == nullptr) {
-    stopFolderWatcher(watcher);
-    return;
-  }
+  if (self->stopEvent == nullptr) return nullptr;
   self->directory = CreateFileW(watcher.path.c_str(), FILE_LIST_DIRECTORY,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (self->directory == INVALID_HANDLE_VALUE) {
-    stopFolderWatcher(watcher);
-    return;
-  }
+  if (self->directory == INVALID_HANDLE_VALUE) return nullptr;
   self->running.store(true);
   auto* parameter = new (std::nothrow) std::shared_ptr<FolderWatchThread>(self);
   if (parameter != nullptr) {
@@ -114,34 +96,26 @@ void startFolderWatcher(FolderWatcher& watcher, std::shared_ptr<WindowPoster> wi
   }
   if (self->thread == nullptr) {
     self->running.store(false);
-    stopFolderWatcher(watcher);
-    return;
+    return nullptr;
   }
-  watcher.thread = std::move(self);
+  return self;
 }
 
-void stopFolderWatcher(FolderWatcher& watcher) {
-  if (std::shared_ptr<FolderWatchThread> self = std::move(watcher.thread)) {
-    self->running.exchange(false);
-    SetEvent(self->stopEvent);
-    // The synchronous read ignores the event: cancel it, again and again,
-    // since a cancel that comes before the thread enters the read is lost.
-    const ULONGLONG start = GetTickCount64();
-    while (WaitForSingleObject(self->thread, 0) == WAIT_TIMEOUT) {
-      CancelSynchronousIo(self->thread);
-      if (WaitForSingleObject(self->thread, kCancelRetryMs) == WAIT_OBJECT_0) break;
-      if (GetTickCount64() - start >= kStopWaitMs) break;  // it keeps its own reference
-    }
-    CloseHandle(self->thread);
-    self->thread = nullptr;
+void endFolderWatchThread(FolderWatchThread& self) {
+  self.running.exchange(false);
+  SetEvent(self.stopEvent);
+  // The synchronous read ignores the event: cancel it, again and again,
+  // since a cancel that comes before the thread enters the read is lost.
+  const ULONGLONG start = GetTickCount64();
+  while (WaitForSingleObject(self.thread, 0) == WAIT_TIMEOUT) {
+    CancelSynchronousIo(self.thread);
+    if (WaitForSingleObject(self.thread, kCancelRetryMs) == WAIT_OBJECT_0) break;
+    if (GetTickCount64() - start >= kStopWaitMs) break;  // it keeps its own reference
   }
-  watcher.window.reset();
-  watcher.message = 0;
-  watcher.path.clear();
+  CloseHandle(self.thread);
+  self.thread = nullptr;
 }
 
-bool folderWatcherRunning(const FolderWatcher& watcher) {
-  return watcher.thread && watcher.thread->running.load();
-}
+bool folderWatchThreadRunning(const FolderWatchThread& self) { return self.running.load(); }
 
 }  // namespace varnholt_app
