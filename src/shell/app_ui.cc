@@ -54,9 +54,8 @@ void AppUI::onDestroy() {
   platform_.killTimer(TIMER_FOLDER_DEBOUNCE);
   platform_.killTimer(TIMER_PERIODIC_RESCAN);
   debounceArmed = false;
-  // A running worker is let go: its post fails once the window is gone and
-  // it then frees its own result.
-  workerRunning = false;
+  // A running worker is let go, not waited for: its post fails once the
+  // window is gone and it then frees its own result.
   windowExists = false;
   platform_.quitMessageLoop(0);
 }
@@ -118,7 +117,6 @@ void AppUI::onFolderChanged() {
 
 void AppUI::onAnalysisDone(AnalysisResult* handedOver) {
   std::unique_ptr<AnalysisResult> result(handedOver);
-  workerRunning = false;
 
   if (!result) {
     analysisBusy = false;
@@ -195,11 +193,7 @@ void AppUI::startAnalysis(const NativeString& root, bool keepSelection) {
   job->window = platform_.windowPoster();
   job->root = requestedRoot;
   if (keepSelection) job->selectedPath = lastOpenedFile;
-  if (!platform_.startThread([job] { runAnalysisJob(*job); })) {
-    analysisBusy = false;
-    return;
-  }
-  workerRunning = true;
+  if (!platform_.startThread([job] { runAnalysisJob(*job); })) analysisBusy = false;
 }
 
 void AppUI::loadIntoCodeView(const std::string& requested) {

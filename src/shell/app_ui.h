@@ -86,7 +86,6 @@ class AppUI {
 
   NativeString rootFolder;
   NativeString requestedRoot;
-  bool workerRunning = false;       // a worker thread was started and has not reported
   bool analysisBusy = false;
   std::atomic<bool> analysisPending{false};
   bool debounceArmed = false;

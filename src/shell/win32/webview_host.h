@@ -38,9 +38,6 @@ class WebViewHost {
   // Drops the view, controller and environment, in that order.
   void release();
 
-  bool hasController() const { return static_cast<bool>(controller_); }
-  bool navigationCompleted() const { return navigationCompleted_; }
-
  private:
   HRESULT onEnvironmentCreated(HRESULT result, ICoreWebView2Environment* environment);
   HRESULT onControllerCreated(HRESULT result, ICoreWebView2Controller* controller);
