@@ -24,7 +24,7 @@
 #endif
 
 #include "base/native_string.h"
-#include "project/model.h"
+#include "model/model.h"
 #include "project/project_analysis.h"
 #include "project/walk.h"
 #include "protocol/json.h"
