@@ -51,8 +51,8 @@ void showCommandLineText(const std::string& text, bool error) {
       if (written) return;
     }
   }
-  MessageBoxW(nullptr, wide.c_str(), L"Varnholt",
-              MB_OK | (error ? MB_ICONERROR : MB_ICONINFORMATION));
+  const UINT icon = error ? UINT{MB_ICONERROR} : UINT{MB_ICONINFORMATION};
+  MessageBoxW(nullptr, wide.c_str(), L"Varnholt", MB_OK | icon);
 }
 
 void attachTraceConsole() {
