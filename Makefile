@@ -7,7 +7,7 @@ CMAKE_BUILD = cmake --build --preset
 CTEST = ctest --preset
 
 .PHONY: deps build run test bench windows clean \
-        test-unit test-asan test-tsan test-fuzz test-wine test-wine-e2e test-ui test-e2e
+        test-layers test-unit test-asan test-tsan test-fuzz test-wine test-wine-e2e test-ui test-e2e
 
 deps:
 	@scripts/install-deps.sh
@@ -21,8 +21,12 @@ build: deps build/default/build.ninja
 run: build
 	@scripts/run.sh
 
-test: deps test-unit test-e2e test-asan test-tsan test-fuzz test-wine test-wine-e2e test-ui
+test: deps test-layers test-unit test-e2e test-asan test-tsan test-fuzz test-wine test-wine-e2e test-ui
 	@echo "All test suites passed."
+
+# Includes under src/ point only down the layers, each through a linked library.
+test-layers:
+	@scripts/check-layers.py
 
 test-unit: build
 	$(CTEST) default

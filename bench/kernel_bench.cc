@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "base/file_io.h"
-#include "project/model.h"
+#include "model/model.h"
 #include "project/project_analysis.h"
 #include "project/walk.h"
 

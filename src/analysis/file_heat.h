@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "analysis/language_profile.h"
-#include "project/model.h"
+#include "model/model.h"
 
 namespace varnholt_app {
 

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <unordered_set>
 
-#include "project/model.h"
+#include "model/model.h"
 
 namespace varnholt_app {
 

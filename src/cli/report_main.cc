@@ -23,8 +23,9 @@
 #include <unistd.h>
 #endif
 
+#include "base/absolute_folder.h"
 #include "base/native_string.h"
-#include "project/model.h"
+#include "model/model.h"
 #include "project/project_analysis.h"
 #include "project/walk.h"
 #include "protocol/json.h"
@@ -303,21 +304,6 @@ class ProgressLine {
   bool shown_ = false;
   Clock::time_point start_;
 };
-
-// A relative folder is made absolute, as the program's folder picker would
-// give it: without "." or ".." steps and without a trailing separator. An
-// absolute one is kept exactly as given.
-NativeString absoluteFolder(const NativeString& folder) {
-  namespace fs = std::filesystem;
-  fs::path path(folder);
-  if (!path.is_relative()) return folder;
-  std::error_code error;
-  fs::path absolute = fs::absolute(path, error);
-  if (error) return folder;
-  absolute = absolute.lexically_normal();
-  if (!absolute.has_filename() && absolute.has_relative_path()) absolute = absolute.parent_path();
-  return absolute.native();
-}
 
 // Empty when the folder can be listed; else why not.
 std::string folderProblem(const NativeString& folder) {

@@ -7,7 +7,7 @@
 
 #include "base/native_string.h"
 #include "base/window_poster.h"
-#include "project/model.h"
+#include "model/model.h"
 
 namespace varnholt_app {
 

@@ -6,7 +6,7 @@
 #include <functional>
 
 #include "base/native_string.h"
-#include "project/model.h"
+#include "model/model.h"
 
 namespace varnholt_app {
 

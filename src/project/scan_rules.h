@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "base/native_string.h"
-#include "project/model.h"
+#include "model/model.h"
 
 namespace varnholt_app {
 

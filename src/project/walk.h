@@ -5,7 +5,7 @@
 #include <stdexcept>
 
 #include "base/native_string.h"
-#include "project/model.h"
+#include "model/model.h"
 
 namespace varnholt_app {
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "base/native_string.h"
-#include "project/model.h"
+#include "model/model.h"
 #include "shell/platform.h"
 
 namespace varnholt_app {

@@ -1,8 +1,6 @@
 // varnholt: the desktop program under Linux (GTK 3 + WebKitGTK).
 
 #include <gtk/gtk.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <memory>
@@ -11,11 +9,12 @@
 
 #include "base/utf.h"
 #include "shell/app_ui.h"
-#include "shell/linux/command_line.h"
+#include "shell/command_line.h"
 #include "shell/linux/glib_poster.h"
 #include "shell/linux/linux_platform.h"
-#include "shell/linux/page_file.h"
+#include "shell/linux/signal_callback.h"
 #include "shell/linux/web_host.h"
+#include "shell/page_file.h"
 
 namespace varnholt_app {
 namespace {
@@ -37,45 +36,12 @@ void onDestroy(GtkWidget*, gpointer data) {
   shell->app.onDestroy();
 }
 
-template <typename F>
-GCallback asCallback(F* f) {
-  return reinterpret_cast<GCallback>(reinterpret_cast<void (*)()>(f));
-}
-
-std::string currentDirectory() {
-  char* dir = g_get_current_dir();
-  std::string out(dir);
-  g_free(dir);
-  return out;
-}
-
-bool isFolder(const std::string& path) {
-  struct stat info;
-  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
 int run(const std::vector<std::string>& args) {
-  const CommandLine cl = parseCommandLine(args);
-  switch (cl.action) {
-    case CommandLine::Action::Help:
-      std::fputs(usageText().c_str(), stdout);
-      return 0;
-    case CommandLine::Action::Version:
-      std::fputs(versionText().c_str(), stdout);
-      return 0;
-    case CommandLine::Action::Error:
-      std::fprintf(stderr, "varnholt: %s\n%s", cl.error.c_str(), usageText().c_str());
-      return 2;
-    case CommandLine::Action::Run:
-      break;
-  }
-  std::string folder;
-  if (!cl.folder.empty()) {
-    folder = absoluteFolder(cl.folder, currentDirectory());
-    if (!isFolder(folder)) {
-      std::fprintf(stderr, "varnholt: '%s' is not a folder\n", cl.folder.c_str());
-      return 2;
-    }
+  CommandLine cl = parseCommandLine(args);
+  checkFolder(cl);
+  if (cl.action != CommandLine::Action::Run) {
+    std::fputs(cl.text.c_str(), cl.action == CommandLine::Action::Error ? stderr : stdout);
+    return commandLineExitCode(cl);
   }
   if (!gtk_init_check(nullptr, nullptr)) {
     std::fputs("varnholt: cannot open a display (is DISPLAY or WAYLAND_DISPLAY set?)\n", stderr);
@@ -103,7 +69,7 @@ int run(const std::vector<std::string>& args) {
 
   shell->web.loadPage(uiPageHtml());
   shell->app.onWebViewReady();
-  if (!folder.empty()) shell->app.startAnalysis(folder, false);
+  if (!cl.folder.empty()) shell->app.startAnalysis(cl.folder, false);
 
   g_main_loop_run(shell->loop);
   return shell->platform.exitCode();

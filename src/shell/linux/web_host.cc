@@ -2,17 +2,12 @@
 
 #include <webkit2/webkit2.h>
 
+#include "shell/linux/signal_callback.h"
 #include "shell/linux/web_bridge.h"
 
 namespace varnholt_app {
 
 namespace {
-
-// Signal handlers are connected through a plain function pointer type.
-template <typename F>
-GCallback asCallback(F* f) {
-  return reinterpret_cast<GCallback>(reinterpret_cast<void (*)()>(f));
-}
 
 gboolean suppressContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitTestResult*, gpointer) {
   return TRUE;

@@ -3,17 +3,21 @@
 #include <windows.h>
 
 #include "shell/app_ui.h"
-#include "shell/win32/command_line.h"
+#include "shell/command_line.h"
+#include "shell/win32/console.h"
 #include "shell/win32/main_window.h"
 #include "shell/win32/webview_host.h"
 #include "shell/win32/win32_platform.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   using namespace varnholt_app;
-  const CommandLine commandLine = parseCommandLine(commandLineArguments());
+  CommandLine commandLine = parseCommandLine(commandLineArguments());
+  checkFolder(commandLine);
+  if (commandLine.action != CommandLine::Action::Run) {
+    showCommandLineText(commandLine.text, commandLine.action == CommandLine::Action::Error);
+    return commandLineExitCode(commandLine);
+  }
   if (commandLine.trace) attachTraceConsole();
-  const std::wstring folder =
-      commandLine.folder.empty() ? std::wstring() : absoluteFolder(commandLine.folder);
 
   // The UI thread is a single-threaded apartment for the whole run, as the
   // web view and the shell dialogs require.
@@ -25,7 +29,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     WebViewHost webView(app);
     platform.setWebViewHost(&webView);
     app.trace = commandLine.trace;
-    exitCode = runMainWindow(instance, showCommand, {app, platform, webView}, folder);
+    exitCode = runMainWindow(instance, showCommand, {app, platform, webView}, commandLine.folder);
     // COM objects go before the apartment does.
     webView.release();
   }

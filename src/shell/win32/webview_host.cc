@@ -1,8 +1,9 @@
 #include "shell/win32/webview_host.h"
 
+#include "base/utf.h"
 #include "shell/app_ui.h"
+#include "shell/page_file.h"
 #include "shell/win32/com_callback.h"
-#include "shell/win32/page_file.h"
 #include "shell/win32/wide_text.h"
 
 namespace varnholt_app {
@@ -84,7 +85,7 @@ HRESULT WebViewHost::onControllerCreated(HRESULT result, ICoreWebView2Controller
     onNavigation->Release();
   }
 
-  if (uiPageHtml_.empty()) uiPageHtml_ = loadUiPage(executableFolder());
+  if (uiPageHtml_.empty()) uiPageHtml_ = toWide(utf8ToUtf16(uiPageHtml()));
   webview_->NavigateToString(uiPageHtml_.c_str());
   app_.onWebViewReady();
   return S_OK;

@@ -2,8 +2,11 @@
 // The page the window shows: "VarnholtUI.html" beside the executable, read
 // once, or a short notice when that file is missing or empty.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "base/native_string.h"
 
 namespace varnholt_app {
 
@@ -14,14 +17,19 @@ inline constexpr std::string_view kFallbackPageHtml =
     "<body style='font-family:system-ui'><h3>Varnholt UI file missing</h3>"
     "<p>Expected <code>VarnholtUI.html</code> next to the executable.</p></body></html>";
 
-// Folder of the running executable with a trailing '/', or empty when it
-// cannot be found (the page is then looked up in the current directory).
-std::string executableFolder();
+// Far above any real page (the view itself takes at most 2 MB of text), low
+// enough that a stray huge file cannot exhaust memory.
+inline constexpr int64_t kMaxPageBytes = 64 * 1024 * 1024;
+
+// Folder of the running executable with its trailing separator, or empty
+// when it cannot be had (the page is then looked up in the current
+// directory). One implementation per platform.
+NativeString executableFolder();
 
 // The page text from this file as well-formed UTF-8: ill-formed bytes become
 // U+FFFD, a byte-order mark stays in front. The fallback page when the file
-// is missing, unreadable or empty.
-std::string readPageFile(const std::string& path);
+// is missing, unreadable, empty or larger than kMaxPageBytes.
+std::string readPageFile(const NativeString& path);
 
 // The page beside the executable; read on the first call only.
 const std::string& uiPageHtml();

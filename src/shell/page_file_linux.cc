@@ -1,15 +1,12 @@
-#include "shell/linux/page_file.h"
-
 #include <unistd.h>
 
 #include <vector>
 
-#include "base/file_io.h"
-#include "base/utf.h"
+#include "shell/page_file.h"
 
 namespace varnholt_app {
 
-std::string executableFolder() {
+NativeString executableFolder() {
   std::vector<char> buffer(4096);
   for (;;) {
     const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
@@ -23,18 +20,6 @@ std::string executableFolder() {
     if (buffer.size() >= (1u << 20)) return {};
     buffer.resize(buffer.size() * 2);  // the link may have been cut short
   }
-}
-
-std::string readPageFile(const std::string& path) {
-  std::string bytes;
-  if (!readWholeFile(path, bytes) || bytes.empty()) return std::string(kFallbackPageHtml);
-  // Round trip through UTF-16 so the view gets the same text as on Windows.
-  return utf16ToUtf8Lossy(utf8ToUtf16(bytes));
-}
-
-const std::string& uiPageHtml() {
-  static const std::string page = readPageFile(executableFolder() + std::string(kPageFileName));
-  return page;
 }
 
 }  // namespace varnholt_app
