@@ -31,11 +31,12 @@ TEST(AnalysisWorker, PostsOneResultOrFreesIt) {
 
   runAnalysisJob({poster, tree.native(), "kept"});
   ASSERT_EQ(poster->results.size(), 1u);
-  ASSERT_NE(poster->results[0], nullptr);
-  EXPECT_EQ(poster->results[0]->root, tree.native());
-  EXPECT_EQ(poster->results[0]->selectedPath, "kept");
-  EXPECT_EQ(poster->results[0]->model.files.size(), 2u);
-  EXPECT_EQ(poster->results[0]->totalLines, 8);
+  const AnalysisResult* result = poster->results[0].get();
+  ASSERT_NE(result, nullptr);
+  EXPECT_EQ(result->root, tree.native());
+  EXPECT_EQ(result->selectedPath, "kept");
+  EXPECT_EQ(result->model.files.size(), 2u);
+  EXPECT_EQ(result->totalLines, 8);
 
   runAnalysisJob({poster, tree.path("missing").native(), ""});
   ASSERT_EQ(poster->results.size(), 2u);

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -48,9 +47,7 @@ class AppUITest : public ::testing::Test {
     platform.poster->post(message, 0, payload);
     platform.pump();
   }
-  void openFile(const std::string& key) {
-    post(WM_APP_OPEN_FILE, reinterpret_cast<intptr_t>(new std::string(key)));
-  }
+  void openFile(const std::string& key) { post(WM_APP_OPEN_FILE, reinterpret_cast<intptr_t>(new std::string(key))); }
   // The user answers the folder dialog, which the window procedure shows.
   void pickFolder(const NativeString& root) {
     platform.pickerAnswer = root;
@@ -141,45 +138,36 @@ TEST_F(AppUITest, PeriodicRescanFollowsTheRootAndWaitsForIdle) {
   EXPECT_EQ(platform.threads.size(), 1u) << "idle again: the periodic rescan runs";
 }
 
-TEST_F(AppUITest, NewFolderDuringARunDiscardsTheStaleResult) {
+TEST_F(AppUITest, FolderAskedForDuringARunDecidesWhetherItsResultIsStale) {
   adopt(a.native());
   readyPage();
-  openFile(a.key("main.c"));
+  openFile(a.key("util.c"));
   changeAndRescan();
-  pickFolder(b.native());
-  EXPECT_EQ(platform.threads.size(), 1u) << "B waits for A's run";
-
-  a.file("late.c", "int late;\n");
+  pickFolder(a.native());  // the same folder: the running result is adopted, then rerun
+  a.file("extra.c", "int x;\n");
   platform.sent.clear();
-  finishWorker();
-  EXPECT_TRUE(platform.sent.empty()) << "a stale result is not adopted";
   auto result = runWorker();
+  ASSERT_NE(result, nullptr);
+  EXPECT_EQ(result->selectedPath, a.key("util.c"));
+  deliver(std::move(result));
+  ASSERT_FALSE(platform.sent.empty());
+  EXPECT_TRUE(names(platform.sent[0], a.key("extra.c"))) << "adopted, not stale";
+
+  pickFolder(b.native());
+  EXPECT_EQ(platform.threads.size(), 1u) << "B waits for A's rerun";
+  platform.sent.clear();
+  result = runWorker();
+  ASSERT_NE(result, nullptr);
+  EXPECT_EQ(result->selectedPath, a.key("util.c")) << "the rerun keeps the selection";
+  deliver(std::move(result));
+  EXPECT_TRUE(platform.sent.empty()) << "a stale result is not adopted";
+  result = runWorker();
   ASSERT_NE(result, nullptr) << "B starts at once";
   EXPECT_EQ(result->root, b.native());
   EXPECT_TRUE(result->selectedPath.empty()) << "a new folder drops the selection";
   deliver(std::move(result));
   ASSERT_FALSE(platform.sent.empty());
   EXPECT_TRUE(names(platform.sent[0], b.key("lib.py")));
-}
-
-TEST_F(AppUITest, SameFolderAgainAdoptsTheRunningResultThenRerunsKeepingSelection) {
-  adopt(a.native());
-  openFile(a.key("util.c"));
-  changeAndRescan();
-  pickFolder(a.native());
-  a.file("extra.c", "int x;\n");
-  readyPage();
-  platform.sent.clear();
-
-  auto first = runWorker();
-  ASSERT_NE(first, nullptr);
-  EXPECT_EQ(first->selectedPath, a.key("util.c"));
-  deliver(std::move(first));
-  ASSERT_FALSE(platform.sent.empty());
-  EXPECT_TRUE(names(platform.sent[0], a.key("extra.c"))) << "adopted, not stale";
-  auto second = runWorker();
-  ASSERT_NE(second, nullptr) << "the pending request reruns";
-  EXPECT_EQ(second->selectedPath, a.key("util.c"));
 }
 
 TEST_F(AppUITest, FailedOrUnstartedRunLeavesTheAppReadyForTheNextRequest) {
@@ -221,13 +209,9 @@ TEST_F(AppUITest, PageHearsNothingUnaskedBeforeUiReady) {
 }
 
 TEST_F(AppUITest, CommandsDoWhatThePageAsksAndNothingElse) {
-  readyPage();
-  EXPECT_TRUE(platform.sent.empty()) << "nothing to say before a project";
   adopt(a.native());
+  readyPage();
   selectFile(a.key("main.c"));
-  EXPECT_TRUE(names(platform.sent.back(), a.key("main.c")));
-  EXPECT_EQ(lastCode().rfind("int main(void) {", 0), 0u);
-
   platform.sent.clear();
   for (const char* json : {R"({"type":"UiReady"})", R"({"type":"uiReady "})", R"({"type":5})",
                            R"({"kind":"uiReady"})", "", "{", R"({"type":"selectFile"})",
@@ -268,9 +252,17 @@ TEST_F(AppUITest, SnapshotsAreSavedFromTheWindowProcedureUnderTheGivenName) {
   EXPECT_EQ(platform.saves[2].first, u"Varnholt_snapshot.png");
 }
 
-TEST_F(AppUITest, MissingSelectionBlanksTheViewOnlyAfterGrace) {
-  adopt(a.native());
+TEST_F(AppUITest, CodeViewKeepsTheLastGoodTextAndBlanksOnlyAfterGrace) {
   readyPage();
+  EXPECT_TRUE(platform.sent.empty()) << "nothing to say before a project";
+  adopt(a.native());
+  openFile(a.key("util.c"));
+  const std::string before = lastCode();
+  ASSERT_EQ(before, "static int twice(int x) { return x * 2; }\n");
+  a.file("util.c", "");  // an editor truncates before writing
+  selectFile(a.key("util.c"));
+  EXPECT_EQ(lastCode(), before);
+
   platform.sent.clear();
   selectFile(a.key("gone.c"));
   platform.advance(449);
@@ -280,20 +272,8 @@ TEST_F(AppUITest, MissingSelectionBlanksTheViewOnlyAfterGrace) {
   selectFile(a.key("gone.c"));
   ASSERT_EQ(platform.sent.size(), 1u);
   EXPECT_EQ(platform.sent[0], utf8ToUtf16(R"({"type":"setCode","path":"","code_b64":"","lineHeat":[],"lineCV":[],"fileHeatCV":0})"));
-
   openFile(a.key("nowhere.c"));
-  ASSERT_EQ(platform.sent.size(), 2u) << "an empty selection blanks at once";
-}
-
-TEST_F(AppUITest, CodeViewShowsTheLastGoodTextOrAPlaceholder) {
-  adopt(a.native());
-  readyPage();
-  openFile(a.key("util.c"));
-  const std::string before = lastCode();
-  ASSERT_EQ(before, "static int twice(int x) { return x * 2; }\n");
-  a.file("util.c", "");  // an editor truncates before writing
-  selectFile(a.key("util.c"));
-  EXPECT_EQ(lastCode(), before);
+  EXPECT_EQ(platform.sent.size(), 2u) << "an empty selection blanks at once";
 
   // Sparse, so it costs no disk; read whole, it could never fit in memory.
   std::error_code error;
@@ -318,36 +298,11 @@ TEST_F(AppUITest, ClosingStopsEverythingAndAResultLeftBehindIsFreed) {
 }
 
 // Real worker threads; meant for ThreadSanitizer as well.
-class ThreadedPlatform : public FakePlatform {
- public:
-  ~ThreadedPlatform() override {
-    for (auto& thread : running) thread.join();
-  }
-  bool startThread(std::function<void()> body) override {
-    running.emplace_back([this, body = std::move(body)] {
-      body();
-      ++finished;
-    });
-    return true;
-  }
-  std::vector<std::thread> running;
-  std::atomic<size_t> finished{0};
-};
-
-TEST(AppUIThreads, RequestsDuringARunCollapseIntoOneFollowUp) {
-  TempTree first;
-  TempTree second;
-  for (int i = 0; i < 300; ++i) first.file("sub/f" + std::to_string(i) + ".c", "int f;\n");
-  for (const char* name : {"x.c", "y.c", "z.c"}) second.file(name, "int f(int x) {\n  if (x) return x;\n  return 0;\n}\n");
-  ThreadedPlatform platform;
-  AppUI app(platform);
-  platform.attach(&app);
-  app.onCreate();
-  app.onWebViewReady();
-  app.handleWebMessage(u"{\"type\":\"uiReady\"}");
-
-  app.startAnalysis(first.native(), false);
-  for (int i = 0; i < 5; ++i) app.startAnalysis(i % 2 ? first.native() : second.native(), false);
+TEST_F(AppUITest, RequestsDuringARunOnRealThreadsCollapseIntoOneFollowUp) {
+  platform.realThreads = true;
+  for (int i = 0; i < 300; ++i) a.file("sub/f" + std::to_string(i) + ".c", "int f;\n");
+  readyPage();
+  for (int i = 0; i < 6; ++i) app.startAnalysis(i % 2 ? b.native() : a.native(), false);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   for (bool idle = false; !idle && std::chrono::steady_clock::now() < deadline;) {
     // Every worker posts before it counts itself finished.
@@ -357,10 +312,9 @@ TEST(AppUIThreads, RequestsDuringARunCollapseIntoOneFollowUp) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   EXPECT_EQ(platform.running.size(), 2u) << "the first run and one follow-up";
-  ASSERT_FALSE(platform.sent.empty());
-  const std::u16string& project = platform.sent.front();
-  EXPECT_TRUE(names(project, second.key("y.c")));
-  EXPECT_NE(project.find(u"\"totalLOC\":12,"), std::u16string::npos);
+  ASSERT_EQ(sentTypes(), (Types{"setProject", "setCode"}));
+  EXPECT_TRUE(names(platform.sent[0], b.key("lib.py")));
+  EXPECT_NE(platform.sent[0].find(u"\"totalLOC\":2,"), std::u16string::npos);
 }
 
 }  // namespace

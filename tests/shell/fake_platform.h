@@ -1,8 +1,11 @@
 #pragma once
 // A platform for tests: a manual clock whose timers fire as the test moves
 // it, a queue of posted messages the test pumps, thread bodies the test runs
-// when it chooses, and a record of what the page and the desktop were asked.
+// when it chooses (or real threads), and a record of what the page and the
+// desktop were asked.
 
+#include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -10,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -26,9 +30,8 @@ class FakePoster : public WindowPoster {
   };
   bool post(uint32_t message, uintptr_t, intptr_t lParam) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!alive_) return false;
-    queue_.push_back({message, lParam});
-    return true;
+    if (alive_) queue_.push_back({message, lParam});
+    return alive_;
   }
   void kill() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -50,6 +53,9 @@ class FakePoster : public WindowPoster {
 
 class FakePlatform : public Platform {
  public:
+  ~FakePlatform() override {
+    for (auto& thread : running) thread.join();
+  }
   std::shared_ptr<WindowPoster> windowPoster() override { return poster; }
   void setTimer(uint32_t id, uint32_t periodMs) override {
     timers[id] = {periodMs, now + periodMs};
@@ -59,17 +65,19 @@ class FakePlatform : public Platform {
   uint32_t tickCount() override { return static_cast<uint32_t>(now); }
   uint64_t monotonicMs() override { return now; }
   bool startThread(std::function<void()> body) override {
-    if (failThreads) return false;
-    threads.push_back(std::move(body));
-    return true;
+    if (realThreads) {
+      running.emplace_back([this, body = std::move(body)] {
+        body();
+        ++finished;
+      });
+    } else if (!failThreads) {
+      threads.push_back(std::move(body));
+    }
+    return !failThreads;
   }
   void startFolderWatcher(const NativeString& folder) override { watcherStarts.push_back(folder); }
   void stopFolderWatcher() override { ++watcherStops; }
-  NativeString showFolderPicker() override {
-    NativeString answer = std::move(pickerAnswer);
-    pickerAnswer.clear();
-    return answer;
-  }
+  NativeString showFolderPicker() override { return std::exchange(pickerAnswer, {}); }
   bool saveSnapshotWithDialog(const std::u16string& fileName, const std::string& pngBytes) override {
     saves.emplace_back(fileName, pngBytes);
     return true;
@@ -104,10 +112,8 @@ class FakePlatform : public Platform {
   void advance(uint64_t ms) {
     const uint64_t target = now + ms;
     for (pump();; pump()) {
-      auto next = timers.end();
-      for (auto it = timers.begin(); it != timers.end(); ++it) {
-        if (next == timers.end() || it->second.due < next->second.due) next = it;
-      }
+      const auto next = std::min_element(timers.begin(), timers.end(),
+                                         [](const auto& x, const auto& y) { return x.second.due < y.second.due; });
       if (next == timers.end() || next->second.due > target) break;
       now = next->second.due;
       next->second.due = now + next->second.period;
@@ -127,6 +133,9 @@ class FakePlatform : public Platform {
   std::map<uint32_t, int> timerArms;
   std::deque<std::function<void()>> threads;
   bool failThreads = false;
+  bool realThreads = false;  // bodies run at once on threads of their own
+  std::vector<std::thread> running;
+  std::atomic<size_t> finished{0};
   std::vector<NativeString> watcherStarts;
   int watcherStops = 0;
   NativeString pickerAnswer;
