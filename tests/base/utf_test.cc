@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "../project/temp_tree.h"
-#include "base/file_io.h"
 #include "base/native_string.h"
 
 namespace varnholt_app {
@@ -30,20 +28,6 @@ TEST(Utf, EachMaximalIllFormedSubpartBecomesOneReplacement) {
   EXPECT_EQ(utf16ToUtf8Lossy(std::u16string(1, char16_t(0xD800)) + u"x"), "\xEF\xBF\xBDx");
   ASSERT_TRUE(nativeToUtf8(utf8ToNative(cases[0].first), out));
   EXPECT_EQ(out, cases[0].first);
-}
-
-TEST(ReadWholeFile, BytesUnchangedWithinTheLimit) {
-  testing::TempTree tree;
-  const std::string bytes("a\r\nb\0\xFF", 6);
-  tree.file("f", bytes);
-  tree.file("empty", "");
-  std::string out = "stale";
-  EXPECT_TRUE(readWholeFile(tree.path("empty").native(), out));
-  EXPECT_TRUE(out.empty());
-  ASSERT_TRUE(readWholeFile(tree.path("f").native(), out));
-  EXPECT_EQ(out, bytes);
-  EXPECT_FALSE(readWholeFile(tree.path("f").native(), out, 5));
-  EXPECT_FALSE(readWholeFile(tree.path("missing").native(), out));
 }
 
 }  // namespace

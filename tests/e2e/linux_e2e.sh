@@ -14,8 +14,7 @@ keep=0 xvfb_pid= app_pid= trace=
 
 fail() {
   echo "e2e: FAIL: $*" >&2
-  [ -f "$trace" ] && { tail -n 20 "$trace" | cut -c1-300 >&2; keep=1; }
-  exit 1
+  [ -f "$trace" ] && { tail -n 20 "$trace" | cut -c1-300 >&2; keep=1; }; exit 1
 }
 cleanup() {
   [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
@@ -72,8 +71,7 @@ wait_exit() {
   for _ in $(seq 100); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.05; done
   kill -0 "$app_pid" 2>/dev/null && fail "the program still runs 5 s after $1"
   wait "$app_pid" || status=$?
-  app_pid=
-  [ "$status" = 0 ] || fail "exit status $status after $1"
+  app_pid= && [ "$status" = 0 ] || fail "exit status $status after $1"
 }
 last_member() { grep -E "$1" "$trace" | tail -n1 | sed -E "s/.*\"$2\":\"([^\"]*)\".*/\\1/"; }
 
@@ -103,9 +101,7 @@ wait_for 3 $((projects + 1)) '^> \{"type":"setProject"' || fail "no setProject a
 
 for _ in $(seq 20); do  # until the web view has painted
   import -window "$window" "$work/window.png"
-  colours=$(convert "$work/window.png" -format %k info:)
-  [ "$colours" -ge 64 ] && break
-  sleep 0.25
+  colours=$(convert "$work/window.png" -format %k info:) && [ "$colours" -ge 64 ] && break || sleep 0.25
 done
 [ "$colours" -ge 64 ] || fail "the window shows only $colours colours: blank?"
 

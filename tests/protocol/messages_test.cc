@@ -72,16 +72,10 @@ TEST(ProjectMessage, FormatAndNormalisation) {
 
 TEST(ProjectMessage, PathsInByteOrderAndEscaped) {
   ProjectFileMap files;
-  for (const char* path : {"p\\\xC3\xA9.c", "pa", "p\\a.c", "p\\Z", "p", "pA", "p\\\"q\".c"}) files[path] = fileWith({});
-  const std::string json = buildProjectMessage(files, 0);
-  EXPECT_EQ(valuesOf(json, "path"),
-            (Strings{"p", "pA", "p\\\\\\\"q\\\".c", "p\\\\Z", "p\\\\a.c", "p\\\\\xC3\xA9.c", "pa"}));
-  EXPECT_EQ(valuesOf(json, "name"), (Strings{"p", "pA", "\\\"q\\\".c", "Z", "a.c", "\xC3\xA9.c", "pa"}));
-
   // Long shared prefixes, ends inside them and zero bytes, around the
   // lengths the sort compares first.
   std::mt19937 random(3);
-  const char bytes[] = {'a', 'b', '\0', '\xC3'};
+  const char bytes[] = {'a', '"', '\0', '\xC3'};
   for (int round = 0; round < 100; ++round) {
     files.clear();
     const std::string root = "/home/user/projects/" + std::string(random() % 20, 'r');
