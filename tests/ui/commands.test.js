@@ -104,22 +104,19 @@ test('savePng: a PNG of the window with the heat colours, under a safe meaningfu
   const [cmd] = await commands(page);
   assert.equal(cmd.type, 'savePng');
   assert.equal(h.unb64(cmd.name_b64).toString('utf8'), 'Varnholt_prøve_code_ünï.c.png');
-  // Read the image back: the first row's heat bar sits where the page shows it, in its colour.
+  // Read back: the first row's heat bar is in the image where the page shows it, in its colour.
   const check = await page.evaluate(async (b64) => {
     const img = new Image();
     img.src = 'data:image/png;base64,' + b64;
     await img.decode();
-    const c = document.createElement('canvas');
-    [c.width, c.height] = [img.width, img.height];
-    const ctx = c.getContext('2d');
+    const ctx = Object.assign(document.createElement('canvas'), { width: img.width, height: img.height }).getContext('2d');
     ctx.drawImage(img, 0, 0);
-    const bar = document.querySelector('#list .row[aria-posinset="1"] .bar > i');
-    const r = bar.getBoundingClientRect();
+    const bar = document.querySelector('#list .row[aria-posinset="1"] .bar > i'), r = bar.getBoundingClientRect();
     const px = ctx.getImageData(Math.round(r.left + 4), Math.round(r.top + r.height / 2), 1, 1).data;
     return { size: [img.width, img.height], got: [...px.slice(0, 3)], want: getComputedStyle(bar).backgroundColor.match(/\d+/g).map(Number) };
   }, cmd.png_b64);
   assert.deepEqual(check.size, [1280, 800]);
-  for (let k = 0; k < 3; k++) assert.ok(Math.abs(check.got[k] - check.want[k]) <= 3, `bar colour ${check.got} vs ${check.want}`);
+  check.got.forEach((v, k) => assert.ok(Math.abs(v - check.want[k]) <= 3, `bar colour ${check.got} vs ${check.want}`));
 
   await h.deliver(page, h.project(['/x/a.c'], 'we<ird>:na|me?'));
   await page.keyboard.press('a');

@@ -24,25 +24,17 @@ TEST(GlibTimers, RepeatReplaceKillAndNothingAfterTheEnd) {
   std::map<uint32_t, int> fired;
   std::unique_ptr<GlibTimers> timers;
   timers = std::make_unique<GlibTimers>([&](uint32_t id) {
-    ++fired[id];
-    if (id == 1 && fired[1] == 3) timers->kill(1);  // repeats until its handler kills it
-    if (id == 4 && fired[4] == 1) {  // re-arms itself for a minute and kills another
-      timers->set(4, 60000);
-      timers->kill(5);
-    }
+    if (++fired[id] == 3 && id == 1) timers->kill(1);  // it repeats until its handler kills it
+    if (id == 4) timers->set(4, 60000), timers->kill(5);  // re-arms itself for a minute, kills another
   });
-  timers->set(1, 10);
-  timers->set(4, 10);
-  timers->set(5, 50);
-  timers->set(2, 20);
-  timers->set(2, 20);     // replaced, not doubled
-  timers->set(3, 60000);
-  timers->set(3, 10);     // the short period wins
+  for (const auto& [id, ms] : {std::pair{1u, 10u}, {4u, 10u}, {5u, 50u}, {2u, 20u}, {2u, 20u}, {3u, 60000u}, {3u, 10u}}) {
+    timers->set(id, ms);  // arming an armed id replaces it
+  }
   runFor(150);
   EXPECT_EQ(fired[1], 3);
   EXPECT_FALSE(timers->isArmed(1));
-  EXPECT_LE(fired[2], 7);
-  EXPECT_GE(fired[3], 1);
+  EXPECT_LE(fired[2], 7);  // one source, not two
+  EXPECT_GE(fired[3], 1);  // the short period
   EXPECT_EQ(fired[4], 1);
   EXPECT_EQ(fired.count(5), 0u);
   timers.reset();  // while 2, 3 and 4 are armed
