@@ -1,0 +1,150 @@
+#include "cli/findings.h"
+
+#include <algorithm>
+#include <cmath>
+#include <unordered_map>
+
+#include "analysis/lexer.h"
+#include "base/file_io.h"
+#include "base/fnv1a.h"
+#include "base/native_string.h"
+#include "protocol/messages.h"
+
+namespace varnholt_app {
+namespace {
+
+constexpr int64_t kMaxFileBytes = int64_t{1} << 30;
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
+
+// Hash of the line with leading and trailing blanks dropped and every run of
+// blanks inside read as one space, so re-indenting keeps the fingerprint.
+uint64_t normalisedLineHash(std::string_view line) {
+  uint64_t hash = 0xcbf29ce484222325ull;
+  bool pendingSpace = false;
+  bool started = false;
+  for (char c : line) {
+    if (isBlank(c)) {
+      pendingSpace = started;
+      continue;
+    }
+    if (pendingSpace) {
+      hash = (hash ^ 0x20u) * 0x100000001b3ull;
+      pendingSpace = false;
+    }
+    hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3ull;
+    started = true;
+  }
+  return hash;
+}
+
+std::string hex16(uint64_t value) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string out(16, '0');
+  for (int i = 15; i >= 0; --i, value >>= 4) out[static_cast<size_t>(i)] = kDigits[value & 15];
+  return out;
+}
+
+bool inRanges(const std::vector<LineRange>& ranges, int32_t line) {
+  return std::any_of(ranges.begin(), ranges.end(),
+                     [&](const LineRange& r) { return line >= r.first && line <= r.last; });
+}
+
+// Fingerprints of the findings of one file, from its text on disk.
+void fingerprintFile(std::vector<Finding*>& ofFile, const std::string& fullPath) {
+  std::string text;
+  if (!readWholeFile(utf8ToNative(fullPath), text, kMaxFileBytes)) text.clear();
+  std::vector<uint64_t> hashes;
+  forEachLine(text, [&](std::string_view line) { hashes.push_back(normalisedLineHash(line)); });
+  for (Finding* finding : ofFile) {
+    const size_t index = static_cast<size_t>(finding->line - 1);
+    // A line beyond the end (the file shrank) is known by its number.
+    const uint64_t own = index < hashes.size() ? hashes[index] : 0;
+    const size_t occurrence =
+        index < hashes.size()
+            ? static_cast<size_t>(std::count(hashes.begin(), hashes.begin() + static_cast<ptrdiff_t>(index), own))
+            : index;
+    std::string key = finding->path;
+    key += '\0';
+    key += hex16(own);
+    key += '\0';
+    key += std::to_string(occurrence);
+    finding->fingerprint = hex16(fnv1a64(key));
+  }
+}
+
+}  // namespace
+
+Severity severityFor(double projectHeat) {
+  if (projectHeat >= kErrorBand) return Severity::Error;
+  if (projectHeat >= kWarningBand) return Severity::Warning;
+  return Severity::Note;
+}
+
+std::string relativeSlashPath(std::string_view path, std::string_view root) {
+  std::string_view rest = path;
+  if (!root.empty() && path.size() > root.size() && path.substr(0, root.size()) == root) {
+    rest = path.substr(root.size());
+    const bool separated = root.back() == '/' || root.back() == '\\' || rest.front() == '/' ||
+                           rest.front() == '\\';
+    if (!separated) rest = path;
+    while (rest != path && !rest.empty() && (rest.front() == '/' || rest.front() == '\\')) {
+      rest.remove_prefix(1);
+    }
+  }
+  std::string out(rest);
+  std::replace(out.begin(), out.end(), '\\', '/');
+  return out;
+}
+
+FindingSet selectFindings(const ProjectFileMap& files, std::string_view root,
+                          const FindingOptions& options) {
+  // Lines outside the changes become NaN, which the audit ranks below all.
+  ProjectFileMap changedOnly;
+  if (options.changed != nullptr) {
+    for (const auto& [path, file] : files) {
+      const auto it = options.changed->find(relativeSlashPath(path, root));
+      if (it == options.changed->end()) continue;
+      ProjectFile copy = file;
+      for (size_t i = 0; i < copy.lineHeatRaw.size(); ++i) {
+        if (!inRanges(it->second, static_cast<int32_t>(i + 1))) copy.lineHeatRaw[i] = NAN;
+      }
+      changedOnly.emplace(path, std::move(copy));
+    }
+  }
+  const ProjectFileMap& scope = options.changed != nullptr ? changedOnly : files;
+
+  const ProjectHeatScale scale = projectHeatScale(files);
+  FindingSet set;
+  size_t qualifying = 0;
+  for (const auto& entry : scope) {
+    for (double v : entry.second.lineHeatRaw) {
+      set.hottestInScope = std::max(set.hottestInScope, v);  // NaN loses
+      if (v > 0.0 && v >= options.minHeat) ++qualifying;
+    }
+  }
+  set.cutByCount = qualifying > options.maxFindings;
+
+  const std::vector<AuditItem> items =
+      selectAuditItems(scope, std::min(qualifying, options.maxFindings));
+  set.findings.reserve(items.size());
+  std::unordered_map<std::string, std::vector<size_t>> byFile;
+  for (const AuditItem& item : items) {
+    Finding& finding = set.findings.emplace_back();
+    finding.path = relativeSlashPath(item.path, root);
+    finding.line = item.lineStart;
+    finding.heatRaw = item.cv;
+    finding.projectHeat = scale.heat01(item.cv);
+    finding.severity = severityFor(finding.projectHeat);
+    finding.preview = item.preview;
+    byFile[item.path].push_back(set.findings.size() - 1);
+  }
+  for (const auto& [fullPath, indices] : byFile) {
+    std::vector<Finding*> ofFile;
+    for (size_t i : indices) ofFile.push_back(&set.findings[i]);
+    fingerprintFile(ofFile, fullPath);
+  }
+  return set;
+}
+
+}  // namespace varnholt_app
