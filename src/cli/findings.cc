@@ -1,7 +1,9 @@
 #include "cli/findings.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <thread>
 #include <unordered_map>
 
 #include "analysis/lexer.h"
@@ -54,8 +56,31 @@ bool inRanges(const std::vector<LineRange>& ranges, int32_t line) {
 void fingerprintFile(std::vector<Finding*>& ofFile, const std::string& fullPath) {
   std::string text;
   if (!readWholeFile(utf8ToNative(fullPath), text, kMaxFileBytes)) text.clear();
+  // Only the lines up to the last finding matter.
+  size_t needed = 0;
+  for (const Finding* finding : ofFile) needed = std::max(needed, static_cast<size_t>(finding->line));
+  const std::vector<std::string_view> lines = splitLines(text);
+  // Hashing every line costs more than reading it. A line can only share
+  // a finding's text when it starts and ends with the same bytes; others get
+  // hash 0, which no text of the findings is given.
+  auto ends = [](std::string_view line) {
+    const size_t first = line.find_first_not_of(" \t\r\f\v");
+    if (first == std::string_view::npos) return 0u;
+    const size_t last = line.find_last_not_of(" \t\r\f\v");
+    return static_cast<unsigned>(static_cast<unsigned char>(line[first])) << 8 |
+           static_cast<unsigned char>(line[last]);
+  };
+  std::vector<unsigned> wanted;
+  for (const Finding* finding : ofFile) {
+    const size_t index = static_cast<size_t>(finding->line - 1);
+    if (index < lines.size()) wanted.push_back(ends(lines[index]));
+  }
   std::vector<uint64_t> hashes;
-  forEachLine(text, [&](std::string_view line) { hashes.push_back(normalisedLineHash(line)); });
+  hashes.reserve(needed);
+  for (size_t i = 0; i < lines.size() && i < needed; ++i) {
+    const bool candidate = std::find(wanted.begin(), wanted.end(), ends(lines[i])) != wanted.end();
+    hashes.push_back(candidate ? normalisedLineHash(lines[i]) | 1 : 0);
+  }
   for (Finding* finding : ofFile) {
     const size_t index = static_cast<size_t>(finding->line - 1);
     // A line beyond the end (the file shrank) is known by its number.
@@ -115,18 +140,21 @@ FindingSet selectFindings(const ProjectFileMap& files, std::string_view root,
   const ProjectFileMap& scope = options.changed != nullptr ? changedOnly : files;
 
   const ProjectHeatScale scale = projectHeatScale(files);
+  // The audit's list never outgrows the lines there are.
+  size_t lines = 0;
+  for (const auto& entry : scope) lines += entry.second.lineHeatRaw.size();
+  // One line more than asked for tells whether the list was cut.
+  const size_t wanted = std::min(options.maxFindings, lines - std::min<size_t>(lines, 1)) + 1;
+  std::vector<AuditItem> items = selectAuditItems(scope, wanted, /*previews=*/false);
   FindingSet set;
-  size_t qualifying = 0;
-  for (const auto& entry : scope) {
-    for (double v : entry.second.lineHeatRaw) {
-      set.hottestInScope = std::max(set.hottestInScope, v);  // NaN loses
-      if (v > 0.0 && v >= options.minHeat) ++qualifying;
-    }
-  }
-  set.cutByCount = qualifying > options.maxFindings;
-
-  const std::vector<AuditItem> items =
-      selectAuditItems(scope, std::min(qualifying, options.maxFindings));
+  // NaN (a line outside the changes) ranks last, so the first item is the
+  // hottest line in scope.
+  if (!items.empty() && items.front().cv > 0.0) set.hottestInScope = items.front().cv;
+  const auto qualified = std::find_if(items.begin(), items.end(), [&](const AuditItem& item) {
+    return !(item.cv > 0.0 && item.cv >= options.minHeat);
+  }) - items.begin();
+  set.cutByCount = static_cast<size_t>(qualified) > options.maxFindings;
+  items.resize(std::min(static_cast<size_t>(qualified), options.maxFindings));
   set.findings.reserve(items.size());
   std::unordered_map<std::string, std::vector<size_t>> byFile;
   for (const AuditItem& item : items) {
@@ -136,14 +164,30 @@ FindingSet selectFindings(const ProjectFileMap& files, std::string_view root,
     finding.heatRaw = item.cv;
     finding.projectHeat = scale.heat01(item.cv);
     finding.severity = severityFor(finding.projectHeat);
-    finding.preview = item.preview;
     byFile[item.path].push_back(set.findings.size() - 1);
   }
+  // Reading the files again dominates; each file's findings are its own.
+  struct Job {
+    const std::string* fullPath;
+    std::vector<Finding*> findings;
+  };
+  std::vector<Job> jobs;
   for (const auto& [fullPath, indices] : byFile) {
-    std::vector<Finding*> ofFile;
-    for (size_t i : indices) ofFile.push_back(&set.findings[i]);
-    fingerprintFile(ofFile, fullPath);
+    Job& job = jobs.emplace_back(Job{&fullPath, {}});
+    for (size_t i : indices) job.findings.push_back(&set.findings[i]);
   }
+  std::atomic<size_t> next{0};
+  auto work = [&] {
+    for (size_t j; (j = next.fetch_add(1)) < jobs.size();) {
+      fingerprintFile(jobs[j].findings, *jobs[j].fullPath);
+    }
+  };
+  const size_t threads =
+      std::min<size_t>({std::max(1u, std::thread::hardware_concurrency()), 8, jobs.size() / 64 + 1});
+  std::vector<std::thread> helpers;
+  for (size_t t = 1; t < threads; ++t) helpers.emplace_back(work);
+  work();
+  for (std::thread& helper : helpers) helper.join();
   return set;
 }
 

@@ -28,7 +28,6 @@ struct Finding {
   double heatRaw = 0.0;
   double projectHeat = 0.0;  // 0..1 on the project's scale
   Severity severity = Severity::Note;
-  std::string preview;      // the line, tabs as blanks, at most 140 bytes
   // Path, the line's text with its blanks normalised and how many lines
   // above it in the file have that same text: survives edits elsewhere.
   std::string fingerprint;  // 16 lower-case hex digits
