@@ -55,7 +55,10 @@ void parseUnifiedDiff(std::string_view diff, ChangedLines& out) {
     std::string_view line = diff.substr(start, end - start);
     start = end + 1;
     if (line.substr(0, 4) == "+++ ") {
-      const std::string path = unquoteGitPath(line.substr(4));
+      // A name with a blank is followed by a tab.
+      std::string_view name = line.substr(4);
+      if (!name.empty() && name.back() == '\t') name.remove_suffix(1);
+      const std::string path = unquoteGitPath(name);
       ranges = path.rfind("b/", 0) == 0 ? &out[path.substr(2)] : nullptr;
     } else if (line.substr(0, 4) == "@@ -" && ranges != nullptr) {
       // "@@ -a[,b] +c[,d] @@": the new side holds lines c .. c+d-1.

@@ -132,8 +132,9 @@ class CiReport(unittest.TestCase):
         git("commit", "-qm", "one")
         self.write("src/hot.c", BODY.replace(BODY.splitlines(True)[2], COOLER))
         self.write("new.c", HOT)
+        self.write("odd dir/100%,x.py", "def g(a):\n    return [b for b in a if b and not b.c or b.d]\n")
         got = {(r["path"], r["line"]) for r in csv.DictReader(io.StringIO(self.ok("--format", "csv", "--changed-since", "HEAD")))}
-        self.assertEqual(got, {("src/hot.c", "3"), ("new.c", "1")})
+        self.assertEqual(got, {("src/hot.c", "3"), ("new.c", "1"), ("odd dir/100%,x.py", "2")})
         r = run("--changed-since", "no-such-rev", self.dir)
         self.assertEqual((r.returncode, r.stderr.count("\n")), (2, 1), r.stderr)
         self.assertIn("unknown revision", r.stderr)
