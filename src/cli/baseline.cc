@@ -83,7 +83,10 @@ bool parseBaseline(std::string_view text, std::string_view toolVersion, Baseline
       error = "it ends in the middle of a line";
       return false;
     }
-    lines.push_back(text.substr(start, end - start));
+    std::string_view line = text.substr(start, end - start);
+    // A checkout may have turned the line ends into CR LF.
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    lines.push_back(line);
     start = end + 1;
   }
   if (lines.empty() || lines[0] != kMagic) {
