@@ -139,7 +139,9 @@ int run(const std::string& root, int threads) {
     const FindingSet set = selectFindings(analysis.model.files, root, findingOptions);
     sarifBytes = sarifReport(set, {"bench", folderFileUri(root)}).size();
     const Clock end = now();
-    if (end.wall - start.wall < sarifBest.wall) sarifBest = {end.wall - start.wall, end.cpu - start.cpu};
+    if (end.wall - start.wall < sarifBest.wall) {
+      sarifBest = {end.wall - start.wall, end.cpu - start.cpu};
+    }
   }
   report("SARIF, 5000 hottest lines (best of 3)", Clock{0, 0}, sarifBest, 0);
   std::printf("SARIF size: %.1f MB\n", static_cast<double>(sarifBytes) / 1e6);

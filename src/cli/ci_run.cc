@@ -23,9 +23,12 @@ struct FormatName {
   ReportFormat format;
 };
 constexpr FormatName kFormats[] = {
-    {"text", ReportFormat::Text},         {"json", ReportFormat::Json},
-    {"dump", ReportFormat::Dump},         {"sarif", ReportFormat::Sarif},
-    {"codeclimate", ReportFormat::CodeQuality}, {"checkstyle", ReportFormat::Checkstyle},
+    {"text", ReportFormat::Text},
+    {"json", ReportFormat::Json},
+    {"dump", ReportFormat::Dump},
+    {"sarif", ReportFormat::Sarif},
+    {"codeclimate", ReportFormat::CodeQuality},
+    {"checkstyle", ReportFormat::Checkstyle},
     {"csv", ReportFormat::Csv},
 };
 
@@ -41,7 +44,8 @@ std::optional<std::string> optionValue(const std::vector<NativeString>& args, si
     if (i + 1 >= args.size()) throw std::string(name) + " needs a value";
     return nativeToUtf8Lossy(args[++i]);
   }
-  if (arg.size() > name.size() && arg.compare(0, name.size(), name) == 0 && arg[name.size()] == '=') {
+  if (arg.size() > name.size() && arg.compare(0, name.size(), name) == 0 &&
+      arg[name.size()] == '=') {
     return arg.substr(name.size() + 1);
   }
   return std::nullopt;
@@ -243,7 +247,8 @@ int finishCi(const CiOptions& options, const CiInputs& inputs, const ProjectFile
       }
     }
     if (!failures.empty()) {
-      std::fprintf(stderr, "varnholt-report: gate failed: %zu lines new or hotter than in the baseline\n",
+      std::fprintf(stderr,
+                   "varnholt-report: gate failed: %zu lines new or hotter than in the baseline\n",
                    failures.size());
       code = kExitGateFailed;
     }

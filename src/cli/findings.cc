@@ -58,7 +58,8 @@ void fingerprintFile(std::vector<Finding*>& ofFile, const std::string& fullPath)
   if (!readWholeFile(utf8ToNative(fullPath), text, kMaxFileBytes)) text.clear();
   // Only the lines up to the last finding matter.
   size_t needed = 0;
-  for (const Finding* finding : ofFile) needed = std::max(needed, static_cast<size_t>(finding->line));
+  for (const Finding* finding : ofFile)
+    needed = std::max(needed, static_cast<size_t>(finding->line));
   const std::vector<std::string_view> lines = splitLines(text);
   // Hashing every line costs more than reading it. A line can only share
   // a finding's text when it starts and ends with the same bytes; others get
@@ -87,7 +88,8 @@ void fingerprintFile(std::vector<Finding*>& ofFile, const std::string& fullPath)
     const uint64_t own = index < hashes.size() ? hashes[index] : 0;
     const size_t occurrence =
         index < hashes.size()
-            ? static_cast<size_t>(std::count(hashes.begin(), hashes.begin() + static_cast<ptrdiff_t>(index), own))
+            ? static_cast<size_t>(
+                  std::count(hashes.begin(), hashes.begin() + static_cast<ptrdiff_t>(index), own))
             : index;
     std::string key = finding->path;
     key += '\0';
@@ -110,8 +112,8 @@ std::string relativeSlashPath(std::string_view path, std::string_view root) {
   std::string_view rest = path;
   if (!root.empty() && path.size() > root.size() && path.substr(0, root.size()) == root) {
     rest = path.substr(root.size());
-    const bool separated = root.back() == '/' || root.back() == '\\' || rest.front() == '/' ||
-                           rest.front() == '\\';
+    const bool separated =
+        root.back() == '/' || root.back() == '\\' || rest.front() == '/' || rest.front() == '\\';
     if (!separated) rest = path;
     while (rest != path && !rest.empty() && (rest.front() == '/' || rest.front() == '\\')) {
       rest.remove_prefix(1);
@@ -150,9 +152,11 @@ FindingSet selectFindings(const ProjectFileMap& files, std::string_view root,
   // NaN (a line outside the changes) ranks last, so the first item is the
   // hottest line in scope.
   if (!items.empty() && items.front().cv > 0.0) set.hottestInScope = items.front().cv;
-  const auto qualified = std::find_if(items.begin(), items.end(), [&](const AuditItem& item) {
-    return !(item.cv > 0.0 && item.cv >= options.minHeat);
-  }) - items.begin();
+  const auto qualified = std::find_if(items.begin(), items.end(),
+                                      [&](const AuditItem& item) {
+                                        return !(item.cv > 0.0 && item.cv >= options.minHeat);
+                                      }) -
+                         items.begin();
   set.cutByCount = static_cast<size_t>(qualified) > options.maxFindings;
   items.resize(std::min(static_cast<size_t>(qualified), options.maxFindings));
   set.findings.reserve(items.size());
@@ -182,8 +186,8 @@ FindingSet selectFindings(const ProjectFileMap& files, std::string_view root,
       fingerprintFile(jobs[j].findings, *jobs[j].fullPath);
     }
   };
-  const size_t threads =
-      std::min<size_t>({std::max(1u, std::thread::hardware_concurrency()), 8, jobs.size() / 64 + 1});
+  const size_t threads = std::min<size_t>(
+      {std::max(1u, std::thread::hardware_concurrency()), 8, jobs.size() / 64 + 1});
   std::vector<std::thread> helpers;
   for (size_t t = 1; t < threads; ++t) helpers.emplace_back(work);
   work();

@@ -23,7 +23,7 @@ inline constexpr double kWarningBand = 0.6;
 Severity severityFor(double projectHeat);
 
 struct Finding {
-  std::string path;         // relative to the analysed folder, "/" separated
+  std::string path;  // relative to the analysed folder, "/" separated
   int32_t line = 0;
   double heatRaw = 0.0;
   double projectHeat = 0.0;  // 0..1 on the project's scale
@@ -41,15 +41,15 @@ struct LineRange {
 using ChangedLines = std::map<std::string, std::vector<LineRange>, std::less<>>;
 
 struct FindingOptions {
-  double minHeat = 0.0;       // lines need more than 0 and at least this
+  double minHeat = 0.0;  // lines need more than 0 and at least this
   size_t maxFindings = 30;
   const ChangedLines* changed = nullptr;  // null: every line counts
 };
 
 struct FindingSet {
   std::vector<Finding> findings;  // hottest first, as the audit orders them
-  bool cutByCount = false;  // more lines qualified than maxFindings
-  double hottestInScope = 0.0;  // the hottest line the options let in
+  bool cutByCount = false;        // more lines qualified than maxFindings
+  double hottestInScope = 0.0;    // the hottest line the options let in
 };
 
 // `root` is the analysed folder as the model's paths begin with it.

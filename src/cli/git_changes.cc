@@ -90,17 +90,16 @@ bool changedLinesSince(const std::string& folder, const std::string& revision, C
     error = "the folder is not in a git work tree";
     return false;
   }
-  const CommandResult commit =
-      runCommand(git(folder, {"rev-parse", "--verify", "--quiet", "--end-of-options",
-                              revision + "^{commit}"}));
+  const CommandResult commit = runCommand(git(
+      folder, {"rev-parse", "--verify", "--quiet", "--end-of-options", revision + "^{commit}"}));
   std::string hash = commit.out.substr(0, commit.out.find('\n'));
   if (commit.exitCode != 0 || hash.empty()) {
     error = "unknown revision \"" + revision + "\"";
     return false;
   }
-  const CommandResult diff = runCommand(
-      git(folder, {"diff", "--relative", "--no-color", "--no-ext-diff", "--no-textconv", "-U0",
-                   "--src-prefix=a/", "--dst-prefix=b/", hash, "--"}));
+  const CommandResult diff =
+      runCommand(git(folder, {"diff", "--relative", "--no-color", "--no-ext-diff", "--no-textconv",
+                              "-U0", "--src-prefix=a/", "--dst-prefix=b/", hash, "--"}));
   const CommandResult untracked =
       runCommand(git(folder, {"ls-files", "--others", "--exclude-standard", "-z"}));
   if (diff.exitCode != 0 || untracked.exitCode != 0) {

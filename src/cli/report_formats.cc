@@ -78,11 +78,21 @@ std::string sarifResult(const Finding& f) {
 void appendXmlEscaped(std::string& out, std::string_view text) {
   for (char c : validUtf8(text)) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&apos;"; break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&apos;";
+        break;
       default:
         // Control characters have no place in XML 1.0, not even escaped.
         out += static_cast<unsigned char>(c) < 0x20 && c != '\t' ? '?' : c;
@@ -116,7 +126,8 @@ std::string folderFileUri(std::string_view absolutePath) {
   // "C:/x" becomes file:///C:/x; the drive colon stays as it is.
   std::string prefix = "file://";
   if (path.front() != '/') prefix += '/';
-  if (path.size() > 1 && path[1] == ':') return prefix + path.substr(0, 2) + uriPath(path.substr(2));
+  if (path.size() > 1 && path[1] == ':')
+    return prefix + path.substr(0, 2) + uriPath(path.substr(2));
   return prefix + uriPath(path);
 }
 
@@ -157,8 +168,9 @@ std::string sarifReport(const FindingSet& set, const SarifRun& run) {
 
   std::string tail = "],\"invocations\":[{\"executionSuccessful\":true";
   if (listed < set.findings.size()) {
-    tail += ",\"toolExecutionNotifications\":[{\"level\":\"warning\",\"descriptor\":{\"id\":"
-            "\"results-cut\"},\"message\":{\"text\":";
+    tail +=
+        ",\"toolExecutionNotifications\":[{\"level\":\"warning\",\"descriptor\":{\"id\":"
+        "\"results-cut\"},\"message\":{\"text\":";
     appendJsonText(tail, "Only the " + std::to_string(listed) + " hottest of " +
                              std::to_string(set.findings.size()) +
                              " findings are listed, to stay within " +
@@ -226,8 +238,8 @@ std::string csvReport(const FindingSet& set) {
   for (const Finding& f : set.findings) {
     appendCsvField(out, f.path);
     out += ',' + std::to_string(f.line) + ',' + formatFixed(f.heatRaw, 2) + ',' +
-           formatFixed(f.projectHeat, 4) + ',' + severityName(f.severity) + ',' +
-           f.fingerprint + "\r\n";
+           formatFixed(f.projectHeat, 4) + ',' + severityName(f.severity) + ',' + f.fingerprint +
+           "\r\n";
   }
   return out;
 }
