@@ -74,15 +74,15 @@ double heatValue(std::string_view name, const std::string& value) {
 
 bool readBaseline(const NativeString& path, const char* toolVersion, Baseline& out,
                   std::string& error) {
-  const std::string shown = nativeToUtf8Lossy(path);
+  const std::string name = nativeToUtf8Lossy(path);
   std::string text;
   if (!readWholeFile(path, text, kMaxBaselineBytes)) {
-    error = "cannot read the baseline " + shown;
+    error = "cannot read the baseline " + name;
     return false;
   }
   std::string why;
   if (!parseBaseline(text, toolVersion, out, why)) {
-    error = "the baseline " + shown + " is not usable: " + why;
+    error = "the baseline " + name + " is not usable: " + why;
     return false;
   }
   return true;
@@ -110,8 +110,8 @@ bool writeFileReplacing(const NativeString& path, const std::string& bytes) {
   return !error;
 }
 
-std::string shown(const Finding& f) {
-  std::string out = f.path + ":" + std::to_string(f.line);
+// A place for a terminal: control bytes as "?".
+std::string shown(std::string out) {
   for (char& c : out) {
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
   }
@@ -228,21 +228,21 @@ int finishCi(const CiOptions& options, const CiInputs& inputs, const ProjectFile
 
   int code = kExitClean;
   if (options.failAbove && set.hottestInScope > *options.failAbove) {
-    std::fprintf(stderr, "varnholt-report: gate failed: a line has a raw heat of %s, above %s\n",
-                 formatFixed(set.hottestInScope, 2).c_str(),
-                 formatFixed(*options.failAbove, 2).c_str());
+    std::fprintf(stderr, "varnholt-report: gate failed: %s has a raw heat of %.17g, above %.17g\n",
+                 shown(set.hottestWhere).c_str(), set.hottestInScope, *options.failAbove);
     code = kExitGateFailed;
   }
   if (inputs.baseline) {
     const std::vector<GateFailure> failures = compareWithBaseline(set, *inputs.baseline);
     for (size_t k = 0; k < failures.size() && k < kFailuresShown; ++k) {
       const GateFailure& f = failures[k];
+      const std::string place = shown(f.finding->path + ":" + std::to_string(f.finding->line));
       if (f.before < 0) {
-        std::fprintf(stderr, "varnholt-report: new hot line %s, raw heat %s\n",
-                     shown(*f.finding).c_str(), formatFixed(f.finding->heatRaw, 2).c_str());
+        std::fprintf(stderr, "varnholt-report: new hot line %s, raw heat %s\n", place.c_str(),
+                     formatFixed(f.finding->heatRaw, 2).c_str());
       } else {
         std::fprintf(stderr, "varnholt-report: hotter line %s, raw heat %s, was %s\n",
-                     shown(*f.finding).c_str(), formatFixed(f.finding->heatRaw, 2).c_str(),
+                     place.c_str(), formatFixed(f.finding->heatRaw, 2).c_str(),
                      formatFixed(f.before, 2).c_str());
       }
     }

@@ -151,7 +151,11 @@ FindingSet selectFindings(const ProjectFileMap& files, std::string_view root,
   FindingSet set;
   // NaN (a line outside the changes) ranks last, so the first item is the
   // hottest line in scope.
-  if (!items.empty() && items.front().cv > 0.0) set.hottestInScope = items.front().cv;
+  if (!items.empty() && items.front().cv > 0.0) {
+    set.hottestInScope = items.front().cv;
+    set.hottestWhere =
+        relativeSlashPath(items.front().path, root) + ":" + std::to_string(items.front().lineStart);
+  }
   const auto qualified = std::find_if(items.begin(), items.end(),
                                       [&](const AuditItem& item) {
                                         return !(item.cv > 0.0 && item.cv >= options.minHeat);

@@ -50,6 +50,7 @@ struct FindingSet {
   std::vector<Finding> findings;  // hottest first, as the audit orders them
   bool cutByCount = false;        // more lines qualified than maxFindings
   double hottestInScope = 0.0;    // the hottest line the options let in
+  std::string hottestWhere;       // as "path:line"
 };
 
 // `root` is the analysed folder as the model's paths begin with it.
