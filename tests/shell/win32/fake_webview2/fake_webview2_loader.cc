@@ -109,10 +109,6 @@ HRESULT STDMETHODCALLTYPE trap(Object* self) {
   note("trap %s %d", self->name, N);
   return E_NOTIMPL;
 }
-HRESULT STDMETHODCALLTYPE queryInterface(Object*, REFIID, void** object) {
-  *object = nullptr;
-  return E_NOINTERFACE;  // the program needs no other interface of ours
-}
 ULONG STDMETHODCALLTYPE addRef(Object* self) { return ++self->references; }
 ULONG STDMETHODCALLTYPE release(Object* self) {
   if (self->references == 0) {
@@ -128,10 +124,10 @@ template <int... N>
 VTable traps(std::integer_sequence<int, N...>) {
   return {slot(&trap<N>)...};
 }
-// Every slot traps except IUnknown's and the given ones.
+// Every slot traps except AddRef, Release and the given ones (the program
+// needs no QueryInterface of ours).
 VTable makeVTable(std::initializer_list<std::pair<size_t, Slot>> methods) {
   VTable table = traps(std::make_integer_sequence<int, 64>());
-  table[0] = slot(&queryInterface);
   table[1] = slot(&addRef);
   table[2] = slot(&release);
   for (const auto& [index, method] : methods) table[index] = method;
