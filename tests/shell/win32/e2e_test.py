@@ -9,6 +9,7 @@ view) and without any loader. Run under xvfb-run; needs xdotool.
 import base64, json, os, shutil, subprocess, sys, tempfile, threading, time
 
 WINE_RUN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../../scripts/wine-run")
+LOADER = "WebView2Loader.dll"
 PAGE = "\ufeff<!doctype html><html><body>page \u00e9\u20ac</body></html>\n"
 MAIN_C = "int main(void) {\n  for (int i = 0; i < 3; i++) {\n    if (i % 2) return i;\n  }\n}\n"
 failures = []
@@ -48,7 +49,7 @@ class Run:
         os.makedirs(app)
         self.exe = shutil.copy(os.path.join(build, "src/shell/win32/varnholt.exe"), app)
         if loader:
-            shutil.copy(os.path.join(build, "tests/shell/win32/fake_webview2/WebView2Loader.dll"), app)
+            shutil.copy(os.path.join(build, "tests/shell/win32/fake_webview2", LOADER), app)
         if page is not None:
             open(os.path.join(app, "VarnholtUI.html"), "wb").write(page)
         self.log = os.path.join(self.dir, "log")
@@ -69,7 +70,9 @@ class Run:
             self.process.kill()
             _, err = self.process.communicate()
         code = self.process.returncode if self.process.returncode >= 0 else None
-        lines = open(self.log, encoding="utf-8").read().splitlines() if os.path.exists(self.log) else []
+        lines = []
+        if os.path.exists(self.log):
+            lines = open(self.log, encoding="utf-8").read().splitlines()
         for bad in ("trap", "wrong-thread", "over-release", "script-timeout", "bad-step"):
             check(not [l for l in lines if l.startswith(bad + " ")], "no %s in the log" % bad)
         return code, err.decode("utf-8", "replace"), lines
@@ -95,7 +98,7 @@ def answer_dialogs(plan, answered):
         if text:
             xdo("type", "--delay", "15", text)
         xdo("key", key)
-        wait_for(lambda: found[0] not in xdo("search", "--onlyvisible", "--name", "^%s$" % title), 20)
+        wait_for(lambda: found[0] not in xdo("search", "--onlyvisible", "--name", title), 20)
         if done:
             open(done, "w").close()
         answered.append(title)
@@ -140,10 +143,10 @@ def session(build):
           "environment asked for with the defaults from a single-threaded apartment")
 
     # Call order on the new view, and the page text before any message.
-    calls = [l for l in lines if l.split(" ")[0] in ("setting", "bounds", "add", "navigate", "post")]
+    calls = [l for l in lines if l.startswith(("setting", "bounds", "add", "navigate", "post"))]
     kinds = [l if l.startswith(("setting", "add")) else l.split(" ")[0] for l in calls[:8]]
     check(kinds == ["setting 14 0", "setting 12 1", "setting 18 0", "bounds", "add web-message",
-                    "add navigation-completed", "navigate", "post"], "view set up in order: %s" % kinds)
+                    "add navigation-completed", "navigate", "post"], "set-up order: %s" % kinds)
     check("navigate " + PAGE.replace("\n", "\\n") in lines, "page file shown as UTF-8, BOM kept")
     check(0 <= index(lines, "visible 1") < index(lines, "navigation-completed"),
           "the view is shown when the navigation completes")
@@ -155,24 +158,29 @@ def session(build):
         "the program keeps no reference to its callbacks (got %s)" % released)
     finals = sorted(l[14:] for l in lines[index(lines, 'send {"type":"quitApp"'):]
                     if l.startswith("final-release"))
-    check(finals == ["controller", "environment", "settings", "webview"], "released once: %s" % finals)
+    check(finals == ["controller", "environment", "settings", "webview"], "freed: %s" % finals)
 
     # Bounds follow the host; the move/size loop hides the view and defers the work.
     bounds = [l.split(" ") for l in lines if l.startswith("bounds")]
     check(bounds and all(b[1] == b[3] for b in bounds), "view bounds = host client area")
-    check(bounds and bounds[0][1] != bounds[-1][1], "bounds follow the window's size")
+    resized = [l for l in lines[index(lines, "step resize"):index(lines, "step sizemove")]
+               if l.startswith("bounds")]
+    check(bounds and resized and resized[-1].split(" ")[1] != bounds[0][1],
+          "a resize gives the view the new size")
     inside = index(lines, "inside-sizemove")
     check(lines[index(lines, "step sizemove") + 1:inside] == ["visible 0"],
           "hidden and left alone inside a move/size loop")
-    check([l.split(" ")[0] for l in lines[inside + 1:inside + 4]] == ["bounds", "visible", "notify-moved"]
-          and lines[inside + 1].endswith("shown 0"), "after it: resized while hidden, shown, notified")
+    after = [l.split(" ")[0] for l in lines[inside + 1:inside + 4]]
+    check(after == ["bounds", "visible", "notify-moved"] and lines[inside + 1].endswith("shown 0"),
+          "after it: resized while hidden, shown, notified")
     check(lines[index(lines, "step move") + 1] == "notify-moved", "a move notifies the view")
 
     # The page's requests as answered on Windows paths.
     first = posts(lines, "setProject")[0]
     check(sorted(win(os.path.join(project, p)) for p in ("main.c", "lib/util.py")) ==
           sorted(f["path"] for f in first["files"]), "project lists the files by full path")
-    texts = [base64.b64decode(m["code_b64"]) for m in posts(lines, "setCode") if m["path"] == win(main_c)]
+    texts = [base64.b64decode(m["code_b64"]) for m in posts(lines, "setCode")
+             if m["path"] == win(main_c)]
     check(texts and texts[0].decode() == MAIN_C, "the selected file's text is sent")
     check(all(i["path"].startswith(win(project)) for i in posts(lines, "setAudit")[0]["items"]),
           "audit lines belong to the project")
@@ -201,7 +209,8 @@ def without_view(build, label, loader, script):
     if check(window, "a window titled Varnholt appears"):
         size = lambda: xdo("getwindowgeometry", window[0])[-1]
         # Asked again until it holds: the first request may race the first layout.
-        check(wait_for(lambda: xdo("windowsize", window[0], "700", "450") or size() == "700x450", 10),
+        resized = lambda: xdo("windowsize", window[0], "700", "450") or size() == "700x450"
+        check(wait_for(resized, 10),
               "the window resizes (got %s)" % size())
         xdo("windowfocus", "--sync", window[0])
         xdo("key", "alt+F4")
