@@ -206,7 +206,7 @@ def without_view(build, label, loader, script):
     run = Run(build, loader=loader, script=script)
     run.env["WINEDEBUG"] = "-all,+seh"  # a fault inside a window procedure is swallowed
     run.start()
-    window = wait_for(lambda: xdo("search", "--name", "^Varnholt$"), 30)
+    window = wait_for(lambda: xdo("search", "--name", "^Varnholt$"), 90)
     if check(window, "a window titled Varnholt appears"):
         size = lambda: xdo("getwindowgeometry", window[0])[-1]
         # Asked again until it holds: the first request may race the first layout.
