@@ -19,10 +19,12 @@ TEST(JsonEscape, EscapesQuotesBackslashesAndControlBytes) {
   EXPECT_EQ(jsonEscape("\x1F"), "\\u001f");
 }
 
-TEST(JsonEscape, PassesOtherBytesThroughUnchecked) {
-  EXPECT_EQ(jsonEscape("\xC3\xA9"), "\xC3\xA9");
+TEST(JsonEscape, PassesUtf8AndReplacesWhatIsNot) {
+  const std::string valid = "\xC3\xA9\xEF\xBF\xBD\xF0\x9F\x98\x80";
+  EXPECT_EQ(jsonEscape(valid), valid);
   EXPECT_EQ(jsonEscape("\x7F"), "\x7F");
-  EXPECT_EQ(jsonEscape("\xFF\xC3"), "\xFF\xC3");  // not UTF-8, still unchanged
+  // One U+FFFD per maximal ill-formed run, as the conversion for the page.
+  EXPECT_EQ(jsonEscape("\xFF\xC3\"\xE2\x82"), "\xEF\xBF\xBD\xEF\xBF\xBD\\\"\xEF\xBF\xBD");
   EXPECT_EQ(jsonEscape(" ~"), " ~");
 }
 
