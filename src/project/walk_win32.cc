@@ -22,7 +22,7 @@ namespace {
 
 // Opens anything, directories included, following links; for queries only.
 HANDLE openForQuery(const NativeString& path) {
-  return CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+  return CreateFileW(systemPath(path).c_str(), FILE_READ_ATTRIBUTES,
                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
@@ -56,7 +56,7 @@ PathStatus statPath(const NativeString& path) {
   }
   // Some entries refuse every open but still show their attributes.
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
+  if (!GetFileAttributesExW(systemPath(path).c_str(), GetFileExInfoStandard, &data) ||
       (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
     return PathStatus{};
   }
@@ -79,7 +79,7 @@ bool DirectoryReader::open(const NativeString& path) {
     return false;
   }
   auto listing = std::make_unique<Listing>();
-  const NativeString pattern = joinPath(path, L"*");
+  const NativeString pattern = systemPath(joinPath(path, L"*"));
   listing->find = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &listing->data,
                                    FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
   // Not even a first entry: the directory cannot be listed and counts as

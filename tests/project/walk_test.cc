@@ -180,7 +180,7 @@ TEST(Walk, ExistingRecordsAreKept) {
   EXPECT_EQ(files.begin()->second.heatRaw, 7.0);
 }
 
-TEST(Walk, DirectoryLinksAreFollowedAndNamedByTheLink) {
+TEST(Walk, DirectoryLinksAreFollowedAndEachDirectoryListedOnce) {
   TempTree tree;
   tree.file("real/a.c", "int a;\n");
   tree.file("real/sub/b.c", "int b;\n");
@@ -188,13 +188,18 @@ TEST(Walk, DirectoryLinksAreFollowedAndNamedByTheLink) {
       !makeDirectoryLink(tree.path("real"), tree.path("node_modules"))) {
     GTEST_SKIP() << "this system cannot make directory links here";
   }
-  const Records expected = {
+  // Whichever of the two comes first in the listing names the files; the
+  // other counts as empty.
+  const Records viaLink = {
       {tree.key("linked/a.c"), LanguageId::C},
       {tree.key("linked/sub/b.c"), LanguageId::C},
+  };
+  const Records direct = {
       {tree.key("real/a.c"), LanguageId::C},
       {tree.key("real/sub/b.c"), LanguageId::C},
   };
-  EXPECT_EQ(scan(tree), expected);
+  const Records got = scan(tree);
+  EXPECT_TRUE(got == viaLink || got == direct);
 }
 
 TEST(Walk, LinkBackToAnAncestorCountsAsEmpty) {
