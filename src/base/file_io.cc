@@ -138,8 +138,8 @@ int openPath(const NativeString& path, int flags) {
 }
 
 bool statNative(const NativeString& path, struct stat& st) {
-  return callAtPath(path, [&st](int dir, const char* rest) { return ::fstatat(dir, rest, &st, 0); }) ==
-         0;
+  const auto statAt = [&st](int dir, const char* rest) { return ::fstatat(dir, rest, &st, 0); };
+  return callAtPath(path, statAt) == 0;
 }
 
 InputFile::~InputFile() { close(); }
