@@ -8,7 +8,6 @@
 #include <string>
 #include <thread>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "project/scan_rules.h"
@@ -66,6 +65,7 @@ struct Item {
 // identity) lists it; every other one points at that first.
 struct DirNode {
   NativeString path;
+  bool viaLink = false;  // reached through a link, not as a plain directory
   DirIdentity identity;
   const DirNode* listedAs = nullptr;  // the arrival that holds the listing
   std::vector<Item> items;
@@ -166,6 +166,7 @@ class Walker {
         if (isIgnoredDirectoryName(name)) continue;
         auto child = std::make_unique<DirNode>();
         child->path = joinPath(node.path, entry.name);
+        child->viaLink = entry.kind == EntryKind::Other;
         found.push_back(child.get());
         node.items.push_back(Item{std::move(name), LanguageId::PlainText, std::move(child)});
         continue;
@@ -210,21 +211,44 @@ void insertRecord(ProjectFileMap& files, std::string path, LanguageId language) 
   }
 }
 
-using InsertedSet = std::unordered_set<DirIdentity, IdentityHash, IdentityEqual>;
+using ArrivalMap = std::unordered_map<DirIdentity, const DirNode*, IdentityHash, IdentityEqual>;
+
+const DirNode& listingOf(const DirNode& node) {
+  return node.listedAs != nullptr ? *node.listedAs : node;
+}
+
+// For each directory that plain directories lead to from the root, the first
+// such arrival in walk order: a directory keeps its own path even when a
+// link to it comes first.
+void findPlainArrivals(const DirNode& node, const std::string& utf8Path, ArrivalMap& plain) {
+  const DirNode& listing = listingOf(node);
+  if (listing.identity.known && !plain.try_emplace(listing.identity, &node).second) return;
+  for (const Item& item : listing.items) {
+    if (!item.directory || item.directory->viaLink) continue;
+    const std::string path = joinUtf8(utf8Path, item.name);
+    if (!isInsideXcuserdata(path)) findPlainArrivals(*item.directory, path, plain);
+  }
+}
 
 // Depth first, each directory in listing order: the order of a plain
-// recursive walk. The first arrival at a directory in that order gives its
-// files their paths; a later one (a cycle, or a second link to it) counts
-// as empty.
+// recursive walk. Each directory is inserted through one arrival only, its
+// plain one if it has one, else the first in walk order; every other arrival
+// (a cycle, or a second link to it) counts as empty.
 void insertTree(ProjectFileMap& files, const DirNode& node, const std::string& utf8Path,
-                InsertedSet& inserted) {
-  const DirNode& listing = node.listedAs != nullptr ? *node.listedAs : node;
-  if (listing.identity.known && !inserted.insert(listing.identity).second) return;
+                const ArrivalMap& plain, ArrivalMap& inserted) {
+  const DirNode& listing = listingOf(node);
+  if (listing.identity.known) {
+    const auto own = plain.find(listing.identity);
+    if (own != plain.end() ? own->second != &node
+                           : !inserted.try_emplace(listing.identity, &node).second) {
+      return;
+    }
+  }
   for (const Item& item : listing.items) {
     std::string path = joinUtf8(utf8Path, item.name);
     if (isInsideXcuserdata(path)) continue;
     if (item.directory) {
-      insertTree(files, *item.directory, path, inserted);
+      insertTree(files, *item.directory, path, plain, inserted);
     } else {
       insertRecord(files, std::move(path), item.language);
     }
@@ -254,8 +278,10 @@ void scanPath(const NativeString& path, ProjectFileMap& files, int threads) {
     DirNode root;
     root.path = path;
     Walker(threadCount(threads)).walk(root);
-    InsertedSet inserted;
-    insertTree(files, root, utf8Path, inserted);
+    ArrivalMap plain;
+    findPlainArrivals(root, utf8Path, plain);
+    ArrivalMap inserted;
+    insertTree(files, root, utf8Path, plain, inserted);
     return;
   }
   // A root that is not a directory is taken like any file of a walk.
