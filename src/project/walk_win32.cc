@@ -20,6 +20,10 @@ struct DirectoryReader::Listing {
 
 namespace {
 
+// In UTF-16 units, the \\?\ prefix included; the prefix takes at most 8.
+constexpr size_t kLongestSystemPath = 32767;
+constexpr size_t kLongPrefixUnits = 8;
+
 // Opens anything, directories included, following links; for queries only.
 HANDLE openForQuery(const NativeString& path) {
   return CreateFileW(systemPath(path).c_str(), FILE_READ_ATTRIBUTES,
@@ -110,6 +114,12 @@ bool DirectoryReader::next(DirEntry& entry) {
     const wchar_t* name = data.cFileName;
     if (name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0))) continue;
     entry.name.assign(name);
+    // Beyond this not even the long form reaches the entry: better a failed
+    // run than a file that silently goes missing.
+    if (path_.size() + 1 + entry.name.size() + kLongPrefixUnits >= kLongestSystemPath) {
+      throw WalkError("the path of " + nativeToUtf8Lossy(joinPath(path_, entry.name)) +
+                      " is too long for the system");
+    }
     if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
       entry.kind = EntryKind::Other;
       entry.listedSize = -1;

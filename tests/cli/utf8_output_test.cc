@@ -24,9 +24,10 @@ TEST(Utf8Output, ReportPrintsExactlyWhatThePageReceives) {
   TempTree project;
   TempTree scratch;
   // Latin-1 text, stray bytes, and a character that straddles the preview cut.
-  project.file("latin1.c",
-               "char *s = \"caf\xE9\"; /* \xFF\xFE */\n"
-               "if (s) { for (;;) { x(\"" + std::string(116, 'a') + "\xC3\xA9\"); } }\n");
+  std::string text = "char *s = \"caf\xE9\"; /* \xFF\xFE */\nif (s) { for (;;) { x(\"";
+  text.append(116, 'a');
+  text += "\xC3\xA9\"); } }\n";
+  project.file("latin1.c", text);
 #ifndef _WIN32
   project.file("dir\xC0/bad\xFF.c", "int bad = \"\xE2\x82\";\n");
 #endif
@@ -42,7 +43,8 @@ TEST(Utf8Output, ReportPrintsExactlyWhatThePageReceives) {
       utf16ToUtf8Lossy(utf8ToWide(buildAuditMessage(selectAuditItems(files)))) + "\n";
   EXPECT_EQ(result.out, page);
   EXPECT_NE(result.out.find(std::string("caf") + kReplacement + "\\\""), std::string::npos);
-  const std::string cutPreview = "if (s) { for (;;) { x(\\\"" + std::string(116, 'a');
+  std::string cutPreview = "if (s) { for (;;) { x(\\\"";
+  cutPreview.append(116, 'a');
   EXPECT_NE(result.out.find("\"preview\":\"" + cutPreview + "\""), std::string::npos);
 #ifndef _WIN32
   EXPECT_NE(result.out.find(std::string("\"name\":\"bad") + kReplacement + ".c\""),
