@@ -140,58 +140,6 @@ test('code view: lines, numbers, tints by heat, raw heat on hover, bad bytes, sc
   await page.close();
 });
 
-// WCAG contrast ratio of two CSS colours.
-function contrast(a, b) {
-  const lum = (css) => {
-    const [r, g, bl] = css.match(/[\d.]+/g).map(Number).map((v) => {
-      const c = v / 255;
-      return c <= 0.03928 ? c / 12.92 : ((c + 0.055) / 1.055) ** 2.4;
-    });
-    return 0.2126 * r + 0.7152 * g + 0.0722 * bl;
-  };
-  const [x, y] = [lum(a), lum(b)].sort((p, q) => q - p);
-  return (x + 0.05) / (y + 0.05);
-}
-
-test('heat tints keep code readable, grow with heat, and follow a theme switch', async () => {
-  const { page } = await h.openPage(browser, { colorScheme: 'light' });
-  const heats = Array.from({ length: 21 }, (_, i) => i / 20);
-  await h.deliver(page, { type: 'setProject', projectName: 'p', totalLOC: 21, files: [file('/p/t.c', 1, 10)] });
-  await h.deliver(page, {
-    type: 'setCode', path: '/p/t.c', code_b64: h.b64(heats.map((v) => `heat ${v}`).join('\n')),
-    lineHeat: heats, lineCV: heats, fileHeatCV: 1,
-  });
-  const hottest = {};
-  for (const colorScheme of ['light', 'dark']) {
-    await page.emulateMedia({ colorScheme });
-    await h.nextPaint(page);
-    const rows = await codeRows(page);
-    assert.equal(rows.length, heats.length);
-    // What shows through behind an untinted line: the first painted ancestor.
-    const codeBg = await page.$eval('#code', (e) => {
-      for (; e; e = e.parentElement) {
-        const bg = getComputedStyle(e).backgroundColor;
-        if (bg !== 'rgba(0, 0, 0, 0)') return bg;
-      }
-      return 'rgb(255, 255, 255)';
-    });
-    let previous = 0;
-    for (const r of rows) {
-      const bg = r.bg === 'rgba(0, 0, 0, 0)' ? codeBg : r.bg;
-      const ratio = contrast(bg, r.fg);
-      assert.ok(ratio >= 4.5, `${colorScheme}: line ${r.line} contrast ${ratio.toFixed(2)}`);
-      // Hotter lines move further from the plain background.
-      const distance = contrast(bg, codeBg);
-      assert.ok(distance >= previous - 0.01, `${colorScheme}: tint of line ${r.line} is not stronger than the line before`);
-      previous = distance;
-    }
-    assert.ok(previous > 1.15, `${colorScheme}: the hottest tint is hard to tell from the background`);
-    hottest[colorScheme] = rows[rows.length - 1].bg;
-  }
-  assert.notEqual(hottest.light, hottest.dark, 'tints were not rebuilt for the dark theme');
-  await page.close();
-});
-
 test('audit: rows, hint, and the jump to the line', async () => {
   const { page, pageErrors } = await h.openPage(browser);
   const root = 'C:\\work\\app\\';
