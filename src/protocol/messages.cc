@@ -243,7 +243,8 @@ std::string previewOf(std::string_view line) {
 
 }  // namespace
 
-std::vector<AuditItem> selectAuditItems(const ProjectFileMap& files, size_t limit) {
+std::vector<AuditItem> selectAuditItems(const ProjectFileMap& files, size_t limit,
+                                        bool previews) {
   constexpr double kLowest = -std::numeric_limits<double>::infinity();
   // Lines are numbered in int32.
   constexpr size_t kMaxLines = static_cast<size_t>(std::numeric_limits<int32_t>::max());
@@ -330,15 +331,6 @@ std::vector<AuditItem> selectAuditItems(const ProjectFileMap& files, size_t limi
   std::vector<AuditItem> items;
   items.reserve(heap.size());
   for (const AuditCandidate& c : heap) {
-    auto it = std::find_if(loaded.begin(), loaded.end(),
-                           [&](const LoadedFile& l) { return l.file == c.file; });
-    if (it == loaded.end()) {
-      LoadedFile& l = loaded.emplace_back();
-      l.file = c.file;
-      if (!readWholeFile(utf8ToNative(*c.path), l.text, kMaxPreviewFileBytes)) l.text.clear();
-      l.lines = splitLines(l.text);
-      it = loaded.end() - 1;
-    }
     AuditItem item;
     item.path = *c.path;
     item.lineStart = static_cast<int32_t>(c.index + 1);
@@ -346,7 +338,18 @@ std::vector<AuditItem> selectAuditItems(const ProjectFileMap& files, size_t limi
     item.cv = c.file->lineHeatRaw[c.index];
     const double heatRaw = c.file->heatRaw;
     item.heat01 = clamp01(item.cv / (heatRaw > 1.0 ? heatRaw : 1.0));
-    if (c.index < it->lines.size()) item.preview = previewOf(it->lines[c.index]);
+    if (previews) {
+      auto it = std::find_if(loaded.begin(), loaded.end(),
+                             [&](const LoadedFile& l) { return l.file == c.file; });
+      if (it == loaded.end()) {
+        LoadedFile& l = loaded.emplace_back();
+        l.file = c.file;
+        if (!readWholeFile(utf8ToNative(*c.path), l.text, kMaxPreviewFileBytes)) l.text.clear();
+        l.lines = splitLines(l.text);
+        it = loaded.end() - 1;
+      }
+      if (c.index < it->lines.size()) item.preview = previewOf(it->lines[c.index]);
+    }
     items.push_back(std::move(item));
   }
   return items;
