@@ -1,5 +1,6 @@
 #include "shell/app_ui.h"
 
+#include <charconv>
 #include <cstdio>
 #include <utility>
 
@@ -7,6 +8,7 @@
 #include "base/utf.h"
 #include "project/analysis_worker.h"
 #include "project/stable_reader.h"
+#include "protocol/explain_message.h"
 #include "protocol/json.h"
 #include "protocol/messages.h"
 
@@ -289,6 +291,8 @@ void AppUI::handleWebMessage(std::u16string_view message) {
     }
   } else if (type == "requestAudit") {
     sendAudit();
+  } else if (type == "explainLine") {
+    answerExplainLine(message);
   } else if (type == "quitApp") {
     if (windowExists) platform_.closeMainWindow();
   }
@@ -337,7 +341,23 @@ void AppUI::sendCode() {
 
 void AppUI::sendAudit() {
   if (!hasWebView || projectFiles == nullptr) return;
-  postJson(utf8ToWide(buildAuditMessage(selectAuditItems(*projectFiles, 30))));
+  const std::vector<AuditItem> items = selectAuditItems(*projectFiles, 30);
+  postJson(utf8ToWide(buildAuditMessage(items)));
+  postJson(utf8ToWide(buildAuditReasonsMessage(auditReasons(items, *projectFiles))));
+}
+
+void AppUI::answerExplainLine(std::u16string_view message) {
+  if (!hasWebView || projectFiles == nullptr) return;
+  const std::string path = base64Decode(extractJsonString(message, u"path_b64"));
+  const std::string lineText = extractJsonString(message, u"line");
+  int32_t line = 0;
+  const auto [end, error] =
+      std::from_chars(lineText.data(), lineText.data() + lineText.size(), line);
+  if (path.empty() || error != std::errc() || end != lineText.data() + lineText.size()) return;
+  const auto file = projectFiles->find(path);
+  LineExplanation explanation;
+  const bool found = file != projectFiles->end() && explainFileLine(file->second, line, explanation);
+  postJson(utf8ToWide(buildExplainMessage(path, line, found ? &explanation : nullptr)));
 }
 
 }  // namespace varnholt_app

@@ -69,6 +69,8 @@ class AppUI {
   void sendProject();
   void sendCode();
   void sendAudit();
+  // "explainLine": why one line of a project file is as hot as it is.
+  void answerExplainLine(std::u16string_view message);
   void postJson(std::u16string json);
   void flushOutbox();
 
