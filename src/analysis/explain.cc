@@ -241,8 +241,15 @@ std::string termText(const HeatTerm& t, const LineExplanation& e) {
              std::to_string(t.count) + " bytes)";
     case TermKind::KeywordSquare: {
       char text[64];
-      std::snprintf(text, sizeof text, "control-flow load %.2f, squared", e.keywordWeight);
-      return text;
+      std::snprintf(text, sizeof text, "control-flow load %.2f", e.keywordWeight);
+      std::vector<std::string> all;
+      for (TermKind k : {TermKind::Loop, TermKind::Branch, TermKind::Exception, TermKind::BoolOps,
+                         TermKind::Ternaries}) {
+        for (const std::string& w : e.terms[static_cast<size_t>(k)].words) addWord(all, w);
+      }
+      std::string out = text;
+      for (size_t k = 0; k < all.size(); ++k) out += (k == 0 ? " (" : ", ") + all[k];
+      return out + (all.empty() ? ", squared" : "), squared");
     }
     case TermKind::TokenSquare: return "many tokens, squared";
   }
@@ -379,10 +386,13 @@ std::vector<HeatReason> heatReasons(const LineExplanation& e) {
   std::string block = std::string(e.blockKeywordDensity >= 1 ? "inside a busy block of "
                                                              : "inside a block of ") +
                       std::to_string(e.blockLines) + (e.blockLines == 1 ? " line" : " lines");
-  if (e.blockTypeKeywords > 0) block += " with type keywords";
+  if (e.blockTypeKeywords > 0) {
+    block += " with " + std::to_string(e.blockTypeKeywords) +
+             (e.blockTypeKeywords == 1 ? " type keyword" : " type keywords");
+  }
   lift(block, (e.blockFactor - 1) * i + 1);
   lift("nested " + std::to_string(e.depth) + " deep", e.depthFactor);
-  lift("busy lines above", e.trendFactor);
+  lift("keyword trend of the lines above", e.trendFactor);
   std::vector<int32_t> near;
   std::string spread = spreadText(e, near);
   lift(spread, (e.spreadFactor - 1) * i + 1, near);

@@ -50,7 +50,7 @@ TEST(Explain, SwiftWorkedExampleTermsAndFactors) {
   EXPECT_TRUE(e.hotBefore.empty());
   const auto reasons = heatReasons(e);
   ASSERT_FALSE(reasons.empty());
-  EXPECT_EQ(reasons.front().text, "control-flow load 3.10, squared");
+  EXPECT_EQ(reasons.front().text, "control-flow load 3.10 (for, where, &&), squared");
   EXPECT_EQ(shortReason(e), "1 loop keyword (for)");
 }
 
