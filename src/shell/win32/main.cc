@@ -18,6 +18,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     return commandLineExitCode(commandLine);
   }
   if (commandLine.trace) attachTraceConsole();
+  // The manifest asks for this already; systems (and Wine) that do not read
+  // its dpiAwareness element still get it here, before the first window.
+  SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
 
   // The UI thread is a single-threaded apartment for the whole run, as the
   // web view and the shell dialogs require.
@@ -29,6 +32,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     WebViewHost webView(app);
     platform.setWebViewHost(&webView);
     app.trace = commandLine.trace;
+    webView.setTrace(commandLine.trace);
     exitCode = runMainWindow(instance, showCommand, {app, platform, webView}, commandLine.folder);
     // COM objects go before the apartment does.
     webView.release();
