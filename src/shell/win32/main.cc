@@ -18,9 +18,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     return commandLineExitCode(commandLine);
   }
   if (commandLine.trace) attachTraceConsole();
-  // The manifest asks for this already; systems (and Wine) that do not read
-  // its dpiAwareness element still get it here, before the first window.
-  SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
 
   // The UI thread is a single-threaded apartment for the whole run, as the
   // web view and the shell dialogs require.

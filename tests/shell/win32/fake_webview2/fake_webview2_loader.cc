@@ -159,27 +159,23 @@ const VTable settingsTable = makeVTable(
 Object settings{&settingsTable, "settings"};
 
 // Message arguments: get_WebMessageAsJson 4.
-HRESULT STDMETHODCALLTYPE getMessageJson(Object*, LPWSTR* json) {
-  const size_t bytes = (messageJson.size() + 1) * sizeof(wchar_t);
-  *json = static_cast<LPWSTR>(std::memcpy(CoTaskMemAlloc(bytes), messageJson.c_str(), bytes));
+template <const std::wstring* text>
+HRESULT STDMETHODCALLTYPE getText(Object*, LPWSTR* out) {
+  const size_t bytes = (text->size() + 1) * sizeof(wchar_t);
+  *out = static_cast<LPWSTR>(std::memcpy(CoTaskMemAlloc(bytes), text->c_str(), bytes));
   return S_OK;
 }
-const VTable messageArgsTable = makeVTable({{4, slot(&getMessageJson)}});
+const VTable messageArgsTable = makeVTable({{4, slot(&getText<&messageJson>)}});
 const VTable navigationArgsTable = makeVTable({});
 
 // Navigation-starting arguments: get_Uri 3, put_Cancel 8.
 std::wstring startingUri;
 BOOL cancelled = FALSE;
-HRESULT STDMETHODCALLTYPE getUri(Object*, LPWSTR* uri) {
-  const size_t bytes = (startingUri.size() + 1) * sizeof(wchar_t);
-  *uri = static_cast<LPWSTR>(std::memcpy(CoTaskMemAlloc(bytes), startingUri.c_str(), bytes));
-  return S_OK;
-}
 HRESULT STDMETHODCALLTYPE putCancel(Object*, BOOL cancel) {
   cancelled = cancel;
   return S_OK;
 }
-const VTable startingArgsTable = makeVTable({{3, slot(&getUri)}, {8, slot(&putCancel)}});
+const VTable startingArgsTable = makeVTable({{3, slot(&getText<&startingUri>)}, {8, slot(&putCancel)}});
 
 void navigationStarting(const std::wstring& uri) {
   startingUri = uri;
@@ -368,12 +364,6 @@ void runScript() {
   note("script-done");
 }
 
-}  // namespace
-}  // namespace varnholt_app
-
-namespace varnholt_app {
-namespace {
-
 // What the program's process looks like from inside: its DPI awareness and
 // the manifest that asked for it.
 void noteProcess() {
@@ -382,10 +372,8 @@ void noteProcess() {
       ? static_cast<const char*>(LockResource(LoadResource(nullptr, found))) : "";
   const std::string text(manifest, found != nullptr ? SizeofResource(nullptr, found) : 0);
   note("manifest per-monitor-v2 %d aware %d",
-       text.find("<dpiAwareness xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">"
-                 "PerMonitorV2</dpiAwareness>") != std::string::npos,
-       AreDpiAwarenessContextsEqual(GetThreadDpiAwarenessContext(),
-                                    DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2));
+       text.find("\">PerMonitorV2</dpiAwareness>") != std::string::npos,
+       GetAwarenessFromDpiAwarenessContext(GetThreadDpiAwarenessContext()));
 }
 
 HRESULT createEnvironment(const char* via, PCWSTR browserFolder, PCWSTR userDataFolder,
