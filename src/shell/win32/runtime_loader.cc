@@ -95,7 +95,7 @@ EnvironmentStart startEnvironment(
     const auto create =
         findExport<CreateCoreWebView2EnvironmentWithOptionsFn>(module, kCreateEnvironmentExport);
     if (create == nullptr) return {E_NOINTERFACE, "find the loader's export"};
-    return {create(nullptr, userData, nullptr, handler), "ask WebView2Loader.dll for the environment"};
+    return {create(nullptr, userData, nullptr, handler), "ask WebView2Loader.dll"};
   }
 
   const std::wstring clientDll = findRuntimeClientDll();

@@ -30,9 +30,9 @@ struct EnvironmentStart {
   const char* step = "";  // what failed, for the trace
 };
 
-// Asks for the environment; `programFolder` ends with a separator. `module` keeps the DLL that answers loaded for
-// the rest of the run. The handler is called later, on this thread, only when
-// the result succeeded.
+// Asks for the environment; `programFolder` ends with a separator. `module`
+// keeps the DLL that answered loaded for the rest of the run. The handler is
+// called later, on this thread, only when the result succeeded.
 EnvironmentStart startEnvironment(
     const std::wstring& programFolder, const std::wstring& userDataFolder,
     ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler, HMODULE& module);

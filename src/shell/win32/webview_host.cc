@@ -147,7 +147,8 @@ HRESULT WebViewHost::onControllerCreated(HRESULT result, ICoreWebView2Controller
 HRESULT WebViewHost::onNavigationStarting(ICoreWebView2NavigationStartingEventArgs* args) {
   if (args == nullptr) return S_OK;
   LPWSTR uri = nullptr;
-  const bool ours = SUCCEEDED(args->get_Uri(&uri)) && ownNavigationPending_ && isOwnPageAddress(uri);
+  const bool ours =
+      SUCCEEDED(args->get_Uri(&uri)) && ownNavigationPending_ && isOwnPageAddress(uri);
   CoTaskMemFree(uri);
   if (ours) {
     ownNavigationPending_ = false;

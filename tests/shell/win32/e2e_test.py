@@ -1,9 +1,7 @@
 #!/usr/bin/env python3
-"""The Windows program under Wine, with the stand-in web view (which plays the
-page from a script and logs what the program does with the view) found as
-WebView2Loader.dll beside the program or as an installed runtime registered
-per user or per machine, and with none at all. Run under xvfb-run; needs
-xdotool.
+"""The Windows program under Wine with the stand-in web view (it plays the page
+from a script, logs what the program does) as WebView2Loader.dll or as a
+registered runtime, and with none. Run under xvfb-run; needs xdotool.
 
     python3 e2e_test.py BUILD_DIR      # the mingw preset's build
 """
@@ -163,10 +161,8 @@ def session(build):
     check(code == 0 and "script-done" in lines, "the script ran to its end and quitApp exits 0")
     check(any(l.startswith("create-environment runtime sta 1 defaults 1 user-data C:\\users\\")
               and l.endswith("\\AppData\\Local\\Varnholt\\WebView2 folder 1") for l in lines),
-          "the per-user runtime asked, from a single-threaded apartment, with our user-data "
-          "folder made: %s" % [l for l in lines if l.startswith("create-env")])
-    # Wine reports per-monitor (2) for v2 too.
-    check("manifest per-monitor-v2 1 aware 2" in lines, "the manifest makes us per-monitor aware")
+          "per-user runtime asked from an STA with our user-data folder made")
+    check("manifest per-monitor-v2 1 aware 2" in lines, "per-monitor aware (Wine: 2 for v2 too)")
     check([l for l in lines if l.startswith("navigation ")] ==
           ["navigation about:blank cancelled 0", "navigation file:///Z:/dropped.txt cancelled 1",
            "navigation data:text/html,late cancelled 1"], "only our page may load")
@@ -259,7 +255,6 @@ def without_view(build, label, loader, script, expected, runtime=()):
 
 
 def per_machine_defaults(build):
-    print("runtime registered per machine, no --trace")
     run = Run(build, loader=False, script=['send {"type":"quitApp"}'], runtime=[("HKLM", True)])
     run.start()
     code, _, lines = run.finish()
@@ -276,16 +271,14 @@ def main():
     os.makedirs(os.path.join(build, "wine-e2e"), exist_ok=True)
     kept = session(build)
     per_machine_defaults(build)
-    trace, _ = without_view(build, "no runtime", False, [], [],
-                            runtime=[("HKCU", False)])
+    trace, _ = without_view(build, "no runtime", False, [], [], runtime=[("HKCU", False)])
     check("webview: find the runtime failed: 0x80070002" in trace, "--trace names the failed step")
     _, lines = without_view(build, "failed environment", True, ["fail-environment"],
                             ["handler-released environment-completed 0"],
                             runtime=[("HKLM", True)])
     check(index(lines, "create-environment loader") >= 0, "a loader beside us comes first")
     check("host-text The WebView2 Runtime did not start (error 0x80070005). Reinstall it from "
-          "https://developer.microsoft.com/microsoft-edge/webview2/" in lines,
-          "the window says why it is empty")
+          "https://developer.microsoft.com/microsoft-edge/webview2/" in lines, "window says why")
     without_view(build, "controller without a view", True, ["no-webview"],
                  ["final-release controller", "final-release environment",
                   "handler-released controller-completed 0",

@@ -6,8 +6,7 @@
 //   send <json> | wait <type> [ms] | wait-file <path> [ms] | sleep <ms>
 //   append <path> <text> ('|' is a line feed) | resize|sizemove|move <a> <b>
 //   navigate <uri> | mark <name>; and the options fail-environment, no-webview.
-// Built as WebView2Loader.dll; the same file also stands in for the
-// installed runtime's client DLL.
+// Also copied as the installed runtime's client DLL.
 // Environment: VARNHOLT_FAKE_WEBVIEW2_LOG, VARNHOLT_FAKE_WEBVIEW2_SCRIPT.
 
 #include <windows.h>
@@ -171,11 +170,9 @@ const VTable navigationArgsTable = makeVTable({});
 // Navigation-starting arguments: get_Uri 3, put_Cancel 8.
 std::wstring startingUri;
 BOOL cancelled = FALSE;
-HRESULT STDMETHODCALLTYPE putCancel(Object*, BOOL cancel) {
-  cancelled = cancel;
-  return S_OK;
-}
-const VTable startingArgsTable = makeVTable({{3, slot(&getText<&startingUri>)}, {8, slot(&putCancel)}});
+HRESULT STDMETHODCALLTYPE putCancel(Object*, BOOL cancel) { cancelled = cancel; return S_OK; }
+const VTable startingArgsTable =
+    makeVTable({{3, slot(&getText<&startingUri>)}, {8, slot(&putCancel)}});
 
 void navigationStarting(const std::wstring& uri) {
   startingUri = uri;
@@ -247,10 +244,7 @@ HRESULT STDMETHODCALLTYPE notifyMoved(Object*) {
   note("notify-moved");
   return S_OK;
 }
-HRESULT STDMETHODCALLTYPE closeController(Object*) {
-  note("close");
-  return S_OK;
-}
+HRESULT STDMETHODCALLTYPE closeController(Object*) { note("close"); return S_OK; }
 HRESULT STDMETHODCALLTYPE getCoreWebView2(Object*, Object** out) {
   if ((*out = webView) == nullptr) return E_FAIL;
   addRef(webView);
@@ -364,8 +358,7 @@ void runScript() {
   note("script-done");
 }
 
-// What the program's process looks like from inside: its DPI awareness and
-// the manifest that asked for it.
+// The program's DPI awareness and the manifest that asks for it.
 void noteProcess() {
   HRSRC found = FindResourceW(nullptr, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
   const char* manifest = found != nullptr
