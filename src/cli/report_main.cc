@@ -280,20 +280,30 @@ std::vector<const ProjectFile*> filesInPathOrder(const ProjectFileMap& files) {
 }
 
 // The terms of every line of one file, as the dump's "explain" member.
-void appendDumpExplanations(std::string& out, const ProjectFile& file) {
+// Written in slices, so that a file of a million short lines never holds
+// all its explanations, or all their text, at once.
+void writeDumpExplanations(const ProjectFile& file) {
+  constexpr size_t kSlice = 32768;
   std::string text;
-  out += ",\"explain\":[";
+  std::string out = ",\"explain\":[";
   if (readFileText(file.path, text)) {
-    std::vector<int32_t> lines(countSplitLines(text));
-    for (size_t i = 0; i < lines.size(); ++i) lines[i] = static_cast<int32_t>(i + 1);
-    const std::vector<LineExplanation> all =
-        explainText(text, profileForLanguage(file.language), lines);
-    for (size_t i = 0; i < all.size(); ++i) {
-      if (i > 0) out += ',';
-      appendExplanationJson(out, all[i]);
+    const size_t count = countSplitLines(text);
+    const LanguageProfile& profile = profileForLanguage(file.language);
+    std::vector<int32_t> lines;
+    for (size_t first = 0; first < count; first += kSlice) {
+      lines.clear();
+      for (size_t i = first; i < std::min(count, first + kSlice); ++i) {
+        lines.push_back(static_cast<int32_t>(i + 1));
+      }
+      for (const LineExplanation& e : explainText(text, profile, lines)) {
+        if (e.line > 1) out += ',';
+        appendExplanationJson(out, e);
+      }
+      writeBytes(out);
+      out.clear();
     }
   }
-  out += ']';
+  writeBytes(out + ']');
 }
 
 void printDump(const ProjectAnalysis& analysis, bool explain) {
@@ -311,7 +321,11 @@ void printDump(const ProjectAnalysis& analysis, bool explain) {
       line += shortest(file->lineHeatRaw[i]);
     }
     line += ']';
-    if (explain) appendDumpExplanations(line, *file);
+    if (explain) {
+      writeBytes(line);
+      line.clear();
+      writeDumpExplanations(*file);
+    }
     line += "}\n";
     writeBytes(line);
   }
