@@ -141,3 +141,56 @@ test('a file of 5 million lines scrolls to its last line', async () => {
   assert.deepEqual(last, [true, true]);
   await page.close();
 });
+
+test('overview: area by lines, colour by heat; hover, open, zoom, breadcrumb, a sortable folder table; follows rescans', async () => {
+  const { page } = await h.openPage(browser);
+  const files = [['/p/a/x.c', 1], ['/p/a/y.c', 5], ['/p/b/z.c', 40]];
+  const deliver = async (list, lines) => {
+    await h.deliver(page, { type: 'setProject', projectName: 'p', totalLOC: 1, files: list.map(([path, cv]) => h.file(path, cv / 40, cv)) });
+    await h.deliver(page, { type: 'setFileLines', lines });
+  };
+  await deliver(files, [500, 100, 400]);
+  await page.keyboard.press('o');
+  await h.nextPaint(page);
+  // Hover a grid over the map: each file's share of the points follows its lines.
+  const grid = () => page.evaluate(() => {
+    const c = document.getElementById('mapCanvas'), r = c.getBoundingClientRect(), share = {}, at = {};
+    for (let i = 0; i < 40; i++) for (let j = 0; j < 20; j++) {
+      const x = r.left + (i + 0.5) * r.width / 40, y = r.top + (j + 0.5) * r.height / 20;
+      c.dispatchEvent(new MouseEvent('mousemove', { clientX: x, clientY: y }));
+      const path = document.getElementById('mapTip').textContent.split('\n')[0];
+      share[path] = (share[path] || 0) + 1 / 800;
+      at[path] = [x, y];
+    }
+    return { share, at };
+  });
+  const { share, at } = await grid();
+  assert.ok(share['a/x.c'] > 0.42 && share['b/z.c'] > 0.33 && share['a/y.c'] > 0.07 && share['a/y.c'] < 0.13, JSON.stringify(share));
+  const [pixel, bar] = await page.evaluate(([x, y]) => {
+    const c = document.getElementById('mapCanvas'), r = c.getBoundingClientRect(), k = c.width / r.width;
+    const px = c.getContext('2d').getImageData(Math.round((x - r.left) * k), Math.round((y - r.top) * k), 1, 1).data;
+    const b = document.querySelector('#list .row[data-path="/p/b/z.c"] .bar > i');
+    return [[...px.slice(0, 3)], getComputedStyle(b).backgroundColor.match(/\d+/g).map(Number)];
+  }, at['b/z.c']);
+  pixel.forEach((v, k) => assert.ok(Math.abs(v - bar[k]) <= 2, `${pixel} vs ${bar}`));
+
+  const box = await page.$eval('#mapCanvas', (c) => { const r = c.getBoundingClientRect(); return { x: r.left, y: r.top }; });
+  await page.mouse.click(box.x + 8, box.y + 8);  // the name strip of a/, the larger folder
+  assert.equal(await page.textContent('#mapCrumbs'), 'p \u203a a');
+  assert.deepEqual(Object.keys((await grid()).share).sort(), ['a/x.c', 'a/y.c']);
+  await page.click('#mapCrumbs .crumb');
+  await h.clearSent(page);
+  await page.mouse.click(...at['b/z.c']);
+  assert.deepEqual((await h.sent(page)).map((m) => h.unb64(m.path_b64).toString()), ['/p/b/z.c']);
+  assert.equal(await page.getAttribute('#tabCode', 'aria-selected'), 'true');
+
+  await page.keyboard.press('o');
+  await page.click('#mapAsTable');
+  const folders = () => page.$$eval('#mapTable tbody tr', (rs) => rs.map((r) => r.cells[0].textContent));
+  assert.deepEqual(await folders(), ['b/', 'a/']);  // heat 40 and 6
+  await page.click('#mapTable th:nth-child(3) button');
+  assert.deepEqual(await folders(), ['a/', 'b/']);  // 600 and 400 lines
+  await deliver([...files, ['/p/c/new.c', 10]], [500, 100, 400, 900]);
+  assert.deepEqual(await folders(), ['c/', 'a/', 'b/']);
+  await page.close();
+});
