@@ -211,7 +211,8 @@ TEST(Utf8Output, ReportPrintsExactlyWhatThePageReceives) {
   const ProjectFileMap& files = analysis.model.files;
   const std::string page =
       utf16ToUtf8Lossy(utf8ToWide(buildProjectMessage(files, analysis.totalLines))) + "\n" +
-      utf16ToUtf8Lossy(utf8ToWide(buildAuditMessage(selectAuditItems(files)))) + "\n";
+      utf16ToUtf8Lossy(utf8ToWide(buildAuditMessage(selectAuditItems(files)))) + "\n" +
+      buildFileLinesMessage(files) + "\n";
   EXPECT_EQ(result.out, page);
   EXPECT_NE(result.out.find(std::string("caf") + kReplacement + "\\\""), std::string::npos);
   std::string cutPreview = "if (s) { for (;;) { x(\\\"";
