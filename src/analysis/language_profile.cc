@@ -249,6 +249,7 @@ LanguageProfile makeShellProfile() {
 LanguageProfile makeGoProfile() {
   LanguageProfile p;
   setCLikeComments(p);
+  p.backtickStrings = true;  // raw strings: span lines, no escapes
   setWords(p.loopKeywords, {"for"});
   setWords(p.branchKeywords, {"if", "else", "switch", "case", "default", "select"});
   setWords(p.functionKeywords, {"func"});

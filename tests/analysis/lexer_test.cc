@@ -1,3 +1,4 @@
+#include "analysis/file_heat.h"
 #include "analysis/lexer.h"
 
 #include <gtest/gtest.h>
@@ -135,7 +136,7 @@ TEST(ScanLine, OperatorsAndPunctuation) {
   EXPECT_EQ(scanOne("a && b", LanguageId::Shell).boolOps, 1);  // "#" without triple quotes
 }
 
-TEST(ScanLine, BackticksOnlyInJavaScript) {
+TEST(ScanLine, BacktickStringsInJavaScriptAndGo) {
   const LineFacts js = scanOne("x = `if ${a} {` + y", LanguageId::JavaScript);
   EXPECT_EQ(js.tokenCount, 2);
   EXPECT_EQ(js.branchKw + js.openBraces, 0);
@@ -143,13 +144,37 @@ TEST(ScanLine, BackticksOnlyInJavaScript) {
   EXPECT_FALSE(open[0].isBlank);
   EXPECT_EQ(open[1].tokenCount, 0);
 
-  for (LanguageId language : {LanguageId::Go, LanguageId::Rust}) {
-    const LineFacts f = scanOne("`if`", language);
-    EXPECT_EQ(f.branchKw, 1);
-    EXPECT_FALSE(f.isBlank);
-    EXPECT_EQ(scanOne("a`b", language).tokenCount, 2);
-    EXPECT_FALSE(scanOne("`", language).isBlank);
-  }
+  const LineFacts rust = scanOne("`if`", LanguageId::Rust);
+  EXPECT_EQ(rust.branchKw, 1);
+  EXPECT_FALSE(rust.isBlank);
+  EXPECT_EQ(scanOne("a`b", LanguageId::Rust).tokenCount, 2);
+  EXPECT_FALSE(scanOne("`", LanguageId::Rust).isBlank);
+}
+
+// Go raw strings: a quote inside opens nothing, they span lines, and a
+// backslash before the closing backtick escapes nothing.
+TEST(ScanLine, GoRawStrings) {
+  const char* const text =
+      "s := `say \"hi`\n"
+      "if !ok || done {\n"
+      "re := `a\n"
+      "if b {\n"
+      "c\\`\n"
+      "x := y.z\n";
+  const auto f = scanAll(text, LanguageId::Go);
+  EXPECT_EQ(f[1].branchKw, 1);
+  EXPECT_EQ(f[1].boolOps, 1);
+  EXPECT_EQ(f[1].openBraces, 1);
+  EXPECT_EQ(f[3].branchKw + f[3].openBraces + f[3].tokenCount, 0);
+  EXPECT_FALSE(f[3].isBlank);
+  EXPECT_EQ(f[5].tokenCount, 3);
+  EXPECT_EQ(f[5].dots, 1);
+
+  std::vector<double> heat;
+  double sum = 0;
+  analyzeText(text, LanguageId::Go, heat, sum);
+  EXPECT_GT(heat[1], 100.0);  // scored as code, not string content
+  EXPECT_NEAR(heat[3], 10.3568, 1e-4);  // inside the raw string: the minimum
 }
 
 TEST(ScanLine, CommentMarkersPerFamily) {
