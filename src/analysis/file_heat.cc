@@ -66,18 +66,45 @@ bool declarationFlag(const LineFacts& f, std::string_view line, const LanguagePr
   return looksLikeDeclaration(line, profile);
 }
 
-// isTrivialLine of the trimmed line, answered at the first byte for the
-// common case: only "import ", "package " and "using " start with a letter.
+constexpr bool isBlankByte(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// isTrivialLine of the trimmed line, decided in one pass over the raw line.
 bool isTrivialUntrimmed(std::string_view line) {
-  size_t i = 0;
-  while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r')) ++i;
-  if (i < line.size()) {
-    const char c = line[i];
-    if (c != 'i' && c != 'p' && c != 'u' && kWordBytes.table[static_cast<unsigned char>(c)]) {
+  const char* p = line.data();
+  const char* const end = p + line.size();
+  while (p < end && isBlankByte(*p)) ++p;
+  if (p == end) return true;
+  const std::string_view rest(p, static_cast<size_t>(end - p));
+  switch (*p) {
+    case '*':
+    case '#':
+      return true;
+    case '/':
+      return rest.size() >= 2 && (p[1] == '/' || p[1] == '*');
+    case 'i':
+    case 'p':
+    case 'u':
+      // "import " and the like may lose their blank to trimming.
+      if (rest.starts_with("import") || rest.starts_with("package") || rest.starts_with("using")) {
+        return isTrivialLine(trimLine(line));
+      }
       return false;
-    }
+    default:
+      break;
   }
-  return isTrivialLine(trimLine(line));
+  // Brackets and separators only, up to trailing blanks.
+  for (; p < end; ++p) {
+    switch (*p) {
+      case '(': case ')': case ',': case ';': case '[': case ']': case '{': case '}':
+        continue;
+      default:
+        break;
+    }
+    if (!isBlankByte(*p)) return false;
+    while (p < end && isBlankByte(*p)) ++p;
+    return p == end;
+  }
+  return true;
 }
 
 bool isScored(const LineFacts& f, std::string_view line) {

@@ -23,23 +23,36 @@ enum KeywordBits : uint8_t {
   kKwDeclModifier = 64  // words that make a C-family line a declaration
 };
 
-// Byte classes of the line lexer, looked up once per byte.
+// Byte classes of the line lexer, looked up once per byte. The classes
+// before kByteLetter need no branch of their own: they bump one counter
+// (countSlot) and maybe mark the line as code.
 enum ByteClass : uint8_t {
   kByteOther = 0,
-  kByteLetter,      // A-Z, a-z, _
-  kByteDigit,
   kByteSpace,       // tab, CR, space: end a token, are not code
   kByteOpenBrace,
   kByteCloseBrace,
   kByteParen,
   kByteDot,
+  kByteQuestion,
+  kByteDigit,
+  kByteLetter,      // A-Z, a-z, _
   kByteAmp,
   kBytePipe,
-  kByteQuestion,
   kByteDoubleQuote,
   kByteSingleQuote,
   kByteBacktick,
   kByteMarker,      // may start the line comment or the block-comment opener
+};
+
+// Counters a simple byte can bump; kSlotNone is a sink.
+enum CountSlot : uint8_t {
+  kSlotNone = 0,
+  kSlotOpenBrace,
+  kSlotCloseBrace,
+  kSlotDot,
+  kSlotTernary,
+  kSlotOpenParen,
+  kSlotCount
 };
 
 // Derived tables built from the public fields by prepareProfile.
@@ -54,6 +67,8 @@ struct CompiledProfile {
   std::array<uint8_t, 256> byteClass{};
   std::array<uint8_t, 256> markerFallback{};  // class of a marker byte that opens nothing
   std::array<uint8_t, 256> continuesToken{};  // token bytes that are not marker starts
+  std::array<uint8_t, 256> countSlot{};       // CountSlot of a simple byte
+  std::array<uint8_t, 256> setsCode{};        // 1 unless the byte is blank
   // Bit n of entry b: some word of length n starts with folded byte b. Most
   // identifiers fail this test and never reach the hash table.
   std::array<uint32_t, 256> lengthsByFirstByte{};

@@ -16,26 +16,26 @@ bool matchesAt(const char* p, const char* end, const std::string& marker) {
          std::memcmp(p, marker.data(), marker.size()) == 0;
 }
 
-// Counts of a line before they are narrowed to LineFacts' 32-bit fields.
+// Counts of a line, in 64 bits only for a line too long for 32.
+template <class Count>
 struct Counts {
-  int64_t tokens = 0;
-  int64_t openBraces = 0;
-  int64_t closeBraces = 0;
-  int64_t dots = 0;
-  int64_t boolOps = 0;
-  int64_t ternaries = 0;
-  int64_t loopKw = 0;
-  int64_t branchKw = 0;
-  int64_t exceptionKw = 0;
-  int64_t functionKw = 0;
-  int64_t typeKw = 0;
+  Count tokens = 0;
+  Count slots[kSlotCount] = {};  // braces, dots, ternaries, "(" by CountSlot
+  Count boolOps = 0;
+  Count loopKw = 0;
+  Count branchKw = 0;
+  Count exceptionKw = 0;
+  Count functionKw = 0;
+  Count typeKw = 0;
   uint8_t codeBits = 0;
 };
 
 int32_t saturate(int64_t v) { return static_cast<int32_t>(std::min<int64_t>(v, INT32_MAX)); }
 
-[[gnu::always_inline]] inline void countToken(const LanguageProfile& profile, const char* lineStart, const char* begin,
-                       const char* end, Counts& n) {
+template <class Count>
+[[gnu::always_inline]] inline void countToken(const LanguageProfile& profile, const char* lineStart,
+                                              const char* begin, const char* end,
+                                              Counts<Count>& n) {
   ++n.tokens;
   const uint8_t bits = keywordMask(profile, begin, static_cast<size_t>(end - begin));
   if (bits == 0) return;
@@ -56,6 +56,20 @@ const char* skipBlockComment(const char* p, const char* end, const LanguageProfi
                              LexState& state) {
   const std::string& close = profile.blockClose;
   if (!profile.hasBlockComments || close.empty()) return end;
+  if (close.size() == 2) {
+    // Look for the rarer second byte: comment text is full of "*".
+    const char* from = p + 1;
+    while (from < end) {
+      const auto* q = static_cast<const char*>(std::memchr(from, close[1], static_cast<size_t>(end - from)));
+      if (q == nullptr) return end;
+      if (q[-1] == close[0]) {
+        state.inBlockComment = false;
+        return q + 1;
+      }
+      from = q + 1;
+    }
+    return end;
+  }
   const std::string_view rest(p, static_cast<size_t>(end - p));
   const size_t at = rest.find(close);
   if (at == std::string_view::npos) return end;
@@ -117,15 +131,15 @@ void openString(LexState& state, int32_t kind) {
   state.escapePending = false;
 }
 
+template <class Count>
 LineFacts scanPrepared(std::string_view line, LexState& state, const LanguageProfile& profile) {
   const CompiledProfile& table = profile.compiled;
   const char* p = line.data();
   const char* const end = p + line.size();
   state.escapePending = false;
-  Counts n;
-  bool code = false;
+  Counts<Count> n;
+  uint8_t code = 0;
   bool leftCode = state.inBlockComment || state.inString;
-  bool paren = false;
   const char* token = nullptr;  // start of the identifier being read
 
   while (p < end) {
@@ -164,38 +178,21 @@ LineFacts scanPrepared(std::string_view line, LexState& state, const LanguagePro
         if (token == nullptr) token = p;
         ++p;
         while (p < end && table.continuesToken[static_cast<unsigned char>(*p)]) ++p;
-        code = true;
+        code = 1;
         continue;
       }
       if (token != nullptr) {
         countToken(profile, line.data(), token, p, n);
         token = nullptr;
       }
+      if (cls < kByteLetter) {
+        // Blanks, braces, brackets, dots, "?", digits and other bytes.
+        ++n.slots[table.countSlot[c]];
+        code = static_cast<uint8_t>(code | table.setsCode[c]);
+        ++p;
+        continue;
+      }
       switch (cls) {
-        case kByteSpace:
-          ++p;
-          while (p < end && table.byteClass[static_cast<unsigned char>(*p)] == kByteSpace) ++p;
-          break;
-        case kByteOpenBrace:
-          ++n.openBraces;
-          code = true;
-          ++p;
-          break;
-        case kByteCloseBrace:
-          ++n.closeBraces;
-          code = true;
-          ++p;
-          break;
-        case kByteParen:
-          if (c == '(') paren = true;
-          code = true;
-          ++p;
-          break;
-        case kByteDot:
-          ++n.dots;
-          code = true;
-          ++p;
-          break;
         case kByteAmp:
         case kBytePipe:
           if (end - p >= 2 && p[1] == p[0]) {
@@ -204,12 +201,7 @@ LineFacts scanPrepared(std::string_view line, LexState& state, const LanguagePro
           } else {
             ++p;
           }
-          code = true;
-          break;
-        case kByteQuestion:
-          ++n.ternaries;
-          code = true;
-          ++p;
+          code = 1;
           break;
         case kByteDoubleQuote:
           if (profile.tripleQuoteStrings && end - p >= 3 && p[1] == '"' && p[2] == '"') {
@@ -236,8 +228,8 @@ LineFacts scanPrepared(std::string_view line, LexState& state, const LanguagePro
           ++p;
           opened = true;
           break;
-        default:  // a digit outside a token, any other byte
-          code = true;
+        default:  // a digit outside a token
+          code = 1;
           ++p;
           break;
       }
@@ -247,13 +239,13 @@ LineFacts scanPrepared(std::string_view line, LexState& state, const LanguagePro
   if (token != nullptr) countToken(profile, line.data(), token, end, n);
 
   LineFacts facts;
-  facts.isBlank = !code && !state.inBlockComment && !state.inString;
+  facts.isBlank = code == 0 && !state.inBlockComment && !state.inString;
   facts.tokenCount = saturate(n.tokens);
-  facts.openBraces = saturate(n.openBraces);
-  facts.closeBraces = saturate(n.closeBraces);
-  facts.dots = saturate(n.dots);
+  facts.openBraces = saturate(n.slots[kSlotOpenBrace]);
+  facts.closeBraces = saturate(n.slots[kSlotCloseBrace]);
+  facts.dots = saturate(n.slots[kSlotDot]);
   facts.boolOps = saturate(n.boolOps);
-  facts.ternaries = saturate(n.ternaries);
+  facts.ternaries = saturate(n.slots[kSlotTernary]);
   facts.loopKw = saturate(n.loopKw);
   facts.branchKw = saturate(n.branchKw);
   facts.exceptionKw = saturate(n.exceptionKw);
@@ -262,8 +254,18 @@ LineFacts scanPrepared(std::string_view line, LexState& state, const LanguagePro
   facts.lineLength = saturate(static_cast<int64_t>(line.size()));
   facts.codeKeywordBits = n.codeBits;
   facts.leftCode = leftCode;
-  facts.codeParen = paren;
+  facts.codeParen = n.slots[kSlotOpenParen] > 0;
   return facts;
+}
+
+// Every count of a line is at most its length, so 32 bits do unless the
+// line is longer than INT32_MAX bytes.
+LineFacts scanPreparedAnyLength(std::string_view line, LexState& state,
+                                const LanguageProfile& profile) {
+  if (line.size() <= static_cast<size_t>(INT32_MAX)) {
+    return scanPrepared<int32_t>(line, state, profile);
+  }
+  return scanPrepared<int64_t>(line, state, profile);
 }
 
 bool isWordByte(unsigned char c) {
@@ -319,9 +321,9 @@ LineFacts scanLine(std::string_view line, LexState& state, const LanguageProfile
   if (!profile.compiled.ready) {
     LanguageProfile prepared = profile;
     prepareProfile(prepared);
-    return scanPrepared(line, state, prepared);
+    return scanPreparedAnyLength(line, state, prepared);
   }
-  return scanPrepared(line, state, profile);
+  return scanPreparedAnyLength(line, state, profile);
 }
 
 std::vector<std::string> wordTokens(std::string_view line) {
