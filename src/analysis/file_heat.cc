@@ -45,7 +45,7 @@ bool looksLikeDeclaration(std::string_view line, const LanguageProfile& profile)
     }
     const char* word = p;
     while (p < end && kWordBytes.table[static_cast<unsigned char>(*p)]) ++p;
-    const uint8_t bits = keywordMask(profile, word, static_cast<size_t>(p - word));
+    const uint8_t bits = keywordMask(profile, word, static_cast<size_t>(p - word), end);
     if (bits & (kKwLoop | kKwBranch)) return false;
     if (bits & kKwDeclModifier) modifier = true;
   }
@@ -69,8 +69,8 @@ bool declarationFlag(const LineFacts& f, std::string_view line, const LanguagePr
 constexpr bool isBlankByte(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 // isTrivialLine of the trimmed line, decided in one pass over the raw line.
-bool isTrivialUntrimmed(std::string_view line) {
-  const char* p = line.data();
+bool isTrivialUntrimmed(std::string_view line, size_t knownBlanks) {
+  const char* p = line.data() + std::min(knownBlanks, line.size());
   const char* const end = p + line.size();
   while (p < end && isBlankByte(*p)) ++p;
   if (p == end) return true;
@@ -109,7 +109,7 @@ bool isTrivialUntrimmed(std::string_view line) {
 
 bool isScored(const LineFacts& f, std::string_view line) {
   if (f.isBlank) return false;
-  if (isTrivialUntrimmed(line)) return false;
+  if (isTrivialUntrimmed(line, static_cast<size_t>(f.blankPrefix))) return false;
   return f.tokenCount > 0 || static_cast<int64_t>(f.openBraces) + f.closeBraces == 0 ||
          f.branchKw != 0 || f.loopKw != 0 || f.exceptionKw != 0 || f.boolOps != 0 ||
          f.ternaries != 0 || f.dots != 0;
@@ -309,8 +309,11 @@ void analyzeText(std::string_view text, const LanguageProfile& givenProfile,
   double backward = 0.0;
   for (size_t i = scratch.records.size(); i-- > 0;) {
     LineRecord& r = scratch.records[i];
+    // The same sums as in the forward pass, with the choice made on the
+    // addend (x + 0.0 is x for x >= 0), which the compiler need not branch on.
     const bool hot = !r.skipped && r.rawScore > 1.65;
-    backward = hot ? 0.55 * r.rawScore + 0.6 * backward : 0.6 * backward;
+    const double lift = hot ? 0.55 * r.rawScore : 0.0;
+    backward = lift + 0.6 * backward;
     r.spread = std::max(r.spread, backward);
     if (!r.skipped && r.rawScore > 1.2 && lineHeatRaw[i] > 0) {
       lineHeatRaw[i] = liftedHeat(lineHeatRaw[i], r, scratch);

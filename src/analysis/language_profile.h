@@ -2,8 +2,10 @@
 // Lexical syntax, keyword sets and scoring weights of one language family.
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -127,13 +129,28 @@ uint8_t keywordMaskSlow(const LanguageProfile& profile, std::string_view token);
 // The table probe behind keywordMask for a prepared profile. OR-ing 0x20
 // folds A-Z to a-z and moves "_" to 0x7F, which no other token byte
 // becomes, so equality of folded keys is equality of lower-cased words.
-inline uint8_t probeKeyword(const CompiledProfile& table, const char* bytes, size_t length) {
+// `readable` bounds the bytes that may be loaded past the word (null: none).
+inline uint8_t probeKeyword(const CompiledProfile& table, const char* bytes, size_t length,
+                            const char* readable = nullptr) {
   if (length > table.maxKeywordLength || length == 0) return 0;
   const auto first = static_cast<unsigned char>(bytes[0] | 0x20);
   if (((table.lengthsByFirstByte[first] >> length) & 1u) == 0) return 0;
   uint64_t key[2] = {0, 0};
-  auto* out = reinterpret_cast<unsigned char*>(key);
-  for (size_t i = 0; i < length; ++i) out[i] = static_cast<unsigned char>(bytes[i] | 0x20);
+  if (std::endian::native == std::endian::little && readable != nullptr &&
+      readable - bytes >= 16) {
+    // Two whole words, cut to the length: no loop whose end must be guessed.
+    constexpr uint64_t kFold = 0x2020202020202020ull;
+    uint64_t lo, hi;
+    std::memcpy(&lo, bytes, 8);
+    std::memcpy(&hi, bytes + 8, 8);
+    const size_t loBytes = length < 8 ? length : 8;
+    const size_t hiBytes = length - loBytes;
+    key[0] = (lo | kFold) & (loBytes == 8 ? ~0ull : (1ull << (8 * loBytes)) - 1);
+    key[1] = (hi | kFold) & (hiBytes == 8 ? ~0ull : (1ull << (8 * hiBytes)) - 1);
+  } else {
+    auto* out = reinterpret_cast<unsigned char*>(key);
+    for (size_t i = 0; i < length; ++i) out[i] = static_cast<unsigned char>(bytes[i] | 0x20);
+  }
   const uint64_t hash = (key[0] ^ (key[1] * 0x9e3779b97f4a7c15ull)) * 0xff51afd7ed558ccdull;
   constexpr uint32_t mask = (1u << CompiledProfile::kSlotBits) - 1;
   uint32_t index = static_cast<uint32_t>(hash >> (64 - CompiledProfile::kSlotBits));
@@ -158,9 +175,10 @@ LanguageProfile makeJavaLikeProfile();
 // family. The profiles are built on first use and live until exit.
 const LanguageProfile& profileForLanguage(LanguageId language);
 
-inline uint8_t keywordMask(const LanguageProfile& profile, const char* bytes, size_t length) {
+inline uint8_t keywordMask(const LanguageProfile& profile, const char* bytes, size_t length,
+                           const char* readable = nullptr) {
   if (profile.compiled.slowLookup) return keywordMaskSlow(profile, std::string_view(bytes, length));
-  return probeKeyword(profile.compiled, bytes, length);
+  return probeKeyword(profile.compiled, bytes, length, readable);
 }
 
 }  // namespace varnholt_app

@@ -35,9 +35,9 @@ int32_t saturate(int64_t v) { return static_cast<int32_t>(std::min<int64_t>(v, I
 template <class Count>
 [[gnu::always_inline]] inline void countToken(const LanguageProfile& profile, const char* lineStart,
                                               const char* begin, const char* end,
-                                              Counts<Count>& n) {
+                                              const char* lineEnd, Counts<Count>& n) {
   ++n.tokens;
-  const uint8_t bits = keywordMask(profile, begin, static_cast<size_t>(end - begin));
+  const uint8_t bits = keywordMask(profile, begin, static_cast<size_t>(end - begin), lineEnd);
   if (bits == 0) return;
   // Digits before the token belong to its word in wordTokens ("2if").
   if (begin == lineStart || begin[-1] < '0' || begin[-1] > '9') {
@@ -141,6 +141,10 @@ LineFacts scanPrepared(std::string_view line, LexState& state, const LanguagePro
   uint8_t code = 0;
   bool leftCode = state.inBlockComment || state.inString;
   const char* token = nullptr;  // start of the identifier being read
+  if (!leftCode) {
+    while (p < end && table.byteClass[static_cast<unsigned char>(*p)] == kByteSpace) ++p;
+  }
+  const auto blankPrefix = static_cast<size_t>(p - line.data());
 
   while (p < end) {
     if (state.inBlockComment) {
@@ -158,14 +162,14 @@ LineFacts scanPrepared(std::string_view line, LexState& state, const LanguagePro
       uint8_t cls = table.byteClass[c];
       if (cls == kByteMarker) {
         if (matchesAt(p, end, profile.lineComment)) {
-          if (token != nullptr) countToken(profile, line.data(), token, p, n);
+          if (token != nullptr) countToken(profile, line.data(), token, p, end, n);
           token = nullptr;
           leftCode = true;
           p = end;
           break;
         }
         if (profile.hasBlockComments && matchesAt(p, end, profile.blockOpen)) {
-          if (token != nullptr) countToken(profile, line.data(), token, p, n);
+          if (token != nullptr) countToken(profile, line.data(), token, p, end, n);
           token = nullptr;
           state.inBlockComment = true;
           leftCode = true;
@@ -182,7 +186,7 @@ LineFacts scanPrepared(std::string_view line, LexState& state, const LanguagePro
         continue;
       }
       if (token != nullptr) {
-        countToken(profile, line.data(), token, p, n);
+        countToken(profile, line.data(), token, p, end, n);
         token = nullptr;
       }
       if (cls < kByteLetter) {
@@ -236,7 +240,7 @@ LineFacts scanPrepared(std::string_view line, LexState& state, const LanguagePro
     }
     if (opened) leftCode = true;
   }
-  if (token != nullptr) countToken(profile, line.data(), token, end, n);
+  if (token != nullptr) countToken(profile, line.data(), token, end, end, n);
 
   LineFacts facts;
   facts.isBlank = code == 0 && !state.inBlockComment && !state.inString;
@@ -255,6 +259,7 @@ LineFacts scanPrepared(std::string_view line, LexState& state, const LanguagePro
   facts.codeKeywordBits = n.codeBits;
   facts.leftCode = leftCode;
   facts.codeParen = n.slots[kSlotOpenParen] > 0;
+  facts.blankPrefix = saturate(static_cast<int64_t>(blankPrefix));
   return facts;
 }
 
