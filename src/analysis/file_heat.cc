@@ -70,8 +70,8 @@ constexpr bool isBlankByte(char c) { return c == ' ' || c == '\t' || c == '\r' |
 
 // isTrivialLine of the trimmed line, decided in one pass over the raw line.
 bool isTrivialUntrimmed(std::string_view line, size_t knownBlanks) {
+  const char* const end = line.data() + line.size();
   const char* p = line.data() + std::min(knownBlanks, line.size());
-  const char* const end = p + line.size();
   while (p < end && isBlankByte(*p)) ++p;
   if (p == end) return true;
   const std::string_view rest(p, static_cast<size_t>(end - p));

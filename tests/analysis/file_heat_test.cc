@@ -86,7 +86,7 @@ TEST(FileHeat, OneEntryPerLine) {
 
 TEST(FileHeat, SkippedAndMinimumLines) {
   const Result r = analyze(
-      "}\n});\n} else {\n/* open\n  still open\n * star\n*/\n\"lit\n  more\n\"\n", LanguageId::Swift);
+      "}\n  ]);\n} else {\n/* open\n  still open\n * star\n*/\n\"lit\n  more\n\"\n", LanguageId::Swift);
   ASSERT_EQ(r.heat.size(), 11u);
   EXPECT_EQ(r.heat[0], 0.0);
   EXPECT_EQ(r.heat[1], 0.0);
