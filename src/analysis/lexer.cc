@@ -155,11 +155,33 @@ LineFacts scanPrepared(std::string_view line, LexState& state, const LanguagePro
       p = skipString(p, end, state);
       continue;
     }
-    // Code: runs until the line ends or a comment or literal opens.
+    // Code: runs until the line ends or a comment or literal opens. A token
+    // is counted as soon as it ends, unless a comment marker follows it,
+    // which may turn out to continue it; so no token is open at a byte
+    // of the first two kinds below.
     bool opened = false;
-    while (p < end && !opened) {
+    while (p < end) {
       const auto c = static_cast<unsigned char>(*p);
       uint8_t cls = table.byteClass[c];
+      if (cls <= kByteDigit) {
+        // Blanks, braces, brackets, dots, "?", digits and other bytes.
+        ++n.slots[table.countSlot[c]];
+        code = static_cast<uint8_t>(code | table.setsCode[c]);
+        ++p;
+        continue;
+      }
+      if (cls == kByteLetter) {
+        const char* const begin = p;
+        ++p;
+        while (p < end && table.continuesToken[static_cast<unsigned char>(*p)]) ++p;
+        code = 1;
+        if (p < end && table.byteClass[static_cast<unsigned char>(*p)] == kByteMarker) {
+          token = begin;
+        } else {
+          countToken(profile, line.data(), begin, p, end, n);
+        }
+        continue;
+      }
       if (cls == kByteMarker) {
         if (matchesAt(p, end, profile.lineComment)) {
           if (token != nullptr) countToken(profile, line.data(), token, p, end, n);
@@ -177,24 +199,27 @@ LineFacts scanPrepared(std::string_view line, LexState& state, const LanguagePro
           break;
         }
         cls = table.markerFallback[c];
-      }
-      if (cls == kByteLetter || (cls == kByteDigit && token != nullptr)) {
-        if (token == nullptr) token = p;
-        ++p;
-        while (p < end && table.continuesToken[static_cast<unsigned char>(*p)]) ++p;
-        code = 1;
-        continue;
-      }
-      if (token != nullptr) {
-        countToken(profile, line.data(), token, p, end, n);
-        token = nullptr;
-      }
-      if (cls < kByteLetter) {
-        // Blanks, braces, brackets, dots, "?", digits and other bytes.
-        ++n.slots[table.countSlot[c]];
-        code = static_cast<uint8_t>(code | table.setsCode[c]);
-        ++p;
-        continue;
+        if (cls == kByteLetter || (cls == kByteDigit && token != nullptr)) {
+          if (token == nullptr) token = p;
+          ++p;
+          while (p < end && table.continuesToken[static_cast<unsigned char>(*p)]) ++p;
+          code = 1;
+          if (p >= end || table.byteClass[static_cast<unsigned char>(*p)] != kByteMarker) {
+            countToken(profile, line.data(), token, p, end, n);
+            token = nullptr;
+          }
+          continue;
+        }
+        if (token != nullptr) {
+          countToken(profile, line.data(), token, p, end, n);
+          token = nullptr;
+        }
+        if (cls <= kByteDigit) {
+          ++n.slots[table.countSlot[c]];
+          code = static_cast<uint8_t>(code | table.setsCode[c]);
+          ++p;
+          continue;
+        }
       }
       switch (cls) {
         case kByteAmp:
@@ -227,16 +252,13 @@ LineFacts scanPrepared(std::string_view line, LexState& state, const LanguagePro
           }
           opened = true;
           break;
-        case kByteBacktick:
+        default:  // the backtick of a family with backtick strings
           openString(state, 3);
           ++p;
           opened = true;
           break;
-        default:  // a digit outside a token
-          code = 1;
-          ++p;
-          break;
       }
+      if (opened) break;
     }
     if (opened) leftCode = true;
   }

@@ -97,6 +97,30 @@ TEST(Differential, HeatMatchesTheLiteralModelBitForBit) {
   }
 }
 
+// Comment markers made of word bytes can end, continue or start a token.
+TEST(Differential, WordMarkersMatchTheLiteralModel) {
+  LanguageProfile profile = profileForLanguage(LanguageId::C);
+  profile.lineComment = "2i";
+  profile.blockOpen = "do";
+  profile.blockClose = "se";
+  prepareProfile(profile);
+  AnalysisScratch scratch;
+  for (uint64_t seed = 0; seed < 200; ++seed) {
+    const std::string text = soup(seed + 2000, 40 + seed % 200);
+    LexState fast, slow;
+    for (std::string_view line : splitLines(text)) {
+      ASSERT_TRUE(reference::sameFacts(scanLine(line, fast, profile),
+                                       reference::scanLine(line, slow, profile)))
+          << "seed " << seed << " line '" << line << "'";
+    }
+    std::vector<double> heat, expected;
+    double sum = 0, expectedSum = 0;
+    analyzeText(text, profile, heat, sum, scratch);
+    reference::analyzeText(text, profile, expected, expectedSum);
+    ASSERT_EQ(heat, expected) << "seed " << seed;
+  }
+}
+
 // Nesting and long keyword runs push the lifted factors to their clamps.
 TEST(Differential, DeepAndHotCodeMatchesTheLiteralModel) {
   std::string text;
