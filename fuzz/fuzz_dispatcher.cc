@@ -2,10 +2,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <string>
 
+#include "../tests/project/temp_tree.h"
 #include "../tests/shell/fake_platform.h"
 #include "base/utf.h"
 #include "shell/app_ui.h"
@@ -16,17 +15,15 @@ using namespace varnholt_app;
 
 struct Loaded {
   Loaded() {
-    root = std::filesystem::temp_directory_path() / "varnholt_fuzz_dispatcher";
-    std::filesystem::create_directories(root);
-    std::ofstream(root / "a.c") << "int main(void) { return 0; }\n";
+    tree.file("a.c", "int main(void) { return 0; }\n");
     platform.attach(&app);
     app.onCreate();
-    app.startAnalysis(root.native(), false);
+    app.startAnalysis(tree.native(), false);
     platform.runThread();
     platform.pump();
     app.onWebViewReady();
   }
-  std::filesystem::path root;
+  varnholt_app::testing::TempTree tree;
   FakePlatform platform;
   AppUI app{platform};
 };

@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 
 packages="cmake ninja-build g++ make clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev
 libbenchmark-dev g++-mingw-w64-x86-64-posix wine64 libgtk-3-dev libwebkit2gtk-4.1-dev
-xvfb xauth xdotool chromium nodejs npm imagemagick zip python3"
+xvfb xauth xdotool chromium nodejs npm imagemagick zip python3 git libicu72"
 
 missing=""
 for p in $packages; do
@@ -23,4 +23,9 @@ fi
 
 if [ -f tests/ui/package-lock.json ] && [ ! -d tests/ui/node_modules/playwright-core ]; then
   (cd tests/ui && npm ci --no-audit --no-fund --loglevel=error)
+fi
+
+# The SARIF multitool (a .NET program that needs libicu) for the CI report test.
+if [ -f tests/cli/sarif/package-lock.json ] && [ ! -d tests/cli/sarif/node_modules/@microsoft ]; then
+  (cd tests/cli/sarif && npm ci --no-audit --no-fund --loglevel=error)
 fi

@@ -25,6 +25,7 @@
 
 #include "base/absolute_folder.h"
 #include "base/native_string.h"
+#include "cli/ci_run.h"
 #include "model/model.h"
 #include "project/project_analysis.h"
 #include "project/walk.h"
@@ -35,7 +36,10 @@ namespace varnholt_app {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: varnholt-report [--top N] [--json | --dump] [FOLDER]\n";
+    "usage: varnholt-report [--top N] [--json | --dump | --format FORMAT] [--by-file]\n"
+    "                       [--min-heat RAW] [--max-findings N] [--changed-since REV]\n"
+    "                       [--fail-above RAW] [--baseline FILE] [--write-baseline FILE]\n"
+    "                       [FOLDER]\n";
 
 constexpr const char* kHelp =
     "Shows where the source code below FOLDER (default: the current folder) is hot:\n"
@@ -46,6 +50,33 @@ constexpr const char* kHelp =
     "             to its page, one per line\n"
     "  --dump     print the raw heat of every analysed file, one JSON object per\n"
     "             line in path order, then the line total\n"
+    "  --format F text (the default), json, dump, or for CI tools: sarif (SARIF\n"
+    "             2.1.0, GitHub code scanning), codeclimate (GitLab Code Quality),\n"
+    "             checkstyle (XML) or csv (one row per line; --by-file: per file)\n"
+    "\n"
+    "Findings, for the CI formats and the gate: the hottest lines of the codebase\n"
+    "as the audit picks them, paths relative to FOLDER with \"/\".\n"
+    "  --max-findings N      at most N lines (default 30)\n"
+    "  --min-heat RAW        only lines with at least this raw heat (and above 0)\n"
+    "  --changed-since REV   only lines added or changed since the git revision REV,\n"
+    "                        and files git does not track yet\n"
+    "Severity from the line's raw heat on the project's 0..1 scale (log scale\n"
+    "against the 95th percentile of the files' raw heat, as for files): error\n"
+    "from 0.75 (Code Quality: critical), warning from 0.6 (major), below that\n"
+    "note (SARIF), info (Checkstyle, CSV) or minor (Code Quality).\n"
+    "\n"
+    "Gate:\n"
+    "  --fail-above RAW      fail when a line (a changed one with --changed-since)\n"
+    "                        has a raw heat above RAW\n"
+    "  --write-baseline FILE write the findings to FILE as the accepted state\n"
+    "  --baseline FILE       fail when a finding is new or hotter than in FILE;\n"
+    "                        lines are matched by path, text and occurrence, so\n"
+    "                        lines that only moved still match\n"
+    "\n"
+    "Exit codes: 0 clean, 1 the folder (or the baseline to write) could not be\n"
+    "read or written, 2 usage error (also a bad baseline or git revision),\n"
+    "3 the gate failed.\n"
+    "\n"
     "  --help     show this help\n"
     "  --version  show the version\n"
     "\n"
@@ -59,6 +90,7 @@ struct Options {
   std::optional<NativeString> folder;
   bool help = false;
   bool version = false;
+  CiOptions ci;
 };
 
 struct UsageError {
@@ -89,6 +121,7 @@ Options parseArguments(const std::vector<NativeString>& args) {
       if (modeGiven && options.mode != mode) throw UsageError{"--json and --dump exclude each other"};
       options.mode = mode;
       modeGiven = true;
+    } else if (parseCiOption(args, i, options.ci)) {
     } else if (arg == "--top" || arg.rfind("--top=", 0) == 0) {
       std::string value;
       if (arg == "--top") {
@@ -106,6 +139,16 @@ Options parseArguments(const std::vector<NativeString>& args) {
     } else {
       throw UsageError{"unknown option " + arg};
     }
+  }
+  if (options.ci.format) {
+    const ReportFormat f = *options.ci.format;
+    const Mode mode = f == ReportFormat::Json   ? Mode::Json
+                      : f == ReportFormat::Dump ? Mode::Dump
+                                                : Mode::Report;
+    if (modeGiven && mode != options.mode) {
+      throw UsageError{"--format and --json or --dump exclude each other"};
+    }
+    options.mode = mode;
   }
   return options;
 }
@@ -324,6 +367,9 @@ int run(const std::vector<NativeString>& args) {
   } catch (const UsageError& usage) {
     std::fprintf(stderr, "varnholt-report: %s (see --help)\n", usage.message.c_str());
     return 2;
+  } catch (const std::string& usage) {
+    std::fprintf(stderr, "varnholt-report: %s (see --help)\n", usage.c_str());
+    return 2;
   }
   if (options.help) {
     std::fputs(kUsage, stdout);
@@ -342,12 +388,18 @@ int run(const std::vector<NativeString>& args) {
                  problem.c_str());
     return 1;
   }
+  CiInputs ciInputs;
+  if (std::string problem; !prepareCi(options.ci, folderUtf8, ciInputs, problem)) {
+    std::fprintf(stderr, "varnholt-report: %s\n", printable(problem).c_str());
+    return 2;
+  }
 
 #ifdef _WIN32
   // The messages and the dump are UTF-8 bytes with "\n" line ends, as they are.
   _setmode(_fileno(stdout), _O_BINARY);
 #endif
-  const bool colour = options.mode == Mode::Report && isTerminal(stdout) &&
+  const bool textReport = options.ci.format.value_or(ReportFormat::Text) == ReportFormat::Text;
+  const bool colour = options.mode == Mode::Report && textReport && isTerminal(stdout) &&
                       std::getenv("NO_COLOR") == nullptr;
 #ifdef _WIN32
   if (isTerminal(stdout)) SetConsoleOutputCP(CP_UTF8);
@@ -382,10 +434,12 @@ int run(const std::vector<NativeString>& args) {
       printDump(analysis);
       break;
     case Mode::Report:
-      printReport(analysis, folderUtf8, options.top, colour);
+      if (textReport) printReport(analysis, folderUtf8, options.top, colour);
       break;
   }
-  return std::fflush(stdout) == 0 ? 0 : 1;
+  const int code =
+      finishCi(options.ci, ciInputs, analysis.model.files, folderUtf8, VARNHOLT_VERSION);
+  return std::fflush(stdout) == 0 ? code : 1;
 }
 
 }  // namespace

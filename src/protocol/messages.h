@@ -58,9 +58,9 @@ struct AuditItem {
 
 // The `limit` hottest lines of the project, hottest first; equal heat is
 // ordered by path bytes, then line number. Reads only the files that own a
-// selected line, for the previews.
+// selected line, for the previews, and none without `previews`.
 std::vector<AuditItem> selectAuditItems(const ProjectFileMap& files,
-                                        size_t limit = kAuditItemLimit);
+                                        size_t limit = kAuditItemLimit, bool previews = true);
 
 std::string buildAuditMessage(const std::vector<AuditItem>& items);
 

@@ -57,23 +57,28 @@ class AppUI {
   void onWebViewReady();
   // One message from the page, as JSON text.
   void handleWebMessage(std::u16string_view json);
-  // Sends one JSON text to the page, or queues it while there is no view.
-  void postJson(std::u16string json);
-  void flushOutbox();
 
-  // --- Messages to the page (each sends nothing without view or project). ---
-  void sendProject();
-  void sendCode();
-  void sendAudit();
-
-  // --- Work. ---
+  // Analyses `root` on a worker thread (the folder given on the command line).
   void startAnalysis(const NativeString& root, bool keepSelection);
-  void loadIntoCodeView(const std::string& path);
 
   // Writes every message crossing the bridge to stderr ("< " in, "> " out).
   bool trace = false;
 
-  // --- State, public as in a plain record (read by tests and backends). ---
+ private:
+  // Messages to the page; each sends nothing without view or project.
+  void sendProject();
+  void sendCode();
+  void sendAudit();
+  void postJson(std::u16string json);
+  void flushOutbox();
+
+  void loadIntoCodeView(const std::string& path);
+  void onFolderChanged();
+  void onAnalysisDone(AnalysisResult* result);
+  void onPickFolder();
+  void onSaveSnapshot(const SnapshotRequest& request);
+  void startPendingAnalysis();
+
   int32_t totalLOC = 0;
   bool windowExists = false;        // between onCreate and onDestroy
   bool hasWebView = false;          // the view exists (set by onWebViewReady)
@@ -94,13 +99,6 @@ class AppUI {
   std::string lastOpenedFile;
   ProjectModel projectModel;
   uint64_t missingSelectionSince = 0;
-
- private:
-  void onFolderChanged();
-  void onAnalysisDone(AnalysisResult* result);
-  void onPickFolder();
-  void onSaveSnapshot(const SnapshotRequest& request);
-  void startPendingAnalysis();
 
   Platform& platform_;
   // Text of the last successful read per path, shown when a later read fails.

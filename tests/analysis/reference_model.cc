@@ -40,12 +40,8 @@ std::vector<std::string> splitLines(std::string_view text) {
       current.push_back(c);
     }
   }
-  if (!current.empty()) {
-    if (current.back() == '\r') current.pop_back();
-    lines.push_back(current);
-  } else {
-    lines.push_back(current);
-  }
+  if (!current.empty() && current.back() == '\r') current.pop_back();
+  lines.push_back(current);
   return lines;
 }
 
@@ -64,12 +60,9 @@ LineFacts scanLine(std::string_view line, LexState& st, const LanguageProfile& p
   while (i < line.size()) {
     const char c = line[i];
     if (st.inBlockComment) {
-      if (p.hasBlockComments && at(line, i, p.blockClose)) {
-        st.inBlockComment = false;
-        i += p.blockClose.size();
-      } else {
-        ++i;
-      }
+      const bool closes = p.hasBlockComments && at(line, i, p.blockClose);
+      if (closes) st.inBlockComment = false;
+      i += closes ? p.blockClose.size() : 1;
       continue;
     }
     if (st.inString) {
@@ -84,21 +77,11 @@ LineFacts scanLine(std::string_view line, LexState& st, const LanguageProfile& p
           st.escapePending = true;
         }
         ++i;
-      } else if (st.stringKind == 3) {
-        if (c == '`') {
-          st.inString = false;
-          st.stringKind = 0;
-        }
-        ++i;
-      } else if (st.stringKind == 4 || st.stringKind == 5) {
-        const std::string triple(3, st.stringKind == 5 ? '"' : '\'');
-        if (at(line, i, triple)) {
-          st.inString = false;
-          st.stringKind = 0;
-          i += 3;
-        } else {
-          ++i;
-        }
+      } else if (st.stringKind == 3 || st.stringKind == 4 || st.stringKind == 5) {
+        const std::string close = st.stringKind == 3 ? "`" : std::string(3, st.stringKind == 5 ? '"' : '\'');
+        const bool closes = at(line, i, close);
+        if (closes) st.inString = false, st.stringKind = 0;
+        i += closes ? close.size() : 1;
       } else {
         ++i;
       }
@@ -114,58 +97,29 @@ LineFacts scanLine(std::string_view line, LexState& st, const LanguageProfile& p
       i += p.blockOpen.size();
       continue;
     }
-    if (p.tripleQuoteStrings && (at(line, i, "\"\"\"") || at(line, i, "'''"))) {
+    const bool triple = p.tripleQuoteStrings && (at(line, i, "\"\"\"") || at(line, i, "'''"));
+    if (triple || c == '"' || c == '\'' || (c == '`' && p.backtickStrings)) {
       flush();
       st.inString = true;
-      st.stringKind = c == '"' ? 5 : 4;
-      i += 3;
+      st.stringKind = triple ? (c == '"' ? 5 : 4) : (c == '"' ? 2 : (c == '\'' ? 1 : 3));
+      i += triple ? 3 : 1;
       continue;
     }
-    if (c == '"' || c == '\'' || (c == '`' && p.backtickStrings)) {
-      flush();
-      st.inString = true;
-      st.stringKind = c == '"' ? 2 : (c == '\'' ? 1 : 3);
-      ++i;
-      continue;
-    }
-    if (c == '\t' || c == '\r' || c == ' ') {
-      flush();
-      ++i;
-      continue;
-    }
-    if (c == '{' || c == '}' || c == '(' || c == ')' || c == '.') {
-      flush();
-      if (c == '{') ++f.openBraces;
-      if (c == '}') ++f.closeBraces;
-      if (c == '.') ++f.dots;
-      code = true;
-      ++i;
-      continue;
-    }
-    if ((c == '&' || c == '|') && i + 1 < line.size() && line[i + 1] == c && p.countBooleanOps &&
-        !wordOps) {
-      flush();
-      ++f.boolOps;
-      i += 2;
-      code = true;
-      continue;
-    }
-    if (c == '?' && p.countTernary) {
-      flush();
-      ++f.ternaries;
-      code = true;
-      ++i;
-      continue;
-    }
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_') {
+    const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+    if (letter || (c >= '0' && c <= '9' && !buffer.empty())) {
       buffer.push_back(c);
-    } else if (c >= '0' && c <= '9') {
-      if (!buffer.empty()) buffer.push_back(c);
     } else {
       flush();
     }
-    code = true;
-    ++i;
+    const bool pair = (c == '&' || c == '|') && i + 1 < line.size() && line[i + 1] == c &&
+                      p.countBooleanOps && !wordOps;
+    f.openBraces += c == '{';
+    f.closeBraces += c == '}';
+    f.dots += c == '.';
+    f.boolOps += pair;
+    f.ternaries += c == '?' && p.countTernary;
+    code = code || (c != '\t' && c != '\r' && c != ' ');
+    i += pair ? 2 : 1;
   }
   flush();
   f.isBlank = !code && !st.inBlockComment && !st.inString;
@@ -245,13 +199,8 @@ void analyzeText(std::string_view text, const LanguageProfile& p, std::vector<do
     }
     r.depth = depth;
     r.blockId = stack.back();
-    std::string trimmed = line;
-    while (!trimmed.empty() && std::string(" \t\r\n").find(trimmed.back()) != std::string::npos) {
-      trimmed.pop_back();
-    }
-    while (!trimmed.empty() && std::string(" \t\r\n").find(trimmed.front()) != std::string::npos) {
-      trimmed.erase(0, 1);
-    }
+    const size_t first = line.find_first_not_of(" \t\r\n"), last = line.find_last_not_of(" \t\r\n");
+    const std::string trimmed = first == std::string::npos ? "" : line.substr(first, last - first + 1);
     const double k = kWeight(f);
     const bool scored = !f.isBlank && !isTrivialLine(trimmed) &&
                         (f.tokenCount > 0 || f.openBraces + f.closeBraces == 0 || f.branchKw ||
@@ -269,9 +218,7 @@ void analyzeText(std::string_view text, const LanguageProfile& p, std::vector<do
     r.keywordTrend = kt;
     r.tokenTrend = tt;
     for (int32_t i = 0; i < f.openBraces; ++i) stack.push_back(nextBlockId++);
-    for (int32_t i = 0; i < f.closeBraces; ++i) {
-      if (stack.size() > 1) stack.pop_back();
-    }
+    for (int32_t i = 0; i < f.closeBraces && stack.size() > 1; ++i) stack.pop_back();
     depth = std::clamp(depth + f.openBraces - f.closeBraces, 0, 512);
     recs.push_back(r);
   }
@@ -308,11 +255,8 @@ void analyzeText(std::string_view text, const LanguageProfile& p, std::vector<do
         bf = (1 + 0.12 * portableLog(1.0 + n)) * (1 + 0.18 * portableLog(1.0 + s)) *
              (1 + 0.1 * clamp(a / 3.5, 0, 1)) * (1 + 0.008 * d);
       }
-      const double t = ((1 + 0.03 * clamp(0.25 * r.keywordTrend, 0, 1)) *
-                            (1 + 0.018 * clamp(r.tokenTrend / 18, 0, 1)) -
-                        1) *
-                           in +
-                       1;
+      const double t =
+          ((1 + 0.03 * clamp(0.25 * r.keywordTrend, 0, 1)) * (1 + 0.018 * clamp(r.tokenTrend / 18, 0, 1)) - 1) * in + 1;
       const double dd = (0.007 * (d * d) + 0.012 * d) * in + 1;
       double pf = 1;
       if (r.spread > 0) {

@@ -7,38 +7,89 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 #include "../project/temp_tree.h"
+#include "base/file_io.h"
+#include "base/utf.h"
 #include "project/project_analysis.h"
 #include "protocol/json.h"
 #include "protocol/messages.h"
-#include "run_process.h"
 
 namespace varnholt_app {
 namespace {
 
-using testing::ProcessResult;
-using testing::TempTree;
+struct ProcessResult {
+  int exitCode = -1;  // -1: not started or no normal exit
+  std::string out, err;
+};
 
+// Runs `program` to its end, its output captured in files in `scratch`.
+ProcessResult runProcess(const NativeString& program, const std::vector<NativeString>& args,
+                         const testing::TempTree& scratch) {
+  const NativeString outPath = scratch.path("stdout.txt").native(), errPath = scratch.path("stderr.txt").native();
+  ProcessResult result;
 #ifdef _WIN32
-constexpr int kFixtureLines = 13;
+  std::wstring commandLine = L"\"" + program + L"\"";
+  for (const auto& arg : args) commandLine += L" \"" + arg + L"\"";  // no quotes nor trailing backslashes here
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+  startup.hStdError = CreateFileW(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+  PROCESS_INFORMATION process{};
+  const BOOL started = CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                      nullptr, &startup, &process);
+  CloseHandle(startup.hStdOutput);
+  CloseHandle(startup.hStdError);
+  DWORD code = 0;
+  if (started && WaitForSingleObject(process.hProcess, INFINITE) == WAIT_OBJECT_0 &&
+      GetExitCodeProcess(process.hProcess, &code)) {
+    result.exitCode = static_cast<int>(code);
+  }
+  if (started) {
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
 #else
-constexpr int kFixtureLines = 14;
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(127);
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    ::execv(program.c_str(), argv.data());
+    ::_exit(127);
+  }
+  int status = 0;
+  if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
 #endif
+  readWholeFile(outPath, result.out);
+  readWholeFile(errPath, result.err);
+  return result;
+}
 
 class ReportTest : public ::testing::Test {
  protected:
   void SetUp() override {
     project.file("src/main.c",
-                 "#include <stdio.h>\n"
                  "int main(int argc, char **argv) {\n"
                  "  for (int i = 0; i < argc; i++) {\n"
                  "    if (argv[i][0] == '-' && argv[i][1] != 0) { puts(argv[i]); }\n"
                  "  }\n"
                  "  return argc > 3 ? 1 : 0;\n"
                  "}\n");
-    project.file("src/util.py", "def f(xs):\n    for x in xs:\n        if x and not x.y:\n"
-                                "            yield x\n");
-    project.file("lib/A.swift", "let a = [1, 2].map { $0 * 2 }");
+    project.file("src/util.py", "def f(xs):\n    for x in xs:\n        if x and not x.y:\n            yield x\n");
     project.file("README", "plain text\n");
     project.file("logo.png", "not analysed\n");
 #ifndef _WIN32
@@ -46,10 +97,13 @@ class ReportTest : public ::testing::Test {
 #endif
   }
 
-  ProcessResult report(std::vector<NativeString> args) {
-    return testing::runProcess(utf8ToNative(VARNHOLT_REPORT_EXE), args, scratch.native());
+  ProcessResult report(const std::vector<std::string>& args) {
+    std::vector<NativeString> native;
+    for (const std::string& arg : args) native.push_back(arg == "DIR" ? project.native() : utf8ToNative(arg));
+    return runProcess(utf8ToNative(VARNHOLT_REPORT_EXE), native, scratch);
   }
 
+  // The lines of `text`, which must end with a line feed.
   static std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> out;
     size_t start = 0;
@@ -60,121 +114,112 @@ class ReportTest : public ::testing::Test {
     return out;
   }
 
-  TempTree project;
-  TempTree scratch;
+  testing::TempTree project;
+  testing::TempTree scratch;
 };
 
-TEST_F(ReportTest, ExitCodesAndErrorLines) {
-  const ProcessResult help = report({asciiToNative("--help")});
-  EXPECT_EQ(help.exitCode, 0);
-  EXPECT_EQ(help.out.rfind("usage: varnholt-report", 0), 0u);
-  EXPECT_EQ(help.err, "");
-
-  const ProcessResult version = report({asciiToNative("--version")});
-  EXPECT_EQ(version.exitCode, 0);
-  EXPECT_EQ(version.out.rfind("varnholt-report ", 0), 0u);
-
-  const std::vector<std::vector<NativeString>> usageErrors = {
-      {asciiToNative("--bogus")},
-      {project.native(), project.native()},
-      {asciiToNative("--top")},
-      {asciiToNative("--top"), asciiToNative("-3"), project.native()},
-      {asciiToNative("--json"), asciiToNative("--dump"), project.native()},
-  };
+TEST_F(ReportTest, ExitCodesAndOneErrorLine) {
+  EXPECT_EQ(report({"--help"}).out.rfind("usage: varnholt-report", 0), 0u);
+  EXPECT_EQ(report({"--version"}).exitCode, 0);
+  const std::vector<std::vector<std::string>> usageErrors = {
+      {"--bogus"}, {"DIR", "DIR"}, {"--top"}, {"--top", "-3", "DIR"}, {"--json", "--dump", "DIR"}};
   for (const auto& args : usageErrors) {
     const ProcessResult result = report(args);
-    EXPECT_EQ(result.exitCode, 2) << result.err;
+    EXPECT_EQ(result.exitCode, 2) << args[0];
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(lines(result.err).size(), 1u) << result.err;
   }
-
-  for (const auto& folder : {project.path("missing").native(), project.path("README").native()}) {
-    const ProcessResult result = report({asciiToNative("--json"), folder});
+  for (const char* folder : {"missing", "README"}) {
+    const ProcessResult result = report({"--json", project.key(folder)});
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_EQ(result.out, "");
     EXPECT_EQ(lines(result.err).size(), 1u) << result.err;
   }
 }
 
-TEST_F(ReportTest, JsonIsTheTwoMessagesOfTheProgram) {
-  const ProcessResult result = report({asciiToNative("--json"), project.native()});
-  ASSERT_EQ(result.exitCode, 0) << result.err;
-  EXPECT_EQ(result.err, "");  // no progress line when stderr is no terminal
-
+// --json prints the program's two messages; --dump every file in path order
+// with numbers that read back to the very doubles of the analysis.
+TEST_F(ReportTest, JsonAndDumpMatchTheAnalysis) {
   const ProjectAnalysis analysis = analyzeProject(project.native());
-  ASSERT_GE(analysis.model.files.size(), 4u);
-  const std::vector<std::string> got = lines(result.out);
-  ASSERT_EQ(got.size(), 2u);
-  EXPECT_EQ(got[0], buildProjectMessage(analysis.model.files, analysis.totalLines));
-  EXPECT_EQ(got[1], buildAuditMessage(selectAuditItems(analysis.model.files)));
-  EXPECT_EQ(got[0].rfind("{\"type\":\"setProject\",", 0), 0u);
-  EXPECT_NE(got[0].find("\"totalLOC\":" + std::to_string(kFixtureLines) + ","),
-            std::string::npos);
-  EXPECT_EQ(got[1].rfind("{\"type\":\"setAudit\",\"hint\":\"Whole codebase \xC2\xB7", 0), 0u);
-}
+  const ProcessResult json = report({"--json", "DIR"});
+  ASSERT_EQ(json.exitCode, 0) << json.err;
+  EXPECT_EQ(json.err, "");  // no progress line when stderr is no terminal
+  EXPECT_EQ(lines(json.out), (std::vector<std::string>{
+                                 buildProjectMessage(analysis.model.files, analysis.totalLines),
+                                 buildAuditMessage(selectAuditItems(analysis.model.files))}));
 
-TEST_F(ReportTest, DumpListsEveryFileInPathOrderWithExactFigures) {
-  const ProcessResult result = report({asciiToNative("--dump"), project.native()});
-  ASSERT_EQ(result.exitCode, 0) << result.err;
-  const ProjectAnalysis analysis = analyzeProject(project.native());
-  const std::vector<std::string> got = lines(result.out);
-  ASSERT_EQ(got.size(), analysis.model.files.size() + 1);
-  EXPECT_EQ(got.back(), "{\"totalLOC\":" + std::to_string(analysis.totalLines) + "}");
-
+  const std::vector<std::string> dump = lines(report({"--dump", "DIR"}).out);
+  ASSERT_EQ(dump.size(), analysis.model.files.size() + 1);
+  EXPECT_EQ(dump.back(), "{\"totalLOC\":" + std::to_string(analysis.totalLines) + "}");
   std::vector<std::string> keys;
   for (const auto& entry : analysis.model.files) keys.push_back(entry.first);
   std::sort(keys.begin(), keys.end());
   for (size_t i = 0; i < keys.size(); ++i) {
     const ProjectFile& file = analysis.model.files.at(keys[i]);
-    const std::string& line = got[i];
+    const std::string& line = dump[i];
     const std::string head = "{\"path\":\"" + jsonEscape(keys[i]) + "\",\"language\":" +
                              std::to_string(static_cast<int>(file.language)) + ",\"heatRaw\":";
     ASSERT_EQ(line.rfind(head, 0), 0u) << line;
-
-    // Every number reads back to the very double of the analysis.
-    const char* p = line.data() + head.size();
-    const char* end = line.data() + line.size();
-    double heatRaw = -1;
-    p = std::from_chars(p, end, heatRaw).ptr;
-    EXPECT_EQ(heatRaw, file.heatRaw) << keys[i];
-    const std::string listStart = ",\"lines\":[";
-    ASSERT_EQ(std::string(p, std::min<size_t>(listStart.size(), static_cast<size_t>(end - p))),
-              listStart);
-    p += listStart.size();
-    std::vector<double> heats;
-    while (p < end && *p != ']') {
-      double value = -1;
-      const auto parsed = std::from_chars(p, end, value);
-      ASSERT_EQ(parsed.ec, std::errc()) << line;
-      heats.push_back(value);
-      p = parsed.ptr;
-      if (p < end && *p == ',') ++p;
+    EXPECT_NE(line.find(",\"lines\":[", head.size()), std::string::npos) << line;
+    EXPECT_EQ(line.substr(line.size() - 2), "]}");
+    std::vector<double> numbers, want{file.heatRaw};  // each reads back to the very double
+    want.insert(want.end(), file.lineHeatRaw.begin(), file.lineHeatRaw.end());
+    for (const char *p = line.data() + head.size(), *end = line.data() + line.size(); p < end;) {
+      double value;
+      const auto [next, error] = std::from_chars(p, end, value);
+      if (error == std::errc()) numbers.push_back(value);
+      p = error == std::errc() ? next : p + 1;
     }
-    EXPECT_EQ(std::string(p, end), "]}");
-    EXPECT_EQ(heats, file.lineHeatRaw) << keys[i];
+    EXPECT_EQ(numbers, want) << keys[i];
   }
 }
 
 TEST_F(ReportTest, ReadableReportWithoutColourWhenPiped) {
-  const ProcessResult result =
-      report({asciiToNative("--top"), asciiToNative("1"), project.native()});
+  const ProcessResult result = report({"--top", "1", "DIR"});
   ASSERT_EQ(result.exitCode, 0) << result.err;
-  EXPECT_EQ(result.err, "");
   EXPECT_EQ(result.out.find('\x1b'), std::string::npos);
-  EXPECT_NE(result.out.find("files analysed, " + std::to_string(kFixtureLines) + " lines"),
-            std::string::npos)
-      << result.out;
-
-  const size_t filesAt = result.out.find("Hottest files");
-  const size_t linesAt = result.out.find("Hottest lines");
-  ASSERT_NE(filesAt, std::string::npos);
+  const size_t filesAt = result.out.find("Hottest files"), linesAt = result.out.find("Hottest lines");
+  ASSERT_LT(filesAt, linesAt);
   ASSERT_NE(linesAt, std::string::npos);
-  const std::string filesSection = result.out.substr(filesAt, linesAt - filesAt);
-  // One file row, the hottest, by its path below the folder.
+  // One file row, the hottest, by its path below the folder; then its hottest line.
+  const std::string files = result.out.substr(filesAt, linesAt - filesAt);
   const std::string mainPath = project.key("src/main.c").substr(project.key("").size());
-  EXPECT_NE(filesSection.find(mainPath), std::string::npos) << result.out;
-  EXPECT_EQ(filesSection.find("util.py"), std::string::npos) << result.out;
-  EXPECT_NE(result.out.find(mainPath + ":4\n"), std::string::npos) << result.out;
+  EXPECT_NE(files.find(mainPath), std::string::npos) << result.out;
+  EXPECT_EQ(files.find("util.py"), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find(mainPath + ":3\n"), std::string::npos) << result.out;
+}
+
+constexpr const char* kReplacement = "\xEF\xBF\xBD";
+
+// Content and names that are not UTF-8: the report prints what the page receives.
+TEST(Utf8Output, ReportPrintsExactlyWhatThePageReceives) {
+  testing::TempTree project;
+  testing::TempTree scratch;
+  // Latin-1 text, stray bytes, and a character that straddles the preview cut.
+  std::string text = "char *s = \"caf\xE9\"; /* \xFF\xFE */\nif (s) { for (;;) { x(\"";
+  text.append(116, 'a');
+  text += "\xC3\xA9\"); } }\n";
+  project.file("latin1.c", text);
+#ifndef _WIN32
+  project.file("dir\xC0/bad\xFF.c", "int bad = \"\xE2\x82\";\n");
+#endif
+  const ProcessResult result = runProcess(
+      utf8ToNative(VARNHOLT_REPORT_EXE), {asciiToNative("--json"), project.native()}, scratch);
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+
+  const ProjectAnalysis analysis = analyzeProject(project.native());
+  const ProjectFileMap& files = analysis.model.files;
+  const std::string page =
+      utf16ToUtf8Lossy(utf8ToWide(buildProjectMessage(files, analysis.totalLines))) + "\n" +
+      utf16ToUtf8Lossy(utf8ToWide(buildAuditMessage(selectAuditItems(files)))) + "\n";
+  EXPECT_EQ(result.out, page);
+  EXPECT_NE(result.out.find(std::string("caf") + kReplacement + "\\\""), std::string::npos);
+  std::string cutPreview = "if (s) { for (;;) { x(\\\"";
+  cutPreview.append(116, 'a');
+  EXPECT_NE(result.out.find("\"preview\":\"" + cutPreview + "\""), std::string::npos);
+#ifndef _WIN32
+  EXPECT_NE(result.out.find(std::string("\"name\":\"bad") + kReplacement + ".c\""),
+            std::string::npos);
+#endif
 }
 
 }  // namespace

@@ -3,20 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <mutex>
+#include <atomic>
 #include <string>
 #include <thread>
-#include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
-#include <tlhelp32.h>
-#else
-#include <unistd.h>
 #endif
+
+#include "temp_tree.h"
 
 namespace varnholt_app {
 namespace {
@@ -25,386 +21,181 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-// Generous: the machine may be busy building; only a fault waits this long.
-constexpr auto kDeadline = 15s;
-// Long enough for a pending notification to arrive on a loaded machine.
-constexpr auto kQuiet = 400ms;
+constexpr auto kDeadline = 15s;  // only a fault waits this long
+constexpr auto kQuiet = 400ms;   // long enough for a pending post on a busy machine
 
+// Counts well-formed change posts; anything else counts as -1000.
 class CountingPoster : public WindowPoster {
  public:
   bool post(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (message != WM_APP_FOLDER_CHANGED || wParam != 0 || lParam != 0) ++malformed_;
-    ++count_;
+    count_ += message == WM_APP_FOLDER_CHANGED && wParam == 0 && lParam == 0 ? 1 : -1000;
     return true;
   }
-  int count() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return count_;
-  }
-  int malformed() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return malformed_;
-  }
+  int count() const { return count_; }
 
  private:
-  std::mutex mutex_;
-  int count_ = 0;
-  int malformed_ = 0;
+  std::atomic<int> count_{0};
 };
 
-// Repeats `change` until a post beyond `before` arrives: the first changes
-// may come before the thread has its watches in place.
-bool changeUntilReported(CountingPoster& poster, const std::function<void()>& change) {
-  const int before = poster.count();
-  const auto end = Clock::now() + kDeadline;
-  while (Clock::now() < end) {
-    change();
-    for (int i = 0; i < 20; ++i) {
-      if (poster.count() > before) return true;
-      std::this_thread::sleep_for(10ms);
-    }
-  }
-  return false;
-}
-
-bool waitForPostsBeyond(CountingPoster& poster, int before) {
-  const auto end = Clock::now() + kDeadline;
-  while (Clock::now() < end) {
-    if (poster.count() > before) return true;
-    std::this_thread::sleep_for(10ms);
-  }
-  return false;
-}
-
-// Waits until no post has arrived for kQuiet, so later counts are not fed
-// by stragglers of an earlier change; returns the settled count.
+// Waits until no post has come for kQuiet; returns the settled count.
 int settle(CountingPoster& poster) {
   int last = poster.count();
   auto quietSince = Clock::now();
-  const auto end = quietSince + kDeadline;
-  while (Clock::now() < end && Clock::now() - quietSince < kQuiet) {
+  for (const auto end = quietSince + kDeadline; Clock::now() - quietSince < kQuiet && Clock::now() < end;) {
     std::this_thread::sleep_for(20ms);
-    if (const int now = poster.count(); now != last) {
-      last = now;
-      quietSince = Clock::now();
-    }
+    if (const int now = poster.count(); now != last) last = now, quietSince = Clock::now();
   }
   return last;
 }
 
-void writeFile(const fs::path& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+// Settles, applies `change` (again and again if `repeat`, as the first ones may
+// come before the watches exist) and says whether a post followed.
+bool reported(CountingPoster& poster, const std::function<void()>& change, bool repeat = false) {
+  const int before = settle(poster);
+  change();
+  for (const auto end = Clock::now() + kDeadline; Clock::now() < end;) {
+    for (int i = 0; i < 20; ++i, std::this_thread::sleep_for(10ms)) {
+      if (poster.count() > before) return true;
+    }
+    if (repeat) change();
+  }
+  return false;
 }
 
-// A fresh folder per test, removed afterwards.
 class FolderWatcherTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    root_ = fs::temp_directory_path() / (std::string("varnholt_watch_") + info->name());
-    fs::remove_all(root_);
-    fs::create_directories(root_);
+  void TearDown() override { stopFolderWatcher(watcher_); }
+  void start(const fs::path& folder, std::shared_ptr<CountingPoster> poster = nullptr) {
+    startFolderWatcher(watcher_, poster ? poster : poster_, folder.native());
   }
-  void TearDown() override {
-    stopFolderWatcher(watcher_);
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
+  void write(const std::string& relative) { tree_.file(relative, std::to_string(++round_)); }
+  bool writeIgnored(const std::string& relative) {
+    const int before = settle(*poster_);
+    write(relative);
+    return settle(*poster_) == before;
   }
-  void start(const std::shared_ptr<CountingPoster>& poster, const fs::path& folder) {
-    startFolderWatcher(watcher_, poster, folder.native());
-  }
-  // The thread is watching once a change beside the root is reported.
-  void waitUntilWatching(CountingPoster& poster) {
-    int round = 0;
-    ASSERT_TRUE(changeUntilReported(poster, [&] {
-      writeFile(root_ / "ready.txt", std::to_string(++round));
-    }));
+  bool writeReported(const std::string& relative, bool repeat = false) {
+    return reported(*poster_, [&] { write(relative); }, repeat);
   }
 
-  fs::path root_;
+  testing::TempTree tree_;
+  int round_ = 0;
   FolderWatcher watcher_;
   std::shared_ptr<CountingPoster> poster_ = std::make_shared<CountingPoster>();
 };
 
-bool runningUnderWine() {
+TEST_F(FolderWatcherTest, ReportsChangesAnywhereBelowTheRoot) {
+  tree_.dir("a/b/c");
+  tree_.dir("gone/inner");
+  start(tree_.root());
+  ASSERT_TRUE(writeReported("ready.txt", true));
 #ifdef _WIN32
-  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+  const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
 #else
-  return false;
+  const bool wine = false;
 #endif
-}
-
-TEST_F(FolderWatcherTest, ReportsChangesInFoldersThatExistedAtStart) {
-  if (runningUnderWine()) {
-    GTEST_SKIP() << "Wine's ReadDirectoryChangesW watches a subfolder that existed at the start "
-                    "only once the process opens it";
+  if (!wine) {  // Wine watches an old subfolder only once it is opened
+    EXPECT_TRUE(writeReported("a/b/c/deep.txt"));
   }
-  fs::create_directories(root_ / "a" / "b" / "c");
-  start(poster_, root_);
-  ASSERT_TRUE(folderWatcherRunning(watcher_));
-  int round = 0;
-  EXPECT_TRUE(changeUntilReported(*poster_, [&] {
-    writeFile(root_ / "a" / "b" / "c" / "deep.txt", std::to_string(++round));
-  }));
-
-  // A tree filled elsewhere and moved in whole: nothing in it was ever
-  // created under a watch.
-  const fs::path outside = root_.parent_path() / (root_.filename().string() + "_outside");
-  fs::remove_all(outside);
-  fs::create_directories(outside / "x" / "y");
-  int before = settle(*poster_);
-  fs::rename(outside, root_ / "moved");
-  ASSERT_TRUE(waitForPostsBeyond(*poster_, before));
-  before = settle(*poster_);
-  writeFile(root_ / "moved" / "x" / "y" / "inner.txt", "y");
-  EXPECT_TRUE(waitForPostsBeyond(*poster_, before));
-  EXPECT_EQ(poster_->malformed(), 0);
-}
-
-TEST_F(FolderWatcherTest, ReportsChangesInFoldersMadeLater) {
-  start(poster_, root_);
-  waitUntilWatching(*poster_);
-  int before = settle(*poster_);
-  fs::create_directory(root_ / "fresh");
-  ASSERT_TRUE(waitForPostsBeyond(*poster_, before));
-  before = settle(*poster_);
-  writeFile(root_ / "fresh" / "new.txt", "x");
-  EXPECT_TRUE(waitForPostsBeyond(*poster_, before));
-
-  // Three levels at once, then a file at the bottom.
-  before = settle(*poster_);
-  fs::create_directories(root_ / "fresh" / "x" / "y");
-  ASSERT_TRUE(waitForPostsBeyond(*poster_, before));
-  before = settle(*poster_);
-  writeFile(root_ / "fresh" / "x" / "y" / "deep.txt", "y");
-  EXPECT_TRUE(waitForPostsBeyond(*poster_, before));
-  EXPECT_EQ(poster_->malformed(), 0);
-}
-
-TEST_F(FolderWatcherTest, KeepsReportingAfterAFolderIsDeleted) {
-  fs::create_directories(root_ / "gone" / "inner");
-  writeFile(root_ / "gone" / "inner" / "f.txt", "f");
-  start(poster_, root_);
-  waitUntilWatching(*poster_);
-
-  int before = settle(*poster_);
-  fs::remove_all(root_ / "gone");
-  ASSERT_TRUE(waitForPostsBeyond(*poster_, before));
-
-  // The same name again, and a file in it.
-  before = settle(*poster_);
-  fs::create_directories(root_ / "gone" / "inner");
-  ASSERT_TRUE(waitForPostsBeyond(*poster_, before));
-  before = settle(*poster_);
-  writeFile(root_ / "gone" / "inner" / "g.txt", "g");
-  EXPECT_TRUE(waitForPostsBeyond(*poster_, before));
-  EXPECT_TRUE(folderWatcherRunning(watcher_));
-}
-
-TEST_F(FolderWatcherTest, IgnoresAttributeOnlyChanges) {
-  writeFile(root_ / "file.txt", "text");
-  start(poster_, root_);
-  waitUntilWatching(*poster_);
+  // Folders made later, several levels at once, and a file at the bottom.
+  EXPECT_TRUE(reported(*poster_, [&] { tree_.dir("fresh/x/y"); }));
+  EXPECT_TRUE(writeReported("fresh/x/y/deep.txt"));
+  // A tree filled elsewhere and moved in whole.
+  testing::TempTree outside;
+  outside.dir("x/y");
+  EXPECT_TRUE(reported(*poster_, [&] { fs::rename(outside.root(), tree_.path("moved")); }));
+  EXPECT_TRUE(writeReported("moved/x/y/inner.txt"));
+  // A folder deleted and made again under the same name.
+  EXPECT_TRUE(reported(*poster_, [&] { fs::remove_all(tree_.path("gone")); }));
+  EXPECT_TRUE(reported(*poster_, [&] { tree_.dir("gone/inner"); }));
+  EXPECT_TRUE(writeReported("gone/inner/g.txt"));
+  // Attribute-only changes are not changes.
   const int before = settle(*poster_);
-  constexpr auto kWrite = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
-  fs::permissions(root_ / "file.txt", kWrite, fs::perm_options::remove);  // read-only on Windows
+  fs::permissions(tree_.path("ready.txt"), fs::perms::owner_write, fs::perm_options::remove);
   EXPECT_EQ(settle(*poster_), before);
-  fs::permissions(root_ / "file.txt", fs::perms::owner_write, fs::perm_options::add);
-  EXPECT_EQ(settle(*poster_), before);
-  // Still watching: a real change right after is reported.
-  writeFile(root_ / "other.txt", "x");
-  EXPECT_TRUE(waitForPostsBeyond(*poster_, before));
+  EXPECT_GT(before, 0);
 }
 
-TEST_F(FolderWatcherTest, StopEndsAWaitingThreadAtOnce) {
-  start(poster_, root_);
-  waitUntilWatching(*poster_);
-  const int before = settle(*poster_);  // the thread now waits for changes
-
-  const auto stopStart = Clock::now();
-  stopFolderWatcher(watcher_);
-  const auto stopTime = Clock::now() - stopStart;
-  // The thread's reference to the poster is gone only once it has ended;
-  // a stop that gave up waiting (1500 ms) would leave it held.
-  EXPECT_EQ(poster_.use_count(), 1);
-  EXPECT_LT(stopTime, 1500ms);
-  EXPECT_FALSE(folderWatcherRunning(watcher_));
-  EXPECT_EQ(watcher_.window, nullptr);
-  EXPECT_TRUE(watcher_.path.empty());
-
-  writeFile(root_ / "after.txt", "x");
-  EXPECT_EQ(settle(*poster_), before);
-  stopFolderWatcher(watcher_);  // again: nothing to do
-}
-
-TEST_F(FolderWatcherTest, NewRootStopsTheOldWatcherFirst) {
-  const fs::path second = root_ / "second";
-  fs::create_directories(root_ / "first");
-  fs::create_directories(second);
-  start(poster_, root_ / "first");
-  int round = 0;
-  ASSERT_TRUE(changeUntilReported(*poster_, [&] {
-    writeFile(root_ / "first" / "f.txt", std::to_string(++round));
-  }));
-
-  auto secondPoster = std::make_shared<CountingPoster>();
-  start(secondPoster, second);
-  EXPECT_EQ(poster_.use_count(), 1);  // the old thread has ended
-  const int oldCount = poster_->count();
-  EXPECT_TRUE(changeUntilReported(*secondPoster, [&] {
-    writeFile(root_ / "first" / "f.txt", std::to_string(++round));
-    writeFile(second / "s.txt", std::to_string(round));
-  }));
-  settle(*secondPoster);
-  EXPECT_EQ(poster_->count(), oldCount);
-  EXPECT_EQ(watcher_.path, second.native());
-}
-
-#ifdef _WIN32
-// Wine's GetProcessHandleCount always says 0; the system-wide handle list
-// (SystemExtendedHandleInformation) works there and on Windows.
-size_t openHandles() {
-  struct Entry {
-    void* object;
-    ULONG_PTR processId;
-    ULONG_PTR handle;
-    ULONG access;
-    USHORT backTraceIndex;
-    USHORT type;
-    ULONG attributes;
-    ULONG reserved;
-  };
-  struct Table {
-    ULONG_PTR count;
-    ULONG_PTR reserved;
-    Entry entries[1];
-  };
-  using Query = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
-  const auto query = reinterpret_cast<Query>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
-  constexpr ULONG kExtendedHandleInformation = 64;
-  constexpr LONG kLengthMismatch = static_cast<LONG>(0xC0000004);
-  std::vector<ULONG_PTR> buffer(1 << 14);
-  LONG status;
-  ULONG needed = 0;
-  while ((status = query(kExtendedHandleInformation, buffer.data(),
-                         static_cast<ULONG>(buffer.size() * sizeof(ULONG_PTR)), &needed)) ==
-         kLengthMismatch) {
-    buffer.resize(buffer.size() * 2);
-  }
-  EXPECT_EQ(status, 0);
-  if (status != 0) return 0;
-  const auto* table = reinterpret_cast<const Table*>(buffer.data());
-  size_t count = 0;
-  for (ULONG_PTR i = 0; i < table->count; ++i) {
-    if (table->entries[i].processId == GetCurrentProcessId()) ++count;
-  }
-  return count;
-}
-#endif
-
-size_t liveThreadsAndHandles() {
-#ifdef _WIN32
-  size_t threads = 0;
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-  THREADENTRY32 entry{};
-  entry.dwSize = sizeof entry;
-  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++threads;
-  }
-  CloseHandle(snapshot);
-  return openHandles() + threads;
-#else
+// Threads and open files of this process, where the system shows them.
+size_t liveThreadsAndFiles() {
   size_t count = 0;
   for (const char* dir : {"/proc/self/fd", "/proc/self/task"}) {
-    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir)) ++count;
+    std::error_code none;  // no /proc: nothing to count
+    for (fs::directory_iterator it(dir, none), end; it != end; it.increment(none)) ++count;
   }
   return count;
-#endif
 }
 
-TEST_F(FolderWatcherTest, ManyStartsAndStopsLeakNothing) {
-  for (int i = 0; i < 10; ++i) fs::create_directories(root_ / std::to_string(i) / "e");
-  // One round first, so lazily made system objects are not counted as leaks.
-  start(poster_, root_);
+TEST_F(FolderWatcherTest, StopsAtOnceAndLeavesNothingBehind) {
+  tree_.dir("first");
+  tree_.dir("second");
+  for (int i = 0; i < 10; ++i) tree_.dir(std::to_string(i) + "/e");
+  start(tree_.path("first"));
+  ASSERT_TRUE(writeReported("first/f.txt", true));
+
+  // A new root ends the old thread before the new one reports.
+  auto second = std::make_shared<CountingPoster>();
+  start(tree_.path("second"), second);
+  EXPECT_EQ(poster_.use_count(), 1);
+  EXPECT_TRUE(reported(*second, [&] { write("second/s.txt"); }, true));
+  EXPECT_TRUE(writeIgnored("first/f.txt"));
+
+  // Stop ends a waiting thread (one that gave up waiting would keep the poster).
   stopFolderWatcher(watcher_);
-  const size_t before = liveThreadsAndHandles();
+  EXPECT_EQ(second.use_count(), 1);
+  EXPECT_FALSE(folderWatcherRunning(watcher_));
+
+  // Roots it cannot watch leave it stopped.
+  start(tree_.path("missing"));
+  startFolderWatcher(watcher_, poster_, NativeString());
+  startFolderWatcher(watcher_, nullptr, tree_.native());
+  EXPECT_EQ(watcher_.thread, nullptr);
+
+  // Starts that stop the previous one mid-setup leak no thread nor handle.
+  start(tree_.root());
+  stopFolderWatcher(watcher_);
+  const size_t before = liveThreadsAndFiles();
   for (int i = 0; i < 50; ++i) {
-    start(poster_, root_);  // stops the previous one, often mid-setup
+    start(tree_.root());
     ASSERT_TRUE(folderWatcherRunning(watcher_));
     if (i % 2 == 1) stopFolderWatcher(watcher_);
   }
   stopFolderWatcher(watcher_);
-  EXPECT_EQ(liveThreadsAndHandles(), before);
-  EXPECT_EQ(poster_.use_count(), 1);
-}
-
-TEST_F(FolderWatcherTest, StaysStoppedWhenItCannotStart) {
-  start(poster_, root_ / "missing");
-  EXPECT_EQ(watcher_.thread, nullptr);
-  EXPECT_EQ(watcher_.window, nullptr);
-  EXPECT_EQ(watcher_.message, 0u);
-  startFolderWatcher(watcher_, poster_, NativeString());
-  EXPECT_EQ(watcher_.thread, nullptr);
-  startFolderWatcher(watcher_, nullptr, root_.native());
-  EXPECT_EQ(watcher_.thread, nullptr);
+  EXPECT_EQ(liveThreadsAndFiles(), before);
   EXPECT_EQ(poster_.use_count(), 1);
 }
 
 #ifndef _WIN32
-// Folders the walk never enters are not watched, so a busy node_modules or
-// .git spends neither watches nor rescans; the root itself is never skipped.
-TEST_F(FolderWatcherTest, SkipsFoldersTheWalkIgnoresAndLinkCycles) {
-  fs::create_directories(root_ / "build" / "node_modules" / "pkg");
-  fs::create_directories(root_ / "build" / ".git");
-  fs::create_directories(root_ / "build" / "src");
-  fs::create_directory_symlink(root_ / "build", root_ / "build" / "src" / "loop");
-  fs::create_directories(root_ / "elsewhere");
-  fs::create_directory_symlink(root_ / "elsewhere", root_ / "build" / "linked");
-  start(poster_, root_ / "build");
-  int round = 0;
-  ASSERT_TRUE(changeUntilReported(*poster_, [&] {
-    writeFile(root_ / "build" / "src" / "a.c", std::to_string(++round));
-  }));
-  int before = settle(*poster_);
-  writeFile(root_ / "build" / "node_modules" / "pkg" / "x.js", "x");
-  writeFile(root_ / "build" / ".git" / "index", "i");
-  EXPECT_EQ(settle(*poster_), before);
-  // A linked folder is part of the project, as the walk follows links.
-  writeFile(root_ / "elsewhere" / "e.c", "e");
-  EXPECT_TRUE(waitForPostsBeyond(*poster_, before));
-}
-
-TEST_F(FolderWatcherTest, OutOfWatchesStillReportsWhatIsWatched) {
+// Like the walk: ignored folders spend no watches, links are followed, cycles
+// end; running out of watches keeps what is watched; a deleted root ends it.
+TEST_F(FolderWatcherTest, FollowsTheWalksRulesAndLimits) {
   struct LimitGuard {
     ~LimitGuard() { setFolderWatchLimitForTesting(-1); }
   } guard;
-  setFolderWatchLimitForTesting(2);
-  for (const char* name : {"a", "b", "c", "d"}) fs::create_directories(root_ / name / "deeper");
-  start(poster_, root_);
-  waitUntilWatching(*poster_);
-  const int before = settle(*poster_);
-  fs::create_directories(root_ / "e" / "f");
-  EXPECT_TRUE(waitForPostsBeyond(*poster_, before));
-  EXPECT_TRUE(folderWatcherRunning(watcher_));
-}
+  tree_.dir("build/node_modules/pkg");
+  tree_.dir("build/.git");
+  tree_.dir("build/src");
+  tree_.dir("elsewhere");
+  fs::create_directory_symlink(tree_.path("build"), tree_.path("build/src/loop"));
+  fs::create_directory_symlink(tree_.path("elsewhere"), tree_.path("build/linked"));
+  start(tree_.path("build"));
+  ASSERT_TRUE(writeReported("build/src/a.c", true));
+  EXPECT_TRUE(writeIgnored("build/node_modules/pkg/x.js"));
+  EXPECT_TRUE(writeIgnored("build/.git/index"));
+  EXPECT_TRUE(writeReported("elsewhere/e.c"));
 
-TEST_F(FolderWatcherTest, EndsOnItsOwnWhenTheRootIsDeleted) {
-  const fs::path folder = root_ / "project";
-  fs::create_directories(folder / "sub");
-  start(poster_, folder);
-  int round = 0;
-  ASSERT_TRUE(changeUntilReported(*poster_, [&] {
-    writeFile(folder / "f.txt", std::to_string(++round));
-  }));
-  fs::remove_all(folder);
-  const auto end = Clock::now() + kDeadline;
-  while (folderWatcherRunning(watcher_) && Clock::now() < end) std::this_thread::sleep_for(10ms);
+  setFolderWatchLimitForTesting(2);
+  for (const char* name : {"a", "b", "c"}) tree_.dir(std::string("build/") + name + "/deeper");
+  start(tree_.path("build"));
+  ASSERT_TRUE(writeReported("build/ready.txt", true));
+  EXPECT_TRUE(reported(*poster_, [&] { tree_.dir("build/e/f"); }));
+  EXPECT_TRUE(folderWatcherRunning(watcher_));
+
+  fs::remove_all(tree_.path("build"));
+  for (const auto end = Clock::now() + kDeadline; folderWatcherRunning(watcher_) && Clock::now() < end;) {
+    std::this_thread::sleep_for(10ms);
+  }
   EXPECT_FALSE(folderWatcherRunning(watcher_));
-  stopFolderWatcher(watcher_);
-  EXPECT_EQ(poster_.use_count(), 1);
 }
 #endif
 

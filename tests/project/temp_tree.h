@@ -30,23 +30,13 @@ class TempTree {
 
   const std::filesystem::path& root() const { return root_; }
   NativeString native() const { return root_.native(); }
-  std::filesystem::path path(const std::string& relative) const {
-    return root_ / std::filesystem::path(relative).make_preferred();
-  }
-
+  std::filesystem::path path(const std::string& relative) const { return root_ / std::filesystem::path(relative).make_preferred(); }
   // The key the walk gives `relative` ("a/b.c") below this root.
-  std::string key(const std::string& relative) const {
-    return nativeToUtf8Lossy(path(relative).native());
-  }
-
-  void dir(const std::string& relative) const {
-    std::filesystem::create_directories(path(relative));
-  }
-
+  std::string key(const std::string& relative) const { return nativeToUtf8Lossy(path(relative).native()); }
+  void dir(const std::string& relative) const { std::filesystem::create_directories(path(relative)); }
   void file(const std::string& relative, const std::string& bytes) const {
-    const auto full = path(relative);
-    std::filesystem::create_directories(full.parent_path());
-    std::ofstream(full, std::ios::binary) << bytes;
+    dir(std::filesystem::path(relative).parent_path().string());
+    std::ofstream(path(relative), std::ios::binary) << bytes;
   }
 
  private:

@@ -1,8 +1,11 @@
 #pragma once
-// A platform for tests: a manual clock, timers the test fires by moving the
-// clock, a queue of posted messages the test pumps, thread bodies the test
-// runs when it chooses, and a record of everything sent to the page.
+// A platform for tests: a manual clock whose timers fire as the test moves
+// it, a queue of posted messages the test pumps, thread bodies the test runs
+// when it chooses (or real threads), and a record of what the page and the
+// desktop were asked.
 
+#include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -10,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -22,33 +26,23 @@ class FakePoster : public WindowPoster {
  public:
   struct Posted {
     uint32_t message;
-    uintptr_t wParam;
     intptr_t lParam;
   };
-
-  bool post(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
+  bool post(uint32_t message, uintptr_t, intptr_t lParam) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!alive_) return false;
-    queue_.push_back({message, wParam, lParam});
-    return true;
+    if (alive_) queue_.push_back({message, lParam});
+    return alive_;
   }
-
   void kill() {
     std::lock_guard<std::mutex> lock(mutex_);
     alive_ = false;
   }
-
   bool take(Posted& out) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (queue_.empty()) return false;
     out = queue_.front();
     queue_.pop_front();
     return true;
-  }
-
-  size_t size() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return queue_.size();
   }
 
  private:
@@ -59,34 +53,31 @@ class FakePoster : public WindowPoster {
 
 class FakePlatform : public Platform {
  public:
-  struct Timer {
-    uint32_t period;
-    uint64_t due;
-  };
-
-  // --- Platform ---
+  ~FakePlatform() override {
+    for (auto& thread : running) thread.join();
+  }
   std::shared_ptr<WindowPoster> windowPoster() override { return poster; }
   void setTimer(uint32_t id, uint32_t periodMs) override {
-    timers[id] = Timer{periodMs, now + periodMs};
+    timers[id] = {periodMs, now + periodMs};
     ++timerArms[id];
   }
   void killTimer(uint32_t id) override { timers.erase(id); }
   uint32_t tickCount() override { return static_cast<uint32_t>(now); }
   uint64_t monotonicMs() override { return now; }
   bool startThread(std::function<void()> body) override {
-    if (failThreads) return false;
-    threads.push_back(std::move(body));
-    return true;
+    if (realThreads) {
+      running.emplace_back([this, body = std::move(body)] {
+        body();
+        ++finished;
+      });
+    } else if (!failThreads) {
+      threads.push_back(std::move(body));
+    }
+    return !failThreads;
   }
   void startFolderWatcher(const NativeString& folder) override { watcherStarts.push_back(folder); }
   void stopFolderWatcher() override { ++watcherStops; }
-  NativeString showFolderPicker() override {
-    ++pickerShown;
-    if (pickerAnswers.empty()) return {};
-    NativeString answer = pickerAnswers.front();
-    pickerAnswers.pop_front();
-    return answer;
-  }
+  NativeString showFolderPicker() override { return std::exchange(pickerAnswer, {}); }
   bool saveSnapshotWithDialog(const std::u16string& fileName, const std::string& pngBytes) override {
     saves.emplace_back(fileName, pngBytes);
     return true;
@@ -95,24 +86,23 @@ class FakePlatform : public Platform {
   void closeMainWindow() override { ++closeRequests; }
   void quitMessageLoop(int exitCode) override { quitCode = exitCode; }
 
-  // --- Driving ---
   void attach(AppUI* application) { app = application; }
 
   // Delivers every queued posted message, as the message loop would.
   void pump() {
     FakePoster::Posted posted{};
     while (poster->take(posted)) {
-      if (app == nullptr || !app->onAppMessage(posted.message, posted.wParam, posted.lParam)) {
+      if (app == nullptr || !app->onAppMessage(posted.message, 0, posted.lParam)) {
         destroyAppMessagePayload(posted.message, posted.lParam);
       }
     }
   }
 
-  // Runs the oldest pending thread body to its end (on this thread).
+  // Runs the oldest pending thread body to its end, on this thread.
   bool runThread() {
     if (threads.empty()) return false;
     auto body = std::move(threads.front());
-    threads.erase(threads.begin());
+    threads.pop_front();
     body();
     return true;
   }
@@ -121,36 +111,34 @@ class FakePlatform : public Platform {
   // posted messages before each, as a message loop would.
   void advance(uint64_t ms) {
     const uint64_t target = now + ms;
-    for (;;) {
-      pump();
-      uint32_t nextId = 0;
-      uint64_t nextDue = UINT64_MAX;
-      for (const auto& [id, timer] : timers) {
-        if (timer.due < nextDue) {
-          nextDue = timer.due;
-          nextId = id;
-        }
-      }
-      if (nextDue > target) break;
-      now = nextDue;
-      timers[nextId].due = now + timers[nextId].period;
-      if (app != nullptr) app->onTimer(nextId);
+    for (pump();; pump()) {
+      const auto next = std::min_element(timers.begin(), timers.end(),
+                                         [](const auto& x, const auto& y) { return x.second.due < y.second.due; });
+      if (next == timers.end() || next->second.due > target) break;
+      now = next->second.due;
+      next->second.due = now + next->second.period;
+      if (app != nullptr) app->onTimer(next->first);
     }
     now = target;
-    pump();
   }
 
+  struct Timer {
+    uint32_t period;
+    uint64_t due;
+  };
   std::shared_ptr<FakePoster> poster = std::make_shared<FakePoster>();
   AppUI* app = nullptr;
   uint64_t now = 1'000'000;  // a monotonic clock never reads 0 in practice
   std::map<uint32_t, Timer> timers;
   std::map<uint32_t, int> timerArms;
-  std::vector<std::function<void()>> threads;
+  std::deque<std::function<void()>> threads;
   bool failThreads = false;
+  bool realThreads = false;  // bodies run at once on threads of their own
+  std::vector<std::thread> running;
+  std::atomic<size_t> finished{0};
   std::vector<NativeString> watcherStarts;
   int watcherStops = 0;
-  std::deque<NativeString> pickerAnswers;
-  int pickerShown = 0;
+  NativeString pickerAnswer;
   std::vector<std::pair<std::u16string, std::string>> saves;
   std::vector<std::u16string> sent;
   int closeRequests = 0;

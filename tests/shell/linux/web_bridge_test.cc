@@ -1,12 +1,8 @@
 #include "shell/linux/web_bridge.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
+#include <string>
 
 namespace varnholt_app {
 namespace {
@@ -14,69 +10,13 @@ namespace {
 const std::string kLineSep = "\xE2\x80\xA8";
 const std::string kParaSep = "\xE2\x80\xA9";
 
-TEST(BuildDeliveryScript, EscapesOnlyTheTwoLineSeparators) {
+TEST(WebBridge, DeliveryEscapesOnlyTheTwoLineSeparators) {
   EXPECT_EQ(buildDeliveryScript(""), "");
-  EXPECT_EQ(buildDeliveryScript(R"({"type":"setAudit","n":1})"),
-            R"(window.__varnholtDeliver({"type":"setAudit","n":1});)");
   const std::string json = "{\"a\":\"" + kLineSep + "x" + kParaSep + kParaSep + "\"}";
   EXPECT_EQ(buildDeliveryScript(json), R"(window.__varnholtDeliver({"a":"\u2028x\u2029\u2029"});)");
   // Neighbours of the separators, and sequences cut short, stay as they are.
-  const std::string others = "{\"a\":\"\xE2\x80\xA7\xE2\x80\xAA\xE2\x82\xAC\xE2\x80\"}";
+  const std::string others = "{\"a\":\"\xE2\x80\xA7\xE2\x80\xAA\xE2\x82\xAC\xE2\x80\"}\"\xE2\x80";
   EXPECT_EQ(buildDeliveryScript(others), "window.__varnholtDeliver(" + others + ");");
-  const std::string tail = "\"\xE2\x80";
-  EXPECT_EQ(buildDeliveryScript(tail), "window.__varnholtDeliver(" + tail + ");");
-}
-
-// Runs the bridge the way a page uses it, in node with a stand-in for
-// WebKit's message handlers.
-TEST(BridgeScript, BehavesLikeChromeWebview) {
-  if (std::system("command -v node >/dev/null 2>&1") != 0) GTEST_SKIP() << "node is not installed";
-  const std::string message = "{\"type\":\"setCode\",\"text\":\"a" + kLineSep + "b" + kParaSep +
-                              "c \\\"q\\\" \\\\ </script>\",\"n\":[1,2.5,null]}";
-  std::string harness = R"JS(
-var sent = [];
-globalThis.window = globalThis;
-window.webkit = { messageHandlers: {
-  varnholtMessage: { postMessage: function (s) { sent.push(['m', s]); } },
-  varnholtReady: { postMessage: function (s) { sent.push(['r', s]); } } } };
-)JS";
-  harness += bridgeScript();
-  harness += bridgeScript();  // injected twice: the first bridge stays
-  harness += R"JS(
-var got = [];
-var types = [];
-var listener = function (e) { got.push(['l', e.data]); types.push(e.type); };
-window.chrome.webview.addEventListener('message', listener);
-window.chrome.webview.addEventListener('message', { handleEvent: function (e) { got.push(['h', e.data]); } });
-)JS";
-  harness += buildDeliveryScript(message);
-  harness += R"JS(
-window.chrome.webview.removeEventListener('message', listener);
-)JS";
-  harness += buildDeliveryScript("7");
-  harness += R"JS(
-window.chrome.webview.postMessage({ type: 'selectFile', path_b64: 'YQ==' });
-window.chrome.webview.postMessage('text');
-window.chrome.webview.postMessage(undefined);
-var first = { type: 'setCode', text: 'a\u2028b\u2029c "q" \\ </script>', n: [1, 2.5, null] };
-var expected = [['l', first], ['h', first], ['h', 7]];
-console.log(JSON.stringify({ sent: sent, same: JSON.stringify(got) === JSON.stringify(expected),
-                             types: types }));
-)JS";
-  const auto path = std::filesystem::temp_directory_path() / ("varnholt_bridge_" + std::to_string(::getpid()) + ".js");
-  std::ofstream(path, std::ios::binary) << harness;
-  FILE* pipe = ::popen(("node " + path.string() + " 2>&1").c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  std::string output;
-  char buffer[4096];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
-  const int status = ::pclose(pipe);
-  std::filesystem::remove(path);
-  EXPECT_EQ(status, 0) << output;
-  EXPECT_EQ(output,
-            R"({"sent":[["r",""],["m","{\"type\":\"selectFile\",\"path_b64\":\"YQ==\"}"],["m","\"text\""],)"
-            R"(["m","null"]],"same":true,"types":["message"]})"
-            "\n");
 }
 
 }  // namespace

@@ -1,0 +1,48 @@
+#pragma once
+// The gate's memory: the findings of an accepted state, so that a later run
+// fails only on lines that are new or hotter.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/findings.h"
+
+namespace varnholt_app {
+
+struct BaselineEntry {
+  std::string fingerprint;
+  double heatRaw = 0.0;
+  int32_t line = 0;
+  std::string pathField;  // the path as baselinePathField writes it
+};
+
+struct Baseline {
+  std::string toolVersion;
+  // A line absent from the baseline and at most this hot may have been left
+  // out only because the list was full, or was below the minimum heat.
+  double floor = 0.0;
+  bool cutByCount = false;
+  std::vector<BaselineEntry> entries;
+};
+
+std::string writeBaselineText(const FindingSet& set, double minHeat, std::string_view toolVersion);
+
+// False with a one-line reason when the text is not a baseline of this tool
+// and version.
+bool parseBaseline(std::string_view text, std::string_view toolVersion, Baseline& out,
+                   std::string& error);
+
+struct GateFailure {
+  const Finding* finding = nullptr;
+  double before = -1.0;  // its heat in the baseline; negative when new
+};
+
+// Findings new since the baseline or hotter than there. A finding whose
+// text changed is matched to the entry left unmatched at its place.
+std::vector<GateFailure> compareWithBaseline(const FindingSet& set, const Baseline& baseline);
+
+// Blanks, control bytes and "%" percent-encoded: one token per path.
+std::string baselinePathField(std::string_view path);
+
+}  // namespace varnholt_app

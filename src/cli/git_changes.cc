@@ -1,0 +1,119 @@
+#include "cli/git_changes.h"
+
+#include <charconv>
+
+#include "cli/run_command.h"
+
+namespace varnholt_app {
+namespace {
+
+// git writes a name with unusual bytes in C quotes: "a\tb\303\244".
+std::string unquoteGitPath(std::string_view text) {
+  if (text.size() < 2 || text.front() != '"' || text.back() != '"') return std::string(text);
+  text = text.substr(1, text.size() - 2);
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\' || i + 1 == text.size()) {
+      out += text[i];
+      continue;
+    }
+    const char c = text[++i];
+    if (c >= '0' && c <= '7' && i + 2 < text.size()) {
+      out += static_cast<char>(((c - '0') << 6) | ((text[i + 1] - '0') << 3) | (text[i + 2] - '0'));
+      i += 2;
+    } else {
+      static const std::string_view kFrom = "abtnvfr";
+      static const std::string_view kTo = "\a\b\t\n\v\f\r";
+      const size_t k = kFrom.find(c);
+      out += k == std::string_view::npos ? c : kTo[k];
+    }
+  }
+  return out;
+}
+
+bool readInt(std::string_view& text, int64_t& value) {
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc()) return false;
+  text.remove_prefix(static_cast<size_t>(end - text.data()));
+  return true;
+}
+
+std::vector<std::string> git(const std::string& folder, std::vector<std::string> args) {
+  std::vector<std::string> argv = {"git", "-C", folder, "-c", "core.quotePath=false"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return argv;
+}
+
+}  // namespace
+
+void parseUnifiedDiff(std::string_view diff, ChangedLines& out) {
+  std::vector<LineRange>* ranges = nullptr;
+  size_t start = 0;
+  while (start < diff.size()) {
+    size_t end = diff.find('\n', start);
+    if (end == std::string_view::npos) end = diff.size();
+    std::string_view line = diff.substr(start, end - start);
+    start = end + 1;
+    if (line.substr(0, 4) == "+++ ") {
+      // A name with a blank is followed by a tab.
+      std::string_view name = line.substr(4);
+      if (!name.empty() && name.back() == '\t') name.remove_suffix(1);
+      const std::string path = unquoteGitPath(name);
+      ranges = path.rfind("b/", 0) == 0 ? &out[path.substr(2)] : nullptr;
+    } else if (line.substr(0, 4) == "@@ -" && ranges != nullptr) {
+      // "@@ -a[,b] +c[,d] @@": the new side holds lines c .. c+d-1.
+      const size_t plus = line.find(" +");
+      if (plus == std::string_view::npos) continue;
+      std::string_view rest = line.substr(plus + 2);
+      int64_t first = 0;
+      int64_t count = 1;
+      if (!readInt(rest, first)) continue;
+      if (!rest.empty() && rest.front() == ',') {
+        rest.remove_prefix(1);
+        if (!readInt(rest, count)) continue;
+      }
+      if (count > 0 && first > 0 && first + count - 1 <= INT32_MAX) {
+        ranges->push_back({static_cast<int32_t>(first), static_cast<int32_t>(first + count - 1)});
+      }
+    }
+  }
+}
+
+bool changedLinesSince(const std::string& folder, const std::string& revision, ChangedLines& out,
+                       std::string& error) {
+  const CommandResult inside = runCommand(git(folder, {"rev-parse", "--is-inside-work-tree"}));
+  if (!inside.started) {
+    error = "git could not be run";
+    return false;
+  }
+  if (inside.exitCode != 0 || inside.out != "true\n") {
+    error = "the folder is not in a git work tree";
+    return false;
+  }
+  const CommandResult commit = runCommand(git(
+      folder, {"rev-parse", "--verify", "--quiet", "--end-of-options", revision + "^{commit}"}));
+  std::string hash = commit.out.substr(0, commit.out.find('\n'));
+  if (commit.exitCode != 0 || hash.empty()) {
+    error = "unknown revision \"" + revision + "\"";
+    return false;
+  }
+  const CommandResult diff =
+      runCommand(git(folder, {"diff", "--relative", "--no-color", "--no-ext-diff", "--no-textconv",
+                              "-U0", "--src-prefix=a/", "--dst-prefix=b/", hash, "--"}));
+  const CommandResult untracked =
+      runCommand(git(folder, {"ls-files", "--others", "--exclude-standard", "-z"}));
+  if (diff.exitCode != 0 || untracked.exitCode != 0) {
+    error = "git diff failed";
+    return false;
+  }
+  parseUnifiedDiff(diff.out, out);
+  for (size_t start = 0; start < untracked.out.size();) {
+    size_t end = untracked.out.find('\0', start);
+    if (end == std::string::npos) end = untracked.out.size();
+    if (end > start) out[untracked.out.substr(start, end - start)] = {{1, INT32_MAX}};
+    start = end + 1;
+  }
+  return true;
+}
+
+}  // namespace varnholt_app

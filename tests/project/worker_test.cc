@@ -1,0 +1,52 @@
+// The worker body: its result crosses only by a post, and is freed by the
+// worker when the post fails.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "project/analysis_worker.h"
+#include "temp_tree.h"
+
+namespace varnholt_app {
+namespace {
+
+class RecordingPoster : public WindowPoster {
+ public:
+  bool post(uint32_t message, uintptr_t, intptr_t lParam) override {
+    if (!alive) return false;
+    EXPECT_EQ(message, WM_APP_ANALYSIS_DONE);
+    results.emplace_back(reinterpret_cast<AnalysisResult*>(lParam));
+    return true;
+  }
+  bool alive = true;
+  std::vector<std::unique_ptr<AnalysisResult>> results;
+};
+
+TEST(AnalysisWorker, PostsOneResultOrFreesIt) {
+  testing::TempTree tree;
+  for (const char* name : {"sub/a.c", "sub/b.c"}) tree.file(name, "int f(int x) {\n  if (x) return x;\n  return 0;\n}\n");
+  auto poster = std::make_shared<RecordingPoster>();
+
+  runAnalysisJob({poster, tree.native(), "kept"});
+  ASSERT_EQ(poster->results.size(), 1u);
+  const AnalysisResult* result = poster->results[0].get();
+  ASSERT_NE(result, nullptr);
+  EXPECT_EQ(result->root, tree.native());
+  EXPECT_EQ(result->selectedPath, "kept");
+  EXPECT_EQ(result->model.files.size(), 2u);
+  EXPECT_EQ(result->totalLines, 8);
+
+  runAnalysisJob({poster, tree.path("missing").native(), ""});
+  ASSERT_EQ(poster->results.size(), 2u);
+  ASSERT_NE(poster->results[1], nullptr) << "a vanished root is an empty project, not a failure";
+  EXPECT_TRUE(poster->results[1]->model.files.empty());
+
+  poster->alive = false;  // the window is gone; LeakSanitizer checks the rest
+  runAnalysisJob({poster, tree.native(), ""});
+  EXPECT_EQ(poster->results.size(), 2u);
+}
+
+}  // namespace
+}  // namespace varnholt_app
