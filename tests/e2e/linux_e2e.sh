@@ -2,7 +2,8 @@
 # End-to-end test of the Linux program under its own Xvfb, following the
 # --trace messages on both sides of the bridge: start on a small project,
 # click a file, edit another, look at the window, save a snapshot, close;
-# then start without a folder and quit; then close during an analysis.
+# then start without a folder and quit; then close during an analysis;
+# then end it by SIGTERM and by SIGINT.
 #   tests/e2e/linux_e2e.sh [BUILD_DIR]      (default build/default)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -129,4 +130,14 @@ wait_exit "quitApp"
 start_app busy /usr/include
 "$send_close" "$(find_window Varnholt)" || fail "could not ask the window to close"
 wait_exit "its window was closed during an analysis"
+
+# A logout (SIGTERM) or Ctrl+C (SIGINT) closes the window like its close box: status 0, not death by signal.
+start_app term "$project"
+wait_for 30 1 '^> \{"type":"setProject"' || fail "no setProject before SIGTERM"
+kill -TERM "$app_pid"
+wait_exit "SIGTERM"
+start_app int /usr/include
+find_window Varnholt >/dev/null
+kill -INT "$app_pid"
+wait_exit "SIGINT during an analysis"
 echo "e2e: PASS"
