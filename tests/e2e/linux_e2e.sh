@@ -140,4 +140,22 @@ start_app int /usr/include
 find_window Varnholt >/dev/null
 kill -INT "$app_pid"
 wait_exit "SIGINT during an analysis"
+# Ten rescans of a 50,000-file project, each sending the list twice: the web process
+# holding the page must not grow with them. Trace lines are cut, the lists are big.
+big="$work/big"
+for d in $(seq 0 499); do mkdir -p "$big/d$d" && (cd "$big/d$d" && printf 'int f(int x) { return x > 1 ? 2 : x; }\n' | tee f{0..99}.c >/dev/null); done
+trace="$work/big.trace.log"
+(cd "$work/cwd" && exec "$exe" --trace "$big") 2> >(stdbuf -oL cut -c1-100 >"$trace") >/dev/null &
+app_pid=$!
+web_kb() { for p in $(pgrep -P "$app_pid"); do [ "$(cat "/proc/$p/comm")" = WebKitWebProces ] && awk '/VmRSS/{print $2}' "/proc/$p/status"; done; true; }
+for i in $(seq 13); do  # the first list, then one more pair per rescan
+  wait_for 60 $((2 * i - 1)) '^> \{"type":"setProject"' || fail "rescan $((i - 1)) of 50,000 files sent no list"
+  [ "$i" = 3 ] && steady=$(web_kb)
+  echo "// $i" >>"$big/d0/f0.c"
+done
+sleep 1; rescanned=$(web_kb)
+echo "e2e: web process ${steady} kB after 2 rescans of 50,000 files, ${rescanned} kB after 10 more"
+[ "$rescanned" -le $((steady * 5 / 4)) ] || fail "the web process grew from $steady to $rescanned kB"
+kill -TERM "$app_pid"
+wait_exit "SIGTERM on the big project"
 echo "e2e: PASS"
