@@ -11,7 +11,7 @@ build=$(cd "${1:-build/default}" && pwd)
 exe=$build/src/shell/linux/varnholt
 send_close=$build/tests/e2e/send_close
 work=$(mktemp -d "${TMPDIR:-/tmp}/varnholt-e2e.XXXXXX")
-keep=0 xvfb_pid= app_pid= trace=
+keep=0 xvfb_pid= app_pid= trace= big=
 
 fail() {
   echo "e2e: FAIL: $*" >&2
@@ -20,6 +20,7 @@ fail() {
 cleanup() {
   [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  [ -n "$big" ] && rm -rf "$big"
   if [ "$keep" = 1 ]; then echo "e2e: logs kept in $work" >&2; else rm -rf "$work"; fi
 }
 trap cleanup EXIT
@@ -140,9 +141,10 @@ start_app int /usr/include
 find_window Varnholt >/dev/null
 kill -INT "$app_pid"
 wait_exit "SIGINT during an analysis"
+
 # Ten rescans of a 50,000-file project, each sending the list twice: the web process
 # holding the page must not grow with them. Trace lines are cut, the lists are big.
-big="$work/big"
+big=$(mktemp -d /dev/shm/varnholt-e2e.XXXXXX 2>/dev/null || echo "$work/big")  # in memory where possible
 for d in $(seq 0 499); do mkdir -p "$big/d$d" && (cd "$big/d$d" && printf 'int f(int x) { return x > 1 ? 2 : x; }\n' | tee f{0..99}.c >/dev/null); done
 trace="$work/big.trace.log"
 (cd "$work/cwd" && exec "$exe" --trace "$big") 2> >(stdbuf -oL cut -c1-100 >"$trace") >/dev/null &
