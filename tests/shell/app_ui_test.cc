@@ -256,7 +256,7 @@ TEST_F(AppUITest, CodeViewKeepsTheLastGoodTextAndBlanksOnlyAfterGrace) {
   platform.sent.clear();
   changeAndRescan();
   finishWorker();
-  EXPECT_EQ(sentTypes(), (Types{"setProject", "setProject"}));
+  for (const std::string& type : sentTypes()) EXPECT_NE(type, "setCode") << "blanked before the grace";
   changeAndRescan();
   finishWorker();
   EXPECT_EQ(platform.sent.back(), utf8ToUtf16(kEmptyCodeMessage));
