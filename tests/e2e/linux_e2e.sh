@@ -141,7 +141,7 @@ wait_exit "SIGINT during an analysis"
 # The web process holding the page must not grow through ten rescans of 50,000 files.
 big=$(mktemp -d /dev/shm/varnholt-e2e.XXXXXX 2>/dev/null || echo "$work/big")  # in memory where possible
 for d in $(seq 0 499); do mkdir -p "$big/d$d" && (cd "$big/d$d" && printf 'int f(int x) { return x > 1 ? 2 : x; }\n' | tee f{0..99}.c >/dev/null); done
-trace="$work/big.trace.log"
+trace="$work/big.trace.log" && : >"$trace"
 (cd "$work/cwd" && exec "$exe" --trace "$big") 2> >(stdbuf -oL cut -c1-100 >"$trace") >/dev/null &
 app_pid=$!
 web_kb() { for p in $(pgrep -P "$app_pid"); do [ "$(cat "/proc/$p/comm")" = WebKitWebProces ] && awk '/VmRSS/{print $2}' "/proc/$p/status"; done; true; }
