@@ -175,24 +175,17 @@ TEST_F(ReportTest, JsonAndDumpMatchTheAnalysis) {
 
 TEST_F(ReportTest, ScopeNarrowsTheRankingTheAuditAndTheFindings) {
   project.file("src/main_test.c", "int t(int x) { while (x--) { if (x & 1) return x; } return 0; }\n");
-  const auto names = [&](const std::string& out, const char* file) {
-    return out.find(jsonEscape(project.key(file))) != std::string::npos;
-  };
+  const auto names = [&](const std::string& out, const char* f) { return out.find(jsonEscape(project.key(f))) != out.npos; };
   const std::string all = report({"--json", "DIR"}).out;
   EXPECT_EQ(report({"--json", "--scope", "all", "DIR"}).out, all);
   EXPECT_TRUE(names(all, "README") && names(all, "src/main_test.c"));
   const std::string code = report({"--json", "--scope=code", "DIR"}).out;
-  EXPECT_FALSE(names(code, "README"));
-  EXPECT_TRUE(names(code, "src/main_test.c") && names(code, "src/util.py"));
+  EXPECT_TRUE(!names(code, "README") && names(code, "src/main_test.c"));
   const std::string nontest = report({"--json", "--scope", "nontest", "DIR"}).out;
   EXPECT_FALSE(names(nontest, "README") || names(nontest, "src/main_test.c"));
   EXPECT_TRUE(names(nontest, "src/main.c"));
-
   const std::string csv = report({"--format", "csv", "--scope", "nontest", "DIR"}).out;
-  EXPECT_NE(csv.find("src/main.c"), std::string::npos) << csv;
-  EXPECT_EQ(csv.find("main_test.c"), std::string::npos) << csv;
-  const std::string text = report({"--scope", "code", "DIR"}).out;
-  EXPECT_NE(text.find(" in scope (code)\n"), std::string::npos) << text;
+  EXPECT_TRUE(csv.find("src/main.c") != std::string::npos && csv.find("main_test.c") == std::string::npos) << csv;
 }
 
 TEST_F(ReportTest, ReadableReportWithoutColourWhenPiped) {
