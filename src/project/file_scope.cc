@@ -32,8 +32,8 @@ bool startsWith(std::string_view text, std::string_view head) {
 }
 
 bool isTestFolder(std::string_view name) {
-  static constexpr std::array<std::string_view, 5> kNames = {"test", "tests", "__tests__",
-                                                             "testdata", "spec"};
+  static constexpr std::array<std::string_view, 7> kNames = {
+      "test", "tests", "__tests__", "testdata", "testing", "selftests", "spec"};
   const std::string folded = lowered(name);
   return std::find(kNames.begin(), kNames.end(), folded) != kNames.end();
 }

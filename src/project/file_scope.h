@@ -21,7 +21,8 @@ bool isCodeLanguage(LanguageId language);
 
 // A test by the naming habits of its language (foo_test.go, test_foo.py,
 // foo.spec.ts, FooTest.java, ...) or by a folder named test, tests,
-// __tests__, testdata or spec (any case) on the way from the root.
+// __tests__, testdata, testing, selftests or spec (any case) on the way
+// from the root.
 // `relativePath` is the path below the project root.
 bool looksLikeTestFile(std::string_view relativePath, LanguageId language);
 

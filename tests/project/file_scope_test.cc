@@ -20,9 +20,9 @@ TEST(FileScope, TestsByTheNamingHabitsOfTheirLanguageAndByFolder) {
       {Python, "lib/json_test.py"}, {Python, "conftest.py"}, {JavaScript, "web/app.test.js"},
       {TypeScript, "web/app.spec.ts"}, {JavaScript, "web/__tests__/app.js"}, {Java, "src/FooTest.java"},
       {CSharp, "src\\FooTests.cs"}, {Swift, "Tests\\App.swift"}, {Cpp, "base/foo_unittest.cc"},
-      {Ruby, "app/models/user_spec.rb"}};
+      {Ruby, "app/models/user_spec.rb"}, {C, "tools/testing/radix-tree/maple.c"}};
   const std::pair<LanguageId, const char*> others[] = {
-      {Go, "go/types/resolver.go"}, {Go, "testing/testing.go"}, {Python, "lib/contest.py"},
+      {Go, "go/types/resolver.go"}, {Python, "lib/contest.py"},
       {Java, "src/Latest.java"}, {C, "base/protest.c"}, {JavaScript, "web/latest.js"}};
   for (const auto& [language, path] : tests) EXPECT_TRUE(looksLikeTestFile(path, language)) << path;
   for (const auto& [language, path] : others) EXPECT_FALSE(looksLikeTestFile(path, language)) << path;
