@@ -278,6 +278,8 @@ void printJson(const ProjectAnalysis& analysis) {
   writeBytes("\n");
   writeBytes(buildAuditMessage(selectAuditItems(analysis.model.files, kAuditItemLimit)));
   writeBytes("\n");
+  writeBytes(buildFileLinesMessage(analysis.model.files));
+  writeBytes("\n");
 }
 
 // The files of a run that take part, after --scope.

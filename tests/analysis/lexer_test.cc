@@ -51,7 +51,12 @@ TEST(ScanLine, HandCheckedLines) {
       {L::Python, "if a and b or not c && d || e:", "t9 l0 b1 o2 ?0 .0 {0 }0"},  // words, not signs
       {L::JavaScript, "x = `if ${a} {` + y", "t2 l0 b0 o0 ?0 .0 {0 }0"},
       {L::TypeScript, "`a\nif`", "blank"},
-      {L::Go, "`if` a`b", "t3 l0 b1 o0 ?0 .0 {0 }0"},
+      {L::Rust, "`if` a`b", "t3 l0 b1 o0 ?0 .0 {0 }0"},
+      // Go raw strings: a quote inside opens nothing, they span lines, and
+      // a backslash before the closing backtick escapes nothing.
+      {L::Go, "s := `say \"hi`\nif !ok || done {", "t3 l0 b1 o1 ?0 .0 {1 }0"},
+      {L::Go, "re := `a\nif b {", "t0 l0 b0 o0 ?0 .0 {0 }0"},
+      {L::Go, "re := `a\nc\\`\nx := y.z", "t3 l0 b0 o0 ?0 .1 {0 }0"},
       {L::Python, "x # if", "t1 l0 b0 o0 ?0 .0 {0 }0"},
       {L::C, "x # if", "t2 l0 b1 o0 ?0 .0 {0 }0"},
       {L::Shell, "x /* if", "t2 l0 b1 o0 ?0 .0 {0 }0"},

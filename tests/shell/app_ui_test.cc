@@ -212,11 +212,11 @@ TEST_F(AppUITest, PageHearsNothingUnaskedBeforeUiReadyAndNothingForMalformedComm
   EXPECT_EQ(platform.closeRequests, 0);
 
   command(R"({"type":"uiReady"})");
-  EXPECT_EQ(sentTypes(), (Types{"setProject", "setScopeInfo", "setCode"}));
+  EXPECT_EQ(sentTypes(), (Types{"setProject", "setFileLines", "setScopeInfo", "setCode"}));
   platform.sent.clear();
   adopt(a.native());
-  EXPECT_EQ(sentTypes(),
-            (Types{"setProject", "setScopeInfo", "setProject", "setScopeInfo", "setCode"}));
+  EXPECT_EQ(sentTypes(), (Types{"setProject", "setFileLines", "setScopeInfo", "setProject",
+                                "setFileLines", "setScopeInfo", "setCode"}));
   EXPECT_NE(platform.sent[0].find(u"\"totalLOC\":4,"), std::u16string::npos);
 
   std::u16string huge = u"{\"type\":\"selectFile\",\"path_b64\":\"";
@@ -232,7 +232,7 @@ TEST_F(AppUITest, TheFolderNamesTheWindowAndTheAuditKeepsToTheAskedScope) {
   adopt(a.native());
   EXPECT_EQ(platform.title, utf8ToUtf16(folder + " \u2014 Varnholt"));
   readyPage();
-  EXPECT_EQ(platform.sent.at(1), utf8ToUtf16(R"({"type":"setScopeInfo","folderName":")" + folder +
+  EXPECT_EQ(platform.sent.at(2), utf8ToUtf16(R"({"type":"setScopeInfo","folderName":")" + folder +
                                              R"(","notCode":[")" + jsonEscape(a.key("notes.txt")) +
                                              R"("],"testOrGenerated":[")" +
                                              jsonEscape(a.key("tests/check.c")) + "\"]}"));
@@ -326,7 +326,7 @@ TEST_F(AppUITest, RequestsDuringARunOnRealThreadsCollapseIntoOneFollowUp) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   EXPECT_EQ(platform.running.size(), 2u) << "the first run and one follow-up";
-  ASSERT_EQ(sentTypes(), (Types{"setProject", "setScopeInfo", "setCode"}));
+  ASSERT_EQ(sentTypes(), (Types{"setProject", "setFileLines", "setScopeInfo", "setCode"}));
   EXPECT_TRUE(names(platform.sent[0], b.key("lib.py")));
   EXPECT_NE(platform.sent[0].find(u"\"totalLOC\":2,"), std::u16string::npos);
 }
