@@ -87,8 +87,7 @@ window=$(find_window "project — Varnholt")  # the opened folder names the wind
 eval "$(xdotool getwindowgeometry --shell "$window")"
 [ "$WIDTH" = 1400 ] && [ "$HEIGHT" = 860 ] || fail "window is ${WIDTH}x${HEIGHT}, not 1400x860"
 
-# The hottest file's row: below a 48 px header, a 46 px toolbar, a 37 px scope bar and a 27 px
-# line, rows of 26 px.
+# The hottest file's row: below a 48 px header, 46 px toolbar, 37 px scope bar, 27 px line; rows of 26 px.
 sleep 0.5
 codes=$(count '^> \{"type":"setCode","path":"/')
 xdotool mousemove --window "$window" 60 $((48 + 46 + 37 + 27 + 13)) click 1

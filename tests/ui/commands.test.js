@@ -134,8 +134,7 @@ test('scope: the list narrows, the choice outlives a rescan, requestAudit names 
   const paths = ['/w/go/a.go', '/w/go/a_test.go', '/w/go/README'];
   const info = { type: 'setScopeInfo', folderName: 'go', notCode: ['/w/go/README'], testOrGenerated: ['/w/go/a_test.go'] };
   const shown = () => page.$$eval('#list .row', (rows) => rows.filter((r) => r.style.display !== 'none').map((r) => r.dataset.path).sort());
-  await h.deliver(page, h.project(paths, 'Varnholt'));
-  await h.deliver(page, info);
+  for (const m of [h.project(paths, 'Varnholt'), info]) await h.deliver(page, m);
   assert.equal(await page.textContent('#projName'), 'go');
   await page.selectOption('#scope', 'code');
   assert.deepEqual(await shown(), ['/w/go/a.go', '/w/go/a_test.go']);
