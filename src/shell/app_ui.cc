@@ -11,6 +11,7 @@
 #include "protocol/explain_message.h"
 #include "protocol/json.h"
 #include "protocol/messages.h"
+#include "protocol/paths.h"
 
 namespace varnholt_app {
 
@@ -151,6 +152,7 @@ void AppUI::onAnalysisDone(AnalysisResult* handedOver) {
   }
 
   if (rootChanged) {
+    showFolderInTitle();
     platform_.startFolderWatcher(rootFolder);
     platform_.setTimer(TIMER_PERIODIC_RESCAN, kPeriodicRescanMs);
   }
@@ -317,7 +319,8 @@ void AppUI::handleWebMessage(std::u16string_view message) {
       request.release();
     }
   } else if (type == "requestAudit") {
-    sendAudit();
+    // An unknown scope is read as none: the whole project.
+    sendAudit(parseFileScope(extractJsonString(message, u"scope")).value_or(FileScope::All));
   } else if (type == "explainLine") {
     answerExplainLine(message);
   } else if (type == "quitApp") {
@@ -331,6 +334,7 @@ void AppUI::sendProject() {
   if (!hasWebView || project == nullptr || projectFiles == nullptr) return;
   postJson(utf8ToWide(buildProjectMessage(*projectFiles, totalLOC)));
   postJson(utf8ToWide(buildFileLinesMessage(*projectFiles)));
+  sendScopeInfo();
 }
 
 void AppUI::sendCode() {
@@ -367,11 +371,26 @@ void AppUI::sendCode() {
   codeText = std::move(text);
 }
 
-void AppUI::sendAudit() {
+void AppUI::sendAudit(FileScope scope) {
   if (!hasWebView || projectFiles == nullptr) return;
-  const std::vector<AuditItem> items = selectAuditItems(*projectFiles, 30);
+  const std::vector<AuditItem> items = selectAuditItems(*projectFiles, 30, true, scope);
   postJson(utf8ToWide(buildAuditMessage(items)));
   postJson(utf8ToWide(buildAuditReasonsMessage(auditReasons(items, *projectFiles))));
+}
+
+// Follows every project message: the page needs each file's scope and the
+// folder's own name, which "projectName" does not give.
+void AppUI::sendScopeInfo() {
+  if (!hasWebView || projectFiles == nullptr) return;
+  const std::string folder = nativeToUtf8Lossy(rootFolder);
+  postJson(utf8ToWide(buildScopeInfoMessage(*projectFiles, folderDisplayName(folder))));
+}
+
+void AppUI::showFolderInTitle() {
+  const std::string folder = nativeToUtf8Lossy(rootFolder);
+  std::string title(folderDisplayName(folder));
+  title += " \xE2\x80\x94 Varnholt";  // em dash
+  platform_.setWindowTitle(utf8ToWide(title));
 }
 
 void AppUI::answerExplainLine(std::u16string_view message) {

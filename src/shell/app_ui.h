@@ -14,6 +14,7 @@
 
 #include "base/native_string.h"
 #include "model/model.h"
+#include "project/file_scope.h"
 #include "shell/platform.h"
 
 namespace varnholt_app {
@@ -68,7 +69,9 @@ class AppUI {
   // Messages to the page; each sends nothing without view or project.
   void sendProject();
   void sendCode();
-  void sendAudit();
+  void sendAudit(FileScope scope);
+  void sendScopeInfo();
+  void showFolderInTitle();
   // "explainLine": why one line of a project file is as hot as it is.
   void answerExplainLine(std::u16string_view message);
   void postJson(std::u16string json);

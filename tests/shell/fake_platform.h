@@ -82,6 +82,7 @@ class FakePlatform : public Platform {
     saves.emplace_back(fileName, pngBytes);
     return true;
   }
+  void setWindowTitle(const std::u16string& text) override { title = text; }
   void postWebMessage(const std::u16string& json) override { sent.push_back(json); }
   void closeMainWindow() override { ++closeRequests; }
   void quitMessageLoop(int exitCode) override { quitCode = exitCode; }
@@ -141,6 +142,7 @@ class FakePlatform : public Platform {
   NativeString pickerAnswer;
   std::vector<std::pair<std::u16string, std::string>> saves;
   std::vector<std::u16string> sent;
+  std::u16string title;
   int closeRequests = 0;
   int quitCode = -1;
 };
