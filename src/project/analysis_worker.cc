@@ -12,7 +12,9 @@ void runAnalysisJob(const AnalysisJob& job) {
     result = std::make_unique<AnalysisResult>();
     result->root = job.root;
     result->selectedPath = job.selectedPath;
-    ProjectAnalysis analysis = analyzeProject(job.root);
+    AnalyzeOptions options;
+    options.previous = job.previous.get();
+    ProjectAnalysis analysis = analyzeProject(job.root, options);
     result->model = std::move(analysis.model);
     result->totalLines = analysis.totalLines;
   } catch (...) {

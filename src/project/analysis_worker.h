@@ -15,6 +15,9 @@ struct AnalysisJob {
   std::shared_ptr<WindowPoster> window;  // receives WM_APP_ANALYSIS_DONE
   NativeString root;
   std::string selectedPath;  // file to show again afterwards, or empty
+  // The adopted model of the same root, whose unchanged files the run takes
+  // over; shared with the window, which never changes it. May be null.
+  std::shared_ptr<const ProjectModel> previous;
 };
 
 struct AnalysisResult {

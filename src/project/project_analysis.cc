@@ -13,17 +13,60 @@
 
 #include "analysis/file_heat.h"
 #include "project/count_lines.h"
+#include "project/scan_rules.h"
 #include "project/walk.h"
+#include "project/walk_platform.h"
 
 namespace varnholt_app {
 
 namespace {
 
+bool isRacy(const FileStamp& stamp, int64_t scanStart) {
+  const int64_t settled = scanStart - fileClockGranularity();
+  return scanStart == 0 || stamp.modified >= settled || stamp.changed >= settled;
+}
+
+std::string_view lastComponent(std::string_view path) {
+#ifdef _WIN32
+  const size_t cut = path.find_last_of("\\/");
+#else
+  const size_t cut = path.rfind('/');
+#endif
+  return cut == std::string_view::npos ? path : path.substr(cut + 1);
+}
+
+// Stamps of the earlier model's files that are text by the text test (not
+// by their extension), for the walk to skip the test on.
+TextStamps knownTextOf(const ProjectModel& previous) {
+  TextStamps stamps;
+  for (const auto& [key, file] : previous.files) {
+    if (file.language != LanguageId::PlainText || file.stamp.object == 0 ||
+        isRacy(file.stamp, previous.scanStart) ||
+        languageForExtension(extensionOf(lastComponent(key)))) {
+      continue;
+    }
+    stamps.insert(file.stamp);
+  }
+  return stamps;
+}
+
+// One read per file: the heat and the line count come from the same bytes.
+void analyzeRecord(ProjectFile& file, AnalysisScratch& scratch, std::vector<double>& heats) {
+  file.lineCount = 0;
+  file.heatRaw = 0.0;
+  file.lineHeatRaw = LineHeats();
+  if (!readFileText(file.path, scratch.text)) return;
+  analyzeText(scratch.text, file.language, heats, file.heatRaw, scratch);
+  file.lineHeatRaw = LineHeats(heats);
+  file.lineCount = countLinesIn(scratch.text);
+}
+
 // Hands out the files in key order to any number of threads and collects
 // their line counts.
 class FileQueue {
  public:
-  explicit FileQueue(std::vector<ProjectFile*> files) : files_(std::move(files)) {}
+  FileQueue(std::vector<ProjectFile*> files, const ProjectModel* previous)
+      : files_(std::move(files)), previous_(previous) {}
 
   size_t size() const { return files_.size(); }
   AnalysisProgress progress() const {
@@ -34,16 +77,21 @@ class FileQueue {
   void work() {
     try {
       AnalysisScratch scratch;  // reused across this thread's files
+      std::vector<double> heats;
       for (;;) {
         if (failed_.load(std::memory_order_relaxed)) return;
         const size_t i = next_.fetch_add(1);
         if (i >= files_.size()) return;
         ProjectFile& file = *files_[i];
-        analyzeFile(file, scratch);
-        // Counted while the file is still warm in the page cache.
-        int64_t bytes = 0;
-        lines_ += countLines(file.path, bytes);
-        bytes_ += bytes;
+        if (const ProjectFile* old = reusable(file)) {
+          file.lineHeatRaw = old->lineHeatRaw;
+          file.heatRaw = old->heatRaw;
+          file.lineCount = old->lineCount;
+        } else {
+          analyzeRecord(file, scratch, heats);
+          bytes_ += static_cast<int64_t>(scratch.text.size());
+        }
+        lines_ += file.lineCount;
         done_ += 1;
       }
     } catch (...) {
@@ -53,12 +101,20 @@ class FileQueue {
     }
   }
 
+  const ProjectFile* reusable(const ProjectFile& file) const {
+    if (previous_ == nullptr) return nullptr;
+    const auto found = previous_->files.find(file.path);
+    if (found == previous_->files.end()) return nullptr;
+    return reusesRecord(found->second, previous_->scanStart, file) ? &found->second : nullptr;
+  }
+
   void rethrowError() {
     if (error_) std::rethrow_exception(error_);
   }
 
  private:
   std::vector<ProjectFile*> files_;
+  const ProjectModel* previous_;
   std::atomic<size_t> next_{0};
   std::atomic<size_t> done_{0};
   std::atomic<int64_t> bytes_{0};
@@ -80,14 +136,24 @@ std::vector<ProjectFile*> filesInKeyOrder(ProjectModel& model) {
 
 }  // namespace
 
+bool reusesRecord(const ProjectFile& old, int64_t oldScanStart, const ProjectFile& fresh) {
+  return old.language == fresh.language && fresh.stamp.known() && old.stamp == fresh.stamp &&
+         !isRacy(old.stamp, oldScanStart);
+}
+
 ProjectAnalysis analyzeProject(const NativeString& root, const AnalyzeOptions& options) {
   const int threads = options.threads > 0
                           ? options.threads
                           : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   ProjectAnalysis result;
-  result.model = scanProject(root, threads);
+  if (options.previous != nullptr) {
+    const TextStamps knownText = knownTextOf(*options.previous);
+    result.model = scanProject(root, threads, &knownText);
+  } else {
+    result.model = scanProject(root, threads);
+  }
 
-  FileQueue queue(filesInKeyOrder(result.model));
+  FileQueue queue(filesInKeyOrder(result.model), options.previous);
   const size_t workerCount = std::min<size_t>(static_cast<size_t>(threads), queue.size());
   std::vector<std::thread> workers;
   std::mutex doneMutex;

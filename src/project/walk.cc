@@ -71,6 +71,7 @@ struct Item {
   std::string path;
   LanguageId language = LanguageId::PlainText;
   std::unique_ptr<DirNode> directory;
+  FileStamp stamp;
 };
 
 struct DirNode {
@@ -85,7 +86,7 @@ struct DirNode {
 // does not depend on which thread listed what.
 class Walker {
  public:
-  explicit Walker(int threads) : threads_(threads) {}
+  Walker(int threads, const TextStamps* knownText) : threads_(threads), knownText_(knownText) {}
 
   void walk(DirNode& root) {
     pending_.push_back(&root);
@@ -133,7 +134,7 @@ class Walker {
   }
 
   // Applies the rules to every entry of one directory.
-  static void list(DirNode& node, std::vector<char>& probe, std::vector<DirNode*>& found) {
+  void list(DirNode& node, std::vector<char>& probe, std::vector<DirNode*>& found) const {
     DirectoryReader reader;
     if (!reader.open(node.path)) return;  // unreadable: counts as empty
     if (onBranch(node.ancestry.get(), reader.identity())) {
@@ -160,7 +161,7 @@ class Walker {
         child->utf8Path = path;
         child->ancestry = self;
         found.push_back(child.get());
-        node.items.push_back(Item{std::move(path), LanguageId::PlainText, std::move(child)});
+        node.items.push_back(Item{std::move(path), LanguageId::PlainText, std::move(child), {}});
         continue;
       }
 
@@ -176,18 +177,23 @@ class Walker {
       LanguageId language = LanguageId::PlainText;
       if (auto known = languageForExtension(extension)) {
         language = *known;
-      } else {
+      } else if (!isKnownText(status.stamp)) {
         size_t got = 0;
         if (!reader.readPrefix(entry, probe.data(), probe.size(), got) ||
             !bytesLookLikeText(std::string_view(probe.data(), got))) {
           continue;
         }
       }
-      node.items.push_back(Item{std::move(path), language, nullptr});
+      node.items.push_back(Item{std::move(path), language, nullptr, status.stamp});
     }
   }
 
+  bool isKnownText(const FileStamp& stamp) const {
+    return knownText_ != nullptr && stamp.object != 0 && knownText_->count(stamp) != 0;
+  }
+
   const int threads_;
+  const TextStamps* const knownText_;
   std::mutex mutex_;
   std::condition_variable wake_;
   std::vector<DirNode*> pending_;  // a stack: deep first keeps the tree small
@@ -195,11 +201,13 @@ class Walker {
   std::exception_ptr error_;
 };
 
-void insertRecord(ProjectFileMap& files, std::string path, LanguageId language) {
+void insertRecord(ProjectFileMap& files, std::string path, LanguageId language,
+                  const FileStamp& stamp) {
   auto [it, inserted] = files.try_emplace(path);
   if (inserted) {
     it->second.path = std::move(path);
     it->second.language = language;
+    it->second.stamp = stamp;
   }
 }
 
@@ -211,7 +219,7 @@ void insertTree(ProjectFileMap& files, DirNode& node) {
       insertTree(files, *item.directory);
       item.directory.reset();
     } else {
-      insertRecord(files, std::move(item.path), item.language);
+      insertRecord(files, std::move(item.path), item.language, item.stamp);
     }
   }
   node.items.clear();
@@ -233,14 +241,15 @@ NativeString joinPath(const NativeString& parent, const NativeString& name) {
   return joined;
 }
 
-void scanPath(const NativeString& path, ProjectFileMap& files, int threads) {
+void scanPath(const NativeString& path, ProjectFileMap& files, int threads,
+              const TextStamps* knownText) {
   std::string utf8Path = toUtf8(path);
   const PathStatus status = statPath(path);
   if (status.exists && status.isDirectory) {
     DirNode root;
     root.path = path;
     root.utf8Path = std::move(utf8Path);
-    Walker(threadCount(threads)).walk(root);
+    Walker(threadCount(threads), knownText).walk(root);
     insertTree(files, root);
     return;
   }
@@ -254,12 +263,13 @@ void scanPath(const NativeString& path, ProjectFileMap& files, int threads) {
   } else if (!looksLikeText(path)) {
     return;
   }
-  insertRecord(files, std::move(utf8Path), language);
+  insertRecord(files, std::move(utf8Path), language, status.stamp);
 }
 
-ProjectModel scanProject(const NativeString& root, int threads) {
+ProjectModel scanProject(const NativeString& root, int threads, const TextStamps* knownText) {
   ProjectModel model;
-  scanPath(root, model.files, threads);
+  model.scanStart = fileClockNow();
+  scanPath(root, model.files, threads, knownText);
   return model;
 }
 

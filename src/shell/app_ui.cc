@@ -133,15 +133,17 @@ void AppUI::onAnalysisDone(AnalysisResult* handedOver) {
   }
 
   const bool rootChanged = rootFolder != result->root;
-  projectModel = std::move(result->model);
+  // The pointers follow the model at once: the old one may be gone now.
+  const bool hadProject = projectFiles != nullptr;
+  projectModel = std::make_shared<const ProjectModel>(std::move(result->model));
+  project = projectModel.get();
+  projectFiles = &projectModel->files;
   projectLoaded = true;
   rootFolder = result->root;
 
   totalLOC = result->totalLines > 0 ? result->totalLines : 0;
-  if (pageReady) sendProject();
+  if (pageReady && hadProject) sendProject();
 
-  project = &projectModel;
-  projectFiles = &projectModel.files;
   if (pageReady) {
     sendProject();
     sendCode();
@@ -154,7 +156,7 @@ void AppUI::onAnalysisDone(AnalysisResult* handedOver) {
 
   const std::string reopen = result->selectedPath;
   result.reset();
-  if (!reopen.empty() && projectModel.files.find(reopen) != projectModel.files.end()) {
+  if (!reopen.empty() && projectFiles->find(reopen) != projectFiles->end()) {
     loadIntoCodeView(reopen);
   }
 
@@ -193,6 +195,7 @@ void AppUI::startAnalysis(const NativeString& root, bool keepSelection) {
   job->window = platform_.windowPoster();
   job->root = requestedRoot;
   if (keepSelection) job->selectedPath = lastOpenedFile;
+  if (projectModel && requestedRoot == rootFolder) job->previous = projectModel;
   if (!platform_.startThread([job] { runAnalysisJob(*job); })) analysisBusy = false;
 }
 
@@ -201,7 +204,7 @@ void AppUI::loadIntoCodeView(const std::string& requested) {
   const std::string path = requested;  // may alias selectedPath
   lastOpenedFile = path;
 
-  if (projectModel.files.find(path) == projectModel.files.end()) {
+  if (projectFiles->find(path) == projectFiles->end()) {
     selectedPath.clear();
     codeText.clear();
     if (pageReady) sendCode();

@@ -97,7 +97,9 @@ class AppUI {
   bool projectLoaded = false;
   uint32_t lastChangeTick = 0;
   std::string lastOpenedFile;
-  ProjectModel projectModel;
+  // Immutable once adopted: a rescan's worker reads it while this thread
+  // does, and takes over its unchanged files.
+  std::shared_ptr<const ProjectModel> projectModel;
   uint64_t missingSelectionSince = 0;
 
   Platform& platform_;
