@@ -17,6 +17,7 @@ void runAnalysisJob(const AnalysisJob& job) {
     ProjectAnalysis analysis = analyzeProject(job.root, options);
     result->model = std::move(analysis.model);
     result->totalLines = analysis.totalLines;
+    if (analysis.sameAsPrevious) result->repeats = job.previous.get();
   } catch (...) {
     // A broken enumeration, an unconvertible name or no memory: the run
     // fails as a whole and the adopted project stays as it is.

@@ -25,6 +25,9 @@ struct AnalysisResult {
   ProjectModel model;
   int32_t totalLines = 0;
   std::string selectedPath;
+  // The job's previous model when this result repeats it exactly; only
+  // compared, never followed.
+  const ProjectModel* repeats = nullptr;
 };
 
 // The worker thread's body. Posts WM_APP_ANALYSIS_DONE with a heap

@@ -73,6 +73,7 @@ class FileQueue {
     return {done_.load(), files_.size(), bytes_.load()};
   }
   int64_t lines() const { return lines_.load(); }
+  bool allTakenOver() const { return !analysed_.load(); }
 
   void work() {
     try {
@@ -89,6 +90,7 @@ class FileQueue {
           file.lineCount = old->lineCount;
         } else {
           analyzeRecord(file, scratch, heats);
+          analysed_ = true;
           bytes_ += static_cast<int64_t>(scratch.text.size());
         }
         lines_ += file.lineCount;
@@ -120,9 +122,20 @@ class FileQueue {
   std::atomic<int64_t> bytes_{0};
   std::atomic<int64_t> lines_{0};
   std::atomic<bool> failed_{false};
+  std::atomic<bool> analysed_{false};
   std::mutex errorMutex_;
   std::exception_ptr error_;
 };
+
+bool sameKeysInSameOrder(const ProjectFileMap& a, const ProjectFileMap& b) {
+  if (a.size() != b.size()) return false;
+  auto other = b.begin();
+  for (const auto& entry : a) {
+    if (entry.first != other->first) return false;
+    ++other;
+  }
+  return true;
+}
 
 std::vector<ProjectFile*> filesInKeyOrder(ProjectModel& model) {
   std::vector<ProjectFile*> files;
@@ -203,6 +216,8 @@ ProjectAnalysis analyzeProject(const NativeString& root, const AnalyzeOptions& o
   if (progressError) std::rethrow_exception(progressError);
   if (options.progress) options.progress(queue.progress());
 
+  result.sameAsPrevious = options.previous != nullptr && queue.allTakenOver() &&
+                          sameKeysInSameOrder(result.model.files, options.previous->files);
   result.totalLines = static_cast<int32_t>(
       std::min<int64_t>(queue.lines(), std::numeric_limits<int32_t>::max()));
   return result;

@@ -31,6 +31,9 @@ struct AnalyzeOptions {
 struct ProjectAnalysis {
   ProjectModel model;
   int32_t totalLines = 0;  // sum of every file's line count, saturating
+  // Every record taken over from the previous model, the same keys in the
+  // same order: the result repeats that model exactly.
+  bool sameAsPrevious = false;
 };
 
 // True when `fresh`, as the walk just saw it, is the file `old` describes:

@@ -133,6 +133,10 @@ void AppUI::onAnalysisDone(AnalysisResult* handedOver) {
   }
 
   const bool rootChanged = rootFolder != result->root;
+  // A rescan that found nothing changed: the page already shows all of it,
+  // so the model is taken (for its newer stamps) and nothing is sent.
+  const bool repeat =
+      runIsRescan && result->repeats != nullptr && result->repeats == projectModel.get();
   // The pointers follow the model at once: the old one may be gone now.
   const bool hadProject = projectFiles != nullptr;
   projectModel = std::make_shared<const ProjectModel>(std::move(result->model));
@@ -142,9 +146,9 @@ void AppUI::onAnalysisDone(AnalysisResult* handedOver) {
   rootFolder = result->root;
 
   totalLOC = result->totalLines > 0 ? result->totalLines : 0;
-  if (pageReady && hadProject) sendProject();
+  if (pageReady && hadProject && !repeat) sendProject();
 
-  if (pageReady) {
+  if (pageReady && !repeat) {
     sendProject();
     sendCode();
   }
@@ -156,7 +160,7 @@ void AppUI::onAnalysisDone(AnalysisResult* handedOver) {
 
   const std::string reopen = result->selectedPath;
   result.reset();
-  if (!reopen.empty() && projectFiles->find(reopen) != projectFiles->end()) {
+  if (!repeat && !reopen.empty() && projectFiles->find(reopen) != projectFiles->end()) {
     loadIntoCodeView(reopen);
   }
 
@@ -195,6 +199,7 @@ void AppUI::startAnalysis(const NativeString& root, bool keepSelection) {
   job->window = platform_.windowPoster();
   job->root = requestedRoot;
   if (keepSelection) job->selectedPath = lastOpenedFile;
+  runIsRescan = keepSelection;
   if (projectModel && requestedRoot == rootFolder) job->previous = projectModel;
   if (!platform_.startThread([job] { runAnalysisJob(*job); })) analysisBusy = false;
 }

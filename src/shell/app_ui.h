@@ -100,6 +100,7 @@ class AppUI {
   // Immutable once adopted: a rescan's worker reads it while this thread
   // does, and takes over its unchanged files.
   std::shared_ptr<const ProjectModel> projectModel;
+  bool runIsRescan = false;  // the running analysis keeps the selection
   uint64_t missingSelectionSince = 0;
 
   Platform& platform_;

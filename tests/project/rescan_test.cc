@@ -76,6 +76,7 @@ TEST(Rescan, EqualsFreshAnalysisAfterEveryKindOfChange) {
 
   ProjectAnalysis rescan = analyze(tree, &previous.model);
   expectFresh(tree, rescan, "unchanged");
+  EXPECT_TRUE(rescan.sameAsPrevious);
   for (const auto& [key, file] : rescan.model.files) {
     EXPECT_EQ(file.lineHeatRaw.data(), previous.model.files.at(key).lineHeatRaw.data())
         << "not taken over: " << key;
@@ -106,6 +107,7 @@ TEST(Rescan, EqualsFreshAnalysisAfterEveryKindOfChange) {
     change();
     rescan = analyze(tree, &previous.model);
     expectFresh(tree, rescan, step);
+    EXPECT_FALSE(rescan.sameAsPrevious) << step;
     previous = std::move(rescan);
     settle(previous);
   }
