@@ -21,11 +21,15 @@ constexpr uint64_t kMissingSelectionGraceMs = 450;
 constexpr char16_t kDefaultSnapshotName[] = u"Varnholt_snapshot.png";
 constexpr char kUnreadablePlaceholder[] = "// Failed to read file.\n";
 
-void traceLine(const char* prefix, std::u16string_view json) {
-  std::string line = prefix + utf16ToUtf8Lossy(json);
-  line.push_back('\n');
-  std::fwrite(line.data(), 1, line.size(), stderr);
+void traceLine(const char* prefix, std::string_view json) {
+  std::fputs(prefix, stderr);
+  std::fwrite(json.data(), 1, json.size(), stderr);
+  std::fputc('\n', stderr);
   std::fflush(stderr);
+}
+
+void traceLine(const char* prefix, std::u16string_view json) {
+  traceLine(prefix, std::string_view(utf16ToUtf8Lossy(json)));
 }
 
 }  // namespace
@@ -248,6 +252,17 @@ void AppUI::postJson(std::u16string json) {
   platform_.postWebMessage(json);
 }
 
+// The project message runs to megabytes: it goes out as built, with no
+// UTF-16 copy unless the backend needs one.
+void AppUI::postJson(const std::string& utf8) {
+  if (!hasWebView) {
+    outbox.push_back(utf8ToWide(utf8));
+    return;
+  }
+  if (trace) traceLine("> ", std::string_view(utf8));
+  platform_.postWebMessageUtf8(utf8);
+}
+
 void AppUI::flushOutbox() {
   if (!hasWebView) return;
   std::vector<std::u16string> queued;
@@ -306,7 +321,7 @@ void AppUI::handleWebMessage(std::u16string_view message) {
 
 void AppUI::sendProject() {
   if (!hasWebView || project == nullptr || projectFiles == nullptr) return;
-  postJson(utf8ToWide(buildProjectMessage(*projectFiles, totalLOC)));
+  postJson(buildProjectMessage(*projectFiles, totalLOC));
 }
 
 void AppUI::sendCode() {
@@ -339,13 +354,13 @@ void AppUI::sendCode() {
   }
   if (text.empty()) text = codeText.empty() ? std::string("\n") : codeText;
 
-  postJson(utf8ToWide(buildCodeMessage(selectedPath, text, found->second)));
+  postJson(buildCodeMessage(selectedPath, text, found->second));
   codeText = std::move(text);
 }
 
 void AppUI::sendAudit() {
   if (!hasWebView || projectFiles == nullptr) return;
-  postJson(utf8ToWide(buildAuditMessage(selectAuditItems(*projectFiles, 30))));
+  postJson(buildAuditMessage(selectAuditItems(*projectFiles, 30)));
 }
 
 }  // namespace varnholt_app

@@ -70,6 +70,7 @@ class AppUI {
   void sendCode();
   void sendAudit();
   void postJson(std::u16string json);
+  void postJson(const std::string& utf8);
   void flushOutbox();
 
   void loadIntoCodeView(const std::string& path);

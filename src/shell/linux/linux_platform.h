@@ -40,6 +40,7 @@ class LinuxPlatform final : public Platform {
   NativeString showFolderPicker() override;
   bool saveSnapshotWithDialog(const std::u16string& fileName, const std::string& pngBytes) override;
   void postWebMessage(const std::u16string& json) override;
+  void postWebMessageUtf8(const std::string& json) override;
   void closeMainWindow() override;
   void quitMessageLoop(int exitCode) override;
 
