@@ -38,6 +38,9 @@ echo "== kernel tree: $tree"
 echo "== Linux program: $tree"
 scripts/bench_program.sh "$tree" build/default
 
+echo "== overview map (the page in Chromium)"
+node bench/overview_map.js build/default/src/cli/varnholt-report "$tree"
+
 for exe in "$bench_dir"/*; do
   [ -f "$exe" ] && [ -x "$exe" ] || continue
   [ "$(basename "$exe")" = kernel_bench ] && continue

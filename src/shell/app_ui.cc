@@ -322,6 +322,7 @@ void AppUI::handleWebMessage(std::u16string_view message) {
 void AppUI::sendProject() {
   if (!hasWebView || project == nullptr || projectFiles == nullptr) return;
   postJson(buildProjectMessage(*projectFiles, totalLOC));
+  postJson(buildFileLinesMessage(*projectFiles));
 }
 
 void AppUI::sendCode() {
