@@ -12,9 +12,12 @@ void runAnalysisJob(const AnalysisJob& job) {
     result = std::make_unique<AnalysisResult>();
     result->root = job.root;
     result->selectedPath = job.selectedPath;
-    ProjectAnalysis analysis = analyzeProject(job.root);
+    AnalyzeOptions options;
+    options.previous = job.previous.get();
+    ProjectAnalysis analysis = analyzeProject(job.root, options);
     result->model = std::move(analysis.model);
     result->totalLines = analysis.totalLines;
+    if (analysis.sameAsPrevious) result->repeats = job.previous.get();
   } catch (...) {
     // A broken enumeration, an unconvertible name or no memory: the run
     // fails as a whole and the adopted project stays as it is.

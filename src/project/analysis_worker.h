@@ -15,6 +15,9 @@ struct AnalysisJob {
   std::shared_ptr<WindowPoster> window;  // receives WM_APP_ANALYSIS_DONE
   NativeString root;
   std::string selectedPath;  // file to show again afterwards, or empty
+  // The adopted model of the same root, whose unchanged files the run takes
+  // over; shared with the window, which never changes it. May be null.
+  std::shared_ptr<const ProjectModel> previous;
 };
 
 struct AnalysisResult {
@@ -22,6 +25,9 @@ struct AnalysisResult {
   ProjectModel model;
   int32_t totalLines = 0;
   std::string selectedPath;
+  // The job's previous model when this result repeats it exactly; only
+  // compared, never followed.
+  const ProjectModel* repeats = nullptr;
 };
 
 // The worker thread's body. Posts WM_APP_ANALYSIS_DONE with a heap

@@ -29,7 +29,7 @@ TEST(AnalysisWorker, PostsOneResultOrFreesIt) {
   for (const char* name : {"sub/a.c", "sub/b.c"}) tree.file(name, "int f(int x) {\n  if (x) return x;\n  return 0;\n}\n");
   auto poster = std::make_shared<RecordingPoster>();
 
-  runAnalysisJob({poster, tree.native(), "kept"});
+  runAnalysisJob({poster, tree.native(), "kept", nullptr});
   ASSERT_EQ(poster->results.size(), 1u);
   const AnalysisResult* result = poster->results[0].get();
   ASSERT_NE(result, nullptr);
@@ -38,13 +38,13 @@ TEST(AnalysisWorker, PostsOneResultOrFreesIt) {
   EXPECT_EQ(result->model.files.size(), 2u);
   EXPECT_EQ(result->totalLines, 8);
 
-  runAnalysisJob({poster, tree.path("missing").native(), ""});
+  runAnalysisJob({poster, tree.path("missing").native(), "", nullptr});
   ASSERT_EQ(poster->results.size(), 2u);
   ASSERT_NE(poster->results[1], nullptr) << "a vanished root is an empty project, not a failure";
   EXPECT_TRUE(poster->results[1]->model.files.empty());
 
   poster->alive = false;  // the window is gone; LeakSanitizer checks the rest
-  runAnalysisJob({poster, tree.native(), ""});
+  runAnalysisJob({poster, tree.native(), "", nullptr});
   EXPECT_EQ(poster->results.size(), 2u);
 }
 
