@@ -94,7 +94,9 @@ TEST_F(FolderWatcherTest, ReportsChangesAnywhereBelowTheRoot) {
 #else
   const bool wine = false;
 #endif
-  if (!wine) {  // Wine watches an old subfolder only once it is opened
+  // Wine watches a subfolder it did not see made (there from the start, or
+  // moved in) only once the process opens it.
+  if (!wine) {
     EXPECT_TRUE(writeReported("a/b/c/deep.txt"));
   }
   // Folders made later, several levels at once, and a file at the bottom.
@@ -104,7 +106,9 @@ TEST_F(FolderWatcherTest, ReportsChangesAnywhereBelowTheRoot) {
   testing::TempTree outside;
   outside.dir("x/y");
   EXPECT_TRUE(reported(*poster_, [&] { fs::rename(outside.root(), tree_.path("moved")); }));
-  EXPECT_TRUE(writeReported("moved/x/y/inner.txt"));
+  if (!wine) {
+    EXPECT_TRUE(writeReported("moved/x/y/inner.txt"));
+  }
   // A folder deleted and made again under the same name.
   EXPECT_TRUE(reported(*poster_, [&] { fs::remove_all(tree_.path("gone")); }));
   EXPECT_TRUE(reported(*poster_, [&] { tree_.dir("gone/inner"); }));
