@@ -70,7 +70,10 @@ class AppUITest : public ::testing::Test {
   // Runs the oldest worker and takes its posted result without delivering it.
   std::unique_ptr<AnalysisResult> runWorker() {
     FakePoster::Posted posted{};
-    if (!platform.runThread() || !platform.poster->take(posted)) return nullptr;
+    if (!platform.runThread()) return nullptr;
+    do {
+      if (!platform.poster->take(posted)) return nullptr;
+    } while (posted.message == WM_APP_PROGRESS);
     EXPECT_EQ(posted.message, WM_APP_ANALYSIS_DONE);
     return std::unique_ptr<AnalysisResult>(reinterpret_cast<AnalysisResult*>(posted.lParam));
   }
@@ -160,14 +163,14 @@ TEST_F(AppUITest, FolderAskedForDuringARunDecidesWhetherItsResultIsStale) {
   ASSERT_NE(result, nullptr);
   EXPECT_EQ(result->selectedPath, a.key("util.c")) << "the rerun keeps the selection";
   deliver(std::move(result));
-  EXPECT_TRUE(platform.sent.empty()) << "a stale result is not adopted";
+  EXPECT_EQ(sentTypes(), Types{"setProgress"}) << "a stale result is not adopted";
   result = runWorker();
   ASSERT_NE(result, nullptr) << "B starts at once";
   EXPECT_EQ(result->root, b.native());
   EXPECT_TRUE(result->selectedPath.empty()) << "a new folder drops the selection";
   deliver(std::move(result));
-  ASSERT_FALSE(platform.sent.empty());
-  EXPECT_TRUE(names(platform.sent[0], b.key("lib.py")));
+  ASSERT_EQ(platform.sent.size(), 4u);
+  EXPECT_TRUE(names(platform.sent[1], b.key("lib.py")));
 }
 
 TEST_F(AppUITest, FailedOrUnstartedRunLeavesTheAppReadyForTheNextRequest) {
@@ -185,11 +188,17 @@ TEST_F(AppUITest, FailedOrUnstartedRunLeavesTheAppReadyForTheNextRequest) {
   platform.threads.clear();  // the run dies without a result
   platform.sent.clear();
   deliver(nullptr);
-  EXPECT_TRUE(platform.sent.empty()) << "the project stays";
+  EXPECT_EQ(sentTypes(), (Types{"setProgress", "setProgress"})) << "the project stays";
+  EXPECT_NE(platform.sent[0].find(u"\"state\":\"failed\",\"text\":\"Could not analyse /"), std::u16string::npos);
   ASSERT_EQ(platform.threads.size(), 1u) << "three requests, one follow-up";
   auto result = runWorker();
   ASSERT_NE(result, nullptr);
   EXPECT_EQ(result->root, a.native());
+  result->model = {};
+  result->failure = "Could not read /x: Permission denied";
+  deliver(std::move(result));
+  EXPECT_EQ(platform.sent.back(), utf8ToUtf16(R"({"type":"setProgress","state":"failed","text":"Could not read /x: Permission denied"})"));
+  EXPECT_EQ(sentTypes().size(), 3u) << "a failed run is not adopted";
 }
 
 TEST_F(AppUITest, PageHearsNothingUnaskedBeforeUiReadyAndNothingForMalformedCommands) {
@@ -215,8 +224,10 @@ TEST_F(AppUITest, PageHearsNothingUnaskedBeforeUiReadyAndNothingForMalformedComm
   EXPECT_EQ(sentTypes(), (Types{"setProject", "setCode"}));
   platform.sent.clear();
   adopt(a.native());
-  EXPECT_EQ(sentTypes(), (Types{"setProject", "setProject", "setCode"}));
-  EXPECT_NE(platform.sent[0].find(u"\"totalLOC\":4,"), std::u16string::npos);
+  EXPECT_EQ(sentTypes(), (Types{"setProgress", "setProject", "setProject", "setCode", "setProgress"}));
+  EXPECT_EQ(platform.sent[0], utf8ToUtf16(R"({"type":"setProgress","state":"busy","done":0,"total":0})"));
+  EXPECT_EQ(platform.sent[4], utf8ToUtf16(R"({"type":"setProgress","state":"idle"})"));
+  EXPECT_NE(platform.sent[1].find(u"\"totalLOC\":4,"), std::u16string::npos);
 
   std::u16string huge = u"{\"type\":\"selectFile\",\"path_b64\":\"";
   app.handleWebMessage(huge.append(4'000'000, u'A') + u"\"}");
@@ -299,9 +310,9 @@ TEST_F(AppUITest, RequestsDuringARunOnRealThreadsCollapseIntoOneFollowUp) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   EXPECT_EQ(platform.running.size(), 2u) << "the first run and one follow-up";
-  ASSERT_EQ(sentTypes(), (Types{"setProject", "setCode"}));
-  EXPECT_TRUE(names(platform.sent[0], b.key("lib.py")));
-  EXPECT_NE(platform.sent[0].find(u"\"totalLOC\":2,"), std::u16string::npos);
+  ASSERT_EQ(sentTypes(), (Types{"setProgress", "setProgress", "setProject", "setCode", "setProgress"}));
+  EXPECT_TRUE(names(platform.sent[2], b.key("lib.py")));
+  EXPECT_NE(platform.sent[2].find(u"\"totalLOC\":2,"), std::u16string::npos);
 }
 
 }  // namespace

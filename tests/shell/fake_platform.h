@@ -78,9 +78,9 @@ class FakePlatform : public Platform {
   void startFolderWatcher(const NativeString& folder) override { watcherStarts.push_back(folder); }
   void stopFolderWatcher() override { ++watcherStops; }
   NativeString showFolderPicker() override { return std::exchange(pickerAnswer, {}); }
-  bool saveSnapshotWithDialog(const std::u16string& fileName, const std::string& pngBytes) override {
+  SnapshotSaveResult saveSnapshotWithDialog(const std::u16string& fileName, const std::string& pngBytes) override {
     saves.emplace_back(fileName, pngBytes);
-    return true;
+    return saveAnswer;
   }
   void postWebMessage(const std::u16string& json) override { sent.push_back(json); }
   void closeMainWindow() override { ++closeRequests; }
@@ -140,6 +140,7 @@ class FakePlatform : public Platform {
   int watcherStops = 0;
   NativeString pickerAnswer;
   std::vector<std::pair<std::u16string, std::string>> saves;
+  SnapshotSaveResult saveAnswer;  // cancelled unless a test says otherwise
   std::vector<std::u16string> sent;
   int closeRequests = 0;
   int quitCode = -1;
