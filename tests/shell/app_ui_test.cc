@@ -248,6 +248,18 @@ TEST_F(AppUITest, SnapshotsAreSavedFromTheWindowProcedureUnderTheGivenName) {
   EXPECT_EQ(platform.saves[0], std::make_pair(std::u16string(u"Varnholt_snapshot.png"), png));
   EXPECT_EQ(platform.saves[1].first, u"h\u00e9t") << "no extension added here";
   EXPECT_EQ(platform.saves[2].first, u"Varnholt_snapshot.png");
+
+  readyPage();  // the page hears how each save went
+  for (const SnapshotSaveResult& answer : {SnapshotSaveResult{asciiToNative("/x/s.png"), ""},
+                                           SnapshotSaveResult{asciiToNative("/ro/s.png"), "Read-only file system"},
+                                           SnapshotSaveResult{}}) {
+    platform.saveAnswer = answer;
+    command(save + "\"}");
+    platform.pump();
+  }
+  EXPECT_EQ(platform.sent, (std::vector<std::u16string>{u"{\"type\":\"setSnapshot\",\"ok\":true,\"path\":\"/x/s.png\"}",
+      u"{\"type\":\"setSnapshot\",\"ok\":false,\"text\":\"Could not save /ro/s.png: Read-only file system\"}",
+      u"{\"type\":\"setSnapshot\",\"ok\":false,\"text\":\"Snapshot not saved\"}"}));
 }
 
 TEST_F(AppUITest, CodeViewKeepsTheLastGoodTextAndBlanksOnlyAfterGrace) {
@@ -279,6 +291,54 @@ TEST_F(AppUITest, CodeViewKeepsTheLastGoodTextAndBlanksOnlyAfterGrace) {
   if (error) GTEST_SKIP() << "this file system cannot hold a sparse 1 TiB file";
   openFile(a.key("main.c"));
   EXPECT_EQ(lastCode(), "// Failed to read file.\n");
+}
+
+TEST_F(AppUITest, ProgressShowsAtOnceThenAtMostTenASecond) {
+  readyPage();
+  pickFolder(a.native());
+  EXPECT_EQ(sentTypes(), Types{"setProgress"}) << "before the walk knows anything";
+  for (int i = 1; i <= 100; ++i) {
+    platform.advance(10);
+    post(WM_APP_PROGRESS, i);  // 0 of i files
+  }
+  EXPECT_EQ(sentTypes().size(), 11u);
+  EXPECT_EQ(platform.sent.back(), utf8ToUtf16(R"({"type":"setProgress","state":"busy","done":0,"total":100})"));
+  command(R"({"type":"uiReady"})");  // a page that (re)loads mid-run hears where it stands
+  EXPECT_EQ(platform.sent.back(), platform.sent[10]);
+}
+
+TEST_F(AppUITest, DeletedSelectionEmptiesWhenTheGraceEnds) {
+  readyPage();
+  adopt(a.native());
+  openFile(a.key("util.c"));
+  std::filesystem::remove(a.path("util.c"));
+  changeAndRescan();
+  finishWorker();
+  platform.advance(449);
+  EXPECT_NE(platform.sent.back(), utf8ToUtf16(kEmptyCodeMessage)) << "an editor may be replacing it";
+  platform.advance(1);
+  EXPECT_EQ(platform.sent.back(), utf8ToUtf16(kEmptyCodeMessage));
+}
+
+TEST_F(AppUITest, VanishedFolderKeepsItsProjectUntilItComesBackWatched) {
+  readyPage();
+  adopt(a.native());
+  const NativeString away = a.native() + ".away";
+  std::filesystem::rename(a.native(), away);
+  changeAndRescan();
+  platform.sent.clear();
+  finishWorker();
+  EXPECT_EQ(platform.sent, std::vector<std::u16string>{utf8ToUtf16(
+      R"({"type":"setProgress","state":"missing","text":"Folder not found: )" + nativeToUtf8Lossy(a.native()) + "\"}")});
+  EXPECT_EQ(platform.watcherStops, 1);
+  platform.advance(3000);
+  EXPECT_TRUE(platform.threads.empty()) << "polled, not rescanned";
+  std::filesystem::rename(away, a.native());
+  platform.advance(1000);
+  finishWorker();
+  EXPECT_EQ(sentTypes().back(), "setProgress");
+  EXPECT_TRUE(names(platform.sent[platform.sent.size() - 4], a.key("main.c")));
+  EXPECT_EQ(platform.watcherStarts, (std::vector<NativeString>{a.native(), a.native()}));
 }
 
 TEST_F(AppUITest, ClosingStopsEverythingAndAResultLeftBehindIsFreed) {
