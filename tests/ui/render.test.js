@@ -168,6 +168,7 @@ const MALFORMED = [
   { type: 'setProject', files: [{ path: '/p/a.c', heat01: 1e308 }, { path: '/p/a.c', heat01: -1 }] },  // a path twice
   JSON.parse('{"type":"setProject","__proto__":{"polluted":1},"files":[{"path":"/p/b.c","__proto__":{"heat01":1}}]}'),
   { type: 'setCode' },
+  { type: 'setProgress', state: 'busy', done: 'x', total: {} }, { type: 'setProgress', state: 7, text: [] }, { type: 'setSnapshot', ok: 1 },
   { type: 'setCode', path: 5, code_b64: 7 },
   { type: 'setCode', path: '/p/a.c', code_b64: '!!!@@@ not base64 ===', lineHeat: null, lineCV: 'x', fileHeatCV: {} },
   { type: 'setCode', path: '/p/a.c', code_b64: 'aGk', lineHeat: ['a', null, {}, -3, 7], lineCV: [NaN, 'big'] },
@@ -182,6 +183,32 @@ const HUGE = () => [
   { type: 'setAudit', hint: 'h', items: new Array(5000).fill({ path: '/p/a.c', file: 'a.c', lineStart: 1, lineEnd: 1, cv: 1, heat01: 0.5, preview: 'x' }) },
   { type: 'setCode', path: '/p/a.c', code_b64: btoa('a\nb'), lineHeat: new Array(200000).fill(0.5), lineCV: new Array(200000).fill(1) },
 ];
+
+test('run state: analysing with counts over the old project, failure and a gone folder visible, snapshot answers', async () => {
+  const { page } = await h.openPage(browser);
+  const note = () => page.evaluate(() => ['welcomeNote', 'runState'].map((id) => document.getElementById(id)).map((e) => (e.offsetParent ? e.textContent : '')));
+  await h.deliver(page, { type: 'setProgress', state: 'busy', done: 0, total: 0 });
+  assert.deepEqual(await note(), ['Analysing \u2026', 'Analysing \u2026']);
+  await h.deliver(page, { type: 'setProgress', state: 'failed', text: 'Could not read /x: Permission denied' });
+  assert.deepEqual(await note(), ['Could not read /x: Permission denied', 'Could not read /x: Permission denied']);
+
+  await h.deliver(page, h.project(['/p/a.c', '/p/b.c']));
+  await h.deliver(page, { type: 'setProgress', state: 'busy', done: 12345, total: 83519 });
+  assert.deepEqual(await note(), ['', 'Analysing \u2026 12,345 of 83,519 files']);
+  assert.equal((await texts(page)).length, 2, 'the project stays while it is analysed again');
+  await h.deliver(page, { type: 'setProgress', state: 'missing', text: 'Folder not found: /p' });
+  assert.equal(await page.$eval('#files', (e) => getComputedStyle(e).opacity), '0.5');
+  await h.deliver(page, { type: 'setProgress', state: 'idle' });
+  assert.deepEqual([await note(), await page.$eval('#files', (e) => getComputedStyle(e).opacity)], [['', ''], '1']);
+
+  await page.click('#btnSnap');
+  assert.match(await page.textContent('#status'), /choose where/);
+  await h.deliver(page, { type: 'setSnapshot', ok: true, path: '/home/u/shot.png' });
+  assert.equal(await page.textContent('#status'), 'Snapshot saved to /home/u/shot.png');
+  await h.deliver(page, { type: 'setSnapshot', ok: false, text: 'Could not save /ro/s.png: Read-only file system' });
+  assert.equal(await page.textContent('#status'), 'Could not save /ro/s.png: Read-only file system');
+  await page.close();
+});
 
 test('malformed, unexpected and oversized messages neither throw nor break the page', async () => {
   const { page, pageErrors } = await h.openPage(browser);
