@@ -83,7 +83,8 @@ bool AppUI::onTimer(uint32_t id) {
     return true;
   }
   if (id == TIMER_PERIODIC_RESCAN) {
-    if (projectLoaded && !debounceArmed && !analysisBusy && !rootFolder.empty()) {
+    // A vanished folder is polled for instead.
+    if (projectLoaded && !debounceArmed && !analysisBusy && !rootFolder.empty() && missingRoot.empty()) {
       startAnalysis(rootFolder, true);
     }
     return true;

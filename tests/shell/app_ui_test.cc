@@ -331,7 +331,7 @@ TEST_F(AppUITest, VanishedFolderKeepsItsProjectUntilItComesBackWatched) {
   EXPECT_EQ(platform.sent, std::vector<std::u16string>{utf8ToUtf16(
       R"({"type":"setProgress","state":"missing","text":"Folder not found: )" + nativeToUtf8Lossy(a.native()) + "\"}")});
   EXPECT_EQ(platform.watcherStops, 1);
-  platform.advance(3000);
+  platform.advance(60'000);
   EXPECT_TRUE(platform.threads.empty()) << "polled, not rescanned";
   std::filesystem::rename(away, a.native());
   platform.advance(1000);
