@@ -189,7 +189,7 @@ TEST_F(AppUITest, FailedOrUnstartedRunLeavesTheAppReadyForTheNextRequest) {
   platform.sent.clear();
   deliver(nullptr);
   EXPECT_EQ(sentTypes(), (Types{"setProgress", "setProgress"})) << "the project stays";
-  EXPECT_NE(platform.sent[0].find(u"\"state\":\"failed\",\"text\":\"Could not analyse /"), std::u16string::npos);
+  EXPECT_NE(platform.sent[0].find(u"\"state\":\"failed\",\"text\":\"Could not analyse "), std::u16string::npos);
   ASSERT_EQ(platform.threads.size(), 1u) << "three requests, one follow-up";
   auto result = runWorker();
   ASSERT_NE(result, nullptr);
@@ -323,13 +323,13 @@ TEST_F(AppUITest, DeletedSelectionEmptiesWhenTheGraceEnds) {
 TEST_F(AppUITest, VanishedFolderKeepsItsProjectUntilItComesBackWatched) {
   readyPage();
   adopt(a.native());
-  const NativeString away = a.native() + ".away";
+  const NativeString away = a.native() + asciiToNative(".away");
   std::filesystem::rename(a.native(), away);
   changeAndRescan();
   platform.sent.clear();
   finishWorker();
   EXPECT_EQ(platform.sent, std::vector<std::u16string>{utf8ToUtf16(
-      R"({"type":"setProgress","state":"missing","text":"Folder not found: )" + nativeToUtf8Lossy(a.native()) + "\"}")});
+      R"({"type":"setProgress","state":"missing","text":"Folder not found: )" + jsonEscape(nativeToUtf8Lossy(a.native())) + "\"}")});
   EXPECT_EQ(platform.watcherStops, 1);
   platform.advance(60'000);
   EXPECT_TRUE(platform.threads.empty()) << "polled, not rescanned";
