@@ -55,8 +55,8 @@ test-wine: deps
 	$(CMAKE_BUILD) mingw
 	$(CTEST) mingw
 
-# The Windows program under Wine and Xvfb, with a scripted stand-in for
-# WebView2Loader.dll and without any loader.
+# The Windows program under Wine and Xvfb, with a scripted stand-in web view
+# (as WebView2Loader.dll or as a registered runtime) and without any.
 test-wine-e2e: deps
 	cmake --preset mingw >/dev/null
 	$(CMAKE_BUILD) mingw

@@ -1,5 +1,6 @@
 #!/bin/sh
-# `make windows`: the zip a Windows user unpacks next to WebView2Loader.dll.
+# `make windows`: the zip a Windows user unpacks and runs (the WebView2 Runtime
+# comes with Windows; no loader DLL is shipped).
 set -eu
 cd "$(dirname "$0")/.."
 build=${1:-build/mingw}

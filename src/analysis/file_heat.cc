@@ -217,7 +217,8 @@ bool readFileText(std::string_view utf8Path, std::string& out) {
   out.clear();
   // A NUL would cut the path short and name another file.
   if (utf8Path.empty() || utf8Path.find('\0') != std::string_view::npos) return false;
-  return readWholeFile(utf8ToNative(utf8Path), out);
+  // A file that grew past the window since the walk is not analysed.
+  return readWholeFile(utf8ToNative(utf8Path), out, kFileWindowBytes);
 }
 
 void analyzeText(std::string_view text, const LanguageProfile& givenProfile,

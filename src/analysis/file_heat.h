@@ -53,8 +53,8 @@ struct AnalysisScratch {
   std::string text;  // file buffer of analyzeFile
 };
 
-// Reads the whole file in binary. False when it cannot be opened or sized;
-// an empty file succeeds with empty text.
+// Reads the whole file in binary. False when it cannot be opened or sized,
+// or is larger than the window; an empty file succeeds with empty text.
 bool readFileText(std::string_view utf8Path, std::string& out);
 
 // Heat of every line of `text` (one entry per line of splitLines) and their

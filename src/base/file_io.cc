@@ -4,6 +4,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,16 +12,38 @@
 #endif
 
 #include <algorithm>
+#include <new>
 
 namespace varnholt_app {
 
 #ifdef _WIN32
 
+NativeString systemPath(const NativeString& path) {
+  // Directories are limited to MAX_PATH - 12 characters in the classic form.
+  constexpr size_t kClassicLimit = MAX_PATH - 12;
+  if (path.size() < kClassicLimit || path.rfind(L"\\\\?\\", 0) == 0 ||
+      path.rfind(L"\\\\.\\", 0) == 0) {
+    return path;
+  }
+  const auto isSeparator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+  NativeString prefixed;
+  if (path.size() > 2 && path[1] == L':' && isSeparator(path[2])) {
+    prefixed = L"\\\\?\\" + path;
+  } else if (isSeparator(path[0]) && isSeparator(path[1])) {
+    prefixed = L"\\\\?\\UNC\\" + path.substr(2);
+  } else {
+    return path;  // relative: the system resolves it, at its own limit
+  }
+  // The prefixed form takes no forward slashes.
+  std::replace(prefixed.begin(), prefixed.end(), L'/', L'\\');
+  return prefixed;
+}
+
 InputFile::~InputFile() { close(); }
 
 bool InputFile::open(const NativeString& path) {
   close();
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ,
+  HANDLE h = CreateFileW(systemPath(path).c_str(), GENERIC_READ,
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
@@ -61,16 +84,71 @@ int64_t InputFile::read(void* buffer, size_t count) {
 
 #else
 
+namespace {
+
+// Runs `call(dirFd, rest)` with `rest` short enough for one system call.
+template <typename Call>
+int callAtPath(const NativeString& path, Call call) {
+  if (path.size() < PATH_MAX) return call(AT_FDCWD, path.c_str());
+#ifdef O_PATH
+  constexpr int kStepFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+#else
+  constexpr int kStepFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
+  int dir = AT_FDCWD;
+  size_t pos = 0;
+  std::string step;
+  while (path.size() - pos >= PATH_MAX) {
+    // The longest run of whole components that fits; names are far shorter.
+    const size_t cut = path.rfind('/', pos + PATH_MAX - 2);
+    if (cut == NativeString::npos || cut < pos) {
+      if (dir != AT_FDCWD) ::close(dir);
+      errno = ENAMETOOLONG;
+      return -1;
+    }
+    step.assign(path, pos, cut - pos);
+    if (step.empty()) step = "/";  // the path starts at the root
+    int next;
+    do {
+      next = ::openat(dir, step.c_str(), kStepFlags);
+    } while (next < 0 && errno == EINTR);
+    if (dir != AT_FDCWD) ::close(dir);
+    if (next < 0) return -1;
+    dir = next;
+    pos = cut + 1;
+  }
+  const char* rest = pos < path.size() ? path.c_str() + pos : ".";
+  const int result = call(dir, rest);
+  const int saved = errno;
+  if (dir != AT_FDCWD) ::close(dir);
+  errno = saved;
+  return result;
+}
+
+}  // namespace
+
+int openPath(const NativeString& path, int flags) {
+  return callAtPath(path, [flags](int dir, const char* rest) {
+    int fd;
+    do {
+      fd = ::openat(dir, rest, flags);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+  });
+}
+
+bool statNative(const NativeString& path, struct stat& st) {
+  const auto statAt = [&st](int dir, const char* rest) { return ::fstatat(dir, rest, &st, 0); };
+  return callAtPath(path, statAt) == 0;
+}
+
 InputFile::~InputFile() { close(); }
 
 bool InputFile::open(const NativeString& path) {
   close();
-  int fd;
   // Non-blocking so that a FIFO in the folder cannot hang the open; reads
   // of regular files are not affected by the flag.
-  do {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  } while (fd < 0 && errno == EINTR);
+  const int fd = openPath(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
   fd_ = fd;
   return true;
@@ -111,14 +189,28 @@ int64_t InputFile::read(void* buffer, size_t count) {
 
 bool readWholeFile(const NativeString& path, std::string& out, int64_t maxBytes) {
   out.clear();
+  if (maxBytes < 0) return false;
   InputFile file;
   if (!file.open(path)) return false;
   const int64_t size = file.size();
   if (size < 0 || size > maxBytes) return false;
-  if (size == 0) return true;
-  out.resize(static_cast<size_t>(size));
-  const int64_t got = file.read(out.data(), out.size());
-  out.resize(got > 0 ? static_cast<size_t>(got) : 0);
+  // The size may be stale by now: the file is read up to one byte past the
+  // limit, however large it has grown.
+  const int64_t cap = maxBytes < INT64_MAX ? maxBytes + 1 : maxBytes;
+  size_t want = static_cast<size_t>(size < cap ? size + 1 : cap);
+  size_t have = 0;
+  for (;;) {
+    out.resize(want);
+    const int64_t got = file.read(out.data() + have, want - have);
+    if (got > 0) have += static_cast<size_t>(got);
+    if (got <= 0 || have < want || static_cast<int64_t>(have) >= cap) break;
+    want = static_cast<size_t>(std::min<int64_t>(cap, static_cast<int64_t>(want) * 2));
+  }
+  out.resize(have);
+  if (static_cast<int64_t>(have) > maxBytes) {
+    std::string().swap(out);
+    return false;
+  }
   return true;
 }
 

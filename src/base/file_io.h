@@ -5,9 +5,28 @@
 #include <cstdint>
 #include <string>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "base/native_string.h"
 
 namespace varnholt_app {
+
+// The largest file the program analyses, counts or shows (2 MiB). A read for
+// any of these takes at most one byte more, to tell that a file is too big.
+inline constexpr int64_t kFileWindowBytes = 2097152;
+
+#ifdef _WIN32
+// The form of `path` the file API accepts at any length: an absolute path
+// that is too long for the classic limit gets the \\?\ prefix.
+NativeString systemPath(const NativeString& path);
+#else
+// open(2) and stat(2) (following links) for paths of any length: a path
+// longer than PATH_MAX is opened directory by directory from its start.
+int openPath(const NativeString& path, int flags);
+bool statNative(const NativeString& path, struct stat& st);
+#endif
 
 // An open file for reading, shared for read, write and delete so that it
 // never blocks an editor. Closed on destruction.
@@ -35,9 +54,10 @@ class InputFile {
 #endif
 };
 
-// Reads the whole file: its size first, then that many bytes (a file that
-// shrank meanwhile gives what was there). False when it cannot be opened or
-// sized, or holds more than `maxBytes`.
+// Reads the whole file (a file that shrank meanwhile gives what was there).
+// False when it cannot be opened or sized, or holds more than `maxBytes`,
+// also when it grew past that after its size was taken: never more than
+// `maxBytes` + 1 bytes are read.
 bool readWholeFile(const NativeString& path, std::string& out,
                    int64_t maxBytes = INT64_MAX);
 

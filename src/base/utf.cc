@@ -77,6 +77,33 @@ bool utf16ToUtf8Impl(std::u16string_view text, std::string& out, bool lossy) {
 
 }  // namespace
 
+size_t decodeUtf8At(std::string_view text, size_t pos, char32_t& codePoint) {
+  const auto lead = static_cast<unsigned char>(text[pos]);
+  if (lead < 0x80) {
+    codePoint = lead;
+    return 1;
+  }
+  unsigned char lo = 0;
+  unsigned char hi = 0;
+  int length = 0;
+  codePoint = kReplacement;
+  if (!secondByteRange(lead, lo, hi, length)) return 1;
+  char32_t cp = lead & (length == 2 ? 0x1Fu : length == 3 ? 0x0Fu : 0x07u);
+  const size_t n = text.size();
+  size_t j = pos + 1;
+  for (int k = 1; k < length; ++k, ++j) {
+    // A stop here leaves the valid prefix [pos, j): one maximal subpart.
+    if (j >= n) return j - pos;
+    const auto byte = static_cast<unsigned char>(text[j]);
+    const unsigned char low = k == 1 ? lo : 0x80;
+    const unsigned char high = k == 1 ? hi : 0xBF;
+    if (byte < low || byte > high) return j - pos;
+    cp = (cp << 6) | (byte & 0x3Fu);
+  }
+  codePoint = cp;
+  return j - pos;
+}
+
 std::u16string utf8ToUtf16(std::string_view text) {
   std::u16string out;
   out.reserve(text.size());
@@ -89,37 +116,8 @@ std::u16string utf8ToUtf16(std::string_view text) {
       ++i;
       continue;
     }
-    unsigned char lo = 0;
-    unsigned char hi = 0;
-    int length = 0;
-    if (!secondByteRange(lead, lo, hi, length)) {
-      out.push_back(kReplacement);
-      ++i;
-      continue;
-    }
-    char32_t cp = lead & (length == 2 ? 0x1Fu : length == 3 ? 0x0Fu : 0x07u);
-    size_t j = i + 1;
-    bool complete = true;
-    for (int k = 1; k < length; ++k, ++j) {
-      if (j >= n) {
-        complete = false;
-        break;
-      }
-      const auto byte = static_cast<unsigned char>(text[j]);
-      const unsigned char low = k == 1 ? lo : 0x80;
-      const unsigned char high = k == 1 ? hi : 0xBF;
-      if (byte < low || byte > high) {
-        complete = false;
-        break;
-      }
-      cp = (cp << 6) | (byte & 0x3Fu);
-    }
-    if (!complete) {
-      // The valid prefix [i, j) is one maximal subpart: one replacement.
-      out.push_back(kReplacement);
-      i = j;
-      continue;
-    }
+    char32_t cp = 0;
+    i += decodeUtf8At(text, i, cp);
     if (cp >= 0x10000) {
       cp -= 0x10000;
       out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
@@ -127,7 +125,6 @@ std::u16string utf8ToUtf16(std::string_view text) {
     } else {
       out.push_back(static_cast<char16_t>(cp));
     }
-    i = j;
   }
   return out;
 }

@@ -10,6 +10,11 @@ namespace varnholt_app {
 // U+FFFD, as the Unicode standard recommends; conversion never fails.
 std::u16string utf8ToUtf16(std::string_view text);
 
+// The character at `text[pos]` (pos < size): its length in bytes and its code
+// point, or, for bytes that are not valid UTF-8, the length of the maximal
+// ill-formed subsequence there and U+FFFD.
+size_t decodeUtf8At(std::string_view text, size_t pos, char32_t& codePoint);
+
 // Converts UTF-16 to UTF-8. Returns false (and leaves `out` unspecified) when
 // the text holds an unpaired surrogate, which has no UTF-8 form.
 bool utf16ToUtf8(std::u16string_view text, std::string& out);

@@ -41,17 +41,21 @@ int32_t countLines(std::string_view utf8Path, int64_t& bytesRead) {
   thread_local const std::unique_ptr<char[]> block(new char[kBlockBytes]);
   uint64_t lineFeeds = 0;
   char last = '\n';
-  for (;;) {
-    const int64_t got = file.read(block.get(), kBlockBytes);
+  // One byte past the window tells a file that grew since the walk; it
+  // counts no lines, like any file outside the window.
+  constexpr int64_t kReadLimit = kFileWindowBytes + 1;
+  while (bytesRead < kReadLimit) {
+    const size_t want = static_cast<size_t>(std::min<int64_t>(kBlockBytes, kReadLimit - bytesRead));
+    const int64_t got = file.read(block.get(), want);
     if (got <= 0) break;
     const char* begin = block.get();
     const char* end = begin + got;
     lineFeeds += countLineFeeds(begin, static_cast<size_t>(got));
     last = end[-1];
     bytesRead += got;
-    if (static_cast<size_t>(got) < kBlockBytes) break;
+    if (static_cast<size_t>(got) < want) break;
   }
-  if (bytesRead == 0) return 0;
+  if (bytesRead == 0 || bytesRead > kFileWindowBytes) return 0;
   const uint64_t lines = lineFeeds + (last != '\n' ? 1 : 0);
   constexpr auto kMax = static_cast<uint64_t>(std::numeric_limits<int32_t>::max());
   return static_cast<int32_t>(std::min(lines, kMax));

@@ -7,8 +7,9 @@
 namespace varnholt_app {
 
 // Number of line feeds, plus one when the last byte is not a line feed; 0 for
-// an empty file or one that cannot be opened. A lone carriage return ends no
-// line. Saturates at INT32_MAX.
+// an empty file, one that cannot be opened, and one larger than the window
+// (of which at most one byte more is read). A lone carriage return ends no
+// line.
 int32_t countLines(std::string_view utf8Path);
 
 // The same, also giving the number of bytes read.

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/file_io.h"
 #include "base/native_string.h"
 #include "model/model.h"
 
@@ -13,7 +14,7 @@ namespace varnholt_app {
 
 // Files outside this window (in bytes) are never analysed.
 inline constexpr int64_t kMinAnalysableSize = 1;
-inline constexpr int64_t kMaxAnalysableSize = 2097152;  // 2 MiB, still accepted
+inline constexpr int64_t kMaxAnalysableSize = kFileWindowBytes;  // still accepted
 
 // How many bytes from the start of a file the text test looks at.
 inline constexpr size_t kTextProbeBytes = 65536;

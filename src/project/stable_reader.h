@@ -6,12 +6,14 @@
 #include <string>
 #include <string_view>
 
+#include "base/file_io.h"
 #include "base/native_string.h"
 
 namespace varnholt_app {
 
-// Largest file readFileStable reads (64 MiB); a larger one fails every attempt.
-inline constexpr int64_t kStableReadMaxBytes = 0x4000000;
+// Largest file readFileStable reads: the window of the analysis, so that the
+// code view never takes in a file that grew past it. A larger one fails.
+inline constexpr int64_t kStableReadMaxBytes = kFileWindowBytes;
 
 // Reads the whole file as raw bytes, trying up to eight times with pauses of
 // 0, 8, 16, 24, 40, 60, 90 and 120 ms. An empty file written less than half

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "base/file_io.h"
 #include "project/stable_reader.h"
 
 namespace varnholt_app {
@@ -39,7 +40,7 @@ uint64_t currentFileTime() {
 
 bool lastWriteFileTime(const NativeString& path, uint64_t& fileTime) {
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return false;
+  if (!statNative(path, st)) return false;
   fileTime = toFileTime(st.st_mtim);
   return true;
 }

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "base/file_io.h"
 #include "project/stable_reader.h"
 
 namespace varnholt_app {
@@ -22,7 +23,7 @@ uint64_t currentFileTime() {
 
 bool lastWriteFileTime(const NativeString& path, uint64_t& fileTime) {
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return false;
+  if (!GetFileAttributesExW(systemPath(path).c_str(), GetFileExInfoStandard, &data)) return false;
   fileTime = fromFileTime(data.ftLastWriteTime);
   return true;
 }

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "project/scan_rules.h"
@@ -50,39 +51,40 @@ std::string toUtf8(const NativeString& native) {
   return utf8;
 }
 
-// The directories from the root down to one directory, shared by its children.
-struct Ancestry {
-  DirIdentity identity;
-  std::shared_ptr<const Ancestry> parent;
-};
-
-bool onBranch(const Ancestry* node, const DirIdentity& identity) {
-  for (; node != nullptr; node = node->parent.get()) {
-    if (node->identity.sameAs(identity)) return true;
-  }
-  return false;
-}
-
 struct DirNode;
 
 // One admitted entry of a directory, in listing order: a file with its
 // language, or a subdirectory still to be (or already) listed.
 struct Item {
-  std::string path;
+  std::string name;
   LanguageId language = LanguageId::PlainText;
   std::unique_ptr<DirNode> directory;
 };
 
+// One arrival at a directory. Only the first arrival at a directory (by its
+// identity) lists it; every other one points at that first.
 struct DirNode {
   NativeString path;
-  std::string utf8Path;
-  std::shared_ptr<const Ancestry> ancestry;  // of the directory holding this one
+  bool viaLink = false;  // reached through a link, not as a plain directory
+  DirIdentity identity;
+  const DirNode* listedAs = nullptr;  // the arrival that holds the listing
   std::vector<Item> items;
 };
 
-// Lists directories, possibly on several threads, into a tree of DirNodes;
-// the records are then inserted from that tree in walk order, so the result
-// does not depend on which thread listed what.
+struct IdentityHash {
+  size_t operator()(const DirIdentity& id) const {
+    return std::hash<uint64_t>()(id.object * 0x9E3779B97F4A7C15ull ^ id.volume);
+  }
+};
+struct IdentityEqual {
+  bool operator()(const DirIdentity& a, const DirIdentity& b) const { return a.sameAs(b); }
+};
+
+// Lists directories, possibly on several threads, into a tree of DirNodes.
+// Each directory is listed once whatever number of links lead to it, so the
+// walk ends in time and memory bounded by the directories it can reach. The
+// listings hold names only; the records are inserted from them afterwards in
+// walk order, so the result does not depend on which thread listed what.
 class Walker {
  public:
   explicit Walker(int threads) : threads_(threads) {}
@@ -132,19 +134,26 @@ class Walker {
     }
   }
 
-  // Applies the rules to every entry of one directory.
-  static void list(DirNode& node, std::vector<char>& probe, std::vector<DirNode*>& found) {
+  // True when this arrival is the first at its directory.
+  bool claim(DirNode& node) {
+    if (!node.identity.known) return true;  // cannot be told apart: listed each time
+    std::lock_guard lock(claimsMutex_);
+    const auto [it, first] = claims_.try_emplace(node.identity, &node);
+    if (!first) node.listedAs = it->second;
+    return first;
+  }
+
+  // Applies the rules that depend on names only to every entry of one
+  // directory; those that look at whole paths wait for the insertion.
+  void list(DirNode& node, std::vector<char>& probe, std::vector<DirNode*>& found) {
     DirectoryReader reader;
     if (!reader.open(node.path)) return;  // unreadable: counts as empty
-    if (onBranch(node.ancestry.get(), reader.identity())) {
-      return;  // a link back to an ancestor: the repeat counts as empty
-    }
-    auto self = std::make_shared<const Ancestry>(Ancestry{reader.identity(), node.ancestry});
+    node.identity = reader.identity();
+    if (!claim(node)) return;
     DirEntry entry;
     while (reader.next(entry)) {
-      const std::string name = toUtf8(entry.name);
+      std::string name = toUtf8(entry.name);
       if (name.empty() || name.front() == '.') continue;
-      std::string path = joinUtf8(node.utf8Path, name);
 
       PathStatus status;
       bool isDirectory = entry.kind == EntryKind::Directory;
@@ -154,20 +163,17 @@ class Walker {
       }
 
       if (isDirectory) {
-        if (isIgnoredDirectoryName(name) || isInsideXcuserdata(path)) continue;
+        if (isIgnoredDirectoryName(name)) continue;
         auto child = std::make_unique<DirNode>();
         child->path = joinPath(node.path, entry.name);
-        child->utf8Path = path;
-        child->ancestry = self;
+        child->viaLink = entry.kind == EntryKind::Other;
         found.push_back(child.get());
-        node.items.push_back(Item{std::move(path), LanguageId::PlainText, std::move(child)});
+        node.items.push_back(Item{std::move(name), LanguageId::PlainText, std::move(child)});
         continue;
       }
 
       const std::string extension = extensionOf(name);
-      if (isIgnoredFileName(name) || isIgnoredExtension(extension) || isInsideXcuserdata(path)) {
-        continue;
-      }
+      if (isIgnoredFileName(name) || isIgnoredExtension(extension)) continue;
       if (entry.kind == EntryKind::File) status = reader.status(entry);
       if (!status.exists || status.size < kMinAnalysableSize ||
           status.size > kMaxAnalysableSize) {
@@ -183,7 +189,7 @@ class Walker {
           continue;
         }
       }
-      node.items.push_back(Item{std::move(path), language, nullptr});
+      node.items.push_back(Item{std::move(name), language, nullptr});
     }
   }
 
@@ -193,6 +199,8 @@ class Walker {
   std::vector<DirNode*> pending_;  // a stack: deep first keeps the tree small
   size_t outstanding_ = 0;         // listed or waiting to be
   std::exception_ptr error_;
+  std::mutex claimsMutex_;
+  std::unordered_map<DirIdentity, DirNode*, IdentityHash, IdentityEqual> claims_;
 };
 
 void insertRecord(ProjectFileMap& files, std::string path, LanguageId language) {
@@ -203,18 +211,48 @@ void insertRecord(ProjectFileMap& files, std::string path, LanguageId language) 
   }
 }
 
+using ArrivalMap = std::unordered_map<DirIdentity, const DirNode*, IdentityHash, IdentityEqual>;
+
+const DirNode& listingOf(const DirNode& node) {
+  return node.listedAs != nullptr ? *node.listedAs : node;
+}
+
+// For each directory that plain directories lead to from the root, the first
+// such arrival in walk order: a directory keeps its own path even when a
+// link to it comes first.
+void findPlainArrivals(const DirNode& node, const std::string& utf8Path, ArrivalMap& plain) {
+  const DirNode& listing = listingOf(node);
+  if (listing.identity.known && !plain.try_emplace(listing.identity, &node).second) return;
+  for (const Item& item : listing.items) {
+    if (!item.directory || item.directory->viaLink) continue;
+    const std::string path = joinUtf8(utf8Path, item.name);
+    if (!isInsideXcuserdata(path)) findPlainArrivals(*item.directory, path, plain);
+  }
+}
+
 // Depth first, each directory in listing order: the order of a plain
-// recursive walk.
-void insertTree(ProjectFileMap& files, DirNode& node) {
-  for (Item& item : node.items) {
-    if (item.directory) {
-      insertTree(files, *item.directory);
-      item.directory.reset();
-    } else {
-      insertRecord(files, std::move(item.path), item.language);
+// recursive walk. Each directory is inserted through one arrival only, its
+// plain one if it has one, else the first in walk order; every other arrival
+// (a cycle, or a second link to it) counts as empty.
+void insertTree(ProjectFileMap& files, const DirNode& node, const std::string& utf8Path,
+                const ArrivalMap& plain, ArrivalMap& inserted) {
+  const DirNode& listing = listingOf(node);
+  if (listing.identity.known) {
+    const auto own = plain.find(listing.identity);
+    if (own != plain.end() ? own->second != &node
+                           : !inserted.try_emplace(listing.identity, &node).second) {
+      return;
     }
   }
-  node.items.clear();
+  for (const Item& item : listing.items) {
+    std::string path = joinUtf8(utf8Path, item.name);
+    if (isInsideXcuserdata(path)) continue;
+    if (item.directory) {
+      insertTree(files, *item.directory, path, plain, inserted);
+    } else {
+      insertRecord(files, std::move(path), item.language);
+    }
+  }
 }
 
 int threadCount(int requested) {
@@ -239,9 +277,11 @@ void scanPath(const NativeString& path, ProjectFileMap& files, int threads) {
   if (status.exists && status.isDirectory) {
     DirNode root;
     root.path = path;
-    root.utf8Path = std::move(utf8Path);
     Walker(threadCount(threads)).walk(root);
-    insertTree(files, root);
+    ArrivalMap plain;
+    findPlainArrivals(root, utf8Path, plain);
+    ArrivalMap inserted;
+    insertTree(files, root, utf8Path, plain, inserted);
     return;
   }
   // A root that is not a directory is taken like any file of a walk.

@@ -29,9 +29,9 @@ struct DirEntry {
   int64_t listedSize = -1;  // the size the listing gave, -1 when none
 };
 
-// Identity of a directory, to notice a link that leads back to an ancestor.
-// Some file systems report no file index; such directories are never taken
-// for one of their ancestors.
+// Identity of a directory, so that each is listed once however many links
+// lead to it. Some file systems report no file index; such directories are
+// never taken for one another.
 struct DirIdentity {
   bool known = false;
   uint64_t volume = 0;
@@ -51,7 +51,8 @@ class DirectoryReader {
   DirectoryReader& operator=(const DirectoryReader&) = delete;
   ~DirectoryReader();
 
-  // False when the directory cannot be opened or listed for any reason.
+  // False when the directory cannot be opened or listed for any reason, and
+  // for the pseudo file systems of the kernel (proc, sysfs and the like).
   bool open(const NativeString& path);
   DirIdentity identity() const { return identity_; }
   // The next entry in listing order; false at the normal end. Throws

@@ -6,11 +6,15 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/vfs.h>
+#endif
 
 #include <cerrno>
 #include <cstring>
 #include <string>
 
+#include "base/file_io.h"
 #include "project/walk.h"
 #include "project/walk_platform.h"
 
@@ -26,11 +30,46 @@ PathStatus fromStat(const struct stat& st) {
   return status;
 }
 
+// File systems that describe the kernel rather than hold files: endless
+// through their own links, with files whose reads can block or have effects.
+bool isPseudoFileSystem([[maybe_unused]] int fd) {
+#ifdef __linux__
+  struct statfs fs;
+  if (::fstatfs(fd, &fs) != 0) return false;
+  switch (static_cast<uint64_t>(fs.f_type)) {
+    case 0x9fa0:      // proc
+    case 0x62656572:  // sysfs
+    case 0x1cd1:      // devpts
+    case 0x27e0eb:    // cgroup
+    case 0x63677270:  // cgroup2
+    case 0x64626720:  // debugfs
+    case 0x74726163:  // tracefs
+    case 0x73636673:  // securityfs
+    case 0x62656570:  // configfs
+    case 0xcafe4a11:  // bpf
+    case 0x6165676c:  // pstore
+    case 0x42494e4d:  // binfmt_misc
+    case 0x65735543:  // fusectl
+    case 0xde5e81e4:  // efivarfs
+    case 0x19800202:  // mqueue
+    case 0xf97cff8c:  // selinuxfs
+    case 0x43415d53:  // smackfs
+    case 0x6e736673:  // nsfs
+    case 0x7655821:   // resctrl
+      return true;
+    default:
+      return false;
+  }
+#else
+  return false;
+#endif
+}
+
 }  // namespace
 
 PathStatus statPath(const NativeString& path) {
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return PathStatus{};
+  if (!statNative(path, st)) return PathStatus{};
   return fromStat(st);
 }
 
@@ -47,14 +86,13 @@ void DirectoryReader::close() {
 bool DirectoryReader::open(const NativeString& path) {
   close();
   path_ = path;
-  do {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  } while (fd_ < 0 && errno == EINTR);
+  identity_ = DirIdentity{};
+  fd_ = openPath(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd_ < 0) return false;
   struct stat st;
   // The stream gets its own descriptor so that fd_ stays usable for the
   // relative calls below.
-  const int streamFd = ::fstat(fd_, &st) == 0 ? ::dup(fd_) : -1;
+  const int streamFd = ::fstat(fd_, &st) == 0 && !isPseudoFileSystem(fd_) ? ::dup(fd_) : -1;
   if (streamFd >= 0) stream_ = ::fdopendir(streamFd);
   if (stream_ == nullptr) {
     if (streamFd >= 0) ::close(streamFd);

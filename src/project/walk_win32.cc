@@ -20,9 +20,13 @@ struct DirectoryReader::Listing {
 
 namespace {
 
+// In UTF-16 units, the \\?\ prefix included; the prefix takes at most 8.
+constexpr size_t kLongestSystemPath = 32767;
+constexpr size_t kLongPrefixUnits = 8;
+
 // Opens anything, directories included, following links; for queries only.
 HANDLE openForQuery(const NativeString& path) {
-  return CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+  return CreateFileW(systemPath(path).c_str(), FILE_READ_ATTRIBUTES,
                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
@@ -56,7 +60,7 @@ PathStatus statPath(const NativeString& path) {
   }
   // Some entries refuse every open but still show their attributes.
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
+  if (!GetFileAttributesExW(systemPath(path).c_str(), GetFileExInfoStandard, &data) ||
       (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
     return PathStatus{};
   }
@@ -79,7 +83,7 @@ bool DirectoryReader::open(const NativeString& path) {
     return false;
   }
   auto listing = std::make_unique<Listing>();
-  const NativeString pattern = joinPath(path, L"*");
+  const NativeString pattern = systemPath(joinPath(path, L"*"));
   listing->find = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &listing->data,
                                    FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
   // Not even a first entry: the directory cannot be listed and counts as
@@ -110,6 +114,12 @@ bool DirectoryReader::next(DirEntry& entry) {
     const wchar_t* name = data.cFileName;
     if (name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0))) continue;
     entry.name.assign(name);
+    // Beyond this not even the long form reaches the entry: better a failed
+    // run than a file that silently goes missing.
+    if (path_.size() + 1 + entry.name.size() + kLongPrefixUnits >= kLongestSystemPath) {
+      throw WalkError("the path of " + nativeToUtf8Lossy(joinPath(path_, entry.name)) +
+                      " is too long for the system");
+    }
     if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
       entry.kind = EntryKind::Other;
       entry.listedSize = -1;

@@ -14,10 +14,12 @@ constexpr char kHexDigits[] = "0123456789abcdef";
 constexpr char kBase64Alphabet[] =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-// Bytes that need an escape in a JSON string.
+// Bytes that need an escape in a JSON string, and those that start a
+// multi-byte sequence, which is checked.
 constexpr std::array<bool, 256> kNeedsEscape = [] {
   std::array<bool, 256> table{};
   for (int c = 0; c < 0x20; ++c) table[static_cast<size_t>(c)] = true;
+  for (int c = 0x80; c < 0x100; ++c) table[static_cast<size_t>(c)] = true;
   table['"'] = true;
   table['\\'] = true;
   return table;
@@ -42,6 +44,19 @@ void appendJsonEscaped(std::string& out, std::string_view text) {
   for (size_t i = 0; i < n; ++i) {
     const auto c = static_cast<unsigned char>(data[i]);
     if (!kNeedsEscape[c]) continue;
+    if (c >= 0x80) {
+      // Bytes that are not UTF-8 become U+FFFD here, as the page would see
+      // them, so that the text is the same on every path it takes.
+      char32_t codePoint = 0;
+      const size_t length = decodeUtf8At(text, i, codePoint);
+      if (codePoint == 0xFFFD && text.compare(i, length, "\xEF\xBF\xBD") != 0) {
+        out.append(data + runStart, i - runStart);
+        out.append("\xEF\xBF\xBD");
+        runStart = i + length;
+      }
+      i += length - 1;
+      continue;
+    }
     out.append(data + runStart, i - runStart);
     runStart = i + 1;
     switch (c) {

@@ -9,8 +9,9 @@
 
 namespace varnholt_app {
 
-// Escapes UTF-8 bytes for use between the quotes of a JSON string. Bytes of
-// 0x80 and above pass unchanged, valid UTF-8 or not.
+// Escapes UTF-8 bytes for use between the quotes of a JSON string. Valid
+// UTF-8 passes unchanged; each maximal ill-formed subsequence becomes U+FFFD,
+// as utf8ToWide would make it, so the result is always valid UTF-8.
 std::string jsonEscape(std::string_view text);
 void appendJsonEscaped(std::string& out, std::string_view text);
 

@@ -7,6 +7,7 @@
 #include "analysis/lexer.h"
 #include "base/file_io.h"
 #include "base/native_string.h"
+#include "base/utf.h"
 #include "protocol/json.h"
 #include "protocol/paths.h"
 
@@ -15,9 +16,6 @@ namespace varnholt_app {
 namespace {
 
 constexpr size_t kPreviewBytes = 140;
-// A file that has grown past this since the analysis gets empty previews
-// instead of being read into memory whole.
-constexpr int64_t kMaxPreviewFileBytes = 0x4000000;  // 64 MiB
 
 // Clamps to 0..1; NaN becomes 0.
 double clamp01(double value) {
@@ -235,8 +233,19 @@ bool ranksBefore(const AuditCandidate& a, const AuditCandidate& b) {
   return a.index < b.index;
 }
 
+// At most kPreviewBytes, never ending inside a character.
 std::string previewOf(std::string_view line) {
-  std::string preview(line.substr(0, kPreviewBytes));
+  size_t cut = line.size();
+  if (cut > kPreviewBytes) {
+    cut = 0;
+    char32_t codePoint = 0;
+    for (;;) {
+      const size_t length = decodeUtf8At(line, cut, codePoint);
+      if (cut + length > kPreviewBytes) break;
+      cut += length;
+    }
+  }
+  std::string preview(line.substr(0, cut));
   std::replace(preview.begin(), preview.end(), '\t', ' ');
   return preview;
 }
@@ -344,7 +353,9 @@ std::vector<AuditItem> selectAuditItems(const ProjectFileMap& files, size_t limi
       if (it == loaded.end()) {
         LoadedFile& l = loaded.emplace_back();
         l.file = c.file;
-        if (!readWholeFile(utf8ToNative(*c.path), l.text, kMaxPreviewFileBytes)) l.text.clear();
+        // A file that has grown past the window since the analysis is not
+        // read: its lines get empty previews.
+        if (!readWholeFile(utf8ToNative(*c.path), l.text, kFileWindowBytes)) l.text.clear();
         l.lines = splitLines(l.text);
         it = loaded.end() - 1;
       }

@@ -17,6 +17,7 @@
 
 #include "../project/temp_tree.h"
 #include "base/file_io.h"
+#include "base/utf.h"
 #include "project/project_analysis.h"
 #include "protocol/json.h"
 #include "protocol/messages.h"
@@ -185,6 +186,40 @@ TEST_F(ReportTest, ReadableReportWithoutColourWhenPiped) {
   EXPECT_NE(files.find(mainPath), std::string::npos) << result.out;
   EXPECT_EQ(files.find("util.py"), std::string::npos) << result.out;
   EXPECT_NE(result.out.find(mainPath + ":3\n"), std::string::npos) << result.out;
+}
+
+constexpr const char* kReplacement = "\xEF\xBF\xBD";
+
+// Content and names that are not UTF-8: the report prints what the page receives.
+TEST(Utf8Output, ReportPrintsExactlyWhatThePageReceives) {
+  testing::TempTree project;
+  testing::TempTree scratch;
+  // Latin-1 text, stray bytes, and a character that straddles the preview cut.
+  std::string text = "char *s = \"caf\xE9\"; /* \xFF\xFE */\nif (s) { for (;;) { x(\"";
+  text.append(116, 'a');
+  text += "\xC3\xA9\"); } }\n";
+  project.file("latin1.c", text);
+#ifndef _WIN32
+  project.file("dir\xC0/bad\xFF.c", "int bad = \"\xE2\x82\";\n");
+#endif
+  const ProcessResult result = runProcess(
+      utf8ToNative(VARNHOLT_REPORT_EXE), {asciiToNative("--json"), project.native()}, scratch);
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+
+  const ProjectAnalysis analysis = analyzeProject(project.native());
+  const ProjectFileMap& files = analysis.model.files;
+  const std::string page =
+      utf16ToUtf8Lossy(utf8ToWide(buildProjectMessage(files, analysis.totalLines))) + "\n" +
+      utf16ToUtf8Lossy(utf8ToWide(buildAuditMessage(selectAuditItems(files)))) + "\n";
+  EXPECT_EQ(result.out, page);
+  EXPECT_NE(result.out.find(std::string("caf") + kReplacement + "\\\""), std::string::npos);
+  std::string cutPreview = "if (s) { for (;;) { x(\\\"";
+  cutPreview.append(116, 'a');
+  EXPECT_NE(result.out.find("\"preview\":\"" + cutPreview + "\""), std::string::npos);
+#ifndef _WIN32
+  EXPECT_NE(result.out.find(std::string("\"name\":\"bad") + kReplacement + ".c\""),
+            std::string::npos);
+#endif
 }
 
 }  // namespace

@@ -118,18 +118,23 @@ TEST(Walk, RootForms) {
   EXPECT_EQ(files.begin()->second.path, "");
 }
 
-TEST(Walk, LinksAreFollowedOnceAndCyclesCountAsEmpty) {
+TEST(Walk, LinksAreFollowedAndEachDirectoryListedOnce) {
   TempTree tree;
+  TempTree outside;
   tree.file("real/a.c", "int a;\n");
   tree.file("real/b/y.c", "int y;\n");
+  outside.file("x.c", "int x;\n");
   std::error_code error;
-  for (const auto& [target, link] : {std::pair{"real", "linked"}, {"real", "node_modules"},
-                                     {"", "real/b/up"}, {"real", "real/b/self"}}) {
-    std::filesystem::create_directory_symlink(tree.path(target), tree.path(link), error);
+  for (const auto& [target, link] :
+       {std::pair{outside.root(), tree.path("linked")}, {outside.root(), tree.path("node_modules")},
+        {tree.path("real"), tree.path("again")}, {tree.root(), tree.path("real/b/up")},
+        {tree.path("real"), tree.path("real/b/self")}}) {
+    std::filesystem::create_directory_symlink(target, link, error);
     if (error) GTEST_SKIP() << "this system cannot make directory links here";
   }
+  // A directory keeps its own path; a second link to it, or one back up, counts as empty.
   Records expected;
-  for (const char* key : {"linked/a.c", "linked/b/y.c", "real/a.c", "real/b/y.c"}) expected[tree.key(key)] = LanguageId::C;
+  for (const char* key : {"linked/x.c", "real/a.c", "real/b/y.c"}) expected[tree.key(key)] = LanguageId::C;
 #ifndef _WIN32
   tree.file("data/real.py", "print(1)\n");
   std::filesystem::create_symlink(tree.path("data/real.py"), tree.path("alias.py"));

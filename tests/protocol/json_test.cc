@@ -13,7 +13,13 @@ namespace {
 TEST(JsonEscape, QuotesBackslashesAndEveryControlByte) {
   EXPECT_EQ(jsonEscape("say \"hi\" C:\\x/y\t\n\r"), "say \\\"hi\\\" C:\\\\x/y\\t\\n\\r");
   EXPECT_EQ(jsonEscape(std::string("\x08\x0C\x1B\x1F\0", 5)), "\\u0008\\u000c\\u001b\\u001f\\u0000");
-  EXPECT_EQ(jsonEscape(" ~\x7F\xC3\xA9\xFF\xC3"), " ~\x7F\xC3\xA9\xFF\xC3");  // other bytes unchecked
+}
+
+TEST(JsonEscape, PassesUtf8AndReplacesWhatIsNot) {
+  const std::string valid = " ~\x7F\xC3\xA9\xEF\xBF\xBD\xF0\x9F\x98\x80";
+  EXPECT_EQ(jsonEscape(valid), valid);
+  // One U+FFFD per maximal ill-formed run, as the conversion for the page.
+  EXPECT_EQ(jsonEscape("\xFF\xC3\"\xE2\x82"), "\xEF\xBF\xBD\xEF\xBF\xBD\\\"\xEF\xBF\xBD");
 }
 
 TEST(Base64, EncodesRoundTripsAndDecodesLeniently) {

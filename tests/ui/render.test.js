@@ -86,43 +86,6 @@ test('code view: lines, tints, raw heat on hover, bad bytes, place kept on refre
   await page.close();
 });
 
-// WCAG contrast ratio of two CSS colours.
-function contrast(a, b) {
-  const lum = (css) => {
-    const [r, g, bl] = css.match(/[\d.]+/g).map((v) => v / 255).map((c) => (c <= 0.03928 ? c / 12.92 : ((c + 0.055) / 1.055) ** 2.4));
-    return 0.2126 * r + 0.7152 * g + 0.0722 * bl;
-  };
-  const [x, y] = [lum(a), lum(b)].sort((p, q) => q - p);
-  return (x + 0.05) / (y + 0.05);
-}
-
-test('heat tints keep code readable, grow with heat, and follow a theme switch', async () => {
-  const { page } = await h.openPage(browser);
-  const heats = Array.from({ length: 21 }, (_, i) => i / 20);
-  await h.deliver(page, { type: 'setProject', projectName: 'p', totalLOC: 21, files: [file('/p/t.c', 1, 10)] });
-  await h.deliver(page, { type: 'setCode', path: '/p/t.c', code_b64: h.b64(heats.join('\n')), lineHeat: heats, lineCV: heats, fileHeatCV: 1 });
-  const hottest = {};
-  for (const colorScheme of ['light', 'dark']) {
-    await page.emulateMedia({ colorScheme });
-    await h.nextPaint(page);
-    const base = await page.$eval('#code', (e) => {
-      for (; e; e = e.parentElement) if (getComputedStyle(e).backgroundColor !== 'rgba(0, 0, 0, 0)') return getComputedStyle(e).backgroundColor;
-      return 'rgb(255, 255, 255)';
-    });
-    let previous = 0;
-    for (const r of await codeRows(page)) {
-      const bg = r.bg === 'rgba(0, 0, 0, 0)' ? base : r.bg;
-      assert.ok(contrast(bg, r.fg) >= 4.5, `${colorScheme}: line ${r.line} is hard to read`);
-      assert.ok(contrast(bg, base) >= previous - 0.01, `${colorScheme}: line ${r.line} is tinted less than the line before`);
-      previous = contrast(bg, base);
-      hottest[colorScheme] = r.bg;
-    }
-    assert.ok(previous > 1.15, `${colorScheme}: the hottest tint is hard to tell from the background`);
-  }
-  assert.notEqual(hottest.light, hottest.dark, 'tints were not rebuilt for the dark theme');
-  await page.close();
-});
-
 test('audit: rows as text, the jump to the line, stale after a new analysis', async () => {
   const { page, pageErrors } = await h.openPage(browser);
   const root = 'C:\\work\\app\\';

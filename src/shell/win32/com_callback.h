@@ -71,6 +71,9 @@ using ControllerCompletedCallback =
 using NavigationCompletedCallback =
     ComCallback<ICoreWebView2NavigationCompletedEventHandler, ICoreWebView2*,
                 ICoreWebView2NavigationCompletedEventArgs*>;
+using NavigationStartingCallback =
+    ComCallback<ICoreWebView2NavigationStartingEventHandler, ICoreWebView2*,
+                ICoreWebView2NavigationStartingEventArgs*>;
 using WebMessageReceivedCallback =
     ComCallback<ICoreWebView2WebMessageReceivedEventHandler, ICoreWebView2*,
                 ICoreWebView2WebMessageReceivedEventArgs*>;

@@ -29,6 +29,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     WebViewHost webView(app);
     platform.setWebViewHost(&webView);
     app.trace = commandLine.trace;
+    webView.setTrace(commandLine.trace);
     exitCode = runMainWindow(instance, showCommand, {app, platform, webView}, commandLine.folder);
     // COM objects go before the apartment does.
     webView.release();

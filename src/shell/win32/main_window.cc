@@ -15,6 +15,8 @@ namespace {
 constexpr wchar_t kMainClass[] = L"VarnholtMain";
 constexpr wchar_t kWebHostClass[] = L"VarnholtWebHost";
 constexpr COLORREF kWhite = 0xFFFFFF;
+constexpr int kWidth = 1400;  // at 96 dpi
+constexpr int kHeight = 860;
 // Not in every SDK's headers; unknown to systems before Windows 11, which
 // then keep square corners.
 constexpr DWORD kWindowCornerPreference = 33;  // DWMWA_WINDOW_CORNER_PREFERENCE
@@ -31,6 +33,7 @@ void onCreate(HWND window) {
   HINSTANCE instance = GetModuleHandleW(nullptr);
 
   WNDCLASSW hostClass{};
+  hostClass.style = CS_HREDRAW | CS_VREDRAW;  // its message line stays centred
   hostClass.lpfnWndProc = webHostWindowProc;
   hostClass.hInstance = instance;
   hostClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
@@ -79,6 +82,41 @@ void onExitSizeMove(HWND window) {
   parts->webView.showAfterSizeMove();
 }
 
+// The host's window text, when there is one, says why there is no view.
+void paintHostText(HWND host) {
+  PAINTSTRUCT paint;
+  HDC dc = BeginPaint(host, &paint);
+  RECT client{};
+  GetClientRect(host, &client);
+  FillRect(dc, &client, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+  wchar_t text[512];
+  const int length = GetWindowTextW(host, text, static_cast<int>(std::size(text)));
+  if (length > 0) {
+    const int points = 11;
+    HFONT font = CreateFontW(-MulDiv(points, static_cast<int>(GetDpiForWindow(host)), 72), 0, 0,
+                             0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                             DEFAULT_PITCH, L"Segoe UI");
+    HGDIOBJ previous = SelectObject(dc, font);
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, RGB(0x20, 0x20, 0x20));
+    DrawTextW(dc, text, length, &client,
+              DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
+    SelectObject(dc, previous);
+    DeleteObject(font);
+  }
+  EndPaint(host, &paint);
+}
+
+// Moves to the rectangle Windows suggests for the new monitor's scale; the
+// resulting WM_SIZE resizes the view, which follows the scale by itself.
+void onDpiChanged(HWND window, const RECT* suggested) {
+  if (suggested == nullptr) return;
+  SetWindowPos(window, nullptr, suggested->left, suggested->top,
+               suggested->right - suggested->left, suggested->bottom - suggested->top,
+               SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 }  // namespace
 
 void resizeWebHost(HWND main) {
@@ -91,7 +129,11 @@ void resizeWebHost(HWND main) {
 }
 
 LRESULT CALLBACK webHostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_ERASEBKGND) return 1;  // the web view covers it all
+  if (message == WM_ERASEBKGND) return 1;  // the web view or the message covers it all
+  if (message == WM_PAINT) {
+    paintHostText(window);
+    return 0;
+  }
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
@@ -105,7 +147,11 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       onDestroy(window);
       return 0;
     case WM_SIZE:
-      if (!inSizeMove) resizeWebHost(window);
+      parts->webView.setMinimized(wParam == SIZE_MINIMIZED);
+      if (!inSizeMove && wParam != SIZE_MINIMIZED) resizeWebHost(window);
+      return 0;
+    case WM_DPICHANGED:
+      onDpiChanged(window, reinterpret_cast<const RECT*>(lParam));
       return 0;
     case WM_MOVE:
       parts->webView.parentMoved(inSizeMove);
@@ -153,11 +199,19 @@ int runMainWindow(HINSTANCE instance, int showCommand, MainWindowParts windowPar
   mainClass.lpszClassName = kMainClass;
   RegisterClassExW(&mainClass);
 
+  // Sized for the primary monitor's scale, then for the one it landed on.
+  const auto scaled = [](int size, UINT dpi) { return MulDiv(size, static_cast<int>(dpi), 96); };
+  const UINT systemDpi = GetDpiForSystem();
   HWND window = CreateWindowExW(0, kMainClass, L"Varnholt", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                                CW_USEDEFAULT, 1400, 860, nullptr, nullptr, instance, nullptr);
+                                CW_USEDEFAULT, scaled(kWidth, systemDpi),
+                                scaled(kHeight, systemDpi), nullptr, nullptr, instance, nullptr);
   if (window == nullptr) {
     parts = nullptr;
     return 0;
+  }
+  if (const UINT dpi = GetDpiForWindow(window); dpi != systemDpi && dpi != 0) {
+    SetWindowPos(window, nullptr, 0, 0, scaled(kWidth, dpi), scaled(kHeight, dpi),
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
   ShowWindow(window, showCommand);
   UpdateWindow(window);

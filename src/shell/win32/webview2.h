@@ -56,7 +56,6 @@ struct ICoreWebView2ZoomFactorChangedEventHandler;
 struct ICoreWebView2MoveFocusRequestedEventHandler;
 struct ICoreWebView2FocusChangedEventHandler;
 struct ICoreWebView2AcceleratorKeyPressedEventHandler;
-struct ICoreWebView2NavigationStartingEventHandler;
 struct ICoreWebView2ContentLoadingEventHandler;
 struct ICoreWebView2SourceChangedEventHandler;
 struct ICoreWebView2HistoryChangedEventHandler;
@@ -72,6 +71,7 @@ struct ICoreWebView2Controller;
 struct ICoreWebView2Environment;
 struct ICoreWebView2Settings;
 struct ICoreWebView2NavigationCompletedEventArgs;
+struct ICoreWebView2NavigationStartingEventArgs;
 struct ICoreWebView2WebMessageReceivedEventArgs;
 
 // 32-bit enums ([v1_enum] in the interface definitions).
@@ -118,6 +118,17 @@ struct ICoreWebView2NavigationCompletedEventHandler : public IUnknown {
  public:
   virtual HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2* sender,
                                            ICoreWebView2NavigationCompletedEventArgs* args) = 0;
+};
+
+struct ICoreWebView2NavigationStartingEventHandler : public IUnknown {
+  static constexpr GUID iid = makeGuid("9ADBE429-F36D-432B-9DDC-F8881FBD76E3");
+
+ protected:
+  ~ICoreWebView2NavigationStartingEventHandler() = default;
+
+ public:
+  virtual HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2* sender,
+                                           ICoreWebView2NavigationStartingEventArgs* args) = 0;
 };
 
 struct ICoreWebView2WebMessageReceivedEventHandler : public IUnknown {
@@ -317,6 +328,22 @@ struct ICoreWebView2NavigationCompletedEventArgs : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE get_NavigationId(UINT64* navigationId) = 0;                 // 5
 };
 
+struct ICoreWebView2NavigationStartingEventArgs : public IUnknown {
+  static constexpr GUID iid = makeGuid("5B495469-E119-438A-9B18-7604F25F2E49");
+
+ protected:
+  ~ICoreWebView2NavigationStartingEventArgs() = default;
+
+ public:
+  virtual HRESULT STDMETHODCALLTYPE get_Uri(LPWSTR* uri) = 0;                        // 3
+  virtual HRESULT STDMETHODCALLTYPE get_IsUserInitiated(BOOL* isUserInitiated) = 0;  // 4
+  virtual HRESULT STDMETHODCALLTYPE get_IsRedirected(BOOL* isRedirected) = 0;        // 5
+  virtual HRESULT STDMETHODCALLTYPE get_RequestHeaders(IUnknown** requestHeaders) = 0;  // 6
+  virtual HRESULT STDMETHODCALLTYPE get_Cancel(BOOL* cancel) = 0;                    // 7
+  virtual HRESULT STDMETHODCALLTYPE put_Cancel(BOOL cancel) = 0;                     // 8
+  virtual HRESULT STDMETHODCALLTYPE get_NavigationId(UINT64* navigationId) = 0;      // 9
+};
+
 #pragma GCC diagnostic pop
 
 // The one export of WebView2Loader.dll we use, looked up by this exact name.
@@ -324,6 +351,16 @@ inline constexpr char kCreateEnvironmentExport[] = "CreateCoreWebView2Environmen
 using CreateCoreWebView2EnvironmentWithOptionsFn = HRESULT(STDAPICALLTYPE*)(
     PCWSTR browserExecutableFolder, PCWSTR userDataFolder,
     ICoreWebView2EnvironmentOptions* environmentOptions,
+    ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* environmentCreatedHandler);
+
+// The installed runtime's client DLL (EmbeddedBrowserWebView.dll) creates the
+// environment through this export; WebView2Loader.dll calls the same one.
+inline constexpr char kCreateEnvironmentInternalExport[] =
+    "CreateWebViewEnvironmentWithOptionsInternal";
+inline constexpr int kInstalledRuntime = 0;  // the runtime-type argument for Evergreen
+using CreateWebViewEnvironmentWithOptionsInternalFn = HRESULT(STDAPICALLTYPE*)(
+    bool checkRunningInstance, int runtimeType, PCWSTR userDataFolder,
+    IUnknown* environmentOptions,
     ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* environmentCreatedHandler);
 
 }  // namespace varnholt_app

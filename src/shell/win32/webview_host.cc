@@ -1,99 +1,167 @@
 #include "shell/win32/webview_host.h"
 
+#include <cstdio>
+#include <cwchar>
+
 #include "base/utf.h"
 #include "shell/app_ui.h"
 #include "shell/page_file.h"
 #include "shell/win32/com_callback.h"
+#include "shell/win32/runtime_loader.h"
 #include "shell/win32/wide_text.h"
 
 namespace varnholt_app {
 
 namespace {
 
-// The loader beside the executable wins over any other copy on the search
-// path; its bitness must match ours either way.
-CreateCoreWebView2EnvironmentWithOptionsFn loadCreateEnvironment(HMODULE& loader) {
-  if (loader == nullptr) {
-    const std::wstring besideUs = executableFolder() + L"WebView2Loader.dll";
-    loader = LoadLibraryW(besideUs.c_str());
-    if (loader == nullptr) loader = LoadLibraryW(L"WebView2Loader.dll");
-    if (loader == nullptr) return nullptr;
-  }
-  // Through void(*)(): GetProcAddress returns a generic function pointer.
-  return reinterpret_cast<CreateCoreWebView2EnvironmentWithOptionsFn>(
-      reinterpret_cast<void (*)()>(GetProcAddress(loader, kCreateEnvironmentExport)));
+constexpr wchar_t kDownloadPage[] = L"https://developer.microsoft.com/microsoft-edge/webview2/";
+
+// Our page is handed over as text; the runtime reports that navigation as
+// about:blank or as a data: address, depending on its version.
+bool isOwnPageAddress(const wchar_t* uri) {
+  return uri != nullptr &&
+         (std::wcsncmp(uri, L"about:blank", 11) == 0 || std::wcsncmp(uri, L"data:", 5) == 0);
 }
 
 }  // namespace
 
+bool WebViewHost::succeeded(HRESULT result, const char* step) const {
+  if (SUCCEEDED(result)) return true;
+  if (trace_) {
+    std::fprintf(stderr, "webview: %s failed: 0x%08lX\n", step, static_cast<unsigned long>(result));
+    std::fflush(stderr);
+  }
+  return false;
+}
+
+void WebViewHost::fail(HRESULT result, const char* step) {
+  succeeded(result == S_OK ? E_FAIL : result, step);
+  if (hwndHost_ == nullptr) return;
+  wchar_t text[256];
+  if (result == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) {
+    std::swprintf(text, std::size(text),
+                  L"The WebView2 Runtime is not installed. Get it from %ls", kDownloadPage);
+  } else {
+    std::swprintf(text, std::size(text),
+                  L"The WebView2 Runtime did not start (error 0x%08lX). Reinstall it from %ls",
+                  static_cast<unsigned long>(result), kDownloadPage);
+  }
+  SetWindowTextW(hwndHost_, text);
+  InvalidateRect(hwndHost_, nullptr, TRUE);
+}
+
 void WebViewHost::ensureWebView(HWND host) {
   if (webview_ || host == nullptr) return;
   hwndHost_ = host;
-  const CreateCoreWebView2EnvironmentWithOptionsFn create = loadCreateEnvironment(loader_);
-  if (create == nullptr) return;
   auto* callback = EnvironmentCompletedCallback::create(
       [this](HRESULT result, ICoreWebView2Environment* environment) {
         return onEnvironmentCreated(result, environment);
       });
-  if (callback == nullptr) return;
-  create(nullptr, nullptr, nullptr, callback);
+  if (callback == nullptr) return fail(E_OUTOFMEMORY, "make the environment callback");
+  const EnvironmentStart start =
+      startEnvironment(executableFolder(), webViewUserDataFolder(), callback, loader_);
   callback->Release();
+  if (FAILED(start.result)) fail(start.result, start.step);
 }
 
 HRESULT WebViewHost::onEnvironmentCreated(HRESULT result, ICoreWebView2Environment* environment) {
-  if (FAILED(result) || environment == nullptr) return result;
+  if (FAILED(result) || environment == nullptr) {
+    fail(result, "create the environment");
+    return result;
+  }
   environment_.assign(environment);
   auto* callback = ControllerCompletedCallback::create(
       [this](HRESULT created, ICoreWebView2Controller* controller) {
         return onControllerCreated(created, controller);
       });
-  if (callback == nullptr) return E_OUTOFMEMORY;
-  environment->CreateCoreWebView2Controller(hwndHost_, callback);
+  if (callback == nullptr) {
+    fail(E_OUTOFMEMORY, "make the controller callback");
+    return E_OUTOFMEMORY;
+  }
+  const HRESULT asked = environment->CreateCoreWebView2Controller(hwndHost_, callback);
   callback->Release();
+  if (FAILED(asked)) fail(asked, "ask for the controller");
   return S_OK;
 }
 
 HRESULT WebViewHost::onControllerCreated(HRESULT result, ICoreWebView2Controller* controller) {
-  if (FAILED(result) || controller == nullptr) return result;
+  if (FAILED(result) || controller == nullptr) {
+    fail(result, "create the controller");
+    return result;
+  }
   controller_.assign(controller);
-  controller->get_CoreWebView2(webview_.put());
+  const HRESULT gotView = controller->get_CoreWebView2(webview_.put());
 
   // Settings first, so that the view is configured before it is sized and
-  // anything reaches the page.
+  // anything reaches the page. DevTools and "Inspect" only when tracing.
   ComRef<ICoreWebView2Settings> settings;
-  if (webview_ && SUCCEEDED(webview_->get_Settings(settings.put())) && settings) {
-    settings->put_AreDefaultContextMenusEnabled(FALSE);
-    settings->put_AreDevToolsEnabled(TRUE);
-    settings->put_IsZoomControlEnabled(FALSE);
+  if (webview_ && succeeded(webview_->get_Settings(settings.put()), "get the settings") &&
+      settings) {
+    succeeded(settings->put_AreDefaultContextMenusEnabled(trace_ ? TRUE : FALSE),
+              "set the context menu");
+    succeeded(settings->put_AreDevToolsEnabled(trace_ ? TRUE : FALSE), "set DevTools");
+    succeeded(settings->put_IsZoomControlEnabled(FALSE), "set the zoom control");
   }
   setBoundsFrom(hwndHost_);
-  // A controller without a view gets nothing called on the missing view.
-  if (!webview_) return S_OK;
+  if (!webview_) {
+    fail(FAILED(gotView) ? gotView : E_POINTER, "get the view");
+    return S_OK;
+  }
 
+  if (auto* onStarting = NavigationStartingCallback::create(
+          [this](ICoreWebView2*, ICoreWebView2NavigationStartingEventArgs* args) {
+            return onNavigationStarting(args);
+          })) {
+    succeeded(webview_->add_NavigationStarting(onStarting, &navigationStartingToken_),
+              "add the navigation filter");
+    onStarting->Release();
+  }
   if (auto* onMessage = WebMessageReceivedCallback::create(
           [this](ICoreWebView2*, ICoreWebView2WebMessageReceivedEventArgs* args) {
             return onWebMessage(args);
           })) {
-    webview_->add_WebMessageReceived(onMessage, &webMessageToken_);
+    succeeded(webview_->add_WebMessageReceived(onMessage, &webMessageToken_),
+              "add the message handler");
     onMessage->Release();
   }
   if (auto* onNavigation = NavigationCompletedCallback::create(
           [this](ICoreWebView2*, ICoreWebView2NavigationCompletedEventArgs*) {
             return onNavigationCompleted();
           })) {
-    webview_->add_NavigationCompleted(onNavigation, &navigationCompletedToken_);
+    succeeded(webview_->add_NavigationCompleted(onNavigation, &navigationCompletedToken_),
+              "add the navigation handler");
     onNavigation->Release();
   }
 
   if (uiPageHtml_.empty()) uiPageHtml_ = toWide(utf8ToUtf16(uiPageHtml()));
-  webview_->NavigateToString(uiPageHtml_.c_str());
+  ownNavigationPending_ = true;
+  if (!succeeded(webview_->NavigateToString(uiPageHtml_.c_str()), "show the page")) {
+    ownNavigationPending_ = false;
+  }
   app_.onWebViewReady();
+  return S_OK;
+}
+
+// Nothing but our page may load: a dropped file, a link or a script would
+// otherwise replace it and receive the project's data.
+HRESULT WebViewHost::onNavigationStarting(ICoreWebView2NavigationStartingEventArgs* args) {
+  if (args == nullptr) return S_OK;
+  LPWSTR uri = nullptr;
+  const bool ours =
+      SUCCEEDED(args->get_Uri(&uri)) && ownNavigationPending_ && isOwnPageAddress(uri);
+  CoTaskMemFree(uri);
+  if (ours) {
+    ownNavigationPending_ = false;
+  } else {
+    succeeded(args->put_Cancel(TRUE), "cancel a navigation");
+  }
   return S_OK;
 }
 
 HRESULT WebViewHost::onNavigationCompleted() {
   navigationCompleted_ = true;
-  if (controller_ && !viewHidden_) controller_->put_IsVisible(TRUE);
+  ownNavigationPending_ = false;
+  updateVisibility();
   return S_OK;
 }
 
@@ -113,11 +181,18 @@ HRESULT WebViewHost::onWebMessage(ICoreWebView2WebMessageReceivedEventArgs* args
   return S_OK;
 }
 
+void WebViewHost::updateVisibility() {
+  if (controller_ && navigationCompleted_) {
+    succeeded(controller_->put_IsVisible(viewHidden_ || minimized_ ? FALSE : TRUE),
+              "show or hide the view");
+  }
+}
+
 void WebViewHost::setBoundsFrom(HWND host) {
   if (!controller_ || host == nullptr) return;
   RECT bounds{};
   GetClientRect(host, &bounds);
-  controller_->put_Bounds(bounds);
+  succeeded(controller_->put_Bounds(bounds), "size the view");
 }
 
 void WebViewHost::parentMoved(bool inSizeMove) {
@@ -134,10 +209,16 @@ void WebViewHost::hideForSizeMove() {
 void WebViewHost::showAfterSizeMove() {
   viewHidden_ = false;
   // Before the first navigation has completed, showing is left to it.
-  if (controller_ && navigationCompleted_) {
+  if (controller_ && navigationCompleted_ && !minimized_) {
     controller_->put_IsVisible(TRUE);
     controller_->NotifyParentWindowPositionChanged();
   }
+}
+
+void WebViewHost::setMinimized(bool minimized) {
+  if (minimized == minimized_) return;
+  minimized_ = minimized;
+  updateVisibility();
 }
 
 bool WebViewHost::postJson(const std::u16string& json) {
@@ -148,6 +229,9 @@ bool WebViewHost::postJson(const std::u16string& json) {
 
 void WebViewHost::release() {
   webview_.reset();
+  // Closing ends the browser processes now rather than when the last
+  // reference somewhere in the runtime goes.
+  if (controller_) succeeded(controller_->Close(), "close the controller");
   controller_.reset();
   environment_.reset();
 }

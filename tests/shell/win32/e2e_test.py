@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""The Windows program under Wine, with the stand-in WebView2Loader.dll
-(which plays the page from a script and logs what the program does with the
-view) and without any loader. Run under xvfb-run; needs xdotool.
+"""The Windows program under Wine with the stand-in web view (it plays the page
+from a script, logs what the program does) as WebView2Loader.dll or as a
+registered runtime, and with none. Run under xvfb-run; needs xdotool.
 
     python3 e2e_test.py BUILD_DIR      # the mingw preset's build
 """
@@ -10,6 +10,7 @@ import base64, json, os, shutil, subprocess, sys, tempfile, threading, time
 
 WINE_RUN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../../scripts/wine-run")
 LOADER = "WebView2Loader.dll"
+CLIENT_STATE = r"SOFTWARE\Microsoft\EdgeUpdate\ClientState\{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}"
 PAGE = "\ufeff<!doctype html><html><body>page \u00e9\u20ac</body></html>\n"
 MAIN_C = "int main(void) {\n  for (int i = 0; i < 3; i++) {\n    if (i % 2) return i;\n  }\n}\n"
 failures = []
@@ -43,13 +44,15 @@ def wait_for(condition, seconds):
 class Run:
     """One start of the program from a folder of its own."""
 
-    def __init__(self, build, loader=True, page=None, script=()):
+    def __init__(self, build, loader=True, page=None, script=(), runtime=()):
+        """`runtime`: (hive, holds the DLL) for each registered version folder."""
         self.dir = tempfile.mkdtemp(prefix="varnholt-e2e-")
         app = os.path.join(self.dir, "app")
         os.makedirs(app)
         self.exe = shutil.copy(os.path.join(build, "src/shell/win32/varnholt.exe"), app)
+        fake = os.path.join(build, "tests/shell/win32/fake_webview2", LOADER)
         if loader:
-            shutil.copy(os.path.join(build, "tests/shell/win32/fake_webview2", LOADER), app)
+            shutil.copy(fake, app)
         if page is not None:
             open(os.path.join(app, "VarnholtUI.html"), "wb").write(page)
         self.log = os.path.join(self.dir, "log")
@@ -57,6 +60,19 @@ class Run:
         self.env = dict(os.environ, WINEPREFIX=os.path.join(build, "wine-e2e"),
                         VARNHOLT_FAKE_WEBVIEW2_LOG=win(self.log),
                         VARNHOLT_FAKE_WEBVIEW2_SCRIPT=win(os.path.join(self.dir, "script")))
+        for hive in ("HKLM", "HKCU"):
+            self.reg("delete", hive + "\\" + CLIENT_STATE, "/f")
+        for hive, with_dll in runtime:
+            folder = os.path.join(self.dir, hive, "130.0.2.1")
+            os.makedirs(os.path.join(folder, "EBWebView", "x64"))
+            if with_dll:
+                shutil.copy(fake, os.path.join(folder, "EBWebView", "x64",
+                                               "EmbeddedBrowserWebView.dll"))
+            self.reg("add", hive + "\\" + CLIENT_STATE, "/v", "EBWebView", "/d", win(folder),
+                     "/f", "/reg:32")
+
+    def reg(self, *arguments):
+        subprocess.run([WINE_RUN, "reg"] + list(arguments), env=self.env, capture_output=True)
 
     def start(self, *arguments):
         self.process = subprocess.Popen([WINE_RUN, self.exe] + list(arguments), env=self.env,
@@ -109,7 +125,8 @@ def answer_dialogs(plan, answered):
 def session(build):
     print("session with a project folder")
     b64 = lambda data: base64.b64encode(data).decode("ascii")
-    run = Run(build, page=PAGE.encode("utf-8"))
+    run = Run(build, loader=False, page=PAGE.encode("utf-8"),
+              runtime=[("HKLM", False), ("HKCU", True)])
     project, other, shots = (os.path.join(run.dir, n) for n in ("proj", "other", "shots"))
     for folder in (project, other, shots, os.path.join(project, "lib")):
         os.makedirs(folder, exist_ok=True)
@@ -126,6 +143,7 @@ def session(build):
         'send {"type":"savePng","png_b64":""}',
         'send {"type":"savePng","png_b64":"%s","name_b64":"%s"}'
         % (b64(png), b64(win(os.path.join(shots, "snap")).encode())),
+        "navigate file:///Z:/dropped.txt", "navigate data:text/html,late",
         "resize 1000 700", "sizemove 900 600", "move 40 30",
         "append %s int more(void) {|  return 1;|}|" % win(main_c), "wait setProject 30000",
         "mark pick-cancel", 'send {"type":"pickFolder"}', "wait-file %s 90000" % win(cancelled),
@@ -141,14 +159,20 @@ def session(build):
     check(answered == ["Save", "Select Folder", "Select Folder"],
           "the save dialog and the folder picker (twice) were shown (got %s)" % answered)
     check(code == 0 and "script-done" in lines, "the script ran to its end and quitApp exits 0")
-    check("create-environment sta 1 defaults 1" in lines,
-          "environment asked for with the defaults from a single-threaded apartment")
+    check(any(l.startswith("create-environment runtime sta 1 defaults 1 user-data C:\\users\\")
+              and l.endswith("\\AppData\\Local\\Varnholt\\WebView2 folder 1") for l in lines),
+          "per-user runtime asked from an STA with our user-data folder made")
+    check("manifest per-monitor-v2 1 aware 2" in lines, "per-monitor aware (Wine: 2 for v2 too)")
+    check([l for l in lines if l.startswith("navigation ")] ==
+          ["navigation about:blank cancelled 0", "navigation file:///Z:/dropped.txt cancelled 1",
+           "navigation data:text/html,late cancelled 1"], "only our page may load")
 
     # Call order on the new view, and the page text before any message.
     calls = [l for l in lines if l.startswith(("setting", "bounds", "add", "navigate", "post"))]
-    kinds = [l if l.startswith(("setting", "add")) else l.split(" ")[0] for l in calls[:8]]
-    check(kinds == ["setting 14 0", "setting 12 1", "setting 18 0", "bounds", "add web-message",
-                    "add navigation-completed", "navigate", "post"], "set-up order: %s" % kinds)
+    kinds = [l if l.startswith(("setting", "add")) else l.split(" ")[0] for l in calls[:9]]
+    check(kinds == ["setting 14 1", "setting 12 1", "setting 18 0", "bounds",
+                    "add navigation-starting", "add web-message", "add navigation-completed",
+                    "navigate", "post"], "set-up order, DevTools on with --trace: %s" % kinds)
     check("navigate " + PAGE.replace("\n", "\\n") in lines, "page file shown as UTF-8, BOM kept")
     check(0 <= index(lines, "visible 1") < index(lines, "navigation-completed"),
           "the view is shown when the navigation completes")
@@ -156,11 +180,14 @@ def session(build):
     # Ownership: every handler handed back, the view's objects freed once at quit.
     released = sorted(l for l in lines if l.startswith("handler-released"))
     check(released == ["handler-released %s 0" % k for k in (
-        "controller-completed", "environment-completed", "navigation-completed", "web-message")],
+        "controller-completed", "environment-completed", "navigation-completed",
+        "navigation-starting", "web-message")],
         "the program keeps no reference to its callbacks (got %s)" % released)
     finals = sorted(l[14:] for l in lines[index(lines, 'send {"type":"quitApp"'):]
                     if l.startswith("final-release"))
     check(finals == ["controller", "environment", "settings", "webview"], "freed: %s" % finals)
+    check(0 <= index(lines, "close") < index(lines, "final-release controller"),
+          "the controller is closed before it is released")
 
     # Bounds follow the host; the move/size loop hides the view and defers the work.
     bounds = [l.split(" ") for l in lines if l.startswith("bounds")]
@@ -202,13 +229,13 @@ def session(build):
     return run.dir
 
 
-def without_view(build, label, loader, script, expected):
+def without_view(build, label, loader, script, expected, runtime=()):
     """No view ever comes: the window still resizes and closes; `expected` are
-    the log's releases."""
+    the log's releases. Returns the trace and the log's lines."""
     print("window without a view: %s" % label)
-    run = Run(build, loader=loader, script=script)
+    run = Run(build, loader=loader, script=script, runtime=runtime)
     run.env["WINEDEBUG"] = "-all,+seh"  # a fault inside a window procedure is swallowed
-    run.start()
+    run.start("--trace")
     window = wait_for(lambda: xdo("search", "--name", "^Varnholt$"), 90)
     if check(window, "a window titled Varnholt appears"):
         size = lambda: xdo("getwindowgeometry", window[0])[-1]
@@ -224,6 +251,17 @@ def without_view(build, label, loader, script, expected):
     released = sorted(l for l in lines if l.startswith(("handler-released", "final-release")))
     check(released == expected, "ownership: %s" % released)
     shutil.rmtree(run.dir)
+    return err, lines
+
+
+def per_machine_defaults(build):
+    run = Run(build, loader=False, script=['send {"type":"quitApp"}'], runtime=[("HKLM", True)])
+    run.start()
+    code, _, lines = run.finish()
+    check(code == 0 and index(lines, "create-environment runtime") >= 0, "per-machine runtime used")
+    check([l for l in lines if l.startswith("setting")] ==
+          ["setting 14 0", "setting 12 0", "setting 18 0"], "context menu and DevTools off")
+    shutil.rmtree(run.dir)
 
 
 def main():
@@ -232,9 +270,15 @@ def main():
         sys.exit("needs an X display: run under xvfb-run")
     os.makedirs(os.path.join(build, "wine-e2e"), exist_ok=True)
     kept = session(build)
-    without_view(build, "no loader", False, [], [])
-    without_view(build, "failed environment", True, ["fail-environment"],
-                 ["handler-released environment-completed 0"])
+    per_machine_defaults(build)
+    trace, _ = without_view(build, "no runtime", False, [], [], runtime=[("HKCU", False)])
+    check("webview: find the runtime failed: 0x80070002" in trace, "--trace names the failed step")
+    _, lines = without_view(build, "failed environment", True, ["fail-environment"],
+                            ["handler-released environment-completed 0"],
+                            runtime=[("HKLM", True)])
+    check(index(lines, "create-environment loader") >= 0, "a loader beside us comes first")
+    check("host-text The WebView2 Runtime did not start (error 0x80070005). Reinstall it from "
+          "https://developer.microsoft.com/microsoft-edge/webview2/" in lines, "window says why")
     without_view(build, "controller without a view", True, ["no-webview"],
                  ["final-release controller", "final-release environment",
                   "handler-released controller-completed 0",

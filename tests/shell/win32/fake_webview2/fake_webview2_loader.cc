@@ -5,7 +5,8 @@
 // program does (one line an event) and plays the page from a script:
 //   send <json> | wait <type> [ms] | wait-file <path> [ms] | sleep <ms>
 //   append <path> <text> ('|' is a line feed) | resize|sizemove|move <a> <b>
-//   mark <name>; and the options fail-environment, no-webview.
+//   navigate <uri> | mark <name>; and the options fail-environment, no-webview.
+// Also copied as the installed runtime's client DLL.
 // Environment: VARNHOLT_FAKE_WEBVIEW2_LOG, VARNHOLT_FAKE_WEBVIEW2_SCRIPT.
 
 #include <windows.h>
@@ -140,6 +141,7 @@ HWND host = nullptr;
 Object* webView = nullptr;
 std::vector<void*> messageHandlers;
 std::vector<void*> navigationHandlers;
+std::vector<void*> startingHandlers;
 std::wstring messageJson;
 std::vector<std::string> posts;
 void startScript();
@@ -156,13 +158,29 @@ const VTable settingsTable = makeVTable(
 Object settings{&settingsTable, "settings"};
 
 // Message arguments: get_WebMessageAsJson 4.
-HRESULT STDMETHODCALLTYPE getMessageJson(Object*, LPWSTR* json) {
-  const size_t bytes = (messageJson.size() + 1) * sizeof(wchar_t);
-  *json = static_cast<LPWSTR>(std::memcpy(CoTaskMemAlloc(bytes), messageJson.c_str(), bytes));
+template <const std::wstring* text>
+HRESULT STDMETHODCALLTYPE getText(Object*, LPWSTR* out) {
+  const size_t bytes = (text->size() + 1) * sizeof(wchar_t);
+  *out = static_cast<LPWSTR>(std::memcpy(CoTaskMemAlloc(bytes), text->c_str(), bytes));
   return S_OK;
 }
-const VTable messageArgsTable = makeVTable({{4, slot(&getMessageJson)}});
+const VTable messageArgsTable = makeVTable({{4, slot(&getText<&messageJson>)}});
 const VTable navigationArgsTable = makeVTable({});
+
+// Navigation-starting arguments: get_Uri 3, put_Cancel 8.
+std::wstring startingUri;
+BOOL cancelled = FALSE;
+HRESULT STDMETHODCALLTYPE putCancel(Object*, BOOL cancel) { cancelled = cancel; return S_OK; }
+const VTable startingArgsTable =
+    makeVTable({{3, slot(&getText<&startingUri>)}, {8, slot(&putCancel)}});
+
+void navigationStarting(const std::wstring& uri) {
+  startingUri = uri;
+  cancelled = FALSE;
+  Object args{&startingArgsTable, "starting-args"};
+  for (void* handler : startingHandlers) call<HRESULT>(handler, 3, webView, &args);
+  note("navigation %s cancelled %d", utf8(uri.c_str()).c_str(), cancelled);
+}
 
 void deliver(const std::wstring& json) {
   note("send %s", utf8(json.c_str()).c_str());
@@ -171,7 +189,8 @@ void deliver(const std::wstring& json) {
   for (void* handler : messageHandlers) call<HRESULT>(handler, 3, webView, &args);
 }
 
-// The view: get_Settings 3, NavigateToString 6, add_NavigationCompleted 15,
+// The view: get_Settings 3, NavigateToString 6, add_NavigationStarting 7,
+// add_NavigationCompleted 15,
 // PostWebMessageAsJson 32, add_WebMessageReceived 34.
 HRESULT STDMETHODCALLTYPE getSettings(Object*, Object** out) {
   addRef(*out = &settings);
@@ -182,6 +201,7 @@ HRESULT STDMETHODCALLTYPE navigateToString(Object*, LPCWSTR html) {
   for (const char c : utf8(html)) escaped += c == '\n' ? std::string("\\n") : std::string(1, c);
   note("navigate %s", escaped.c_str());
   after(0, [] {
+    navigationStarting(L"about:blank");
     Object args{&navigationArgsTable, "navigation-args"};
     for (void* handler : navigationHandlers) call<HRESULT>(handler, 3, webView, &args);
     note("navigation-completed");
@@ -192,8 +212,8 @@ HRESULT STDMETHODCALLTYPE navigateToString(Object*, LPCWSTR html) {
 template <int N>
 HRESULT STDMETHODCALLTYPE addHandler(Object*, void* handler, INT64* token) {
   call<ULONG>(handler, 1);
-  (N == 15 ? navigationHandlers : messageHandlers).push_back(handler);
-  note("add %s", N == 15 ? "navigation-completed" : "web-message");
+  (N == 7 ? startingHandlers : N == 15 ? navigationHandlers : messageHandlers).push_back(handler);
+  note("add %s", N == 7 ? "navigation-starting" : N == 15 ? "navigation-completed" : "web-message");
   *token = N;
   return S_OK;
 }
@@ -203,11 +223,12 @@ HRESULT STDMETHODCALLTYPE postJson(Object*, LPCWSTR json) {
   return S_OK;
 }
 const VTable webViewTable =
-    makeVTable({{3, slot(&getSettings)}, {6, slot(&navigateToString)}, {15, slot(&addHandler<15>)},
+    makeVTable({{3, slot(&getSettings)}, {6, slot(&navigateToString)}, {7, slot(&addHandler<7>)},
+                {15, slot(&addHandler<15>)},
                 {32, slot(&postJson)}, {34, slot(&addHandler<34>)}});
 
 // The controller: put_IsVisible 4, put_Bounds 6,
-// NotifyParentWindowPositionChanged 23, get_CoreWebView2 25.
+// NotifyParentWindowPositionChanged 23, Close 24, get_CoreWebView2 25.
 HRESULT STDMETHODCALLTYPE putIsVisible(Object*, BOOL visible) {
   note("visible %d", visible);
   return S_OK;
@@ -223,13 +244,15 @@ HRESULT STDMETHODCALLTYPE notifyMoved(Object*) {
   note("notify-moved");
   return S_OK;
 }
+HRESULT STDMETHODCALLTYPE closeController(Object*) { note("close"); return S_OK; }
 HRESULT STDMETHODCALLTYPE getCoreWebView2(Object*, Object** out) {
   if ((*out = webView) == nullptr) return E_FAIL;
   addRef(webView);
   return S_OK;
 }
 const VTable controllerTable = makeVTable({{4, slot(&putIsVisible)}, {6, slot(&putBounds)},
-                                           {23, slot(&notifyMoved)}, {25, slot(&getCoreWebView2)}});
+                                           {23, slot(&notifyMoved)}, {24, slot(&closeController)},
+                                           {25, slot(&getCoreWebView2)}});
 
 // The environment: CreateCoreWebView2Controller 3.
 HRESULT STDMETHODCALLTYPE createController(Object*, HWND parent, void* handler) {
@@ -241,6 +264,7 @@ HRESULT STDMETHODCALLTYPE createController(Object*, HWND parent, void* handler) 
       webView->onFinalRelease = [] {
         for (void* h : messageHandlers) dropHandler(h, "web-message");
         for (void* h : navigationHandlers) dropHandler(h, "navigation-completed");
+        for (void* h : startingHandlers) dropHandler(h, "navigation-starting");
         release(&settings);
       };
     }
@@ -325,6 +349,8 @@ void runScript() {
                    SWP_NOZORDER | SWP_NOACTIVATE | (command == "move" ? SWP_NOSIZE : SWP_NOMOVE));
       if (command == "sizemove") note("inside-sizemove");
       if (command == "sizemove") SendMessageW(window, WM_EXITSIZEMOVE, 0, 0);
+    } else if (command == "navigate") {
+      navigationStarting(wide(first));
     } else if (command != "mark") {
       note("bad-step %s", line.c_str());
     }
@@ -332,12 +358,19 @@ void runScript() {
   note("script-done");
 }
 
-}  // namespace
-}  // namespace varnholt_app
+// The program's DPI awareness and the manifest that asks for it.
+void noteProcess() {
+  HRSRC found = FindResourceW(nullptr, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+  const char* manifest = found != nullptr
+      ? static_cast<const char*>(LockResource(LoadResource(nullptr, found))) : "";
+  const std::string text(manifest, found != nullptr ? SizeofResource(nullptr, found) : 0);
+  note("manifest per-monitor-v2 %d aware %d",
+       text.find("\">PerMonitorV2</dpiAwareness>") != std::string::npos,
+       GetAwarenessFromDpiAwarenessContext(GetThreadDpiAwarenessContext()));
+}
 
-extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE CreateCoreWebView2EnvironmentWithOptions(
-    PCWSTR browserFolder, PCWSTR userDataFolder, void* options, void* handler) {
-  using namespace varnholt_app;
+HRESULT createEnvironment(const char* via, PCWSTR browserFolder, PCWSTR userDataFolder,
+                          void* options, void* handler) {
   uiThread = GetCurrentThreadId();
   const wchar_t* scriptPath = _wgetenv(L"VARNHOLT_FAKE_WEBVIEW2_SCRIPT");
   if (FILE* file = scriptPath != nullptr ? _wfopen(scriptPath, L"rb") : nullptr) {
@@ -356,15 +389,23 @@ extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE CreateCoreWebView2Enviro
   APTTYPE apartment = APTTYPE_CURRENT;
   APTTYPEQUALIFIER qualifier = APTTYPEQUALIFIER_NONE;
   CoGetApartmentType(&apartment, &qualifier);
-  note("create-environment sta %d defaults %d",
+  const DWORD folder = userDataFolder != nullptr ? GetFileAttributesW(userDataFolder) : 0;
+  note("create-environment %s sta %d defaults %d user-data %s folder %d", via,
        apartment == APTTYPE_STA || apartment == APTTYPE_MAINSTA,
-       browserFolder == nullptr && userDataFolder == nullptr && options == nullptr);
+       browserFolder == nullptr && options == nullptr,
+       userDataFolder != nullptr ? utf8(userDataFolder).c_str() : "-",
+       folder != INVALID_FILE_ATTRIBUTES && (folder & FILE_ATTRIBUTE_DIRECTORY) != 0);
+  noteProcess();
 
   call<ULONG>(handler, 1);
   after(0, [handler] {
     if (failEnvironment) {
-      const HRESULT missing = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
-      call<HRESULT>(handler, 3, missing, static_cast<void*>(nullptr));
+      call<HRESULT>(handler, 3, E_ACCESSDENIED, static_cast<void*>(nullptr));
+      HWND main = FindWindowW(L"VarnholtMain", nullptr);
+      HWND hostWindow = FindWindowExW(main, nullptr, L"VarnholtWebHost", nullptr);
+      wchar_t text[512] = L"";
+      GetWindowTextW(hostWindow, text, 512);
+      note("host-text %s", utf8(text).c_str());
     } else {
       auto* environment = new Object{&environmentTable, "environment"};
       call<HRESULT>(handler, 3, S_OK, environment);
@@ -373,4 +414,20 @@ extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE CreateCoreWebView2Enviro
     dropHandler(handler, "environment-completed");
   });
   return S_OK;
+}
+
+}  // namespace
+}  // namespace varnholt_app
+
+extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE CreateCoreWebView2EnvironmentWithOptions(
+    PCWSTR browserFolder, PCWSTR userDataFolder, void* options, void* handler) {
+  return varnholt_app::createEnvironment("loader", browserFolder, userDataFolder, options, handler);
+}
+
+extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE CreateWebViewEnvironmentWithOptionsInternal(
+    bool checkRunningInstance, int runtimeType, PCWSTR userDataFolder, void* options,
+    void* handler) {
+  return varnholt_app::createEnvironment(
+      checkRunningInstance && runtimeType == 0 ? "runtime" : "runtime-bad-arguments", nullptr,
+      userDataFolder, options, handler);
 }
