@@ -82,7 +82,7 @@ class FakePlatform : public Platform {
     saves.emplace_back(fileName, pngBytes);
     return saveAnswer;
   }
-  void postWebMessage(const std::u16string& json) override { sent.push_back(json); }
+  void postWebMessage(const std::u16string& json) override { (json.starts_with(u"{\"type\":\"setProgress") ? progress : sent).push_back(json); }
   void closeMainWindow() override { ++closeRequests; }
   void quitMessageLoop(int exitCode) override { quitCode = exitCode; }
 
@@ -142,6 +142,7 @@ class FakePlatform : public Platform {
   std::vector<std::pair<std::u16string, std::string>> saves;
   SnapshotSaveResult saveAnswer;  // cancelled unless a test says otherwise
   std::vector<std::u16string> sent;
+  std::vector<std::u16string> progress;  // "setProgress" messages, kept apart
   int closeRequests = 0;
   int quitCode = -1;
 };

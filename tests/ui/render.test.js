@@ -149,27 +149,21 @@ const HUGE = () => [
 
 test('run state: analysing with counts over the old project, failure and a gone folder visible, snapshot answers', async () => {
   const { page } = await h.openPage(browser);
-  const note = () => page.evaluate(() => ['welcomeNote', 'runState'].map((id) => document.getElementById(id)).map((e) => (e.offsetParent ? e.textContent : '')));
-  await h.deliver(page, { type: 'setProgress', state: 'busy', done: 0, total: 0 });
-  assert.deepEqual(await note(), ['Analysing \u2026', 'Analysing \u2026']);
-  await h.deliver(page, { type: 'setProgress', state: 'failed', text: 'Could not read /x: Permission denied' });
-  assert.deepEqual(await note(), ['Could not read /x: Permission denied', 'Could not read /x: Permission denied']);
-
+  const shown = async (msg) => {  // on the welcome card, in the footer, and the file list's opacity
+    await h.deliver(page, { type: 'setProgress', ...msg });
+    return page.evaluate((ids) => ids.map((id) => document.getElementById(id)).map((e, k) => (k > 1 ? getComputedStyle(e).opacity : e.offsetParent ? e.textContent : '')), ['welcomeNote', 'runState', 'files']);
+  };
+  const failed = 'Could not read /x: Permission denied';
+  assert.deepEqual(await shown({ state: 'busy', done: 0, total: 0 }), ['Analysing \u2026', 'Analysing \u2026', '1']);
+  assert.deepEqual(await shown({ state: 'failed', text: failed }), [failed, failed, '1']);
   await h.deliver(page, h.project(['/p/a.c', '/p/b.c']));
-  await h.deliver(page, { type: 'setProgress', state: 'busy', done: 12345, total: 83519 });
-  assert.deepEqual(await note(), ['', 'Analysing \u2026 12,345 of 83,519 files']);
-  assert.equal((await texts(page)).length, 2, 'the project stays while it is analysed again');
-  await h.deliver(page, { type: 'setProgress', state: 'missing', text: 'Folder not found: /p' });
-  assert.equal(await page.$eval('#files', (e) => getComputedStyle(e).opacity), '0.5');
-  await h.deliver(page, { type: 'setProgress', state: 'idle' });
-  assert.deepEqual([await note(), await page.$eval('#files', (e) => getComputedStyle(e).opacity)], [['', ''], '1']);
-
-  await page.click('#btnSnap');
-  assert.match(await page.textContent('#status'), /choose where/);
-  await h.deliver(page, { type: 'setSnapshot', ok: true, path: '/home/u/shot.png' });
-  assert.equal(await page.textContent('#status'), 'Snapshot saved to /home/u/shot.png');
-  await h.deliver(page, { type: 'setSnapshot', ok: false, text: 'Could not save /ro/s.png: Read-only file system' });
-  assert.equal(await page.textContent('#status'), 'Could not save /ro/s.png: Read-only file system');
+  assert.deepEqual(await shown({ state: 'busy', done: 12345, total: 83519 }), ['', 'Analysing \u2026 12,345 of 83,519 files', '1']);  // project kept
+  assert.deepEqual(await shown({ state: 'missing', text: 'Folder not found: /p' }), ['', 'Folder not found: /p', '0.5']);
+  assert.deepEqual(await shown({ state: 'idle' }), ['', '', '1']);
+  for (const [msg, said] of [[{ ok: true, path: '/u/s.png' }, 'Snapshot saved to /u/s.png'], [{ ok: false, text: failed }, failed]]) {
+    await h.deliver(page, { type: 'setSnapshot', ...msg });
+    assert.equal(await page.textContent('#status'), said);
+  }
   await page.close();
 });
 

@@ -25,7 +25,6 @@ TEST(SnapshotFile, WritesEveryByteOrSaysItFailed) {
     ASSERT_TRUE(readWholeFile(tree.path("a.png").native(), back));
     EXPECT_EQ(back, bytes);
   }
-  // The reason goes to the page as it is.
   EXPECT_EQ(writeWholeFile(tree.key("missing/a.png"), "x"), "No such file or directory");
   EXPECT_EQ(writeWholeFile(tree.key(""), "x"), "Is a directory");
   if (::access("/dev/full", W_OK) == 0) {  // a full disk takes the open, not the bytes
