@@ -35,6 +35,9 @@ export VARNHOLT_BENCH_TREE="$tree"
 echo "== kernel tree: $tree"
 "$bench_dir/kernel_bench" "$tree"
 
+echo "== overview map (the page in Chromium)"
+node bench/overview_map.js build/default/src/cli/varnholt-report "$tree"
+
 for exe in "$bench_dir"/*; do
   [ -f "$exe" ] && [ -x "$exe" ] || continue
   [ "$(basename "$exe")" = kernel_bench ] && continue

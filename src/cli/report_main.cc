@@ -262,6 +262,8 @@ void printJson(const ProjectAnalysis& analysis) {
   writeBytes("\n");
   writeBytes(buildAuditMessage(selectAuditItems(analysis.model.files, kAuditItemLimit)));
   writeBytes("\n");
+  writeBytes(buildFileLinesMessage(analysis.model.files));
+  writeBytes("\n");
 }
 
 void printReport(const ProjectAnalysis& analysis, const std::string& root, size_t top,

@@ -105,6 +105,22 @@ double ProjectHeatScale::heat01(double heatRaw) const {
   return clamp01(std::log1p(heatRaw) / denominator);
 }
 
+std::string buildFileLinesMessage(const ProjectFileMap& files) {
+  std::vector<std::pair<std::string_view, size_t>> lines;
+  lines.reserve(files.size());
+  for (const auto& [path, file] : files) lines.emplace_back(path, file.lineHeatRaw.size());
+  // string_view compares bytes as unsigned, a proper prefix first: the project message's order.
+  std::sort(lines.begin(), lines.end());
+  std::string out = "{\"type\":\"setFileLines\",\"lines\":[";
+  out.reserve(out.size() + 8 * lines.size() + 2);
+  for (size_t k = 0; k < lines.size(); ++k) {
+    if (k) out += ',';
+    appendInt(out, static_cast<int64_t>(lines[k].second));
+  }
+  out += "]}";
+  return out;
+}
+
 ProjectHeatScale projectHeatScale(const ProjectFileMap& files) {
   std::vector<double> heats;
   heats.reserve(files.size());

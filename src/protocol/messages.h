@@ -1,5 +1,5 @@
 #pragma once
-// The three messages the native side sends to the page, as UTF-8 JSON.
+// The messages the native side sends to the page, as UTF-8 JSON.
 // Callers convert them with utf8ToWide before posting.
 
 #include <cstddef>
@@ -28,6 +28,10 @@ ProjectHeatScale projectHeatScale(const ProjectFileMap& files);
 
 // Files in byte-wise path order, each with its heat on the project scale.
 std::string buildProjectMessage(const ProjectFileMap& files, int32_t totalLOC);
+
+// Each file's line count, in the file order of the project message, so the
+// page can size its overview map: {"type":"setFileLines","lines":[...]}.
+std::string buildFileLinesMessage(const ProjectFileMap& files);
 
 // --- "setCode" ---
 

@@ -407,6 +407,7 @@ void AppUI::handleWebMessage(std::u16string_view message) {
 void AppUI::sendProject() {
   if (!hasWebView || project == nullptr || projectFiles == nullptr) return;
   postJson(utf8ToWide(buildProjectMessage(*projectFiles, totalLOC)));
+  postJson(utf8ToWide(buildFileLinesMessage(*projectFiles)));
 }
 
 void AppUI::sendCode() {

@@ -136,7 +136,7 @@ TEST_F(ReportTest, ExitCodesAndOneErrorLine) {
   }
 }
 
-// --json prints the program's two messages; --dump every file in path order
+// --json prints the program's three messages; --dump every file in path order
 // with numbers that read back to the very doubles of the analysis.
 TEST_F(ReportTest, JsonAndDumpMatchTheAnalysis) {
   const ProjectAnalysis analysis = analyzeProject(project.native());
@@ -145,7 +145,8 @@ TEST_F(ReportTest, JsonAndDumpMatchTheAnalysis) {
   EXPECT_EQ(json.err, "");  // no progress line when stderr is no terminal
   EXPECT_EQ(lines(json.out), (std::vector<std::string>{
                                  buildProjectMessage(analysis.model.files, analysis.totalLines),
-                                 buildAuditMessage(selectAuditItems(analysis.model.files))}));
+                                 buildAuditMessage(selectAuditItems(analysis.model.files)),
+                                 buildFileLinesMessage(analysis.model.files)}));
 
   const std::vector<std::string> dump = lines(report({"--dump", "DIR"}).out);
   ASSERT_EQ(dump.size(), analysis.model.files.size() + 1);
@@ -210,7 +211,8 @@ TEST(Utf8Output, ReportPrintsExactlyWhatThePageReceives) {
   const ProjectFileMap& files = analysis.model.files;
   const std::string page =
       utf16ToUtf8Lossy(utf8ToWide(buildProjectMessage(files, analysis.totalLines))) + "\n" +
-      utf16ToUtf8Lossy(utf8ToWide(buildAuditMessage(selectAuditItems(files)))) + "\n";
+      utf16ToUtf8Lossy(utf8ToWide(buildAuditMessage(selectAuditItems(files)))) + "\n" +
+      buildFileLinesMessage(files) + "\n";
   EXPECT_EQ(result.out, page);
   EXPECT_NE(result.out.find(std::string("caf") + kReplacement + "\\\""), std::string::npos);
   std::string cutPreview = "if (s) { for (;;) { x(\\\"";

@@ -81,13 +81,18 @@ TEST(ProjectMessage, PathsInByteOrderAndEscaped) {
     while (files.size() < 60) {
       std::string path = root + stems[random() % 3];
       for (size_t i = random() % 7; i > 0; --i) path += bytes[random() % 4];
-      files[path] = fileWith({});
+      files[path] = fileWith(std::vector<double>(path.size() % 7));
     }
-    Strings keys, expected;
+    Strings keys, expected, lines;
     for (const auto& entry : files) keys.push_back(entry.first);
     std::sort(keys.begin(), keys.end());  // std::string compares bytes unsigned
-    for (const std::string& key : keys) expected.push_back(jsonEscape(key));
+    for (const std::string& key : keys) {
+      expected.push_back(jsonEscape(key));
+      lines.push_back(std::to_string(key.size() % 7));
+    }
     ASSERT_EQ(valuesOf(buildProjectMessage(files, 0), "path"), expected) << round;
+    // The line counts come in the same order.
+    ASSERT_EQ(valuesOf(buildFileLinesMessage(files), "lines"), lines) << round;
   }
 }
 

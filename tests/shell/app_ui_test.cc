@@ -218,10 +218,10 @@ TEST_F(AppUITest, PageHearsNothingUnaskedBeforeUiReadyAndNothingForMalformedComm
   EXPECT_EQ(platform.closeRequests, 0);
 
   command(R"({"type":"uiReady"})");
-  EXPECT_EQ(sentTypes(), (Types{"setProject", "setCode"}));
+  EXPECT_EQ(sentTypes(), (Types{"setProject", "setFileLines", "setCode"}));
   platform.sent.clear();
   adopt(a.native());
-  EXPECT_EQ(sentTypes(), (Types{"setProject", "setProject", "setCode"}));
+  EXPECT_EQ(sentTypes(), (Types{"setProject", "setFileLines", "setProject", "setFileLines", "setCode"}));
   EXPECT_EQ(platform.progress, (std::vector<std::u16string>{u"{\"type\":\"setProgress\",\"state\":\"busy\",\"done\":0,\"total\":0}",
                                                             u"{\"type\":\"setProgress\",\"state\":\"idle\"}"}));
   EXPECT_NE(platform.sent[0].find(u"\"totalLOC\":4,"), std::u16string::npos);
@@ -354,7 +354,7 @@ TEST_F(AppUITest, RequestsDuringARunOnRealThreadsCollapseIntoOneFollowUp) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   EXPECT_EQ(platform.running.size(), 2u) << "the first run and one follow-up";
-  ASSERT_EQ(sentTypes(), (Types{"setProject", "setCode"}));
+  ASSERT_EQ(sentTypes(), (Types{"setProject", "setFileLines", "setCode"}));
   EXPECT_TRUE(names(platform.sent[0], b.key("lib.py")));
   EXPECT_NE(platform.sent[0].find(u"\"totalLOC\":2,"), std::u16string::npos);
 }
