@@ -45,7 +45,7 @@ bool looksLikeDeclaration(std::string_view line, const LanguageProfile& profile)
     }
     const char* word = p;
     while (p < end && kWordBytes.table[static_cast<unsigned char>(*p)]) ++p;
-    const uint8_t bits = keywordMask(profile, word, static_cast<size_t>(p - word));
+    const uint8_t bits = keywordMask(profile, word, static_cast<size_t>(p - word), end);
     if (bits & (kKwLoop | kKwBranch)) return false;
     if (bits & kKwDeclModifier) modifier = true;
   }
@@ -66,23 +66,50 @@ bool declarationFlag(const LineFacts& f, std::string_view line, const LanguagePr
   return looksLikeDeclaration(line, profile);
 }
 
-// isTrivialLine of the trimmed line, answered at the first byte for the
-// common case: only "import ", "package " and "using " start with a letter.
-bool isTrivialUntrimmed(std::string_view line) {
-  size_t i = 0;
-  while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r')) ++i;
-  if (i < line.size()) {
-    const char c = line[i];
-    if (c != 'i' && c != 'p' && c != 'u' && kWordBytes.table[static_cast<unsigned char>(c)]) {
+constexpr bool isBlankByte(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// isTrivialLine of the trimmed line, decided in one pass over the raw line.
+bool isTrivialUntrimmed(std::string_view line, size_t knownBlanks) {
+  const char* const end = line.data() + line.size();
+  const char* p = line.data() + std::min(knownBlanks, line.size());
+  while (p < end && isBlankByte(*p)) ++p;
+  if (p == end) return true;
+  const std::string_view rest(p, static_cast<size_t>(end - p));
+  switch (*p) {
+    case '*':
+    case '#':
+      return true;
+    case '/':
+      return rest.size() >= 2 && (p[1] == '/' || p[1] == '*');
+    case 'i':
+    case 'p':
+    case 'u':
+      // "import " and the like may lose their blank to trimming.
+      if (rest.starts_with("import") || rest.starts_with("package") || rest.starts_with("using")) {
+        return isTrivialLine(trimLine(line));
+      }
       return false;
-    }
+    default:
+      break;
   }
-  return isTrivialLine(trimLine(line));
+  // Brackets and separators only, up to trailing blanks.
+  for (; p < end; ++p) {
+    switch (*p) {
+      case '(': case ')': case ',': case ';': case '[': case ']': case '{': case '}':
+        continue;
+      default:
+        break;
+    }
+    if (!isBlankByte(*p)) return false;
+    while (p < end && isBlankByte(*p)) ++p;
+    return p == end;
+  }
+  return true;
 }
 
 bool isScored(const LineFacts& f, std::string_view line) {
   if (f.isBlank) return false;
-  if (isTrivialUntrimmed(line)) return false;
+  if (isTrivialUntrimmed(line, static_cast<size_t>(f.blankPrefix))) return false;
   return f.tokenCount > 0 || static_cast<int64_t>(f.openBraces) + f.closeBraces == 0 ||
          f.branchKw != 0 || f.loopKw != 0 || f.exceptionKw != 0 || f.boolOps != 0 ||
          f.ternaries != 0 || f.dots != 0;
@@ -283,8 +310,11 @@ void analyzeText(std::string_view text, const LanguageProfile& givenProfile,
   double backward = 0.0;
   for (size_t i = scratch.records.size(); i-- > 0;) {
     LineRecord& r = scratch.records[i];
+    // The same sums as in the forward pass, with the choice made on the
+    // addend (x + 0.0 is x for x >= 0), which the compiler need not branch on.
     const bool hot = !r.skipped && r.rawScore > 1.65;
-    backward = hot ? 0.55 * r.rawScore + 0.6 * backward : 0.6 * backward;
+    const double lift = hot ? 0.55 * r.rawScore : 0.0;
+    backward = lift + 0.6 * backward;
     r.spread = std::max(r.spread, backward);
     if (!r.skipped && r.rawScore > 1.2 && lineHeatRaw[i] > 0) {
       lineHeatRaw[i] = liftedHeat(lineHeatRaw[i], r, scratch);

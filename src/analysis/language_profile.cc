@@ -140,6 +140,15 @@ void prepareProfile(LanguageProfile& p) {
     c.byteClass[ch] = cls;
     c.markerFallback[ch] = cls;
     c.continuesToken[ch] = (cls == kByteLetter || cls == kByteDigit) ? 1 : 0;
+    switch (cls) {
+      case kByteOpenBrace: c.countSlot[ch] = kSlotOpenBrace; break;
+      case kByteCloseBrace: c.countSlot[ch] = kSlotCloseBrace; break;
+      case kByteDot: c.countSlot[ch] = kSlotDot; break;
+      case kByteQuestion: c.countSlot[ch] = kSlotTernary; break;
+      case kByteParen: c.countSlot[ch] = ch == '(' ? kSlotOpenParen : kSlotNone; break;
+      default: c.countSlot[ch] = kSlotNone; break;
+    }
+    c.setsCode[ch] = cls == kByteSpace ? 0 : 1;
   }
   // Comment markers are tested before every other rule, so their first byte
   // is routed through a marker check that falls back to the byte's own class.
@@ -249,6 +258,7 @@ LanguageProfile makeShellProfile() {
 LanguageProfile makeGoProfile() {
   LanguageProfile p;
   setCLikeComments(p);
+  p.backtickStrings = true;  // raw strings: span lines, no escapes
   setWords(p.loopKeywords, {"for"});
   setWords(p.branchKeywords, {"if", "else", "switch", "case", "default", "select"});
   setWords(p.functionKeywords, {"func"});

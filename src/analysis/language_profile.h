@@ -2,8 +2,10 @@
 // Lexical syntax, keyword sets and scoring weights of one language family.
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -23,23 +25,36 @@ enum KeywordBits : uint8_t {
   kKwDeclModifier = 64  // words that make a C-family line a declaration
 };
 
-// Byte classes of the line lexer, looked up once per byte.
+// Byte classes of the line lexer, looked up once per byte. The classes
+// before kByteLetter need no branch of their own: they bump one counter
+// (countSlot) and maybe mark the line as code.
 enum ByteClass : uint8_t {
   kByteOther = 0,
-  kByteLetter,      // A-Z, a-z, _
-  kByteDigit,
   kByteSpace,       // tab, CR, space: end a token, are not code
   kByteOpenBrace,
   kByteCloseBrace,
   kByteParen,
   kByteDot,
+  kByteQuestion,
+  kByteDigit,
+  kByteLetter,      // A-Z, a-z, _
   kByteAmp,
   kBytePipe,
-  kByteQuestion,
   kByteDoubleQuote,
   kByteSingleQuote,
   kByteBacktick,
   kByteMarker,      // may start the line comment or the block-comment opener
+};
+
+// Counters a simple byte can bump; kSlotNone is a sink.
+enum CountSlot : uint8_t {
+  kSlotNone = 0,
+  kSlotOpenBrace,
+  kSlotCloseBrace,
+  kSlotDot,
+  kSlotTernary,
+  kSlotOpenParen,
+  kSlotCount
 };
 
 // Derived tables built from the public fields by prepareProfile.
@@ -54,6 +69,8 @@ struct CompiledProfile {
   std::array<uint8_t, 256> byteClass{};
   std::array<uint8_t, 256> markerFallback{};  // class of a marker byte that opens nothing
   std::array<uint8_t, 256> continuesToken{};  // token bytes that are not marker starts
+  std::array<uint8_t, 256> countSlot{};       // CountSlot of a simple byte
+  std::array<uint8_t, 256> setsCode{};        // 1 unless the byte is blank
   // Bit n of entry b: some word of length n starts with folded byte b. Most
   // identifiers fail this test and never reach the hash table.
   std::array<uint32_t, 256> lengthsByFirstByte{};
@@ -112,13 +129,28 @@ uint8_t keywordMaskSlow(const LanguageProfile& profile, std::string_view token);
 // The table probe behind keywordMask for a prepared profile. OR-ing 0x20
 // folds A-Z to a-z and moves "_" to 0x7F, which no other token byte
 // becomes, so equality of folded keys is equality of lower-cased words.
-inline uint8_t probeKeyword(const CompiledProfile& table, const char* bytes, size_t length) {
+// `readable` bounds the bytes that may be loaded past the word (null: none).
+inline uint8_t probeKeyword(const CompiledProfile& table, const char* bytes, size_t length,
+                            const char* readable = nullptr) {
   if (length > table.maxKeywordLength || length == 0) return 0;
   const auto first = static_cast<unsigned char>(bytes[0] | 0x20);
   if (((table.lengthsByFirstByte[first] >> length) & 1u) == 0) return 0;
   uint64_t key[2] = {0, 0};
-  auto* out = reinterpret_cast<unsigned char*>(key);
-  for (size_t i = 0; i < length; ++i) out[i] = static_cast<unsigned char>(bytes[i] | 0x20);
+  if (std::endian::native == std::endian::little && readable != nullptr &&
+      readable - bytes >= 16) {
+    // Two whole words, cut to the length: no loop whose end must be guessed.
+    constexpr uint64_t kFold = 0x2020202020202020ull;
+    uint64_t lo, hi;
+    std::memcpy(&lo, bytes, 8);
+    std::memcpy(&hi, bytes + 8, 8);
+    const size_t loBytes = length < 8 ? length : 8;
+    const size_t hiBytes = length - loBytes;
+    key[0] = (lo | kFold) & (loBytes == 8 ? ~0ull : (1ull << (8 * loBytes)) - 1);
+    key[1] = (hi | kFold) & (hiBytes == 8 ? ~0ull : (1ull << (8 * hiBytes)) - 1);
+  } else {
+    auto* out = reinterpret_cast<unsigned char*>(key);
+    for (size_t i = 0; i < length; ++i) out[i] = static_cast<unsigned char>(bytes[i] | 0x20);
+  }
   const uint64_t hash = (key[0] ^ (key[1] * 0x9e3779b97f4a7c15ull)) * 0xff51afd7ed558ccdull;
   constexpr uint32_t mask = (1u << CompiledProfile::kSlotBits) - 1;
   uint32_t index = static_cast<uint32_t>(hash >> (64 - CompiledProfile::kSlotBits));
@@ -143,9 +175,10 @@ LanguageProfile makeJavaLikeProfile();
 // family. The profiles are built on first use and live until exit.
 const LanguageProfile& profileForLanguage(LanguageId language);
 
-inline uint8_t keywordMask(const LanguageProfile& profile, const char* bytes, size_t length) {
+inline uint8_t keywordMask(const LanguageProfile& profile, const char* bytes, size_t length,
+                           const char* readable = nullptr) {
   if (profile.compiled.slowLookup) return keywordMaskSlow(profile, std::string_view(bytes, length));
-  return probeKeyword(profile.compiled, bytes, length);
+  return probeKeyword(profile.compiled, bytes, length, readable);
 }
 
 }  // namespace varnholt_app

@@ -16,28 +16,28 @@ bool matchesAt(const char* p, const char* end, const std::string& marker) {
          std::memcmp(p, marker.data(), marker.size()) == 0;
 }
 
-// Counts of a line before they are narrowed to LineFacts' 32-bit fields.
+// Counts of a line, in 64 bits only for a line too long for 32.
+template <class Count>
 struct Counts {
-  int64_t tokens = 0;
-  int64_t openBraces = 0;
-  int64_t closeBraces = 0;
-  int64_t dots = 0;
-  int64_t boolOps = 0;
-  int64_t ternaries = 0;
-  int64_t loopKw = 0;
-  int64_t branchKw = 0;
-  int64_t exceptionKw = 0;
-  int64_t functionKw = 0;
-  int64_t typeKw = 0;
+  Count tokens = 0;
+  Count slots[kSlotCount] = {};  // braces, dots, ternaries, "(" by CountSlot
+  Count boolOps = 0;
+  Count loopKw = 0;
+  Count branchKw = 0;
+  Count exceptionKw = 0;
+  Count functionKw = 0;
+  Count typeKw = 0;
   uint8_t codeBits = 0;
 };
 
 int32_t saturate(int64_t v) { return static_cast<int32_t>(std::min<int64_t>(v, INT32_MAX)); }
 
-[[gnu::always_inline]] inline void countToken(const LanguageProfile& profile, const char* lineStart, const char* begin,
-                       const char* end, Counts& n) {
+template <class Count>
+[[gnu::always_inline]] inline void countToken(const LanguageProfile& profile, const char* lineStart,
+                                              const char* begin, const char* end,
+                                              const char* lineEnd, Counts<Count>& n) {
   ++n.tokens;
-  const uint8_t bits = keywordMask(profile, begin, static_cast<size_t>(end - begin));
+  const uint8_t bits = keywordMask(profile, begin, static_cast<size_t>(end - begin), lineEnd);
   if (bits == 0) return;
   // Digits before the token belong to its word in wordTokens ("2if").
   if (begin == lineStart || begin[-1] < '0' || begin[-1] > '9') {
@@ -56,6 +56,20 @@ const char* skipBlockComment(const char* p, const char* end, const LanguageProfi
                              LexState& state) {
   const std::string& close = profile.blockClose;
   if (!profile.hasBlockComments || close.empty()) return end;
+  if (close.size() == 2) {
+    // Look for the rarer second byte: comment text is full of "*".
+    const char* from = p + 1;
+    while (from < end) {
+      const auto* q = static_cast<const char*>(std::memchr(from, close[1], static_cast<size_t>(end - from)));
+      if (q == nullptr) return end;
+      if (q[-1] == close[0]) {
+        state.inBlockComment = false;
+        return q + 1;
+      }
+      from = q + 1;
+    }
+    return end;
+  }
   const std::string_view rest(p, static_cast<size_t>(end - p));
   const size_t at = rest.find(close);
   if (at == std::string_view::npos) return end;
@@ -117,16 +131,20 @@ void openString(LexState& state, int32_t kind) {
   state.escapePending = false;
 }
 
+template <class Count>
 LineFacts scanPrepared(std::string_view line, LexState& state, const LanguageProfile& profile) {
   const CompiledProfile& table = profile.compiled;
   const char* p = line.data();
   const char* const end = p + line.size();
   state.escapePending = false;
-  Counts n;
-  bool code = false;
+  Counts<Count> n;
+  uint8_t code = 0;
   bool leftCode = state.inBlockComment || state.inString;
-  bool paren = false;
   const char* token = nullptr;  // start of the identifier being read
+  if (!leftCode) {
+    while (p < end && table.byteClass[static_cast<unsigned char>(*p)] == kByteSpace) ++p;
+  }
+  const auto blankPrefix = static_cast<size_t>(p - line.data());
 
   while (p < end) {
     if (state.inBlockComment) {
@@ -137,21 +155,43 @@ LineFacts scanPrepared(std::string_view line, LexState& state, const LanguagePro
       p = skipString(p, end, state);
       continue;
     }
-    // Code: runs until the line ends or a comment or literal opens.
+    // Code: runs until the line ends or a comment or literal opens. A token
+    // is counted as soon as it ends, unless a comment marker follows it,
+    // which may turn out to continue it; so no token is open at a byte
+    // of the first two kinds below.
     bool opened = false;
-    while (p < end && !opened) {
+    while (p < end) {
       const auto c = static_cast<unsigned char>(*p);
       uint8_t cls = table.byteClass[c];
+      if (cls <= kByteDigit) {
+        // Blanks, braces, brackets, dots, "?", digits and other bytes.
+        ++n.slots[table.countSlot[c]];
+        code = static_cast<uint8_t>(code | table.setsCode[c]);
+        ++p;
+        continue;
+      }
+      if (cls == kByteLetter) {
+        const char* const begin = p;
+        ++p;
+        while (p < end && table.continuesToken[static_cast<unsigned char>(*p)]) ++p;
+        code = 1;
+        if (p < end && table.byteClass[static_cast<unsigned char>(*p)] == kByteMarker) {
+          token = begin;
+        } else {
+          countToken(profile, line.data(), begin, p, end, n);
+        }
+        continue;
+      }
       if (cls == kByteMarker) {
         if (matchesAt(p, end, profile.lineComment)) {
-          if (token != nullptr) countToken(profile, line.data(), token, p, n);
+          if (token != nullptr) countToken(profile, line.data(), token, p, end, n);
           token = nullptr;
           leftCode = true;
           p = end;
           break;
         }
         if (profile.hasBlockComments && matchesAt(p, end, profile.blockOpen)) {
-          if (token != nullptr) countToken(profile, line.data(), token, p, n);
+          if (token != nullptr) countToken(profile, line.data(), token, p, end, n);
           token = nullptr;
           state.inBlockComment = true;
           leftCode = true;
@@ -159,43 +199,29 @@ LineFacts scanPrepared(std::string_view line, LexState& state, const LanguagePro
           break;
         }
         cls = table.markerFallback[c];
-      }
-      if (cls == kByteLetter || (cls == kByteDigit && token != nullptr)) {
-        if (token == nullptr) token = p;
-        ++p;
-        while (p < end && table.continuesToken[static_cast<unsigned char>(*p)]) ++p;
-        code = true;
-        continue;
-      }
-      if (token != nullptr) {
-        countToken(profile, line.data(), token, p, n);
-        token = nullptr;
+        if (cls == kByteLetter || (cls == kByteDigit && token != nullptr)) {
+          if (token == nullptr) token = p;
+          ++p;
+          while (p < end && table.continuesToken[static_cast<unsigned char>(*p)]) ++p;
+          code = 1;
+          if (p >= end || table.byteClass[static_cast<unsigned char>(*p)] != kByteMarker) {
+            countToken(profile, line.data(), token, p, end, n);
+            token = nullptr;
+          }
+          continue;
+        }
+        if (token != nullptr) {
+          countToken(profile, line.data(), token, p, end, n);
+          token = nullptr;
+        }
+        if (cls <= kByteDigit) {
+          ++n.slots[table.countSlot[c]];
+          code = static_cast<uint8_t>(code | table.setsCode[c]);
+          ++p;
+          continue;
+        }
       }
       switch (cls) {
-        case kByteSpace:
-          ++p;
-          while (p < end && table.byteClass[static_cast<unsigned char>(*p)] == kByteSpace) ++p;
-          break;
-        case kByteOpenBrace:
-          ++n.openBraces;
-          code = true;
-          ++p;
-          break;
-        case kByteCloseBrace:
-          ++n.closeBraces;
-          code = true;
-          ++p;
-          break;
-        case kByteParen:
-          if (c == '(') paren = true;
-          code = true;
-          ++p;
-          break;
-        case kByteDot:
-          ++n.dots;
-          code = true;
-          ++p;
-          break;
         case kByteAmp:
         case kBytePipe:
           if (end - p >= 2 && p[1] == p[0]) {
@@ -204,12 +230,7 @@ LineFacts scanPrepared(std::string_view line, LexState& state, const LanguagePro
           } else {
             ++p;
           }
-          code = true;
-          break;
-        case kByteQuestion:
-          ++n.ternaries;
-          code = true;
-          ++p;
+          code = 1;
           break;
         case kByteDoubleQuote:
           if (profile.tripleQuoteStrings && end - p >= 3 && p[1] == '"' && p[2] == '"') {
@@ -231,29 +252,26 @@ LineFacts scanPrepared(std::string_view line, LexState& state, const LanguagePro
           }
           opened = true;
           break;
-        case kByteBacktick:
+        default:  // the backtick of a family with backtick strings
           openString(state, 3);
           ++p;
           opened = true;
           break;
-        default:  // a digit outside a token, any other byte
-          code = true;
-          ++p;
-          break;
       }
+      if (opened) break;
     }
     if (opened) leftCode = true;
   }
-  if (token != nullptr) countToken(profile, line.data(), token, end, n);
+  if (token != nullptr) countToken(profile, line.data(), token, end, end, n);
 
   LineFacts facts;
-  facts.isBlank = !code && !state.inBlockComment && !state.inString;
+  facts.isBlank = code == 0 && !state.inBlockComment && !state.inString;
   facts.tokenCount = saturate(n.tokens);
-  facts.openBraces = saturate(n.openBraces);
-  facts.closeBraces = saturate(n.closeBraces);
-  facts.dots = saturate(n.dots);
+  facts.openBraces = saturate(n.slots[kSlotOpenBrace]);
+  facts.closeBraces = saturate(n.slots[kSlotCloseBrace]);
+  facts.dots = saturate(n.slots[kSlotDot]);
   facts.boolOps = saturate(n.boolOps);
-  facts.ternaries = saturate(n.ternaries);
+  facts.ternaries = saturate(n.slots[kSlotTernary]);
   facts.loopKw = saturate(n.loopKw);
   facts.branchKw = saturate(n.branchKw);
   facts.exceptionKw = saturate(n.exceptionKw);
@@ -262,8 +280,19 @@ LineFacts scanPrepared(std::string_view line, LexState& state, const LanguagePro
   facts.lineLength = saturate(static_cast<int64_t>(line.size()));
   facts.codeKeywordBits = n.codeBits;
   facts.leftCode = leftCode;
-  facts.codeParen = paren;
+  facts.codeParen = n.slots[kSlotOpenParen] > 0;
+  facts.blankPrefix = saturate(static_cast<int64_t>(blankPrefix));
   return facts;
+}
+
+// Every count of a line is at most its length, so 32 bits do unless the
+// line is longer than INT32_MAX bytes.
+LineFacts scanPreparedAnyLength(std::string_view line, LexState& state,
+                                const LanguageProfile& profile) {
+  if (line.size() <= static_cast<size_t>(INT32_MAX)) {
+    return scanPrepared<int32_t>(line, state, profile);
+  }
+  return scanPrepared<int64_t>(line, state, profile);
 }
 
 bool isWordByte(unsigned char c) {
@@ -319,9 +348,9 @@ LineFacts scanLine(std::string_view line, LexState& state, const LanguageProfile
   if (!profile.compiled.ready) {
     LanguageProfile prepared = profile;
     prepareProfile(prepared);
-    return scanPrepared(line, state, prepared);
+    return scanPreparedAnyLength(line, state, prepared);
   }
-  return scanPrepared(line, state, profile);
+  return scanPreparedAnyLength(line, state, profile);
 }
 
 std::vector<std::string> wordTokens(std::string_view line) {

@@ -40,6 +40,7 @@ struct LineFacts {
   uint8_t codeKeywordBits = 0;  // KeywordBits of code tokens not led by a digit
   bool leftCode = false;        // some byte lay in a comment or string literal
   bool codeParen = false;       // "(" in code
+  int32_t blankPrefix = 0;      // leading bytes known to be blanks
 };
 
 // Number of lines splitLines gives for `text`.

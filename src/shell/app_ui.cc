@@ -172,6 +172,7 @@ void AppUI::onAnalysisDone(AnalysisResult* handedOver) {
 
   project = &projectModel;
   projectFiles = &projectModel.files;
+  rebuildPageKeys();
   if (pageReady) {
     sendProject();
     sendCode();
@@ -190,6 +191,24 @@ void AppUI::onAnalysisDone(AnalysisResult* handedOver) {
   }
 
   finishRun(RunState::Idle);
+}
+
+void AppUI::rebuildPageKeys() {
+  pageKeys_.clear();
+  for (const auto& entry : projectModel.files) {
+    std::string shown = utf16ToUtf8Lossy(utf8ToUtf16(entry.first));
+    if (shown == entry.first) continue;
+    // Names that differ only in their bad bytes look alike on the page; the
+    // first in byte order answers for them all, whatever the map's order.
+    auto [slot, added] = pageKeys_.try_emplace(std::move(shown), entry.first);
+    if (!added && entry.first < slot->second) slot->second = entry.first;
+  }
+}
+
+std::string AppUI::keyForPagePath(std::string pagePath) const {
+  if (projectModel.files.find(pagePath) != projectModel.files.end()) return pagePath;
+  const auto mapped = pageKeys_.find(pagePath);
+  return mapped != pageKeys_.end() ? mapped->second : pagePath;
 }
 
 void AppUI::startPendingAnalysis() {
@@ -374,9 +393,17 @@ void AppUI::handleWebMessage(std::u16string_view message) {
   } else if (type == "selectFile") {
     std::string path = base64Decode(extractJsonString(message, u"path_b64"));
     if (path.empty()) return;
-    selectedPath = std::move(path);
+    selectedPath = keyForPagePath(std::move(path));
     codeText.clear();
-    if (pageReady) sendCode();
+    if (!pageReady) return;
+    if (projectFiles != nullptr && projectFiles->find(selectedPath) == projectFiles->end()) {
+      // The page waits for this answer, and nothing else would come: the
+      // grace before blanking is for a shown file an editor is replacing.
+      missingSelectionSince = 0;
+      postJson(utf8ToWide(kEmptyCodeMessage));
+      return;
+    }
+    sendCode();
   } else if (type == "savePng") {
     const std::string pngText = extractJsonString(message, u"png_b64");
     const std::string nameText = extractJsonString(message, u"name_b64");

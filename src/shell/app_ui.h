@@ -79,6 +79,8 @@ class AppUI {
   void onPickFolder();
   void onSaveSnapshot(const SnapshotRequest& request);
   void startPendingAnalysis();
+  void rebuildPageKeys();
+  std::string keyForPagePath(std::string pagePath) const;
 
   // The run's state in the page.
   void onProgress(uint64_t done, uint64_t total);
@@ -122,6 +124,10 @@ class AppUI {
   Platform& platform_;
   // Text of the last successful read per path, shown when a later read fails.
   std::unordered_map<std::string, std::string, Fnv1aHash, std::equal_to<>> codeTextCache_;
+  // A key that is not valid UTF-8 reaches the page with U+FFFD in place of
+  // its bad bytes, and comes back that way: the shown text to the real key,
+  // for those keys only.
+  std::unordered_map<std::string, std::string, Fnv1aHash, std::equal_to<>> pageKeys_;
 };
 
 }  // namespace varnholt_app

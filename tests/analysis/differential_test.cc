@@ -41,6 +41,23 @@ std::string soup(uint64_t seed, size_t pieces) {
 const LanguageId kFamilies[] = {LanguageId::Swift, LanguageId::C,    LanguageId::Python, LanguageId::JavaScript,
                                 LanguageId::Go,    LanguageId::Rust, LanguageId::Java,   LanguageId::Shell};
 
+// The families, and one profile whose comment markers are made of word
+// bytes: they can end, continue or start a token.
+std::vector<const LanguageProfile*> profilesUnderTest() {
+  static const LanguageProfile wordMarkers = [] {
+    LanguageProfile p = profileForLanguage(LanguageId::C);
+    p.lineComment = "2i";
+    p.blockOpen = "do";
+    p.blockClose = "se";
+    prepareProfile(p);
+    return p;
+  }();
+  std::vector<const LanguageProfile*> out;
+  for (LanguageId language : kFamilies) out.push_back(&profileForLanguage(language));
+  out.push_back(&wordMarkers);
+  return out;
+}
+
 TEST(Differential, LinesFactsAndHeatMatchTheLiteralModel) {
   // Nesting and long keyword runs push the lifted factors to their clamps.
   std::string deep;
@@ -51,26 +68,27 @@ TEST(Differential, LinesFactsAndHeatMatchTheLiteralModel) {
   deep += std::string(75, '}') + "\n" + std::string(300, 'a') + " " + std::string(100, '.') + "\n";
 
   AnalysisScratch scratch;  // shared across texts and languages on purpose: no stale cache
+  const std::vector<const LanguageProfile*> profiles = profilesUnderTest();
   for (uint64_t seed = 0; seed <= 300; ++seed) {
     const std::string text = seed == 300 ? deep : soup(seed, 40 + seed % 400);
     const std::vector<std::string_view> lines = splitLines(text);
     const std::vector<std::string> expectedLines = reference::splitLines(text);
     ASSERT_EQ(lines, std::vector<std::string_view>(expectedLines.begin(), expectedLines.end()));
     ASSERT_EQ(countSplitLines(text), lines.size());
-    for (LanguageId language : kFamilies) {
-      const LanguageProfile& profile = profileForLanguage(language);
+    for (size_t family = 0; family < profiles.size(); ++family) {
+      const LanguageProfile& profile = *profiles[family];
       LexState fast, slow;
       for (std::string_view line : lines) {
         ASSERT_TRUE(reference::sameFacts(scanLine(line, fast, profile), reference::scanLine(line, slow, profile)))
-            << "seed " << seed << " language " << static_cast<int>(language) << " line '" << line << "'";
+            << "seed " << seed << " profile " << family << " line '" << line << "'";
         ASSERT_EQ(fast.inBlockComment, slow.inBlockComment);
         ASSERT_EQ(fast.stringKind, slow.stringKind);
       }
       std::vector<double> heat, expected;
       double sum = -1, expectedSum = -2;
-      analyzeText(text, language, heat, sum, scratch);
+      analyzeText(text, profile, heat, sum, scratch);
       reference::analyzeText(text, profile, expected, expectedSum);
-      ASSERT_EQ(heat, expected) << "seed " << seed << " language " << static_cast<int>(language);
+      ASSERT_EQ(heat, expected) << "seed " << seed << " profile " << family;
       ASSERT_EQ(sum, expectedSum);
     }
   }

@@ -45,6 +45,14 @@ TEST(FileHeat, SwiftWorkedExample) {
   EXPECT_EQ(sum, 0x1.748e10d29aab1p+9);
 }
 
+TEST(FileHeat, IndentedBracketLineIsNotScored) {
+  std::vector<double> heat;
+  double sum = 0;
+  analyzeText("  ]);\nx = 1;\n", LanguageId::C, heat, sum);
+  EXPECT_EQ(heat[0], 0.0);
+  EXPECT_GT(heat[1], 0.0);
+}
+
 TEST(FileHeat, BlocksAndDepthCap) {
   AnalysisScratch scratch;
   std::vector<double> heat;

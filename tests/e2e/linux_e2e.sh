@@ -2,7 +2,8 @@
 # End-to-end test of the Linux program under its own Xvfb, following the
 # --trace messages on both sides of the bridge: start on a small project,
 # click a file, edit another, look at the window, save a snapshot, close;
-# then start without a folder and quit; then close during an analysis.
+# then start without a folder and quit; then close during an analysis;
+# then end it by SIGINT, and by SIGTERM after rescans of a big project.
 #   tests/e2e/linux_e2e.sh [BUILD_DIR]      (default build/default)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -10,7 +11,7 @@ build=$(cd "${1:-build/default}" && pwd)
 exe=$build/src/shell/linux/varnholt
 send_close=$build/tests/e2e/send_close
 work=$(mktemp -d "${TMPDIR:-/tmp}/varnholt-e2e.XXXXXX")
-keep=0 xvfb_pid= app_pid= trace=
+keep=0 xvfb_pid= app_pid= trace= big=
 
 fail() {
   echo "e2e: FAIL: $*" >&2
@@ -19,6 +20,7 @@ fail() {
 cleanup() {
   [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  [ -n "$big" ] && rm -rf "$big"
   if [ "$keep" = 1 ]; then echo "e2e: logs kept in $work" >&2; else rm -rf "$work"; fi
 }
 trap cleanup EXIT
@@ -129,4 +131,28 @@ wait_exit "quitApp"
 start_app busy /usr/include
 "$send_close" "$(find_window Varnholt)" || fail "could not ask the window to close"
 wait_exit "its window was closed during an analysis"
+
+# Ctrl+C (SIGINT) and a logout (SIGTERM, below) close the window like its close box: status 0.
+start_app int /usr/include
+find_window Varnholt >/dev/null
+kill -INT "$app_pid"
+wait_exit "SIGINT during an analysis"
+
+# The web process holding the page must not grow through ten rescans of 50,000 files.
+big=$(mktemp -d /dev/shm/varnholt-e2e.XXXXXX 2>/dev/null || echo "$work/big")  # in memory where possible
+for d in $(seq 0 499); do mkdir -p "$big/d$d" && (cd "$big/d$d" && printf 'int f(int x) { return x > 1 ? 2 : x; }\n' | tee f{0..99}.c >/dev/null); done
+trace="$work/big.trace.log" && : >"$trace"
+(cd "$work/cwd" && exec "$exe" --trace "$big") 2> >(stdbuf -oL cut -c1-100 >"$trace") >/dev/null &
+app_pid=$!
+web_kb() { for p in $(pgrep -P "$app_pid"); do [ "$(cat "/proc/$p/comm")" = WebKitWebProces ] && awk '/VmRSS/{print $2}' "/proc/$p/status"; done; true; }
+for i in $(seq 13); do  # the first list, then a pair per rescan; trace lines are cut
+  wait_for 60 $((2 * i - 1)) '^> \{"type":"setProject"' || fail "rescan $((i - 1)) of 50,000 files sent no list"
+  [ "$i" = 3 ] && steady=$(web_kb)
+  echo "// $i" >>"$big/d0/f0.c"
+done
+sleep 1; rescanned=$(web_kb)
+echo "e2e: web process ${steady} kB after 2 rescans of 50,000 files, ${rescanned} kB after 10 more"
+[ "$rescanned" -le $((steady * 5 / 4)) ] || fail "the web process grew from $steady to $rescanned kB"
+kill -TERM "$app_pid"
+wait_exit "SIGTERM on the big project"
 echo "e2e: PASS"

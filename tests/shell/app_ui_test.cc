@@ -14,6 +14,7 @@
 #include "fake_platform.h"
 #include "project/analysis_worker.h"
 #include "protocol/json.h"
+#include "protocol/messages.h"
 
 namespace varnholt_app {
 namespace {
@@ -266,23 +267,19 @@ TEST_F(AppUITest, CodeViewKeepsTheLastGoodTextAndBlanksOnlyAfterGrace) {
   selectFile(a.key("util.c"));
   EXPECT_EQ(lastCode(), before);
 
-  platform.sent.clear();
-  selectFile(a.key("gone.c"));
-  platform.advance(449);
-  selectFile(a.key("gone.c"));
-  EXPECT_TRUE(platform.sent.empty());
-  platform.advance(1);
-  selectFile(a.key("gone.c"));
-  ASSERT_EQ(platform.sent.size(), 1u);
-  EXPECT_EQ(platform.sent[0], utf8ToUtf16(R"({"type":"setCode","path":"","code_b64":"","lineHeat":[],"lineCV":[],"fileHeatCV":0})"));
-  openFile(a.key("nowhere.c"));
-  EXPECT_EQ(platform.sent.size(), 2u) << "an empty selection blanks at once";
-  openFile(a.key("util.c"));
+  // A shown file that leaves the project blanks after a grace, a click outside it at once.
   std::filesystem::remove(a.path("util.c"));
+  platform.sent.clear();
   changeAndRescan();
   finishWorker();
-  platform.advance(450);
-  EXPECT_EQ(platform.sent.back(), platform.sent[0]) << "blank when the grace ends, unasked";
+  for (const std::string& type : sentTypes()) EXPECT_NE(type, "setCode") << "blanked before the grace";
+  platform.advance(450);  // nothing else asks: a timer ends the grace
+  EXPECT_EQ(platform.sent.back(), utf8ToUtf16(kEmptyCodeMessage));
+  platform.sent.clear();
+  selectFile(a.key("gone.c"));
+  ASSERT_EQ(platform.sent, std::vector{utf8ToUtf16(kEmptyCodeMessage)});
+  openFile(a.key("nowhere.c"));
+  EXPECT_EQ(platform.sent.size(), 2u) << "an empty selection blanks at once";
 
   // Sparse, so it costs no disk; read whole, it could never fit in memory.
   std::error_code error;
@@ -323,6 +320,22 @@ TEST_F(AppUITest, VanishedFolderKeepsItsProjectUntilItComesBackWatched) {
   finishWorker();
   EXPECT_TRUE(names(platform.sent[0], a.key("main.c")));
   EXPECT_EQ(platform.watcherStarts, (std::vector<NativeString>{a.native(), a.native()}));
+}
+
+TEST_F(AppUITest, NameThatIsNotUtf8IsOpenedAndRefreshedThroughTheTextThePageShows) {
+  if constexpr (sizeof(NativeString::value_type) != 1) GTEST_SKIP() << "native names are UTF-16 here";
+  a.file("bad\xff.c", "int x;\n");
+  readyPage();
+  adopt(a.native());
+  const std::string shown = a.key("bad\xEF\xBF\xBD.c");  // U+FFFD, as the page decodes it
+  ASSERT_TRUE(names(platform.sent.front(), shown));
+  selectFile(shown);
+  EXPECT_EQ(lastCode(), "int x;\n");
+  a.file("bad\xff.c", "int y;\n");
+  changeAndRescan();
+  finishWorker();
+  EXPECT_EQ(lastCode(), "int y;\n");
+  EXPECT_TRUE(names(platform.sent.back(), shown));
 }
 
 TEST_F(AppUITest, ClosingStopsEverythingAndAResultLeftBehindIsFreed) {

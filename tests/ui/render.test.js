@@ -80,8 +80,10 @@ test('code view: lines, tints, raw heat on hover, bad bytes, place kept on refre
   assert.ok((await codeRows(page)).every((r) => r.line > 500), 'the refresh lost the place');
   await h.deliver(page, h.codeMessage('/p/other.c', long, []));
   assert.equal((await codeRows(page))[0].text, 'x1');
+  await page.click('#list .row[aria-posinset="1"]');  // the host no longer has it
   await h.deliver(page, { type: 'setCode', path: '', code_b64: '', lineHeat: [], lineCV: [], fileHeatCV: 0 });
   assert.equal(await page.isVisible('#codeEmpty'), true);
+  assert.equal(await page.textContent('#status'), 'Cannot open a.c: not in the project');
   assert.deepEqual(pageErrors, []);
   await page.close();
 });

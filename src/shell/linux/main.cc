@@ -1,6 +1,9 @@
 // varnholt: the desktop program under Linux (GTK 3 + WebKitGTK).
 
+#include <glib-unix.h>
 #include <gtk/gtk.h>
+
+#include <csignal>
 
 #include <cstdio>
 #include <memory>
@@ -36,6 +39,13 @@ void onDestroy(GtkWidget*, gpointer data) {
   shell->app.onDestroy();
 }
 
+// A logout or a kill ends the program the way its close box does: watcher
+// stopped, window destroyed, status 0.
+gboolean onQuitSignal(gpointer data) {
+  static_cast<Shell*>(data)->platform.closeMainWindow();
+  return G_SOURCE_CONTINUE;
+}
+
 int run(const std::vector<std::string>& args) {
   CommandLine cl = parseCommandLine(args);
   checkFolder(cl);
@@ -61,6 +71,8 @@ int run(const std::vector<std::string>& args) {
   shell->platform.attachWindow(shell->app, GTK_WINDOW(window), poster);
   g_signal_connect(window, "realize", asCallback(&onRealize), shell);
   g_signal_connect(window, "destroy", asCallback(&onDestroy), shell);
+  g_unix_signal_add(SIGTERM, &onQuitSignal, shell);
+  g_unix_signal_add(SIGINT, &onQuitSignal, shell);
 
   GtkWidget* view = shell->web.create(
       [app](std::string_view json) { app->handleWebMessage(utf8ToUtf16(json)); }, cl.trace);

@@ -37,32 +37,8 @@ constexpr std::string_view kBridgeScript = R"JS((function () {
 })();
 )JS";
 
-constexpr std::string_view kDeliverPrefix = "window.__varnholtDeliver(";
-constexpr std::string_view kDeliverSuffix = ");";
-
 }  // namespace
 
 std::string_view bridgeScript() { return kBridgeScript; }
-
-std::string buildDeliveryScript(std::string_view json) {
-  std::string script;
-  if (json.empty()) return script;
-  script.reserve(kDeliverPrefix.size() + json.size() + kDeliverSuffix.size() + 16);
-  script.append(kDeliverPrefix);
-  // JSON text is a JavaScript expression, except that older engines reject
-  // a raw U+2028 or U+2029 inside a string literal. Both can only occur
-  // inside strings, where the escape means the same character.
-  size_t done = 0;
-  for (size_t i = json.find('\xE2'); i != std::string_view::npos; i = json.find('\xE2', i + 1)) {
-    if (i + 2 < json.size() && json[i + 1] == '\x80' && (json[i + 2] == '\xA8' || json[i + 2] == '\xA9')) {
-      script.append(json.substr(done, i - done));
-      script.append(json[i + 2] == '\xA8' ? "\\u2028" : "\\u2029");
-      done = i + 3;
-    }
-  }
-  script.append(json.substr(done));
-  script.append(kDeliverSuffix);
-  return script;
-}
 
 }  // namespace varnholt_app

@@ -15,9 +15,4 @@ inline constexpr char kReadyHandlerName[] = "varnholtReady";      // the bridge 
 // The script injected into the top frame at document start.
 std::string_view bridgeScript();
 
-// A script that hands one JSON message to the page's 'message' listeners
-// (event.data is the parsed value), like PostWebMessageAsJson. Empty when
-// `json` is empty.
-std::string buildDeliveryScript(std::string_view json);
-
 }  // namespace varnholt_app

@@ -55,19 +55,28 @@ void WebHost::loadPage(const std::string& html) {
 }
 
 void WebHost::postJson(std::string_view json) {
-  if (view_ == nullptr) return;
-  std::string script = buildDeliveryScript(json);
-  if (script.empty()) return;
+  if (view_ == nullptr || json.empty()) return;
   if (!bridgeReady_) {
-    held_.push_back(std::move(script));
+    held_.emplace_back(json);
     return;
   }
-  evaluate(script);
+  deliver(std::string(json));
 }
 
-void WebHost::evaluate(const std::string& script) {
-  webkit_web_view_evaluate_javascript(view_, script.data(), static_cast<gssize>(script.size()), nullptr,
-                                      nullptr, nullptr, nullptr, nullptr);
+// The message goes in as the argument of one fixed function, not as script
+// text: several MB of script per message were compiled anew each time, and
+// the web process grew with every rescan of a large project.
+void WebHost::deliver(const std::string& json) {
+  static constexpr char kBody[] = "window.__varnholtDeliver(JSON.parse(json));";
+  // GVariant strings must be valid UTF-8 without NUL; JSON for the page is.
+  if (!g_utf8_validate(json.data(), static_cast<gssize>(json.size()), nullptr)) return;
+  GVariantBuilder arguments;
+  g_variant_builder_init(&arguments, G_VARIANT_TYPE_VARDICT);
+  g_variant_builder_add(&arguments, "{sv}", "json", g_variant_new_string(json.c_str()));
+  // Our own reference, dropped here, whatever WebKit does with a floating one.
+  GVariant* held = g_variant_ref_sink(g_variant_builder_end(&arguments));
+  webkit_web_view_call_async_javascript_function(view_, kBody, -1, held, nullptr, nullptr, nullptr, nullptr, nullptr);
+  g_variant_unref(held);
 }
 
 void WebHost::onScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result, void* self) {
@@ -81,7 +90,7 @@ void WebHost::onScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult*
   host->onMessage_(json);
 }
 
-// WebKit quirk: evaluate_javascript runs in whatever document is current, so
+// WebKit quirk: scripts run in whatever document is current, so
 // a message sent right after load_html would land in the old about:blank and
 // be lost. Hold messages until the bridge of the new document says it is
 // there; it does so before any of the page's own scripts run.
@@ -93,9 +102,9 @@ void WebHost::flushHeld() {
   bridgeReady_ = true;
   std::vector<std::string> held;
   held.swap(held_);
-  for (const std::string& script : held) {
+  for (const std::string& json : held) {
     if (view_ == nullptr) break;
-    evaluate(script);
+    deliver(json);
   }
 }
 

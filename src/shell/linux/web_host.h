@@ -38,14 +38,14 @@ class WebHost {
   static void onWebProcessGone(WebKitWebView*, int reason, void* self);
   static void onDestroyed(GtkWidget*, void* self);
   void flushHeld();
-  void evaluate(const std::string& script);
+  void deliver(const std::string& json);
 
   WebKitWebView* view_ = nullptr;
   MessageHandler onMessage_;
   std::string page_;
   int reloads_ = 0;
   bool bridgeReady_ = false;
-  std::vector<std::string> held_;  // delivery scripts waiting for the bridge
+  std::vector<std::string> held_;  // messages waiting for the bridge
 };
 
 }  // namespace varnholt_app
