@@ -27,6 +27,7 @@
 #include "base/native_string.h"
 #include "cli/ci_run.h"
 #include "model/model.h"
+#include "project/file_scope.h"
 #include "project/project_analysis.h"
 #include "project/walk.h"
 #include "protocol/json.h"
@@ -39,7 +40,7 @@ constexpr const char* kUsage =
     "usage: varnholt-report [--top N] [--json | --dump | --format FORMAT] [--by-file]\n"
     "                       [--min-heat RAW] [--max-findings N] [--changed-since REV]\n"
     "                       [--fail-above RAW] [--baseline FILE] [--write-baseline FILE]\n"
-    "                       [FOLDER]\n";
+    "                       [--scope all|code|nontest] [FOLDER]\n";
 
 constexpr const char* kHelp =
     "Shows where the source code below FOLDER (default: the current folder) is hot:\n"
@@ -53,6 +54,9 @@ constexpr const char* kHelp =
     "  --format F text (the default), json, dump, or for CI tools: sarif (SARIF\n"
     "             2.1.0, GitHub code scanning), codeclimate (GitLab Code Quality),\n"
     "             checkstyle (XML) or csv (one row per line; --by-file: per file)\n"
+    "  --scope S  the files that take part: all (the default), code (leaves out\n"
+    "             plain text, JSON, YAML, TOML, HTML and CSS) or nontest (code\n"
+    "             without tests and generated files)\n"
     "\n"
     "Findings, for the CI formats and the gate: the hottest lines of the codebase\n"
     "as the audit picks them, paths relative to FOLDER with \"/\".\n"
@@ -90,6 +94,7 @@ struct Options {
   std::optional<NativeString> folder;
   bool help = false;
   bool version = false;
+  FileScope scope = FileScope::All;
   CiOptions ci;
 };
 
@@ -122,6 +127,17 @@ Options parseArguments(const std::vector<NativeString>& args) {
       options.mode = mode;
       modeGiven = true;
     } else if (parseCiOption(args, i, options.ci)) {
+    } else if (arg == "--scope" || arg.rfind("--scope=", 0) == 0) {
+      std::string value;
+      if (arg == "--scope") {
+        if (i + 1 >= args.size()) throw UsageError{"--scope needs all, code or nontest"};
+        value = displayArgument(args[++i]);
+      } else {
+        value = arg.substr(8);
+      }
+      const std::optional<FileScope> scope = parseFileScope(value);
+      if (!scope) throw UsageError{"--scope needs all, code or nontest, not \"" + value + "\""};
+      options.scope = *scope;
     } else if (arg == "--top" || arg.rfind("--top=", 0) == 0) {
       std::string value;
       if (arg == "--top") {
@@ -266,8 +282,26 @@ void printJson(const ProjectAnalysis& analysis) {
   writeBytes("\n");
 }
 
+// The files of a run that take part, after --scope.
+struct ScopeCut {
+  size_t analysedFiles = 0;
+  std::string note;  // for the report's header; empty for all files
+};
+
+// Drops the files outside `scope`, so that the ranking, the audit and the
+// findings all see the same files.
+ScopeCut narrowToScope(ProjectAnalysis& analysis, FileScope scope) {
+  ProjectFileMap& files = analysis.model.files;
+  ScopeCut cut{files.size(), {}};
+  if (scope == FileScope::All) return cut;
+  std::erase_if(files, [scope](const auto& entry) { return !fileInScope(entry.second, scope); });
+  cut.note = ", " + withGrouping(static_cast<int64_t>(files.size())) + " in scope (" +
+             (scope == FileScope::Code ? "code" : "nontest") + ")";
+  return cut;
+}
+
 void printReport(const ProjectAnalysis& analysis, const std::string& root, size_t top,
-                 bool colour) {
+                 bool colour, const ScopeCut& cut) {
   const ProjectFileMap& files = analysis.model.files;
   const Bars bars(colour);
   const char* bold = colour ? "\x1b[1m" : "";
@@ -275,8 +309,8 @@ void printReport(const ProjectAnalysis& analysis, const std::string& root, size_
   std::string out;
   out += std::string(bold) + printable(projectNameFor(files)) + plain + "  " + printable(root) +
          "\n";
-  out += withGrouping(static_cast<int64_t>(files.size())) + " files analysed, " +
-         withGrouping(analysis.totalLines) + " lines\n";
+  out += withGrouping(static_cast<int64_t>(cut.analysedFiles)) + " files analysed, " +
+         withGrouping(analysis.totalLines) + " lines" + cut.note + "\n";
   writeBytes(out);
 
   std::vector<const ProjectFile*> hottest = filesInPathOrder(files);
@@ -427,6 +461,7 @@ int run(const std::vector<NativeString>& args) {
     return 1;
   }
   progress.clear();
+  const ScopeCut scopeCut = narrowToScope(analysis, options.scope);
 
   switch (options.mode) {
     case Mode::Json:
@@ -436,7 +471,7 @@ int run(const std::vector<NativeString>& args) {
       printDump(analysis);
       break;
     case Mode::Report:
-      if (textReport) printReport(analysis, folderUtf8, options.top, colour);
+      if (textReport) printReport(analysis, folderUtf8, options.top, colour, scopeCut);
       break;
   }
   const int code =

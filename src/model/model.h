@@ -45,6 +45,9 @@ struct ProjectFile {
   // the same meaning as a map from line number at a fraction of the memory.
   std::vector<double> lineHeatRaw;
   double heatRaw = 0.0;  // sum of lineHeatRaw, added in line order
+  // A test or a generated file, by its name or its first lines; set by the
+  // analysis run.
+  bool testOrGenerated = false;
 };
 
 using ProjectFileMap =

@@ -13,6 +13,7 @@
 
 #include "analysis/file_heat.h"
 #include "project/count_lines.h"
+#include "project/file_scope.h"
 #include "project/walk.h"
 
 namespace varnholt_app {
@@ -23,7 +24,8 @@ namespace {
 // their line counts.
 class FileQueue {
  public:
-  explicit FileQueue(std::vector<ProjectFile*> files) : files_(std::move(files)) {}
+  FileQueue(std::vector<ProjectFile*> files, std::string utf8Root)
+      : files_(std::move(files)), root_(std::move(utf8Root)) {}
 
   size_t size() const { return files_.size(); }
   AnalysisProgress progress() const {
@@ -40,6 +42,8 @@ class FileQueue {
         if (i >= files_.size()) return;
         ProjectFile& file = *files_[i];
         analyzeFile(file, scratch);
+        // analyzeFile leaves the file's bytes in scratch.text: no second read.
+        classifyFile(file, root_, scratch.text);
         // Counted while the file is still warm in the page cache.
         int64_t bytes = 0;
         lines_ += countLines(file.path, bytes);
@@ -59,6 +63,7 @@ class FileQueue {
 
  private:
   std::vector<ProjectFile*> files_;
+  std::string root_;
   std::atomic<size_t> next_{0};
   std::atomic<size_t> done_{0};
   std::atomic<int64_t> bytes_{0};
@@ -87,7 +92,7 @@ ProjectAnalysis analyzeProject(const NativeString& root, const AnalyzeOptions& o
   ProjectAnalysis result;
   result.model = scanProject(root, threads);
 
-  FileQueue queue(filesInKeyOrder(result.model));
+  FileQueue queue(filesInKeyOrder(result.model), nativeToUtf8Lossy(root));
   const size_t workerCount = std::min<size_t>(static_cast<size_t>(threads), queue.size());
   std::vector<std::thread> workers;
   std::mutex doneMutex;

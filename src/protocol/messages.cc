@@ -269,7 +269,7 @@ std::string previewOf(std::string_view line) {
 }  // namespace
 
 std::vector<AuditItem> selectAuditItems(const ProjectFileMap& files, size_t limit,
-                                        bool previews) {
+                                        bool previews, FileScope scope) {
   constexpr double kLowest = -std::numeric_limits<double>::infinity();
   // Lines are numbered in int32.
   constexpr size_t kMaxLines = static_cast<size_t>(std::numeric_limits<int32_t>::max());
@@ -287,7 +287,7 @@ std::vector<AuditItem> selectAuditItems(const ProjectFileMap& files, size_t limi
   std::vector<Span> spans;
   spans.reserve(files.size());
   for (const auto& [path, file] : files) {
-    if (file.lineHeatRaw.empty()) continue;
+    if (file.lineHeatRaw.empty() || !fileInScope(file, scope)) continue;
     spans.push_back({file.lineHeatRaw.data(), std::min(file.lineHeatRaw.size(), kMaxLines),
                      &path, &file});
   }
@@ -434,6 +434,38 @@ std::string buildSnapshotMessage(bool ok, std::string_view pathOrText) {
   std::string out = R"({"type":"setSnapshot","ok":)";
   out += ok ? "true," : "false,";
   appendStringMember(out, ok ? "path" : "text", pathOrText);
+  out += '}';
+  return out;
+}
+
+std::string buildScopeInfoMessage(const ProjectFileMap& files, std::string_view folderName) {
+  std::vector<const std::string*> notCode;
+  std::vector<const std::string*> testOrGenerated;
+  for (const auto& [path, file] : files) {
+    if (!isCodeLanguage(file.language)) {
+      notCode.push_back(&path);
+    } else if (file.testOrGenerated) {
+      testOrGenerated.push_back(&path);
+    }
+  }
+  std::string out = "{\"type\":\"setScopeInfo\",";
+  appendStringMember(out, "folderName", folderName);
+  const auto appendPaths = [&out](std::string_view key, std::vector<const std::string*>& paths) {
+    std::sort(paths.begin(), paths.end(),
+              [](const std::string* a, const std::string* b) { return *a < *b; });
+    out += ",\"";
+    out += key;
+    out += "\":[";
+    for (size_t i = 0; i < paths.size(); ++i) {
+      if (i > 0) out += ',';
+      out += '"';
+      appendJsonEscaped(out, *paths[i]);
+      out += '"';
+    }
+    out += ']';
+  };
+  appendPaths("notCode", notCode);
+  appendPaths("testOrGenerated", testOrGenerated);
   out += '}';
   return out;
 }

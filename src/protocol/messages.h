@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "model/model.h"
+#include "project/file_scope.h"
 
 namespace varnholt_app {
 
@@ -63,8 +64,10 @@ struct AuditItem {
 // The `limit` hottest lines of the project, hottest first; equal heat is
 // ordered by path bytes, then line number. Reads only the files that own a
 // selected line, for the previews, and none without `previews`.
+// Files outside `scope` take no part.
 std::vector<AuditItem> selectAuditItems(const ProjectFileMap& files,
-                                        size_t limit = kAuditItemLimit, bool previews = true);
+                                        size_t limit = kAuditItemLimit, bool previews = true,
+                                        FileScope scope = FileScope::All);
 
 std::string buildAuditMessage(const std::vector<AuditItem>& items);
 
@@ -82,5 +85,12 @@ std::string buildProgressMessage(RunState state, uint64_t done = 0, uint64_t tot
 
 // Whether the snapshot was written: where to on success, why not otherwise.
 std::string buildSnapshotMessage(bool ok, std::string_view pathOrText);
+
+// --- "setScopeInfo" ---
+
+// The opened folder's name, and the files each narrower scope leaves out, in
+// path order: "notCode" (prose and data) and "testOrGenerated" (code files
+// that are tests or generated; "nontest" leaves out both lists).
+std::string buildScopeInfoMessage(const ProjectFileMap& files, std::string_view folderName);
 
 }  // namespace varnholt_app

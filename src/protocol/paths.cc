@@ -46,4 +46,12 @@ std::string_view parentPath(std::string_view path) {
   return path.substr(0, end);
 }
 
+std::string_view folderDisplayName(std::string_view folder) {
+  const size_t rootName = rootNameLength(folder);
+  size_t end = folder.size();
+  while (end > rootName + 1 && isSeparator(folder[end - 1])) --end;
+  const std::string_view name = lastComponent(folder.substr(0, end));
+  return name.empty() ? folder : name;
+}
+
 }  // namespace varnholt_app

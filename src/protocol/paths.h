@@ -16,4 +16,8 @@ std::string_view lastComponent(std::string_view path);
 // views into `path`.
 std::string_view parentPath(std::string_view path);
 
+// The name a chosen folder goes by: its last component (trailing separators
+// aside), or the whole path for a root such as "/" or "C:\".
+std::string_view folderDisplayName(std::string_view folder);
+
 }  // namespace varnholt_app

@@ -10,6 +10,7 @@
 #include "project/stable_reader.h"
 #include "protocol/json.h"
 #include "protocol/messages.h"
+#include "protocol/paths.h"
 
 namespace varnholt_app {
 
@@ -179,6 +180,7 @@ void AppUI::onAnalysisDone(AnalysisResult* handedOver) {
   }
 
   if (rootChanged) {
+    showFolderInTitle();
     platform_.startFolderWatcher(rootFolder);
     platform_.setTimer(TIMER_PERIODIC_RESCAN, kPeriodicRescanMs);
   }
@@ -423,7 +425,8 @@ void AppUI::handleWebMessage(std::u16string_view message) {
       request.release();
     }
   } else if (type == "requestAudit") {
-    sendAudit();
+    // An unknown scope is read as none: the whole project.
+    sendAudit(parseFileScope(extractJsonString(message, u"scope")).value_or(FileScope::All));
   } else if (type == "quitApp") {
     if (windowExists) platform_.closeMainWindow();
   }
@@ -435,6 +438,7 @@ void AppUI::sendProject() {
   if (!hasWebView || project == nullptr || projectFiles == nullptr) return;
   postJson(utf8ToWide(buildProjectMessage(*projectFiles, totalLOC)));
   postJson(utf8ToWide(buildFileLinesMessage(*projectFiles)));
+  sendScopeInfo();
 }
 
 void AppUI::sendCode() {
@@ -475,9 +479,24 @@ void AppUI::sendCode() {
   codeText = std::move(text);
 }
 
-void AppUI::sendAudit() {
+void AppUI::sendAudit(FileScope scope) {
   if (!hasWebView || projectFiles == nullptr) return;
-  postJson(utf8ToWide(buildAuditMessage(selectAuditItems(*projectFiles, 30))));
+  postJson(utf8ToWide(buildAuditMessage(selectAuditItems(*projectFiles, 30, true, scope))));
+}
+
+// Follows every project message: the page needs each file's scope and the
+// folder's own name, which "projectName" does not give.
+void AppUI::sendScopeInfo() {
+  if (!hasWebView || projectFiles == nullptr) return;
+  const std::string folder = nativeToUtf8Lossy(rootFolder);
+  postJson(utf8ToWide(buildScopeInfoMessage(*projectFiles, folderDisplayName(folder))));
+}
+
+void AppUI::showFolderInTitle() {
+  const std::string folder = nativeToUtf8Lossy(rootFolder);
+  std::string title(folderDisplayName(folder));
+  title += " \xE2\x80\x94 Varnholt";  // em dash
+  platform_.setWindowTitle(utf8ToWide(title));
 }
 
 }  // namespace varnholt_app

@@ -14,6 +14,7 @@
 
 #include "base/native_string.h"
 #include "model/model.h"
+#include "project/file_scope.h"
 #include "protocol/messages.h"
 #include "shell/platform.h"
 
@@ -69,7 +70,9 @@ class AppUI {
   // Messages to the page; each sends nothing without view or project.
   void sendProject();
   void sendCode();
-  void sendAudit();
+  void sendAudit(FileScope scope);
+  void sendScopeInfo();
+  void showFolderInTitle();
   void postJson(std::u16string json);
   void flushOutbox();
 

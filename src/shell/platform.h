@@ -59,6 +59,9 @@ class Platform {
   virtual SnapshotSaveResult saveSnapshotWithDialog(const std::u16string& fileName,
                                                     const std::string& pngBytes) = 0;
 
+  // The main window's title bar text.
+  virtual void setWindowTitle(const std::u16string& title) = 0;
+
   // Hands one JSON text to the page. Only called while the view exists.
   virtual void postWebMessage(const std::u16string& json) = 0;
 

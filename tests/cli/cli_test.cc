@@ -122,7 +122,8 @@ TEST_F(ReportTest, ExitCodesAndOneErrorLine) {
   EXPECT_EQ(report({"--help"}).out.rfind("usage: varnholt-report", 0), 0u);
   EXPECT_EQ(report({"--version"}).exitCode, 0);
   const std::vector<std::vector<std::string>> usageErrors = {
-      {"--bogus"}, {"DIR", "DIR"}, {"--top"}, {"--top", "-3", "DIR"}, {"--json", "--dump", "DIR"}};
+      {"--bogus"}, {"DIR", "DIR"}, {"--top"}, {"--top", "-3", "DIR"}, {"--json", "--dump", "DIR"},
+      {"--scope", "tests", "DIR"}};
   for (const auto& args : usageErrors) {
     const ProcessResult result = report(args);
     EXPECT_EQ(result.exitCode, 2) << args[0];
@@ -172,6 +173,21 @@ TEST_F(ReportTest, JsonAndDumpMatchTheAnalysis) {
     }
     EXPECT_EQ(numbers, want) << keys[i];
   }
+}
+
+TEST_F(ReportTest, ScopeNarrowsTheRankingTheAuditAndTheFindings) {
+  project.file("src/main_test.c", "int t(int x) { while (x--) { if (x & 1) return x; } return 0; }\n");
+  const auto names = [&](const std::string& out, const char* f) { return out.find(jsonEscape(project.key(f))) != out.npos; };
+  const std::string all = report({"--json", "DIR"}).out;
+  EXPECT_EQ(report({"--json", "--scope", "all", "DIR"}).out, all);
+  EXPECT_TRUE(names(all, "README") && names(all, "src/main_test.c"));
+  const std::string code = report({"--json", "--scope=code", "DIR"}).out;
+  EXPECT_TRUE(!names(code, "README") && names(code, "src/main_test.c"));
+  const std::string nontest = report({"--json", "--scope", "nontest", "DIR"}).out;
+  EXPECT_FALSE(names(nontest, "README") || names(nontest, "src/main_test.c"));
+  EXPECT_TRUE(names(nontest, "src/main.c"));
+  const std::string csv = report({"--format", "csv", "--scope", "nontest", "DIR"}).out;
+  EXPECT_TRUE(csv.find("src/main.c") != std::string::npos && csv.find("main_test.c") == std::string::npos) << csv;
 }
 
 TEST_F(ReportTest, ReadableReportWithoutColourWhenPiped) {

@@ -83,14 +83,14 @@ wait_for 20 1 '^> \{"type":"setProject"' || fail "no setProject after uiReady"
 for member in '"name":"engine.c"' '"name":"util.py"' '"name":"notes.md"' "\"path\":\"$project/src/engine.c\""; do
   grep -qF -- "$member" <(grep -E '^> \{"type":"setProject"' "$trace") || fail "setProject lacks $member"
 done
-window=$(find_window Varnholt)
+window=$(find_window "project — Varnholt")  # the opened folder names the window
 eval "$(xdotool getwindowgeometry --shell "$window")"
 [ "$WIDTH" = 1400 ] && [ "$HEIGHT" = 860 ] || fail "window is ${WIDTH}x${HEIGHT}, not 1400x860"
 
-# The hottest file's row: below a 48 px header, a 46 px toolbar and a 27 px line, rows of 26 px.
+# The hottest file's row: below a 48 px header, 46 px toolbar, 37 px scope bar, 27 px line; rows of 26 px.
 sleep 0.5
 codes=$(count '^> \{"type":"setCode","path":"/')
-xdotool mousemove --window "$window" 60 $((48 + 46 + 27 + 13)) click 1
+xdotool mousemove --window "$window" 60 $((48 + 46 + 37 + 27 + 13)) click 1
 wait_for 5 1 '^< \{"type":"selectFile"' || fail "clicking a file sent no selectFile"
 wait_for 5 $((codes + 1)) '^> \{"type":"setCode","path":"/' || fail "no setCode for the clicked file"
 code_path=$(last_member '^> \{"type":"setCode","path":"/' path)
@@ -129,7 +129,7 @@ wait_for 5 1 '^< \{"type":"quitApp"' || fail "Ctrl+Q sent no quitApp"
 wait_exit "quitApp"
 
 start_app busy /usr/include
-"$send_close" "$(find_window Varnholt)" || fail "could not ask the window to close"
+"$send_close" "$(find_window ".*Varnholt")" || fail "could not ask the window to close"
 wait_exit "its window was closed during an analysis"
 
 # Ctrl+C (SIGINT) and a logout (SIGTERM, below) close the window like its close box: status 0.

@@ -219,10 +219,11 @@ TEST_F(AppUITest, PageHearsNothingUnaskedBeforeUiReadyAndNothingForMalformedComm
   EXPECT_EQ(platform.closeRequests, 0);
 
   command(R"({"type":"uiReady"})");
-  EXPECT_EQ(sentTypes(), (Types{"setProject", "setFileLines", "setCode"}));
+  EXPECT_EQ(sentTypes(), (Types{"setProject", "setFileLines", "setScopeInfo", "setCode"}));
   platform.sent.clear();
   adopt(a.native());
-  EXPECT_EQ(sentTypes(), (Types{"setProject", "setFileLines", "setProject", "setFileLines", "setCode"}));
+  EXPECT_EQ(sentTypes(), (Types{"setProject", "setFileLines", "setScopeInfo", "setProject",
+                                "setFileLines", "setScopeInfo", "setCode"}));
   EXPECT_EQ(platform.progress, (std::vector<std::u16string>{u"{\"type\":\"setProgress\",\"state\":\"busy\",\"done\":0,\"total\":0}",
                                                             u"{\"type\":\"setProgress\",\"state\":\"idle\"}"}));
   EXPECT_NE(platform.sent[0].find(u"\"totalLOC\":4,"), std::u16string::npos);
@@ -231,6 +232,32 @@ TEST_F(AppUITest, PageHearsNothingUnaskedBeforeUiReadyAndNothingForMalformedComm
   app.handleWebMessage(huge.append(4'000'000, u'A') + u"\"}");
   command(R"({"type":"quitApp"})");
   EXPECT_EQ(platform.closeRequests, 1);
+}
+
+TEST_F(AppUITest, TheFolderNamesTheWindowAndTheAuditKeepsToTheAskedScope) {
+  a.file("notes.txt", "if this and that or not those then while\n");
+  a.file("tests/check.c", "int t(int x) { if (x) { while (x--) {} } return x; }\n");
+  const std::string folder = a.root().filename().string();
+  adopt(a.native());
+  EXPECT_EQ(platform.title, utf8ToUtf16(folder + " \u2014 Varnholt"));
+  readyPage();
+  EXPECT_EQ(platform.sent.at(2), utf8ToUtf16(R"({"type":"setScopeInfo","folderName":")" + folder +
+                                             R"(","notCode":[")" + jsonEscape(a.key("notes.txt")) +
+                                             R"("],"testOrGenerated":[")" +
+                                             jsonEscape(a.key("tests/check.c")) + "\"]}"));
+
+  const auto audit = [&](const std::string& scope) {
+    platform.sent.clear();
+    command(R"({"type":"requestAudit")" + scope + "}");
+    return platform.sent.at(0);
+  };
+  const std::u16string all = audit("");
+  EXPECT_EQ(audit(R"(,"scope":"everything")"), all) << "an unknown scope is the whole project";
+  EXPECT_TRUE(names(all, a.key("notes.txt")) && names(all, a.key("tests/check.c")));
+  const std::u16string code = audit(R"(,"scope":"code")"), nontest = audit(R"(,"scope":"nontest")");
+  EXPECT_TRUE(!names(code, a.key("notes.txt")) && names(code, a.key("tests/check.c")));
+  EXPECT_TRUE(!names(nontest, a.key("notes.txt")) && !names(nontest, a.key("tests/check.c")) &&
+              names(nontest, a.key("main.c")));
 }
 
 TEST_F(AppUITest, SnapshotsAreSavedFromTheWindowProcedureUnderTheGivenName) {
@@ -367,7 +394,7 @@ TEST_F(AppUITest, RequestsDuringARunOnRealThreadsCollapseIntoOneFollowUp) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   EXPECT_EQ(platform.running.size(), 2u) << "the first run and one follow-up";
-  ASSERT_EQ(sentTypes(), (Types{"setProject", "setFileLines", "setCode"}));
+  ASSERT_EQ(sentTypes(), (Types{"setProject", "setFileLines", "setScopeInfo", "setCode"}));
   EXPECT_TRUE(names(platform.sent[0], b.key("lib.py")));
   EXPECT_NE(platform.sent[0].find(u"\"totalLOC\":2,"), std::u16string::npos);
 }

@@ -82,6 +82,7 @@ class FakePlatform : public Platform {
     saves.emplace_back(fileName, pngBytes);
     return saveAnswer;
   }
+  void setWindowTitle(const std::u16string& text) override { title = text; }
   void postWebMessage(const std::u16string& json) override { (json.starts_with(u"{\"type\":\"setProgress") ? progress : sent).push_back(json); }
   void closeMainWindow() override { ++closeRequests; }
   void quitMessageLoop(int exitCode) override { quitCode = exitCode; }
@@ -143,6 +144,7 @@ class FakePlatform : public Platform {
   SnapshotSaveResult saveAnswer;  // cancelled unless a test says otherwise
   std::vector<std::u16string> sent;
   std::vector<std::u16string> progress;  // "setProgress" messages, kept apart
+  std::u16string title;
   int closeRequests = 0;
   int quitCode = -1;
 };

@@ -16,7 +16,7 @@ async function commands(page) {
     assert.match(json, /^[\x20-\x7e]*$/, `non-ASCII command: ${json.slice(0, 80)}`);
     for (const [k, v] of Object.entries(JSON.parse(json))) {
       assert.equal(typeof v, 'string', `member ${k} is not a string`);
-      if (k !== 'type') assert.match(k, /_b64$/);
+      if (k !== 'type' && k !== 'scope') assert.match(k, /_b64$/);
     }
   }
   return raw.map((r) => JSON.parse(r.json));
@@ -126,5 +126,25 @@ test('savePng: a PNG of the window with the heat colours, under a safe meaningfu
   await page.keyboard.press('Control+s');
   const [audit] = await commands(page);
   assert.equal(h.unb64(audit.name_b64).toString('utf8'), 'Varnholt_we_ird_na_me_audit.png');
+  await page.close();
+});
+
+test('scope: the list narrows, the choice outlives a rescan, requestAudit names it; the header names the folder', async () => {
+  const { page } = await h.openPage(browser);
+  const paths = ['/w/go/a.go', '/w/go/a_test.go', '/w/go/README'];
+  const info = { type: 'setScopeInfo', folderName: 'go', notCode: ['/w/go/README'], testOrGenerated: ['/w/go/a_test.go'] };
+  const shown = () => page.$$eval('#list .row', (rows) => rows.filter((r) => r.style.display !== 'none').map((r) => r.dataset.path).sort());
+  for (const m of [h.project(paths, 'Varnholt'), info]) await h.deliver(page, m);
+  assert.equal(await page.textContent('#projName'), 'go');
+  await page.selectOption('#scope', 'code');
+  assert.deepEqual(await shown(), ['/w/go/a.go', '/w/go/a_test.go']);
+  await page.selectOption('#scope', 'nontest');
+  await h.deliver(page, h.project([...paths, '/w/go/b_test.go'], 'Varnholt'));
+  await h.deliver(page, { ...info, testOrGenerated: ['/w/go/a_test.go', '/w/go/b_test.go'] });
+  assert.deepEqual(await shown(), ['/w/go/a.go']);
+  await h.clearSent(page);
+  await page.keyboard.press('a');
+  await page.selectOption('#scope', 'all');
+  assert.deepEqual(await commands(page), [{ type: 'requestAudit', scope: 'nontest' }, { type: 'requestAudit' }]);
   await page.close();
 });

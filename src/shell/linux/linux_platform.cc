@@ -64,6 +64,10 @@ SnapshotSaveResult LinuxPlatform::saveSnapshotWithDialog(const std::u16string& f
   return varnholt_app::saveSnapshotWithDialog(window_, utf16ToUtf8Lossy(fileName), pngBytes);
 }
 
+void LinuxPlatform::setWindowTitle(const std::u16string& title) {
+  if (window_ != nullptr) gtk_window_set_title(window_, utf16ToUtf8Lossy(title).c_str());
+}
+
 void LinuxPlatform::postWebMessage(const std::u16string& json) { web_.postJson(utf16ToUtf8Lossy(json)); }
 
 int LinuxPlatform::onCloseIdle(void* data) {

@@ -63,6 +63,10 @@ SnapshotSaveResult Win32Platform::saveSnapshotWithDialog(const std::u16string& f
   return varnholt_app::saveSnapshotWithDialog(owner, toWide(fileName), pngBytes);
 }
 
+void Win32Platform::setWindowTitle(const std::u16string& title) {
+  if (window_ != nullptr) SetWindowTextW(window_, toWide(title).c_str());
+}
+
 void Win32Platform::postWebMessage(const std::u16string& json) {
   if (webView_ != nullptr) webView_->postJson(json);
 }

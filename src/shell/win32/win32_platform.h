@@ -39,6 +39,7 @@ class Win32Platform final : public Platform {
   NativeString showFolderPicker() override;
   SnapshotSaveResult saveSnapshotWithDialog(const std::u16string& fileName,
                                             const std::string& pngBytes) override;
+  void setWindowTitle(const std::u16string& title) override;
   void postWebMessage(const std::u16string& json) override;
   void closeMainWindow() override;
   void quitMessageLoop(int exitCode) override;
