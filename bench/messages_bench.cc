@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "protocol/json.h"
 #include "protocol/messages.h"
@@ -74,15 +75,16 @@ struct AuditModel {
       const std::filesystem::path path = dir / ("file" + std::to_string(f) + ".cc");
       ProjectFile& file = files[utf8(path)];
       file.path = utf8(path);
-      file.lineHeatRaw.resize(kAuditLinesPerFile);
-      for (double& v : file.lineHeatRaw) {
+      std::vector<double> heats(kAuditLinesPerFile);
+      for (double& v : heats) {
         v = random.unit() * 40.0;
         file.heatRaw += v;
       }
       if (f % (kAuditFiles / kHotFiles) == 0 && f / (kAuditFiles / kHotFiles) < kHotFiles) {
-        file.lineHeatRaw[random.next() % kAuditLinesPerFile] = 100.0 + static_cast<double>(f);
+        heats[random.next() % kAuditLinesPerFile] = 100.0 + static_cast<double>(f);
         std::ofstream(path, std::ios::binary) << text;
       }
+      file.lineHeatRaw = heats;
     }
   }
   ~AuditModel() { std::filesystem::remove_all(dir); }
@@ -132,10 +134,12 @@ void BM_CodeMessage(benchmark::State& state) {
   ProjectFile file;
   std::string text;
   XorShift random;
+  std::vector<double> heats;
   for (int i = 0; i < 20'000; ++i) {
     text += "    if (value[i] > limit && other != nullptr) { return compute(i); }\n";
-    file.lineHeatRaw.push_back(random.unit() * 12.0);
+    heats.push_back(random.unit() * 12.0);
   }
+  file.lineHeatRaw = heats;
   for (auto _ : state) {
     std::string json = buildCodeMessage(windowsPath(1), text, file);
     benchmark::DoNotOptimize(json);

@@ -1,6 +1,7 @@
 #!/bin/sh
 # `make bench`: the whole pipeline on the Linux kernel source tree (walk, plain
-# read, full analysis; time, throughput, peak memory), then every Google
+# read, full analysis, rescans; time, throughput, peak memory), the Linux
+# program on that tree (latency of a save, idle CPU, peak memory), then every Google
 # Benchmark executable of the default build. The kernel source is unpacked
 # once into a cache folder outside the repository.
 set -eu
@@ -34,6 +35,8 @@ export VARNHOLT_BENCH_TREE="$tree"
 
 echo "== kernel tree: $tree"
 "$bench_dir/kernel_bench" "$tree"
+echo "== Linux program: $tree"
+scripts/bench_program.sh "$tree" build/default
 
 echo "== overview map (the page in Chromium)"
 node bench/overview_map.js build/default/src/cli/varnholt-report "$tree"

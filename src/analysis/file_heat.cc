@@ -339,12 +339,12 @@ void analyzeText(std::string_view text, LanguageId language, std::vector<double>
 
 void analyzeFile(ProjectFile& file, AnalysisScratch& scratch) {
   const LanguageProfile& profile = profileForLanguage(file.language);
-  if (!readFileText(file.path, scratch.text)) {
-    std::vector<double>().swap(file.lineHeatRaw);
-    file.heatRaw = 0.0;
-    return;
-  }
-  analyzeText(scratch.text, profile, file.lineHeatRaw, file.heatRaw, scratch);
+  file.lineHeatRaw = LineHeats();
+  file.heatRaw = 0.0;
+  if (!readFileText(file.path, scratch.text)) return;
+  std::vector<double> heats;
+  analyzeText(scratch.text, profile, heats, file.heatRaw, scratch);
+  file.lineHeatRaw = LineHeats(heats);
 }
 
 void analyzeFile(ProjectFile& file) {

@@ -133,9 +133,11 @@ FindingSet selectFindings(const ProjectFileMap& files, std::string_view root,
       const auto it = options.changed->find(relativeSlashPath(path, root));
       if (it == options.changed->end()) continue;
       ProjectFile copy = file;
-      for (size_t i = 0; i < copy.lineHeatRaw.size(); ++i) {
-        if (!inRanges(it->second, static_cast<int32_t>(i + 1))) copy.lineHeatRaw[i] = NAN;
+      std::vector<double> heats(file.lineHeatRaw.begin(), file.lineHeatRaw.end());
+      for (size_t i = 0; i < heats.size(); ++i) {
+        if (!inRanges(it->second, static_cast<int32_t>(i + 1))) heats[i] = NAN;
       }
+      copy.lineHeatRaw = LineHeats(heats);
       changedOnly.emplace(path, std::move(copy));
     }
   }

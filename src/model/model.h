@@ -1,7 +1,10 @@
 #pragma once
 // The project model: every analysable file of a folder with its heat.
 
+#include <algorithm>
 #include <cstdint>
+#include <initializer_list>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -37,17 +40,65 @@ enum class LanguageId : int32_t {
   PlainText = 22,
 };
 
+// The raw heat of every line of one file, immutable once built. Copies share
+// the one array, so a rescan hands an unchanged file's lines from the old
+// model to the new one without copying them, and either model may be read
+// on any thread.
+class LineHeats {
+ public:
+  LineHeats() = default;
+  LineHeats(const std::vector<double>& values) : LineHeats(values.data(), values.size()) {}
+  LineHeats(std::initializer_list<double> values) : LineHeats(values.begin(), values.size()) {}
+  LineHeats(const double* values, size_t count) : size_(count) {
+    if (count == 0) return;
+    auto array = std::make_shared_for_overwrite<double[]>(count);
+    std::copy(values, values + count, array.get());
+    values_ = std::move(array);
+  }
+
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  const double* data() const { return values_.get(); }
+  const double* begin() const { return data(); }
+  const double* end() const { return data() + size_; }
+  double operator[](size_t i) const { return values_.get()[i]; }
+  bool operator==(const LineHeats& other) const {
+    return std::equal(begin(), end(), other.begin(), other.end());
+  }
+
+ private:
+  std::shared_ptr<const double[]> values_;
+  size_t size_ = 0;
+};
+
+// What tells a rescan that a file is the one it analysed before: volume and
+// file number, size, and the times of the last write and of the last status
+// change (ns since 1970 on POSIX, 100 ns units since 1601 on Windows).
+struct FileStamp {
+  uint64_t volume = 0;
+  uint64_t object = 0;
+  int64_t size = -1;
+  int64_t modified = 0;
+  int64_t changed = 0;
+  bool known() const { return object != 0 || volume != 0; }
+  bool operator==(const FileStamp&) const = default;
+};
+
 struct ProjectFile {
   std::string path;  // full UTF-8 path, equal to the map key
   LanguageId language = LanguageId::PlainText;
   // Raw heat of every line: lineHeatRaw[i] belongs to line i + 1. After an
   // analysis there is exactly one entry per line, so a dense array carries
   // the same meaning as a map from line number at a fraction of the memory.
-  std::vector<double> lineHeatRaw;
+  LineHeats lineHeatRaw;
   double heatRaw = 0.0;  // sum of lineHeatRaw, added in line order
   // A test or a generated file, by its name or its first lines; set by the
   // analysis run.
   bool testOrGenerated = false;
+  // The file's contribution to the project's line total, counted from the
+  // bytes the heat came from.
+  int32_t lineCount = 0;
+  FileStamp stamp;  // as the walk saw it
 };
 
 using ProjectFileMap =
@@ -55,6 +106,9 @@ using ProjectFileMap =
 
 struct ProjectModel {
   ProjectFileMap files{8};
+  // The file clock when the walk began, in the unit of FileStamp; 0 when
+  // unknown. A file stamped this close to it may change again unseen.
+  int64_t scanStart = 0;
 
   ProjectModel() { files.max_load_factor(1.0f); }
 };

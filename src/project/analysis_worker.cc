@@ -30,6 +30,7 @@ void runAnalysisJob(const AnalysisJob& job) {
         result->rootMissing = true;
       } else {
         AnalyzeOptions options;
+        options.previous = job.previous.get();
         if (job.window) {
           options.progress = [&job](const AnalysisProgress& progress) {
             job.window->post(WM_APP_PROGRESS, progress.filesDone,
@@ -39,6 +40,7 @@ void runAnalysisJob(const AnalysisJob& job) {
         ProjectAnalysis analysis = analyzeProject(job.root, options);
         result->model = std::move(analysis.model);
         result->totalLines = analysis.totalLines;
+        if (analysis.sameAsPrevious) result->repeats = job.previous.get();
         // Gone while it was walked.
         if (result->model.files.empty() && !isFolder(job.root)) result->rootMissing = true;
       }

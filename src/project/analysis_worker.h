@@ -15,6 +15,9 @@ struct AnalysisJob {
   std::shared_ptr<WindowPoster> window;  // receives WM_APP_ANALYSIS_DONE
   NativeString root;
   std::string selectedPath;  // file to show again afterwards, or empty
+  // The adopted model of the same root, whose unchanged files the run takes
+  // over; shared with the window, which never changes it. May be null.
+  std::shared_ptr<const ProjectModel> previous;
 };
 
 struct AnalysisResult {
@@ -28,6 +31,9 @@ struct AnalysisResult {
   // Why the run failed, one line for the user; the model is empty. Empty
   // when the run succeeded.
   std::string failure;
+  // The job's previous model when this result repeats it exactly; only
+  // compared, never followed.
+  const ProjectModel* repeats = nullptr;
 };
 
 // The worker thread's body. Posts WM_APP_PROGRESS now and then (wParam: files

@@ -61,6 +61,13 @@ int32_t countLines(std::string_view utf8Path, int64_t& bytesRead) {
   return static_cast<int32_t>(std::min(lines, kMax));
 }
 
+int32_t countLinesIn(std::string_view bytes) {
+  if (bytes.empty()) return 0;
+  const uint64_t lines = countLineFeeds(bytes.data(), bytes.size()) + (bytes.back() != '\n' ? 1 : 0);
+  constexpr auto kMax = static_cast<uint64_t>(std::numeric_limits<int32_t>::max());
+  return static_cast<int32_t>(std::min(lines, kMax));
+}
+
 int32_t countLines(std::string_view utf8Path) {
   int64_t bytesRead = 0;
   return countLines(utf8Path, bytesRead);

@@ -12,6 +12,9 @@ namespace varnholt_app {
 // line.
 int32_t countLines(std::string_view utf8Path);
 
+// The same for bytes already read.
+int32_t countLinesIn(std::string_view bytes);
+
 // The same, also giving the number of bytes read.
 int32_t countLines(std::string_view utf8Path, int64_t& bytesRead);
 

@@ -14,40 +14,93 @@
 #include "analysis/file_heat.h"
 #include "project/count_lines.h"
 #include "project/file_scope.h"
+#include "project/scan_rules.h"
 #include "project/walk.h"
+#include "project/walk_platform.h"
 
 namespace varnholt_app {
 
 namespace {
 
+bool isRacy(const FileStamp& stamp, int64_t scanStart) {
+  const int64_t settled = scanStart - fileClockGranularity();
+  return scanStart == 0 || stamp.modified >= settled || stamp.changed >= settled;
+}
+
+std::string_view lastComponent(std::string_view path) {
+#ifdef _WIN32
+  const size_t cut = path.find_last_of("\\/");
+#else
+  const size_t cut = path.rfind('/');
+#endif
+  return cut == std::string_view::npos ? path : path.substr(cut + 1);
+}
+
+// Stamps of the earlier model's files that are text by the text test (not
+// by their extension), for the walk to skip the test on.
+TextStamps knownTextOf(const ProjectModel& previous) {
+  TextStamps stamps;
+  for (const auto& [key, file] : previous.files) {
+    if (file.language != LanguageId::PlainText || file.stamp.object == 0 ||
+        isRacy(file.stamp, previous.scanStart) ||
+        languageForExtension(extensionOf(lastComponent(key)))) {
+      continue;
+    }
+    stamps.insert(file.stamp);
+  }
+  return stamps;
+}
+
+// One read per file: the heat and the line count come from the same bytes.
+void analyzeRecord(ProjectFile& file, AnalysisScratch& scratch, std::vector<double>& heats) {
+  file.lineCount = 0;
+  file.heatRaw = 0.0;
+  file.lineHeatRaw = LineHeats();
+  if (!readFileText(file.path, scratch.text)) {
+    scratch.text.clear();  // nothing of another file's bytes for the classification
+    return;
+  }
+  analyzeText(scratch.text, file.language, heats, file.heatRaw, scratch);
+  file.lineHeatRaw = LineHeats(heats);
+  file.lineCount = countLinesIn(scratch.text);
+}
+
 // Hands out the files in key order to any number of threads and collects
 // their line counts.
 class FileQueue {
  public:
-  FileQueue(std::vector<ProjectFile*> files, std::string utf8Root)
-      : files_(std::move(files)), root_(std::move(utf8Root)) {}
+  FileQueue(std::vector<ProjectFile*> files, const ProjectModel* previous, std::string utf8Root)
+      : files_(std::move(files)), previous_(previous), root_(std::move(utf8Root)) {}
 
   size_t size() const { return files_.size(); }
   AnalysisProgress progress() const {
     return {done_.load(), files_.size(), bytes_.load()};
   }
   int64_t lines() const { return lines_.load(); }
+  bool allTakenOver() const { return !analysed_.load(); }
 
   void work() {
     try {
       AnalysisScratch scratch;  // reused across this thread's files
+      std::vector<double> heats;
       for (;;) {
         if (failed_.load(std::memory_order_relaxed)) return;
         const size_t i = next_.fetch_add(1);
         if (i >= files_.size()) return;
         ProjectFile& file = *files_[i];
-        analyzeFile(file, scratch);
-        // analyzeFile leaves the file's bytes in scratch.text: no second read.
-        classifyFile(file, root_, scratch.text);
-        // Counted while the file is still warm in the page cache.
-        int64_t bytes = 0;
-        lines_ += countLines(file.path, bytes);
-        bytes_ += bytes;
+        if (const ProjectFile* old = reusable(file)) {
+          file.lineHeatRaw = old->lineHeatRaw;
+          file.heatRaw = old->heatRaw;
+          file.lineCount = old->lineCount;
+          file.testOrGenerated = old->testOrGenerated;
+        } else {
+          analyzeRecord(file, scratch, heats);
+          // analyzeRecord leaves the file's bytes in scratch.text: no second read.
+          classifyFile(file, root_, scratch.text);
+          analysed_ = true;
+          bytes_ += static_cast<int64_t>(scratch.text.size());
+        }
+        lines_ += file.lineCount;
         done_ += 1;
       }
     } catch (...) {
@@ -57,21 +110,40 @@ class FileQueue {
     }
   }
 
+  const ProjectFile* reusable(const ProjectFile& file) const {
+    if (previous_ == nullptr) return nullptr;
+    const auto found = previous_->files.find(file.path);
+    if (found == previous_->files.end()) return nullptr;
+    return reusesRecord(found->second, previous_->scanStart, file) ? &found->second : nullptr;
+  }
+
   void rethrowError() {
     if (error_) std::rethrow_exception(error_);
   }
 
  private:
   std::vector<ProjectFile*> files_;
+  const ProjectModel* previous_;
   std::string root_;
   std::atomic<size_t> next_{0};
   std::atomic<size_t> done_{0};
   std::atomic<int64_t> bytes_{0};
   std::atomic<int64_t> lines_{0};
   std::atomic<bool> failed_{false};
+  std::atomic<bool> analysed_{false};
   std::mutex errorMutex_;
   std::exception_ptr error_;
 };
+
+bool sameKeysInSameOrder(const ProjectFileMap& a, const ProjectFileMap& b) {
+  if (a.size() != b.size()) return false;
+  auto other = b.begin();
+  for (const auto& entry : a) {
+    if (entry.first != other->first) return false;
+    ++other;
+  }
+  return true;
+}
 
 std::vector<ProjectFile*> filesInKeyOrder(ProjectModel& model) {
   std::vector<ProjectFile*> files;
@@ -85,14 +157,24 @@ std::vector<ProjectFile*> filesInKeyOrder(ProjectModel& model) {
 
 }  // namespace
 
+bool reusesRecord(const ProjectFile& old, int64_t oldScanStart, const ProjectFile& fresh) {
+  return old.language == fresh.language && fresh.stamp.known() && old.stamp == fresh.stamp &&
+         !isRacy(old.stamp, oldScanStart);
+}
+
 ProjectAnalysis analyzeProject(const NativeString& root, const AnalyzeOptions& options) {
   const int threads = options.threads > 0
                           ? options.threads
                           : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   ProjectAnalysis result;
-  result.model = scanProject(root, threads);
+  if (options.previous != nullptr) {
+    const TextStamps knownText = knownTextOf(*options.previous);
+    result.model = scanProject(root, threads, &knownText);
+  } else {
+    result.model = scanProject(root, threads);
+  }
 
-  FileQueue queue(filesInKeyOrder(result.model), nativeToUtf8Lossy(root));
+  FileQueue queue(filesInKeyOrder(result.model), options.previous, nativeToUtf8Lossy(root));
   const size_t workerCount = std::min<size_t>(static_cast<size_t>(threads), queue.size());
   std::vector<std::thread> workers;
   std::mutex doneMutex;
@@ -142,6 +224,8 @@ ProjectAnalysis analyzeProject(const NativeString& root, const AnalyzeOptions& o
   if (progressError) std::rethrow_exception(progressError);
   if (options.progress) options.progress(queue.progress());
 
+  result.sameAsPrevious = options.previous != nullptr && queue.allTakenOver() &&
+                          sameKeysInSameOrder(result.model.files, options.previous->files);
   result.totalLines = static_cast<int32_t>(
       std::min<int64_t>(queue.lines(), std::numeric_limits<int32_t>::max()));
   return result;

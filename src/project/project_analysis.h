@@ -22,16 +22,31 @@ struct AnalyzeOptions {
   // Called on the calling thread now and then while files are analysed, and
   // once more when all are done. Optional.
   std::function<void(const AnalysisProgress&)> progress;
+  // The model of an earlier run of the same folder, or null. A file whose
+  // record there is still good (reusesRecord) keeps its results, shared with
+  // that model, instead of being read again. The model is only read.
+  const ProjectModel* previous = nullptr;
 };
 
 struct ProjectAnalysis {
   ProjectModel model;
   int32_t totalLines = 0;  // sum of every file's line count, saturating
+  // Every record taken over from the previous model, the same keys in the
+  // same order: the result repeats that model exactly.
+  bool sameAsPrevious = false;
 };
+
+// True when `fresh`, as the walk just saw it, is the file `old` describes:
+// same language and same stamp (volume, file number, size, write and change
+// times), and `old` was stamped clearly before its walk began. A time close
+// to the start of that walk may hide a later write in the same clock tick,
+// so such a file is read again.
+bool reusesRecord(const ProjectFile& old, int64_t oldScanStart, const ProjectFile& fresh);
 
 // Walks `root`, analyses every file and counts the project's lines. The
 // result is the same for every thread count: files are independent, and
-// each is analysed exactly as in one pass over the keys in byte order.
+// each is analysed exactly as in one pass over the keys in byte order. With
+// a previous model the result is the same as without, only cheaper.
 // Errors of the walk (and allocation failures) propagate; no partial result
 // survives them.
 ProjectAnalysis analyzeProject(const NativeString& root, const AnalyzeOptions& options = {});

@@ -59,6 +59,7 @@ struct Item {
   std::string name;
   LanguageId language = LanguageId::PlainText;
   std::unique_ptr<DirNode> directory;
+  FileStamp stamp;
 };
 
 // One arrival at a directory. Only the first arrival at a directory (by its
@@ -87,7 +88,7 @@ struct IdentityEqual {
 // walk order, so the result does not depend on which thread listed what.
 class Walker {
  public:
-  explicit Walker(int threads) : threads_(threads) {}
+  Walker(int threads, const TextStamps* knownText) : threads_(threads), knownText_(knownText) {}
 
   void walk(DirNode& root) {
     pending_.push_back(&root);
@@ -168,7 +169,7 @@ class Walker {
         child->path = joinPath(node.path, entry.name);
         child->viaLink = entry.kind == EntryKind::Other;
         found.push_back(child.get());
-        node.items.push_back(Item{std::move(name), LanguageId::PlainText, std::move(child)});
+        node.items.push_back(Item{std::move(name), LanguageId::PlainText, std::move(child), {}});
         continue;
       }
 
@@ -182,18 +183,23 @@ class Walker {
       LanguageId language = LanguageId::PlainText;
       if (auto known = languageForExtension(extension)) {
         language = *known;
-      } else {
+      } else if (!isKnownText(status.stamp)) {
         size_t got = 0;
         if (!reader.readPrefix(entry, probe.data(), probe.size(), got) ||
             !bytesLookLikeText(std::string_view(probe.data(), got))) {
           continue;
         }
       }
-      node.items.push_back(Item{std::move(name), language, nullptr});
+      node.items.push_back(Item{std::move(name), language, nullptr, status.stamp});
     }
   }
 
+  bool isKnownText(const FileStamp& stamp) const {
+    return knownText_ != nullptr && stamp.object != 0 && knownText_->count(stamp) != 0;
+  }
+
   const int threads_;
+  const TextStamps* const knownText_;
   std::mutex mutex_;
   std::condition_variable wake_;
   std::vector<DirNode*> pending_;  // a stack: deep first keeps the tree small
@@ -203,11 +209,13 @@ class Walker {
   std::unordered_map<DirIdentity, DirNode*, IdentityHash, IdentityEqual> claims_;
 };
 
-void insertRecord(ProjectFileMap& files, std::string path, LanguageId language) {
+void insertRecord(ProjectFileMap& files, std::string path, LanguageId language,
+                  const FileStamp& stamp) {
   auto [it, inserted] = files.try_emplace(path);
   if (inserted) {
     it->second.path = std::move(path);
     it->second.language = language;
+    it->second.stamp = stamp;
   }
 }
 
@@ -250,7 +258,7 @@ void insertTree(ProjectFileMap& files, const DirNode& node, const std::string& u
     if (item.directory) {
       insertTree(files, *item.directory, path, plain, inserted);
     } else {
-      insertRecord(files, std::move(path), item.language);
+      insertRecord(files, std::move(path), item.language, item.stamp);
     }
   }
 }
@@ -271,13 +279,14 @@ NativeString joinPath(const NativeString& parent, const NativeString& name) {
   return joined;
 }
 
-void scanPath(const NativeString& path, ProjectFileMap& files, int threads) {
+void scanPath(const NativeString& path, ProjectFileMap& files, int threads,
+              const TextStamps* knownText) {
   std::string utf8Path = toUtf8(path);
   const PathStatus status = statPath(path);
   if (status.exists && status.isDirectory) {
     DirNode root;
     root.path = path;
-    Walker(threadCount(threads)).walk(root);
+    Walker(threadCount(threads), knownText).walk(root);
     ArrivalMap plain;
     findPlainArrivals(root, utf8Path, plain);
     ArrivalMap inserted;
@@ -294,12 +303,13 @@ void scanPath(const NativeString& path, ProjectFileMap& files, int threads) {
   } else if (!looksLikeText(path)) {
     return;
   }
-  insertRecord(files, std::move(utf8Path), language);
+  insertRecord(files, std::move(utf8Path), language, status.stamp);
 }
 
-ProjectModel scanProject(const NativeString& root, int threads) {
+ProjectModel scanProject(const NativeString& root, int threads, const TextStamps* knownText) {
   ProjectModel model;
-  scanPath(root, model.files, threads);
+  model.scanStart = fileClockNow();
+  scanPath(root, model.files, threads, knownText);
   return model;
 }
 

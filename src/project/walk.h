@@ -3,6 +3,7 @@
 // language, keyed by its full UTF-8 path.
 
 #include <stdexcept>
+#include <unordered_set>
 
 #include "base/native_string.h"
 #include "model/model.h"
@@ -16,6 +17,17 @@ class WalkError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+struct FileStampHash {
+  size_t operator()(const FileStamp& s) const {
+    uint64_t h = s.object * 0x9E3779B97F4A7C15ull ^ s.volume;
+    h = (h ^ static_cast<uint64_t>(s.modified)) * 0x9E3779B97F4A7C15ull;
+    return static_cast<size_t>(h ^ static_cast<uint64_t>(s.size) ^ static_cast<uint64_t>(s.changed));
+  }
+};
+// Stamps of files that an earlier walk found to be text. A file with the same
+// stamp holds the same bytes, so the test is not run on it again.
+using TextStamps = std::unordered_set<FileStamp, FileStampHash>;
+
 // Walks `root` into a fresh model. The root itself is never filtered: a root
 // named "build" is walked, a root that is a file gives at most one record, a
 // root that does not exist gives an empty model. Throws WalkError.
@@ -23,11 +35,14 @@ class WalkError : public std::runtime_error {
 // Directories are listed on up to `threads` threads (0: one per hardware
 // thread); the model, including the order in which records are inserted,
 // is the same for every thread count.
-ProjectModel scanProject(const NativeString& root, int threads = 0);
+// The model's scanStart is the file clock before the first listing.
+ProjectModel scanProject(const NativeString& root, int threads = 0,
+                         const TextStamps* knownText = nullptr);
 
 // Adds every analysable file at or below `path` to `files`; an existing key
 // keeps its record. Throws WalkError.
-void scanPath(const NativeString& path, ProjectFileMap& files, int threads = 0);
+void scanPath(const NativeString& path, ProjectFileMap& files, int threads = 0,
+              const TextStamps* knownText = nullptr);
 
 // `parent` and `name` joined by the platform's separator, which is left out
 // when `parent` already ends in a separator.

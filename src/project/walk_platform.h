@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "base/native_string.h"
+#include "model/model.h"
 
 namespace varnholt_app {
 
@@ -14,6 +15,7 @@ struct PathStatus {
   bool exists = false;
   bool isDirectory = false;
   int64_t size = -1;  // -1 when unknown
+  FileStamp stamp;    // of a file; unknown (zero) where the system gives none
 };
 
 // How the listing itself describes an entry.
@@ -27,6 +29,10 @@ struct DirEntry {
   NativeString name;
   EntryKind kind = EntryKind::Other;
   int64_t listedSize = -1;  // the size the listing gave, -1 when none
+#ifdef _WIN32
+  int64_t listedWrite = 0;     // and the times it gave, for the file's stamp
+  int64_t listedCreation = 0;
+#endif
 };
 
 // Identity of a directory, so that each is listed once however many links
@@ -42,6 +48,12 @@ struct DirIdentity {
 };
 
 PathStatus statPath(const NativeString& path);
+
+// The clock file times are written by, in the unit of FileStamp.
+int64_t fileClockNow();
+// How far a file time may lag the clock and still belong to a write that
+// happened after it was read (coarse file-system clocks, FAT's 2 s ticks).
+int64_t fileClockGranularity();
 
 // One open directory, listed entry by entry ("." and ".." never appear).
 class DirectoryReader {

@@ -10,6 +10,8 @@
 #include <sys/vfs.h>
 #endif
 
+#include <time.h>
+
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -27,6 +29,14 @@ PathStatus fromStat(const struct stat& st) {
   status.exists = true;
   status.isDirectory = S_ISDIR(st.st_mode);
   status.size = static_cast<int64_t>(st.st_size);
+  const auto ns = [](const struct timespec& t) {
+    return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+  };
+  status.stamp.volume = static_cast<uint64_t>(st.st_dev);
+  status.stamp.object = static_cast<uint64_t>(st.st_ino);
+  status.stamp.size = status.size;
+  status.stamp.modified = ns(st.st_mtim);
+  status.stamp.changed = ns(st.st_ctim);
   return status;
 }
 
@@ -72,6 +82,14 @@ PathStatus statPath(const NativeString& path) {
   if (!statNative(path, st)) return PathStatus{};
   return fromStat(st);
 }
+
+int64_t fileClockNow() {
+  struct timespec now;
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+int64_t fileClockGranularity() { return 2000000000; }
 
 DirectoryReader::DirectoryReader() = default;
 DirectoryReader::~DirectoryReader() { close(); }

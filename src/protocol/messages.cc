@@ -195,7 +195,7 @@ std::string buildProjectMessage(const ProjectFileMap& files, int32_t totalLOC) {
 std::string buildCodeMessage(std::string_view path, std::string_view text,
                              const ProjectFile& file) {
   const size_t lineCount = static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
-  const std::vector<double>& raw = file.lineHeatRaw;
+  const LineHeats& raw = file.lineHeatRaw;
   const size_t known = std::min(lineCount, raw.size());
 
   std::vector<double> positives;

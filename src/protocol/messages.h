@@ -1,6 +1,6 @@
 #pragma once
 // The messages the native side sends to the page, as UTF-8 JSON.
-// Callers convert them with utf8ToWide before posting.
+// They are posted as built; a backend whose view wants UTF-16 converts them.
 
 #include <cstddef>
 #include <cstdint>

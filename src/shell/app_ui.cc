@@ -25,16 +25,20 @@ constexpr uint32_t kRootPollMs = 1000;
 constexpr char16_t kDefaultSnapshotName[] = u"Varnholt_snapshot.png";
 constexpr char kUnreadablePlaceholder[] = "// Failed to read file.\n";
 
-void traceLine(const char* prefix, std::u16string_view json) {
-  std::string line = prefix + utf16ToUtf8Lossy(json);
-  line.push_back('\n');
-  std::fwrite(line.data(), 1, line.size(), stderr);
+void traceLine(const char* prefix, std::string_view json) {
+  std::fputs(prefix, stderr);
+  std::fwrite(json.data(), 1, json.size(), stderr);
+  std::fputc('\n', stderr);
   std::fflush(stderr);
 }
 
 bool isFolder(const NativeString& path) {
   std::error_code error;
   return std::filesystem::is_directory(std::filesystem::path(path), error);
+}
+
+void traceLine(const char* prefix, std::u16string_view json) {
+  traceLine(prefix, std::string_view(utf16ToUtf8Lossy(json)));
 }
 
 }  // namespace
@@ -164,17 +168,24 @@ void AppUI::onAnalysisDone(AnalysisResult* handedOver) {
   }
 
   const bool rootChanged = rootFolder != result->root;
-  projectModel = std::move(result->model);
+  // A rescan that found nothing changed: the page already shows all of it,
+  // so the model is taken (for its newer stamps) and nothing is sent.
+  const bool repeat =
+      runIsRescan && result->repeats != nullptr && result->repeats == projectModel.get();
+  // The pointers follow the model at once: the old one may be gone now.
+  const bool hadProject = projectFiles != nullptr;
+  projectModel = std::make_shared<const ProjectModel>(std::move(result->model));
+  project = projectModel.get();
+  projectFiles = &projectModel->files;
+  // Copies of the keys: a repeat has the same ones.
+  if (!repeat) rebuildPageKeys();
   projectLoaded = true;
   rootFolder = result->root;
 
   totalLOC = result->totalLines > 0 ? result->totalLines : 0;
-  if (pageReady) sendProject();
+  if (pageReady && hadProject && !repeat) sendProject();
 
-  project = &projectModel;
-  projectFiles = &projectModel.files;
-  rebuildPageKeys();
-  if (pageReady) {
+  if (pageReady && !repeat) {
     sendProject();
     sendCode();
   }
@@ -188,7 +199,7 @@ void AppUI::onAnalysisDone(AnalysisResult* handedOver) {
 
   const std::string reopen = result->selectedPath;
   result.reset();
-  if (!reopen.empty() && projectModel.files.find(reopen) != projectModel.files.end()) {
+  if (!repeat && !reopen.empty() && projectFiles->find(reopen) != projectFiles->end()) {
     loadIntoCodeView(reopen);
   }
 
@@ -197,7 +208,7 @@ void AppUI::onAnalysisDone(AnalysisResult* handedOver) {
 
 void AppUI::rebuildPageKeys() {
   pageKeys_.clear();
-  for (const auto& entry : projectModel.files) {
+  for (const auto& entry : *projectFiles) {
     std::string shown = utf16ToUtf8Lossy(utf8ToUtf16(entry.first));
     if (shown == entry.first) continue;
     // Names that differ only in their bad bytes look alike on the page; the
@@ -208,7 +219,7 @@ void AppUI::rebuildPageKeys() {
 }
 
 std::string AppUI::keyForPagePath(std::string pagePath) const {
-  if (projectModel.files.find(pagePath) != projectModel.files.end()) return pagePath;
+  if (projectFiles == nullptr || projectFiles->find(pagePath) != projectFiles->end()) return pagePath;
   const auto mapped = pageKeys_.find(pagePath);
   return mapped != pageKeys_.end() ? mapped->second : pagePath;
 }
@@ -316,6 +327,8 @@ void AppUI::startAnalysis(const NativeString& root, bool keepSelection) {
   job->window = platform_.windowPoster();
   job->root = requestedRoot;
   if (keepSelection) job->selectedPath = lastOpenedFile;
+  runIsRescan = keepSelection;
+  if (projectModel && requestedRoot == rootFolder) job->previous = projectModel;
   if (!platform_.startThread([job] { runAnalysisJob(*job); })) {
     analysisBusy = false;
     setRunState(RunState::Failed, "Could not start analysing " + nativeToUtf8Lossy(requestedRoot));
@@ -329,7 +342,7 @@ void AppUI::loadIntoCodeView(const std::string& requested) {
   const std::string path = requested;  // may alias selectedPath
   lastOpenedFile = path;
 
-  if (projectModel.files.find(path) == projectModel.files.end()) {
+  if (projectFiles->find(path) == projectFiles->end()) {
     selectedPath.clear();
     codeText.clear();
     if (pageReady) sendCode();
@@ -366,6 +379,17 @@ void AppUI::postJson(std::u16string json) {
   }
   if (trace) traceLine("> ", json);
   platform_.postWebMessage(json);
+}
+
+// The project message runs to megabytes: it goes out as built, with no
+// UTF-16 copy unless the backend needs one.
+void AppUI::postJson(const std::string& utf8) {
+  if (!hasWebView) {
+    outbox.push_back(utf8ToWide(utf8));
+    return;
+  }
+  if (trace) traceLine("> ", std::string_view(utf8));
+  platform_.postWebMessageUtf8(utf8);
 }
 
 void AppUI::flushOutbox() {
@@ -436,8 +460,8 @@ void AppUI::handleWebMessage(std::u16string_view message) {
 
 void AppUI::sendProject() {
   if (!hasWebView || project == nullptr || projectFiles == nullptr) return;
-  postJson(utf8ToWide(buildProjectMessage(*projectFiles, totalLOC)));
-  postJson(utf8ToWide(buildFileLinesMessage(*projectFiles)));
+  postJson(buildProjectMessage(*projectFiles, totalLOC));
+  postJson(buildFileLinesMessage(*projectFiles));
   sendScopeInfo();
 }
 
@@ -475,13 +499,13 @@ void AppUI::sendCode() {
   }
   if (text.empty()) text = codeText.empty() ? std::string("\n") : codeText;
 
-  postJson(utf8ToWide(buildCodeMessage(selectedPath, text, found->second)));
+  postJson(buildCodeMessage(selectedPath, text, found->second));
   codeText = std::move(text);
 }
 
 void AppUI::sendAudit(FileScope scope) {
   if (!hasWebView || projectFiles == nullptr) return;
-  postJson(utf8ToWide(buildAuditMessage(selectAuditItems(*projectFiles, 30, true, scope))));
+  postJson(buildAuditMessage(selectAuditItems(*projectFiles, 30, true, scope)));
 }
 
 // Follows every project message: the page needs each file's scope and the
@@ -489,7 +513,7 @@ void AppUI::sendAudit(FileScope scope) {
 void AppUI::sendScopeInfo() {
   if (!hasWebView || projectFiles == nullptr) return;
   const std::string folder = nativeToUtf8Lossy(rootFolder);
-  postJson(utf8ToWide(buildScopeInfoMessage(*projectFiles, folderDisplayName(folder))));
+  postJson(buildScopeInfoMessage(*projectFiles, folderDisplayName(folder)));
 }
 
 void AppUI::showFolderInTitle() {

@@ -74,6 +74,7 @@ class AppUI {
   void sendScopeInfo();
   void showFolderInTitle();
   void postJson(std::u16string json);
+  void postJson(const std::string& utf8);
   void flushOutbox();
 
   void loadIntoCodeView(const std::string& path);
@@ -113,7 +114,10 @@ class AppUI {
   bool projectLoaded = false;
   uint32_t lastChangeTick = 0;
   std::string lastOpenedFile;
-  ProjectModel projectModel;
+  // Immutable once adopted: a rescan's worker reads it while this thread
+  // does, and takes over its unchanged files.
+  std::shared_ptr<const ProjectModel> projectModel;
+  bool runIsRescan = false;  // the running analysis keeps the selection
   uint64_t missingSelectionSince = 0;
 
   RunState runState = RunState::Idle;  // as the page heard it last

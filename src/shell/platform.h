@@ -11,6 +11,7 @@
 
 #include "base/native_string.h"
 #include "base/window_poster.h"
+#include "protocol/json.h"
 
 namespace varnholt_app {
 
@@ -64,6 +65,9 @@ class Platform {
 
   // Hands one JSON text to the page. Only called while the view exists.
   virtual void postWebMessage(const std::u16string& json) = 0;
+  // The same for UTF-8 text, which the messages are built in; a backend
+  // whose view takes UTF-8 spares the project message two conversions.
+  virtual void postWebMessageUtf8(const std::string& json) { postWebMessage(utf8ToWide(json)); }
 
   // Closes the main window the way its close box does, asynchronously (the
   // close happens after the current handler returns); the backend then

@@ -76,6 +76,7 @@ TEST(CountLines, LineFeedsPlusAnUnterminatedLastLine) {
     tree.file("f", bytes);
     int64_t size = -1;
     EXPECT_EQ(countLines(tree.key("f"), size), lines) << bytes.substr(0, 10);
+    EXPECT_EQ(countLinesIn(bytes), lines) << bytes.substr(0, 10);
     EXPECT_EQ(size, static_cast<int64_t>(bytes.size()));
   }
   EXPECT_EQ(countLines(tree.key("")), 0);  // a folder

@@ -32,7 +32,7 @@ TEST(AnalysisWorker, PostsOneResultOrFreesIt) {
   for (const char* name : {"sub/a.c", "sub/b.c"}) tree.file(name, "int f(int x) {\n  if (x) return x;\n  return 0;\n}\n");
   auto poster = std::make_shared<RecordingPoster>();
 
-  runAnalysisJob({poster, tree.native(), "kept"});
+  runAnalysisJob({poster, tree.native(), "kept", nullptr});
   ASSERT_EQ(poster->results.size(), 1u);
   const AnalysisResult* result = poster->results[0].get();
   ASSERT_NE(result, nullptr);
@@ -43,13 +43,13 @@ TEST(AnalysisWorker, PostsOneResultOrFreesIt) {
   EXPECT_EQ(poster->lastProgress, std::make_pair(uintptr_t{2}, intptr_t{2})) << "the last word on progress is the whole";
 
   for (const char* root : {"missing", "sub/a.c"}) {  // gone, or replaced by a file
-    runAnalysisJob({poster, tree.path(root).native(), ""});
+    runAnalysisJob({poster, tree.path(root).native(), "", nullptr});
     const AnalysisResult* gone = poster->results.back().get();
     EXPECT_TRUE(gone && gone->rootMissing && gone->model.files.empty()) << root;
   }
 
   poster->alive = false;  // the window is gone; LeakSanitizer checks the rest
-  runAnalysisJob({poster, tree.native(), ""});
+  runAnalysisJob({poster, tree.native(), "", nullptr});
   EXPECT_EQ(poster->results.size(), 3u);
 }
 

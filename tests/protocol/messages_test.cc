@@ -40,7 +40,10 @@ Strings valuesOf(std::string_view json, std::string_view key) {
 }
 
 ProjectFile fileWith(std::vector<double> lineHeatRaw, double heatRaw = 0.0) {
-  return {{}, LanguageId::PlainText, std::move(lineHeatRaw), heatRaw};
+  ProjectFile file;
+  file.lineHeatRaw = lineHeatRaw;
+  file.heatRaw = heatRaw;
+  return file;
 }
 
 TEST(ProjectMessage, FormatAndNormalisation) {
@@ -181,12 +184,13 @@ TEST(AuditMessage, SelectionMatchesSortingEveryLine) {
     for (int f = static_cast<int>(random() % 8); f > 0; --f) {
       const std::string path = std::string("/nonexistent/") + names[random() % 8] + std::to_string(random() % 3);
       if (files.count(path)) continue;
-      ProjectFile& file = files[path];
+      std::vector<double> heats;
       for (int l = 0, lines = static_cast<int>(random() % 50); l < lines; ++l) {
         const double v = round % 2 ? levels[random() % 7] : static_cast<double>(random() % 1000) / 10.0;
-        file.lineHeatRaw.push_back(v);
+        heats.push_back(v);
         all.emplace_back(-v, path, l + 1);
       }
+      files[path].lineHeatRaw = heats;
     }
     std::sort(all.begin(), all.end());
     for (size_t limit : {size_t{0}, size_t{1}, size_t{7}, size_t{30}, size_t{500}}) {

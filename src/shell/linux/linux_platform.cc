@@ -69,6 +69,7 @@ void LinuxPlatform::setWindowTitle(const std::u16string& title) {
 }
 
 void LinuxPlatform::postWebMessage(const std::u16string& json) { web_.postJson(utf16ToUtf8Lossy(json)); }
+void LinuxPlatform::postWebMessageUtf8(const std::string& json) { web_.postJson(json); }
 
 int LinuxPlatform::onCloseIdle(void* data) {
   auto* platform = static_cast<LinuxPlatform*>(data);

@@ -41,6 +41,7 @@ class LinuxPlatform final : public Platform {
   SnapshotSaveResult saveSnapshotWithDialog(const std::u16string& fileName, const std::string& pngBytes) override;
   void setWindowTitle(const std::u16string& title) override;
   void postWebMessage(const std::u16string& json) override;
+  void postWebMessageUtf8(const std::string& json) override;
   void closeMainWindow() override;
   void quitMessageLoop(int exitCode) override;
 
