@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/explain.h"
 #include "analysis/file_heat.h"
 #include "base/file_io.h"
 
@@ -147,6 +148,46 @@ void BM_OwnSources(benchmark::State& state) {
   runInputs(state, inputs);
 }
 BENCHMARK(BM_OwnSources)->Unit(benchmark::kMillisecond);
+
+// Explaining one line of a 50,000-line file (its hottest) against analysing
+// the whole file once: the explanation redoes the per-file pass. The file is
+// this repository's sources laid end to end.
+void BM_ExplainOneLine(benchmark::State& state) {
+  static const std::string text = [] {
+    const std::vector<Input> sources =
+        loadTree(std::filesystem::path(VARNHOLT_SOURCE_DIR) / "src", {".cc", ".h"}, LanguageId::Cpp);
+    std::string t;
+    for (size_t lines = 0, k = 0; lines < 50000 && !sources.empty(); ++k) {
+      const std::string& next = sources[k % sources.size()].text;
+      const size_t room = 50000 - lines;
+      size_t cut = 0, taken = 0;
+      while (taken < room && (cut = next.find('\n', cut)) != std::string::npos) ++cut, ++taken;
+      t.append(next, 0, cut == std::string::npos ? next.size() : cut);
+      lines += taken;
+    }
+    return t;
+  }();
+  if (text.empty()) {
+    state.SkipWithError("no sources found");
+    return;
+  }
+  std::vector<double> heat;
+  double sum = 0;
+  analyzeText(text, LanguageId::Cpp, heat, sum);
+  const auto hottest = static_cast<int32_t>(std::max_element(heat.begin(), heat.end()) - heat.begin() + 1);
+  const LanguageProfile& profile = profileForLanguage(LanguageId::Cpp);
+  for (auto _ : state) {
+    if (state.range(0) == 0) {
+      benchmark::DoNotOptimize(explainText(text, profile, {hottest}));
+    } else {
+      analyzeText(text, LanguageId::Cpp, heat, sum);
+      benchmark::DoNotOptimize(sum);
+    }
+  }
+  state.counters["lines"] = static_cast<double>(heat.size());
+  state.SetLabel(state.range(0) == 0 ? "explain one line" : "analyse the file");
+}
+BENCHMARK(BM_ExplainOneLine)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 void BM_Generated(benchmark::State& state) {
   const auto language = static_cast<LanguageId>(state.range(0));

@@ -1,6 +1,7 @@
 // Any bytes through the line splitter, the lexer of every family and the
 // per-file analysis: one entry per line, every heat finite and in range,
-// the sum taken in line order, and agreement with the literal model.
+// the sum taken in line order, agreement with the literal model, and
+// explanations that recompose every line's heat.
 
 #include <algorithm>
 #include <cmath>
@@ -10,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "analysis/explain.h"
 #include "analysis/file_heat.h"
 #include "analysis/lexer.h"
 #include "reference_model.h"
@@ -56,6 +58,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(sum == total, "heatRaw is the sum in line order");
     reference::analyzeText(text, profile, expected, expectedSum);
     check(heat == expected, "heat as the literal model");
+    std::vector<int32_t> numbers(heat.size());
+    for (size_t i = 0; i < numbers.size(); ++i) numbers[i] = static_cast<int32_t>(i + 1);
+    const std::vector<LineExplanation> why = explainText(text, profile, numbers);
+    check(why.size() == heat.size(), "one explanation per line");
+    for (size_t i = 0; i < why.size(); ++i) {
+      check(why[i].heat == heat[i] && recomposeHeat(why[i]) == heat[i], "recomposed heat is the line's heat");
+    }
   }
   return 0;
 }

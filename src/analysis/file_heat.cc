@@ -352,4 +352,13 @@ void analyzeFile(ProjectFile& file) {
   analyzeFile(file, scratch);
 }
 
+bool lineIsScored(const LineFacts& facts, std::string_view line) { return isScored(facts, line); }
+
+bool lineLooksLikeDeclaration(const LineFacts& facts, std::string_view line,
+                              const LanguageProfile& profile) {
+  return profile.compiled.declarationTest && declarationFlag(facts, line, profile);
+}
+
+double lineRawScore(const LineFacts& facts) { return rawScoreOf(facts, keywordWeight(facts)); }
+
 }  // namespace varnholt_app

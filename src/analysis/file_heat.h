@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "analysis/language_profile.h"
+#include "analysis/lexer.h"
 #include "model/model.h"
 
 namespace varnholt_app {
@@ -70,5 +71,11 @@ void analyzeText(std::string_view text, LanguageId language, std::vector<double>
 // unreadable file leaves them empty and 0.
 void analyzeFile(ProjectFile& file, AnalysisScratch& scratch);
 void analyzeFile(ProjectFile& file);
+
+// The per-line tests analyzeText applies, for explanations (profile prepared).
+bool lineIsScored(const LineFacts& facts, std::string_view line);
+bool lineLooksLikeDeclaration(const LineFacts& facts, std::string_view line,
+                              const LanguageProfile& profile);
+double lineRawScore(const LineFacts& facts);
 
 }  // namespace varnholt_app

@@ -30,6 +30,11 @@
 #include "project/file_scope.h"
 #include "project/project_analysis.h"
 #include "project/walk.h"
+#include "analysis/explain.h"
+#include "analysis/file_heat.h"
+#include "base/file_io.h"
+#include "project/scan_rules.h"
+#include "protocol/explain_message.h"
 #include "protocol/json.h"
 #include "protocol/messages.h"
 
@@ -40,7 +45,8 @@ constexpr const char* kUsage =
     "usage: varnholt-report [--top N] [--json | --dump | --format FORMAT] [--by-file]\n"
     "                       [--min-heat RAW] [--max-findings N] [--changed-since REV]\n"
     "                       [--fail-above RAW] [--baseline FILE] [--write-baseline FILE]\n"
-    "                       [--scope all|code|nontest] [FOLDER]\n";
+    "                       [--scope all|code|nontest] [FOLDER]\n"
+    "       varnholt-report --explain FILE:LINE [--json]\n";
 
 constexpr const char* kHelp =
     "Shows where the source code below FOLDER (default: the current folder) is hot:\n"
@@ -81,6 +87,11 @@ constexpr const char* kHelp =
     "read or written, 2 usage error (also a bad baseline or git revision),\n"
     "3 the gate failed.\n"
     "\n"
+    "Why a line is hot:\n"
+    "  --explain FILE:LINE   every term and factor of that line's heat, largest\n"
+    "                        first (--json: one JSON object with every figure)\n"
+    "  --dump --explain      the dump with the terms of every line (\"explain\")\n"
+    "\n"
     "  --help     show this help\n"
     "  --version  show the version\n"
     "\n"
@@ -96,6 +107,9 @@ struct Options {
   bool version = false;
   FileScope scope = FileScope::All;
   CiOptions ci;
+  bool explainDump = false;                   // --explain without FILE:LINE
+  std::optional<NativeString> explainFile;    // --explain FILE:LINE
+  int32_t explainLine = 0;
 };
 
 struct UsageError {
@@ -103,6 +117,29 @@ struct UsageError {
 };
 
 std::string displayArgument(const NativeString& argument) { return nativeToUtf8Lossy(argument); }
+
+// "--explain" takes FILE:LINE when the next argument ends in ":" and a
+// line number; alone it asks the dump for every line's terms.
+void parseExplainTarget(const std::vector<NativeString>& args, size_t& i, Options& options) {
+  if (i + 1 < args.size()) {
+    const std::string next = displayArgument(args[i + 1]);
+    const size_t colon = next.rfind(':');
+    if (colon != std::string::npos && colon > 0 && colon + 1 < next.size() &&
+        next.find_first_not_of("0123456789", colon + 1) == std::string::npos) {
+      int32_t line = 0;
+      const auto [end, error] = std::from_chars(next.data() + colon + 1, next.data() + next.size(), line);
+      if (error != std::errc() || end != next.data() + next.size() || line < 1) {
+        throw UsageError{"--explain needs a line number from 1, not \"" + next.substr(colon + 1) + "\""};
+      }
+      const NativeString& raw = args[++i];
+      // The colon is ASCII, so it sits at the same place counted from the end.
+      options.explainFile = raw.substr(0, raw.size() - (next.size() - colon));
+      options.explainLine = line;
+      return;
+    }
+  }
+  options.explainDump = true;
+}
 
 // Parses the arguments after the program name; throws UsageError.
 Options parseArguments(const std::vector<NativeString>& args) {
@@ -126,6 +163,8 @@ Options parseArguments(const std::vector<NativeString>& args) {
       if (modeGiven && options.mode != mode) throw UsageError{"--json and --dump exclude each other"};
       options.mode = mode;
       modeGiven = true;
+    } else if (arg == "--explain") {
+      parseExplainTarget(args, i, options);
     } else if (parseCiOption(args, i, options.ci)) {
     } else if (arg == "--scope" || arg.rfind("--scope=", 0) == 0) {
       std::string value;
@@ -165,6 +204,12 @@ Options parseArguments(const std::vector<NativeString>& args) {
       throw UsageError{"--format and --json or --dump exclude each other"};
     }
     options.mode = mode;
+  }
+  if (options.explainFile && (options.mode == Mode::Dump || options.folder || options.ci.format)) {
+    throw UsageError{"--explain FILE:LINE takes only --json"};
+  }
+  if (options.explainDump && options.mode != Mode::Dump) {
+    throw UsageError{"--explain needs FILE:LINE, or --dump"};
   }
   return options;
 }
@@ -250,7 +295,34 @@ std::vector<const ProjectFile*> filesInPathOrder(const ProjectFileMap& files) {
   return sorted;
 }
 
-void printDump(const ProjectAnalysis& analysis) {
+// The terms of every line of one file, as the dump's "explain" member.
+// Written in slices, so that a file of a million short lines never holds
+// all its explanations, or all their text, at once.
+void writeDumpExplanations(const ProjectFile& file) {
+  constexpr size_t kSlice = 32768;
+  std::string text;
+  std::string out = ",\"explain\":[";
+  if (readFileText(file.path, text)) {
+    const size_t count = countSplitLines(text);
+    const LanguageProfile& profile = profileForLanguage(file.language);
+    std::vector<int32_t> lines;
+    for (size_t first = 0; first < count; first += kSlice) {
+      lines.clear();
+      for (size_t i = first; i < std::min(count, first + kSlice); ++i) {
+        lines.push_back(static_cast<int32_t>(i + 1));
+      }
+      for (const LineExplanation& e : explainText(text, profile, lines)) {
+        if (e.line > 1) out += ',';
+        appendExplanationJson(out, e);
+      }
+      writeBytes(out);
+      out.clear();
+    }
+  }
+  writeBytes(out + ']');
+}
+
+void printDump(const ProjectAnalysis& analysis, bool explain) {
   std::string line;
   for (const ProjectFile* file : filesInPathOrder(analysis.model.files)) {
     line = "{\"path\":\"";
@@ -264,7 +336,13 @@ void printDump(const ProjectAnalysis& analysis) {
       if (i > 0) line += ',';
       line += shortest(file->lineHeatRaw[i]);
     }
-    line += "]}\n";
+    line += ']';
+    if (explain) {
+      writeBytes(line);
+      line.clear();
+      writeDumpExplanations(*file);
+    }
+    line += "}\n";
     writeBytes(line);
   }
   line = "{\"totalLOC\":";
@@ -354,6 +432,67 @@ void printReport(const ProjectAnalysis& analysis, const std::string& root, size_
   }
 }
 
+// --explain FILE:LINE: the breakdown of one line, largest contribution first.
+int printExplanation(const Options& options, bool json, bool colour) {
+  const NativeString& path = *options.explainFile;
+  const std::string shown = printable(nativeToUtf8Lossy(path));
+  std::string text;
+  if (!readWholeFile(path, text, kFileWindowBytes)) {
+    std::fprintf(stderr, "varnholt-report: %s: cannot be read\n", shown.c_str());
+    return 1;
+  }
+  const std::string name = nativeToUtf8Lossy(std::filesystem::path(path).filename().native());
+  const LanguageId language =
+      languageForExtension(extensionOf(name)).value_or(LanguageId::PlainText);
+  const std::vector<LineExplanation> found =
+      explainText(text, profileForLanguage(language), {options.explainLine});
+  if (found.empty()) {
+    std::fprintf(stderr, "varnholt-report: %s has no line %d\n", shown.c_str(),
+                 options.explainLine);
+    return 1;
+  }
+  const LineExplanation& e = found.front();
+  std::string out;
+  if (json) {
+    out = "{\"path\":\"";
+    appendJsonEscaped(out, nativeToUtf8Lossy(path));
+    out += "\",\"language\":";
+    appendInt(out, static_cast<int32_t>(language));
+    out += ",\"explanation\":";
+    appendExplanationJson(out, e);
+    out += "}\n";
+    writeBytes(out);
+    return 0;
+  }
+  const char* bold = colour ? "\x1b[1m" : "";
+  const char* plain = colour ? "\x1b[0m" : "";
+  std::string_view source = splitLines(text)[static_cast<size_t>(e.line - 1)];
+  source.remove_prefix(std::min(source.find_first_not_of(" \t"), source.size()));
+  if (source.size() > 140) source = source.substr(0, 140);
+  out = std::string(bold) + shown + ":" + std::to_string(e.line) + "  heat " +
+        formatFixed(e.heat, 2) + plain + "\n    " + printable(source) + "\n";
+  if (!e.scored) {
+    out += "  not scored: " + e.notScoredBecause + " line\n";
+    writeBytes(out);
+    return 0;
+  }
+  out += "  base heat " + formatFixed(e.heatBase, 2) + " from complexity " +
+         formatFixed(e.complexity, 4) + "; intensity " + formatFixed(e.intensity, 3) +
+         (e.intensity > 0 ? " lets its surroundings lift it\n" : ", so nothing around it counts\n");
+  for (const HeatReason& r : heatReasons(e)) {
+    char figures[48];
+    std::snprintf(figures, sizeof figures, "  %9s  ", formatFixed(r.points, 2).c_str());
+    out += figures + r.text;
+    if (r.factor > 0) out += "  \u00d7" + formatFixed(r.factor, 3);
+    for (size_t k = 0; k < r.lines.size(); ++k) {
+      out += (k == 0 ? " (line " : ", ") + std::to_string(r.lines[k]);
+    }
+    out += r.lines.empty() ? "\n" : ")\n";
+  }
+  writeBytes(out);
+  return 0;
+}
+
 // One line on stderr, rewritten in place while the analysis runs.
 class ProgressLine {
  public:
@@ -417,6 +556,17 @@ int run(const std::vector<NativeString>& args) {
     return 0;
   }
 
+  if (options.explainFile) {
+#ifdef _WIN32
+    _setmode(_fileno(stdout), _O_BINARY);
+    if (isTerminal(stdout)) SetConsoleOutputCP(CP_UTF8);
+#endif
+    const bool json = options.mode == Mode::Json;
+    const int code = printExplanation(options, json,
+                                      !json && isTerminal(stdout) && std::getenv("NO_COLOR") == nullptr);
+    return std::fflush(stdout) == 0 ? code : 1;
+  }
+
   const NativeString folder = absoluteFolder(options.folder.value_or(asciiToNative(".")));
   const std::string folderUtf8 = nativeToUtf8Lossy(folder);
   if (const std::string problem = folderProblem(folder); !problem.empty()) {
@@ -468,7 +618,7 @@ int run(const std::vector<NativeString>& args) {
       printJson(analysis);
       break;
     case Mode::Dump:
-      printDump(analysis);
+      printDump(analysis, options.explainDump);
       break;
     case Mode::Report:
       if (textReport) printReport(analysis, folderUtf8, options.top, colour, scopeCut);

@@ -1,5 +1,6 @@
 #include "shell/app_ui.h"
 
+#include <charconv>
 #include <cstdio>
 #include <filesystem>
 #include <utility>
@@ -8,6 +9,7 @@
 #include "base/utf.h"
 #include "project/analysis_worker.h"
 #include "project/stable_reader.h"
+#include "protocol/explain_message.h"
 #include "protocol/json.h"
 #include "protocol/messages.h"
 #include "protocol/paths.h"
@@ -451,6 +453,8 @@ void AppUI::handleWebMessage(std::u16string_view message) {
   } else if (type == "requestAudit") {
     // An unknown scope is read as none: the whole project.
     sendAudit(parseFileScope(extractJsonString(message, u"scope")).value_or(FileScope::All));
+  } else if (type == "explainLine") {
+    answerExplainLine(message);
   } else if (type == "quitApp") {
     if (windowExists) platform_.closeMainWindow();
   }
@@ -505,7 +509,9 @@ void AppUI::sendCode() {
 
 void AppUI::sendAudit(FileScope scope) {
   if (!hasWebView || projectFiles == nullptr) return;
-  postJson(buildAuditMessage(selectAuditItems(*projectFiles, 30, true, scope)));
+  const std::vector<AuditItem> items = selectAuditItems(*projectFiles, 30, true, scope);
+  postJson(buildAuditMessage(items));
+  postJson(buildAuditReasonsMessage(auditReasons(items, *projectFiles)));
 }
 
 // Follows every project message: the page needs each file's scope and the
@@ -521,6 +527,20 @@ void AppUI::showFolderInTitle() {
   std::string title(folderDisplayName(folder));
   title += " \xE2\x80\x94 Varnholt";  // em dash
   platform_.setWindowTitle(utf8ToWide(title));
+}
+
+void AppUI::answerExplainLine(std::u16string_view message) {
+  if (!hasWebView || projectFiles == nullptr) return;
+  const std::string path = base64Decode(extractJsonString(message, u"path_b64"));
+  const std::string lineText = extractJsonString(message, u"line");
+  int32_t line = 0;
+  const auto [end, error] =
+      std::from_chars(lineText.data(), lineText.data() + lineText.size(), line);
+  if (path.empty() || error != std::errc() || end != lineText.data() + lineText.size()) return;
+  const auto file = projectFiles->find(path);
+  LineExplanation explanation;
+  const bool found = file != projectFiles->end() && explainFileLine(file->second, line, explanation);
+  postJson(buildExplainMessage(path, line, found ? &explanation : nullptr));
 }
 
 }  // namespace varnholt_app

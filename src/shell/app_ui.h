@@ -73,6 +73,8 @@ class AppUI {
   void sendAudit(FileScope scope);
   void sendScopeInfo();
   void showFolderInTitle();
+  // "explainLine": why one line of a project file is as hot as it is.
+  void answerExplainLine(std::u16string_view message);
   void postJson(std::u16string json);
   void postJson(const std::string& utf8);
   void flushOutbox();

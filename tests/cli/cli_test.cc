@@ -205,6 +205,34 @@ TEST_F(ReportTest, ReadableReportWithoutColourWhenPiped) {
   EXPECT_NE(result.out.find(mainPath + ":3\n"), std::string::npos) << result.out;
 }
 
+TEST_F(ReportTest, ExplainOneLineAsTextOrJsonAndEveryLineInTheDump) {
+  const std::string main = project.key("src/main.c");
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"--explain"}, {"--explain", main + ":3", "DIR"}, {"--explain", main + ":0"}}) {
+    EXPECT_EQ(report(args).exitCode, 2) << args.back();
+  }
+  EXPECT_EQ(report({"--explain", main + ":99"}).exitCode, 1);
+
+  const ProjectAnalysis analysis = analyzeProject(project.native());
+  const double heat = analysis.model.files.at(main).lineHeatRaw[2];
+  const ProcessResult text = report({"--explain", main + ":3"});
+  ASSERT_EQ(text.exitCode, 0) << text.err;
+  EXPECT_NE(text.out.find(":3  heat " + formatFixed(heat, 2) + "\n"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("1 boolean operator (&&)\n"), std::string::npos) << text.out;
+  char exact[32];
+  const std::string json = report({"--explain", main + ":3", "--json"}).out;
+  EXPECT_EQ(lines(json).size(), 1u);
+  EXPECT_NE(json.find("\"heat\":" + std::string(exact, std::to_chars(exact, exact + 32, heat).ptr)),
+            std::string::npos) << json;
+
+  for (const std::string& line : lines(report({"--dump", "--explain", "DIR"}).out)) {
+    if (line.rfind("{\"path\":\"" + jsonEscape(main), 0) != 0) continue;
+    EXPECT_NE(line.find("],\"explain\":[{\"line\":1,"), std::string::npos) << line;
+    EXPECT_NE(line.find("{\"line\":7,\"heat\":0,\"scored\":false,\"notScoredBecause\":\"blank\"}]}"),
+              std::string::npos) << line;
+  }
+}
+
 constexpr const char* kReplacement = "\xEF\xBF\xBD";
 
 // Content and names that are not UTF-8: the report prints what the page receives.

@@ -204,7 +204,7 @@ TEST_F(AppUITest, PageHearsNothingUnaskedBeforeUiReadyAndNothingForMalformedComm
   adopt(a.native());
   EXPECT_TRUE(platform.sent.empty());
   command(R"({"type":"requestAudit"})");
-  EXPECT_EQ(sentTypes(), Types{"setAudit"}) << "answers do not wait";
+  EXPECT_EQ(sentTypes(), (Types{"setAudit", "setAuditReasons"})) << "answers do not wait";
 
   platform.sent.clear();
   for (const char* json : {R"({"type":"UiReady"})", R"({"type":"uiReady "})", R"({"type":5})",
@@ -232,6 +232,29 @@ TEST_F(AppUITest, PageHearsNothingUnaskedBeforeUiReadyAndNothingForMalformedComm
   app.handleWebMessage(huge.append(4'000'000, u'A') + u"\"}");
   command(R"({"type":"quitApp"})");
   EXPECT_EQ(platform.closeRequests, 1);
+}
+
+TEST_F(AppUITest, ExplainLineAnswersForProjectFilesOnlyAndAuditRowsGetReasons) {
+  readyPage();
+  adopt(a.native());
+  auto explain = [&](const std::string& key, const std::string& line) {
+    platform.sent.clear();
+    command(R"({"type":"explainLine","path_b64":")" + base64Encode(key) + R"(","line":")" + line + "\"}");
+  };
+  explain(a.key("main.c"), "2");
+  ASSERT_EQ(sentTypes(), Types{"setExplain"});
+  const std::string why = utf16ToUtf8Lossy(platform.sent[0]);
+  EXPECT_NE(why.find(R"("line":2,"explanation":{"line":2,)"), std::string::npos) << why;
+  EXPECT_NE(why.find(R"("name":"loop","count":1,"value":0.2,"words":["for"]})"), std::string::npos) << why;
+  explain(b.key("lib.py"), "1");  // not in this project
+  EXPECT_NE(utf16ToUtf8Lossy(platform.sent.at(0)).find(R"("explanation":null})"), std::string::npos);
+  for (const char* bad : {"", "x", "2x", "-", "99999999999"}) explain(a.key("main.c"), bad);
+  EXPECT_TRUE(platform.sent.empty());
+
+  command(R"({"type":"requestAudit"})");
+  ASSERT_EQ(sentTypes(), (Types{"setAudit", "setAuditReasons"}));
+  EXPECT_NE(utf16ToUtf8Lossy(platform.sent[1]).find(R"x("reasons":["1 loop keyword (for)")x"), std::string::npos)
+      << utf16ToUtf8Lossy(platform.sent[1]);
 }
 
 TEST_F(AppUITest, TheFolderNamesTheWindowAndTheAuditKeepsToTheAskedScope) {
