@@ -9,6 +9,7 @@ namespace varnholt_app {
 // platform (on Windows they are real window messages).
 inline constexpr uint32_t WM_APP_FOLDER_CHANGED = 0x8191;  // watcher -> window
 inline constexpr uint32_t WM_APP_ANALYSIS_DONE = 0x8193;   // worker -> window, lParam: AnalysisResult* or 0
+inline constexpr uint32_t WM_APP_PROGRESS = 0x8194;        // worker -> window, wParam: done, lParam: total
 inline constexpr uint32_t WM_APP_PICK_FOLDER = 0x8501;     // dispatcher -> window
 inline constexpr uint32_t WM_APP_OPEN_FILE = 0x8502;       // lParam: std::string* (UTF-8 path) or 0
 inline constexpr uint32_t WM_APP_SAVE_SNAPSHOT = 0x8503;   // lParam: SnapshotRequest*

@@ -1,10 +1,21 @@
 #include "project/analysis_worker.h"
 
+#include <filesystem>
+#include <new>
 #include <utility>
 
 #include "project/project_analysis.h"
 
 namespace varnholt_app {
+
+namespace {
+
+bool isFolder(const NativeString& root) {
+  std::error_code error;
+  return std::filesystem::is_directory(std::filesystem::path(root), error);
+}
+
+}  // namespace
 
 void runAnalysisJob(const AnalysisJob& job) {
   std::unique_ptr<AnalysisResult> result;
@@ -12,15 +23,36 @@ void runAnalysisJob(const AnalysisJob& job) {
     result = std::make_unique<AnalysisResult>();
     result->root = job.root;
     result->selectedPath = job.selectedPath;
-    AnalyzeOptions options;
-    options.previous = job.previous.get();
-    ProjectAnalysis analysis = analyzeProject(job.root, options);
-    result->model = std::move(analysis.model);
-    result->totalLines = analysis.totalLines;
-    if (analysis.sameAsPrevious) result->repeats = job.previous.get();
+    try {
+      // A root that is gone or became a file is reported, not walked: a
+      // file of the same name would otherwise show as a one-file project.
+      if (!isFolder(job.root)) {
+        result->rootMissing = true;
+      } else {
+        AnalyzeOptions options;
+        options.previous = job.previous.get();
+        if (job.window) {
+          options.progress = [&job](const AnalysisProgress& progress) {
+            job.window->post(WM_APP_PROGRESS, progress.filesDone,
+                             static_cast<intptr_t>(progress.filesTotal));
+          };
+        }
+        ProjectAnalysis analysis = analyzeProject(job.root, options);
+        result->model = std::move(analysis.model);
+        result->totalLines = analysis.totalLines;
+        if (analysis.sameAsPrevious) result->repeats = job.previous.get();
+        // Gone while it was walked.
+        if (result->model.files.empty() && !isFolder(job.root)) result->rootMissing = true;
+      }
+    } catch (const std::exception& error) {
+      // The adopted project stays as it is; the user learns why.
+      result->model = {};
+      result->totalLines = 0;
+      const bool noMemory = dynamic_cast<const std::bad_alloc*>(&error) != nullptr;
+      result->failure = "Could not read " + nativeToUtf8Lossy(job.root) + ": " +
+                        (noMemory ? "out of memory" : error.what());
+    }
   } catch (...) {
-    // A broken enumeration, an unconvertible name or no memory: the run
-    // fails as a whole and the adopted project stays as it is.
     result.reset();
   }
   if (!job.window) return;

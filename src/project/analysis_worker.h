@@ -25,14 +25,22 @@ struct AnalysisResult {
   ProjectModel model;
   int32_t totalLines = 0;
   std::string selectedPath;
+  // The root is not a folder (gone, renamed, or replaced by a file); the
+  // model is empty.
+  bool rootMissing = false;
+  // Why the run failed, one line for the user; the model is empty. Empty
+  // when the run succeeded.
+  std::string failure;
   // The job's previous model when this result repeats it exactly; only
   // compared, never followed.
   const ProjectModel* repeats = nullptr;
 };
 
-// The worker thread's body. Posts WM_APP_ANALYSIS_DONE with a heap
-// AnalysisResult, or with 0 when the run failed. A result that cannot be
-// posted (the window is gone) is destroyed here.
+// The worker thread's body. Posts WM_APP_PROGRESS now and then (wParam: files
+// analysed, lParam: files to analyse, 0 while the walk is still counting),
+// then WM_APP_ANALYSIS_DONE with a heap AnalysisResult, or with 0 when not
+// even that could be made. A result that cannot be posted (the window is
+// gone) is destroyed here.
 void runAnalysisJob(const AnalysisJob& job);
 
 }  // namespace varnholt_app

@@ -415,6 +415,29 @@ std::string buildAuditMessage(const std::vector<AuditItem>& items) {
   return out;
 }
 
+std::string buildProgressMessage(RunState state, uint64_t done, uint64_t total,
+                                 std::string_view text) {
+  static constexpr const char* kStateNames[] = {"busy", "idle", "failed", "missing"};
+  std::string out = R"({"type":"setProgress",)";
+  appendStringMember(out, "state", kStateNames[static_cast<int>(state)]);
+  if (state == RunState::Busy) {
+    out += ",\"done\":" + std::to_string(done) + ",\"total\":" + std::to_string(total);
+  } else if (state != RunState::Idle) {
+    out += ',';
+    appendStringMember(out, "text", text);
+  }
+  out += '}';
+  return out;
+}
+
+std::string buildSnapshotMessage(bool ok, std::string_view pathOrText) {
+  std::string out = R"({"type":"setSnapshot","ok":)";
+  out += ok ? "true," : "false,";
+  appendStringMember(out, ok ? "path" : "text", pathOrText);
+  out += '}';
+  return out;
+}
+
 std::string buildScopeInfoMessage(const ProjectFileMap& files, std::string_view folderName) {
   std::vector<const std::string*> notCode;
   std::vector<const std::string*> testOrGenerated;

@@ -71,6 +71,21 @@ std::vector<AuditItem> selectAuditItems(const ProjectFileMap& files,
 
 std::string buildAuditMessage(const std::vector<AuditItem>& items);
 
+// --- "setProgress" ---
+
+// Where the analysis run stands: working (files done of total; total 0 while
+// the walk is still counting), finished, failed, or its folder is gone.
+enum class RunState { Busy, Idle, Failed, Missing };
+
+// `done` and `total` go out only for Busy, `text` only for Failed and Missing.
+std::string buildProgressMessage(RunState state, uint64_t done = 0, uint64_t total = 0,
+                                 std::string_view text = {});
+
+// --- "setSnapshot" ---
+
+// Whether the snapshot was written: where to on success, why not otherwise.
+std::string buildSnapshotMessage(bool ok, std::string_view pathOrText);
+
 // --- "setScopeInfo" ---
 
 // The opened folder's name, and the files each narrower scope leaves out, in

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <filesystem>
 #include <utility>
 
 #include "base/file_io.h"
@@ -21,6 +22,8 @@ constexpr uint32_t kDebouncePeriodMs = 250;
 constexpr uint32_t kQuietBeforeRescanMs = 900;
 constexpr uint32_t kPeriodicRescanMs = 60000;
 constexpr uint64_t kMissingSelectionGraceMs = 450;
+constexpr uint64_t kProgressIntervalMs = 100;
+constexpr uint32_t kRootPollMs = 1000;
 constexpr char16_t kDefaultSnapshotName[] = u"Varnholt_snapshot.png";
 constexpr char kUnreadablePlaceholder[] = "// Failed to read file.\n";
 
@@ -29,6 +32,11 @@ void traceLine(const char* prefix, std::string_view json) {
   std::fwrite(json.data(), 1, json.size(), stderr);
   std::fputc('\n', stderr);
   std::fflush(stderr);
+}
+
+bool isFolder(const NativeString& path) {
+  std::error_code error;
+  return std::filesystem::is_directory(std::filesystem::path(path), error);
 }
 
 void traceLine(const char* prefix, std::u16string_view json) {
@@ -60,6 +68,8 @@ void AppUI::onDestroy() {
   platform_.stopFolderWatcher();
   platform_.killTimer(TIMER_FOLDER_DEBOUNCE);
   platform_.killTimer(TIMER_PERIODIC_RESCAN);
+  platform_.killTimer(TIMER_SELECTION_GRACE);
+  platform_.killTimer(TIMER_ROOT_POLL);
   debounceArmed = false;
   // A running worker is let go, not waited for: its post fails once the
   // window is gone and it then frees its own result.
@@ -80,21 +90,34 @@ bool AppUI::onTimer(uint32_t id) {
     return true;
   }
   if (id == TIMER_PERIODIC_RESCAN) {
-    if (projectLoaded && !debounceArmed && !analysisBusy && !rootFolder.empty()) {
+    // A vanished folder is polled for instead.
+    if (projectLoaded && !debounceArmed && !analysisBusy && !rootFolder.empty() && missingRoot.empty()) {
       startAnalysis(rootFolder, true);
     }
+    return true;
+  }
+  if (id == TIMER_SELECTION_GRACE) {
+    platform_.killTimer(TIMER_SELECTION_GRACE);
+    if (missingSelectionSince != 0) sendCode();
+    return true;
+  }
+  if (id == TIMER_ROOT_POLL) {
+    onRootPoll();
     return true;
   }
   return false;
 }
 
-bool AppUI::onAppMessage(uint32_t message, uintptr_t /*wParam*/, intptr_t lParam) {
+bool AppUI::onAppMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) {
   switch (message) {
     case WM_APP_FOLDER_CHANGED:
       onFolderChanged();
       return true;
     case WM_APP_ANALYSIS_DONE:
       onAnalysisDone(reinterpret_cast<AnalysisResult*>(lParam));
+      return true;
+    case WM_APP_PROGRESS:
+      onProgress(wParam, static_cast<uint64_t>(lParam));
       return true;
     case WM_APP_PICK_FOLDER:
       onPickFolder();
@@ -126,8 +149,7 @@ void AppUI::onAnalysisDone(AnalysisResult* handedOver) {
   std::unique_ptr<AnalysisResult> result(handedOver);
 
   if (!result) {
-    analysisBusy = false;
-    if (analysisPending.exchange(false)) startPendingAnalysis();
+    finishRun(RunState::Failed, "Could not analyse " + nativeToUtf8Lossy(requestedRoot));
     return;
   }
 
@@ -136,6 +158,14 @@ void AppUI::onAnalysisDone(AnalysisResult* handedOver) {
     result.reset();
     analysisBusy = false;
     startAnalysis(requestedRoot, false);
+    return;
+  }
+  if (!result->failure.empty()) {
+    finishRun(RunState::Failed, std::move(result->failure));
+    return;
+  }
+  if (result->rootMissing) {
+    onRootMissing(result->root);
     return;
   }
 
@@ -167,6 +197,7 @@ void AppUI::onAnalysisDone(AnalysisResult* handedOver) {
     platform_.startFolderWatcher(rootFolder);
     platform_.setTimer(TIMER_PERIODIC_RESCAN, kPeriodicRescanMs);
   }
+  onRootFound(rootChanged);
 
   const std::string reopen = result->selectedPath;
   result.reset();
@@ -174,8 +205,7 @@ void AppUI::onAnalysisDone(AnalysisResult* handedOver) {
     loadIntoCodeView(reopen);
   }
 
-  analysisBusy = false;
-  if (analysisPending.exchange(false)) startPendingAnalysis();
+  finishRun(RunState::Idle);
 }
 
 void AppUI::rebuildPageKeys() {
@@ -207,8 +237,80 @@ void AppUI::onPickFolder() {
 }
 
 void AppUI::onSaveSnapshot(const SnapshotRequest& request) {
-  // The page is not told the outcome; a failed write shows nowhere.
-  platform_.saveSnapshotWithDialog(request.fileName, request.pngBytes);
+  const SnapshotSaveResult saved = platform_.saveSnapshotWithDialog(request.fileName, request.pngBytes);
+  if (!pageReady) return;
+  const std::string path = nativeToUtf8Lossy(saved.path);
+  std::string message;
+  if (saved.written()) {
+    message = buildSnapshotMessage(true, path);
+  } else if (saved.error.empty()) {
+    message = buildSnapshotMessage(false, "Snapshot not saved");
+  } else {
+    message = buildSnapshotMessage(
+        false, "Could not save " + (path.empty() ? std::string("the snapshot") : path) + ": " + saved.error);
+  }
+  postJson(utf8ToWide(message));
+}
+
+// --- The run's state ---
+
+void AppUI::onProgress(uint64_t done, uint64_t total) {
+  if (!analysisBusy) return;
+  runDone = done;
+  runTotal = total;
+  // The worker reports often; the page needs no more than a few a second.
+  const uint64_t now = platform_.monotonicMs();
+  if (now - lastProgressMs < kProgressIntervalMs) return;
+  lastProgressMs = now;
+  sendProgress();
+}
+
+void AppUI::setRunState(RunState state, std::string text) {
+  runState = state;
+  runText = std::move(text);
+  runDone = 0;
+  runTotal = 0;
+  lastProgressMs = platform_.monotonicMs();
+  sendProgress();
+}
+
+void AppUI::sendProgress() {
+  if (!pageReady) return;
+  postJson(utf8ToWide(buildProgressMessage(runState, runDone, runTotal, runText)));
+}
+
+void AppUI::finishRun(RunState state, std::string text) {
+  analysisBusy = false;
+  setRunState(state, std::move(text));
+  if (analysisPending.exchange(false)) startPendingAnalysis();
+}
+
+void AppUI::onRootMissing(const NativeString& root) {
+  // The last project stays (the page greys it) until the folder is back; its
+  // watcher died with the folder and is started again then.
+  if (root == rootFolder && !watcherLost) {
+    platform_.stopFolderWatcher();
+    watcherLost = true;
+  }
+  missingRoot = root;
+  platform_.setTimer(TIMER_ROOT_POLL, kRootPollMs);
+  finishRun(RunState::Missing, "Folder not found: " + nativeToUtf8Lossy(root));
+}
+
+void AppUI::onRootFound(bool rootChanged) {
+  if (watcherLost && !rootChanged) platform_.startFolderWatcher(rootFolder);
+  watcherLost = false;
+  if (!missingRoot.empty()) {
+    missingRoot.clear();
+    platform_.killTimer(TIMER_ROOT_POLL);
+  }
+}
+
+void AppUI::onRootPoll() {
+  if (missingRoot.empty() || !isFolder(missingRoot)) return;
+  platform_.killTimer(TIMER_ROOT_POLL);
+  const NativeString root = std::exchange(missingRoot, {});
+  startAnalysis(root, root == rootFolder);
 }
 
 // --- Work ---
@@ -229,7 +331,12 @@ void AppUI::startAnalysis(const NativeString& root, bool keepSelection) {
   if (keepSelection) job->selectedPath = lastOpenedFile;
   runIsRescan = keepSelection;
   if (projectModel && requestedRoot == rootFolder) job->previous = projectModel;
-  if (!platform_.startThread([job] { runAnalysisJob(*job); })) analysisBusy = false;
+  if (!platform_.startThread([job] { runAnalysisJob(*job); })) {
+    analysisBusy = false;
+    setRunState(RunState::Failed, "Could not start analysing " + nativeToUtf8Lossy(requestedRoot));
+    return;
+  }
+  setRunState(RunState::Busy);
 }
 
 void AppUI::loadIntoCodeView(const std::string& requested) {
@@ -305,6 +412,7 @@ void AppUI::handleWebMessage(std::u16string_view message) {
     pageReady = true;
     sendProject();
     sendCode();
+    if (runState != RunState::Idle) sendProgress();
   } else if (type == "pickFolder") {
     // The dialog runs from the window procedure, after this handler returns.
     if (windowExists) {
@@ -371,13 +479,17 @@ void AppUI::sendCode() {
       // An editor may be replacing the file: give the next rescan a moment
       // before the view is blanked.
       if (missingSelectionSince == 0) missingSelectionSince = now;
-      if (now - missingSelectionSince < kMissingSelectionGraceMs) return;
+      const uint64_t waited = now - missingSelectionSince;
+      if (waited < kMissingSelectionGraceMs) {
+        platform_.setTimer(TIMER_SELECTION_GRACE, static_cast<uint32_t>(kMissingSelectionGraceMs - waited));
+        return;
+      }
     }
     missingSelectionSince = 0;
     postJson(utf8ToWide(kEmptyCodeMessage));
     return;
   }
-  missingSelectionSince = 0;
+  if (std::exchange(missingSelectionSince, 0) != 0) platform_.killTimer(TIMER_SELECTION_GRACE);
 
   std::string text;
   bool unstable = false;

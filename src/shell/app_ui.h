@@ -15,6 +15,7 @@
 #include "base/native_string.h"
 #include "model/model.h"
 #include "project/file_scope.h"
+#include "protocol/messages.h"
 #include "shell/platform.h"
 
 namespace varnholt_app {
@@ -87,6 +88,16 @@ class AppUI {
   void rebuildPageKeys();
   std::string keyForPagePath(std::string pagePath) const;
 
+  // The run's state in the page.
+  void onProgress(uint64_t done, uint64_t total);
+  void setRunState(RunState state, std::string text = {});
+  void sendProgress();
+  void finishRun(RunState state, std::string text = {});
+  // The open folder going and coming back.
+  void onRootMissing(const NativeString& root);
+  void onRootFound(bool rootChanged);
+  void onRootPoll();
+
   int32_t totalLOC = 0;
   bool windowExists = false;        // between onCreate and onDestroy
   bool hasWebView = false;          // the view exists (set by onWebViewReady)
@@ -110,6 +121,14 @@ class AppUI {
   std::shared_ptr<const ProjectModel> projectModel;
   bool runIsRescan = false;  // the running analysis keeps the selection
   uint64_t missingSelectionSince = 0;
+
+  RunState runState = RunState::Idle;  // as the page heard it last
+  uint64_t runDone = 0;
+  uint64_t runTotal = 0;
+  std::string runText;
+  uint64_t lastProgressMs = 0;
+  NativeString missingRoot;  // polled until it is a folder again
+  bool watcherLost = false;  // the open folder vanished under its watcher
 
   Platform& platform_;
   // Text of the last successful read per path, shown when a later read fails.

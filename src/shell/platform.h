@@ -17,6 +17,15 @@ namespace varnholt_app {
 
 inline constexpr uint32_t TIMER_FOLDER_DEBOUNCE = 1;  // 250 ms
 inline constexpr uint32_t TIMER_PERIODIC_RESCAN = 2;  // 60000 ms
+inline constexpr uint32_t TIMER_SELECTION_GRACE = 3;  // once, when a selected file's grace ends
+inline constexpr uint32_t TIMER_ROOT_POLL = 4;        // 1000 ms while the open folder is gone
+
+// What became of a snapshot the user was asked to save.
+struct SnapshotSaveResult {
+  NativeString path;  // the file chosen; empty when nothing was chosen
+  std::string error;  // why it was not written; empty on success or cancel
+  bool written() const { return !path.empty() && error.empty(); }
+};
 
 class Platform {
  public:
@@ -47,9 +56,9 @@ class Platform {
   // Modal dialogs; they keep dispatching messages while open.
   // Empty when cancelled or failed.
   virtual NativeString showFolderPicker() = 0;
-  // True only when every byte was written.
-  virtual bool saveSnapshotWithDialog(const std::u16string& fileName,
-                                      const std::string& pngBytes) = 0;
+  // Written only when every byte reached the file.
+  virtual SnapshotSaveResult saveSnapshotWithDialog(const std::u16string& fileName,
+                                                    const std::string& pngBytes) = 0;
 
   // The main window's title bar text.
   virtual void setWindowTitle(const std::u16string& title) = 0;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "project/analysis_worker.h"
@@ -14,13 +15,15 @@ namespace {
 
 class RecordingPoster : public WindowPoster {
  public:
-  bool post(uint32_t message, uintptr_t, intptr_t lParam) override {
+  bool post(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
     if (!alive) return false;
+    if (message == WM_APP_PROGRESS) return (lastProgress = {wParam, lParam}), true;
     EXPECT_EQ(message, WM_APP_ANALYSIS_DONE);
     results.emplace_back(reinterpret_cast<AnalysisResult*>(lParam));
     return true;
   }
   bool alive = true;
+  std::pair<uintptr_t, intptr_t> lastProgress;
   std::vector<std::unique_ptr<AnalysisResult>> results;
 };
 
@@ -37,15 +40,17 @@ TEST(AnalysisWorker, PostsOneResultOrFreesIt) {
   EXPECT_EQ(result->selectedPath, "kept");
   EXPECT_EQ(result->model.files.size(), 2u);
   EXPECT_EQ(result->totalLines, 8);
+  EXPECT_EQ(poster->lastProgress, std::make_pair(uintptr_t{2}, intptr_t{2})) << "the last word on progress is the whole";
 
-  runAnalysisJob({poster, tree.path("missing").native(), "", nullptr});
-  ASSERT_EQ(poster->results.size(), 2u);
-  ASSERT_NE(poster->results[1], nullptr) << "a vanished root is an empty project, not a failure";
-  EXPECT_TRUE(poster->results[1]->model.files.empty());
+  for (const char* root : {"missing", "sub/a.c"}) {  // gone, or replaced by a file
+    runAnalysisJob({poster, tree.path(root).native(), "", nullptr});
+    const AnalysisResult* gone = poster->results.back().get();
+    EXPECT_TRUE(gone && gone->rootMissing && gone->model.files.empty()) << root;
+  }
 
   poster->alive = false;  // the window is gone; LeakSanitizer checks the rest
   runAnalysisJob({poster, tree.native(), "", nullptr});
-  EXPECT_EQ(poster->results.size(), 2u);
+  EXPECT_EQ(poster->results.size(), 3u);
 }
 
 }  // namespace

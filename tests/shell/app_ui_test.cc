@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "../project/temp_tree.h"
@@ -71,7 +72,8 @@ class AppUITest : public ::testing::Test {
   // Runs the oldest worker and takes its posted result without delivering it.
   std::unique_ptr<AnalysisResult> runWorker() {
     FakePoster::Posted posted{};
-    if (!platform.runThread() || !platform.poster->take(posted)) return nullptr;
+    if (!platform.runThread()) return nullptr;
+    while (platform.poster->take(posted) && posted.message == WM_APP_PROGRESS) {}
     EXPECT_EQ(posted.message, WM_APP_ANALYSIS_DONE);
     return std::unique_ptr<AnalysisResult>(reinterpret_cast<AnalysisResult*>(posted.lParam));
   }
@@ -191,6 +193,10 @@ TEST_F(AppUITest, FailedOrUnstartedRunLeavesTheAppReadyForTheNextRequest) {
   auto result = runWorker();
   ASSERT_NE(result, nullptr);
   EXPECT_EQ(result->root, a.native());
+  result->failure = "Could not read /x: Permission denied";
+  deliver(std::move(result));
+  EXPECT_TRUE(platform.sent.empty()) << "nor does a failed run's empty model replace it";
+  EXPECT_EQ(platform.progress.back(), u"{\"type\":\"setProgress\",\"state\":\"failed\",\"text\":\"Could not read /x: Permission denied\"}");
 }
 
 TEST_F(AppUITest, PageHearsNothingUnaskedBeforeUiReadyAndNothingForMalformedCommands) {
@@ -218,6 +224,8 @@ TEST_F(AppUITest, PageHearsNothingUnaskedBeforeUiReadyAndNothingForMalformedComm
   adopt(a.native());
   EXPECT_EQ(sentTypes(), (Types{"setProject", "setFileLines", "setScopeInfo", "setProject",
                                 "setFileLines", "setScopeInfo", "setCode"}));
+  EXPECT_EQ(platform.progress, (std::vector<std::u16string>{u"{\"type\":\"setProgress\",\"state\":\"busy\",\"done\":0,\"total\":0}",
+                                                            u"{\"type\":\"setProgress\",\"state\":\"idle\"}"}));
   EXPECT_NE(platform.sent[0].find(u"\"totalLOC\":4,"), std::u16string::npos);
 
   std::u16string huge = u"{\"type\":\"selectFile\",\"path_b64\":\"";
@@ -288,6 +296,14 @@ TEST_F(AppUITest, SnapshotsAreSavedFromTheWindowProcedureUnderTheGivenName) {
   EXPECT_EQ(platform.saves[0], std::make_pair(std::u16string(u"Varnholt_snapshot.png"), png));
   EXPECT_EQ(platform.saves[1].first, u"h\u00e9t") << "no extension added here";
   EXPECT_EQ(platform.saves[2].first, u"Varnholt_snapshot.png");
+  readyPage();  // the page hears how each save went
+  for (auto [path, error, said] : {std::tuple{"/x/s.png", "", R"("ok":true,"path":"/x/s.png"})"},
+                                   {"/ro/s.png", "Read-only file system", R"("ok":false,"text":"Could not save /ro/s.png: Read-only file system"})"}}) {
+    platform.saveAnswer = {asciiToNative(path), error};
+    command(save + "\"}");
+    platform.pump();
+    EXPECT_EQ(platform.sent.back(), utf8ToUtf16(std::string(R"({"type":"setSnapshot",)") + said));
+  }
 }
 
 TEST_F(AppUITest, CodeViewKeepsTheLastGoodTextAndBlanksOnlyAfterGrace) {
@@ -307,8 +323,7 @@ TEST_F(AppUITest, CodeViewKeepsTheLastGoodTextAndBlanksOnlyAfterGrace) {
   changeAndRescan();
   finishWorker();
   for (const std::string& type : sentTypes()) EXPECT_NE(type, "setCode") << "blanked before the grace";
-  changeAndRescan();
-  finishWorker();
+  platform.advance(450);  // nothing else asks: a timer ends the grace
   EXPECT_EQ(platform.sent.back(), utf8ToUtf16(kEmptyCodeMessage));
   platform.sent.clear();
   selectFile(a.key("gone.c"));
@@ -322,6 +337,39 @@ TEST_F(AppUITest, CodeViewKeepsTheLastGoodTextAndBlanksOnlyAfterGrace) {
   if (error) GTEST_SKIP() << "this file system cannot hold a sparse 1 TiB file";
   openFile(a.key("main.c"));
   EXPECT_EQ(lastCode(), "// Failed to read file.\n");
+}
+
+TEST_F(AppUITest, ProgressShowsAtOnceThenAtMostTenASecond) {
+  readyPage();
+  pickFolder(a.native());
+  for (intptr_t i = 1; i <= 100; ++i) {
+    platform.advance(10);
+    post(WM_APP_PROGRESS, i);  // 0 of i files
+  }
+  ASSERT_EQ(platform.progress.size(), 11u) << "one at the start, before the walk knows anything";
+  EXPECT_EQ(platform.progress[10], u"{\"type\":\"setProgress\",\"state\":\"busy\",\"done\":0,\"total\":100}");
+  command(R"({"type":"uiReady"})");  // a page that (re)loads mid-run hears where it stands
+  EXPECT_EQ(platform.progress.back(), platform.progress[10]);
+}
+
+TEST_F(AppUITest, VanishedFolderKeepsItsProjectUntilItComesBackWatched) {
+  readyPage();
+  adopt(a.native());
+  const NativeString away = a.native() + asciiToNative(".away");
+  std::filesystem::rename(a.native(), away);
+  changeAndRescan();
+  platform.sent.clear();
+  finishWorker();
+  EXPECT_EQ(platform.progress.back(), utf8ToUtf16(R"({"type":"setProgress","state":"missing","text":"Folder not found: )" +
+                                                  jsonEscape(nativeToUtf8Lossy(a.native())) + "\"}"));
+  EXPECT_TRUE(platform.sent.empty()) << "the last project stays";
+  platform.advance(60'000);
+  EXPECT_TRUE(platform.threads.empty()) << "polled, not rescanned";
+  std::filesystem::rename(away, a.native());
+  platform.advance(1000);
+  finishWorker();
+  EXPECT_TRUE(names(platform.sent[0], a.key("main.c")));
+  EXPECT_EQ(platform.watcherStarts, (std::vector<NativeString>{a.native(), a.native()}));
 }
 
 TEST_F(AppUITest, NameThatIsNotUtf8IsOpenedAndRefreshedThroughTheTextThePageShows) {

@@ -78,12 +78,12 @@ class FakePlatform : public Platform {
   void startFolderWatcher(const NativeString& folder) override { watcherStarts.push_back(folder); }
   void stopFolderWatcher() override { ++watcherStops; }
   NativeString showFolderPicker() override { return std::exchange(pickerAnswer, {}); }
-  bool saveSnapshotWithDialog(const std::u16string& fileName, const std::string& pngBytes) override {
+  SnapshotSaveResult saveSnapshotWithDialog(const std::u16string& fileName, const std::string& pngBytes) override {
     saves.emplace_back(fileName, pngBytes);
-    return true;
+    return saveAnswer;
   }
   void setWindowTitle(const std::u16string& text) override { title = text; }
-  void postWebMessage(const std::u16string& json) override { sent.push_back(json); }
+  void postWebMessage(const std::u16string& json) override { (json.starts_with(u"{\"type\":\"setProgress") ? progress : sent).push_back(json); }
   void closeMainWindow() override { ++closeRequests; }
   void quitMessageLoop(int exitCode) override { quitCode = exitCode; }
 
@@ -141,7 +141,9 @@ class FakePlatform : public Platform {
   int watcherStops = 0;
   NativeString pickerAnswer;
   std::vector<std::pair<std::u16string, std::string>> saves;
+  SnapshotSaveResult saveAnswer;  // cancelled unless a test says otherwise
   std::vector<std::u16string> sent;
+  std::vector<std::u16string> progress;  // "setProgress" messages, kept apart
   std::u16string title;
   int closeRequests = 0;
   int quitCode = -1;

@@ -133,6 +133,7 @@ const MALFORMED = [
   { type: 'setProject', files: [{ path: '/p/a.c', heat01: 1e308 }, { path: '/p/a.c', heat01: -1 }] },  // a path twice
   JSON.parse('{"type":"setProject","__proto__":{"polluted":1},"files":[{"path":"/p/b.c","__proto__":{"heat01":1}}]}'),
   { type: 'setCode' },
+  { type: 'setProgress', state: 'busy', done: 'x', total: {} }, { type: 'setProgress', state: 7, text: [] }, { type: 'setSnapshot', ok: 1 },
   { type: 'setCode', path: 5, code_b64: 7 },
   { type: 'setCode', path: '/p/a.c', code_b64: '!!!@@@ not base64 ===', lineHeat: null, lineCV: 'x', fileHeatCV: {} },
   { type: 'setCode', path: '/p/a.c', code_b64: 'aGk', lineHeat: ['a', null, {}, -3, 7], lineCV: [NaN, 'big'] },
@@ -147,6 +148,26 @@ const HUGE = () => [
   { type: 'setAudit', hint: 'h', items: new Array(5000).fill({ path: '/p/a.c', file: 'a.c', lineStart: 1, lineEnd: 1, cv: 1, heat01: 0.5, preview: 'x' }) },
   { type: 'setCode', path: '/p/a.c', code_b64: btoa('a\nb'), lineHeat: new Array(200000).fill(0.5), lineCV: new Array(200000).fill(1) },
 ];
+
+test('run state: analysing with counts over the old project, failure and a gone folder visible, snapshot answers', async () => {
+  const { page } = await h.openPage(browser);
+  const shown = async (msg) => {  // on the welcome card, in the footer, and the file list's opacity
+    await h.deliver(page, { type: 'setProgress', ...msg });
+    return page.evaluate((ids) => ids.map((id) => document.getElementById(id)).map((e, k) => (k > 1 ? getComputedStyle(e).opacity : e.offsetParent ? e.textContent : '')), ['welcomeNote', 'runState', 'files']);
+  };
+  const failed = 'Could not read /x: Permission denied';
+  assert.deepEqual(await shown({ state: 'busy', done: 0, total: 0 }), ['Analysing \u2026', 'Analysing \u2026', '1']);
+  assert.deepEqual(await shown({ state: 'failed', text: failed }), [failed, failed, '1']);
+  await h.deliver(page, h.project(['/p/a.c', '/p/b.c']));
+  assert.deepEqual(await shown({ state: 'busy', done: 12345, total: 83519 }), ['', 'Analysing \u2026 12,345 of 83,519 files', '1']);  // project kept
+  assert.deepEqual(await shown({ state: 'missing', text: 'Folder not found: /p' }), ['', 'Folder not found: /p', '0.5']);
+  assert.deepEqual(await shown({ state: 'idle' }), ['', '', '1']);
+  for (const [msg, said] of [[{ ok: true, path: '/u/s.png' }, 'Snapshot saved to /u/s.png'], [{ ok: false, text: failed }, failed]]) {
+    await h.deliver(page, { type: 'setSnapshot', ...msg });
+    assert.equal(await page.textContent('#status'), said);
+  }
+  await page.close();
+});
 
 test('malformed, unexpected and oversized messages neither throw nor break the page', async () => {
   const { page, pageErrors } = await h.openPage(browser);

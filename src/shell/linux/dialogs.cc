@@ -52,8 +52,9 @@ std::string showFolderPicker(GtkWindow* owner) {
   return folder;
 }
 
-bool saveSnapshotWithDialog(GtkWindow* owner, const std::string& suggestedName, const std::string& pngBytes) {
-  if (pngBytes.empty()) return false;
+SnapshotSaveResult saveSnapshotWithDialog(GtkWindow* owner, const std::string& suggestedName,
+                                          const std::string& pngBytes) {
+  if (pngBytes.empty()) return {{}, "the picture is empty"};
   GtkFileChooserNative* chooser =
       gtk_file_chooser_native_new("Save Snapshot", owner, GTK_FILE_CHOOSER_ACTION_SAVE, nullptr, nullptr);
   GtkFileChooser* fc = GTK_FILE_CHOOSER(chooser);
@@ -82,8 +83,9 @@ bool saveSnapshotWithDialog(GtkWindow* owner, const std::string& suggestedName, 
     path.clear();
   }
   g_object_unref(chooser);
-  if (path.empty()) return false;
-  return writeWholeFile(path, pngBytes);
+  if (path.empty()) return {};
+  std::string error = writeWholeFile(path, pngBytes);
+  return {std::move(path), std::move(error)};
 }
 
 }  // namespace varnholt_app

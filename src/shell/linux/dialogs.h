@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "shell/platform.h"
+
 typedef struct _GtkWindow GtkWindow;
 
 namespace varnholt_app {
@@ -12,8 +14,9 @@ namespace varnholt_app {
 std::string showFolderPicker(GtkWindow* owner);
 
 // Asks where to save (proposing `suggestedName`, asking before replacing a
-// file) and writes `pngBytes` there. True only when every byte was written;
-// false at once for empty bytes, and when cancelled.
-bool saveSnapshotWithDialog(GtkWindow* owner, const std::string& suggestedName, const std::string& pngBytes);
+// file) and writes `pngBytes` there: the path chosen, and why it was not
+// written. No path when cancelled.
+SnapshotSaveResult saveSnapshotWithDialog(GtkWindow* owner, const std::string& suggestedName,
+                                          const std::string& pngBytes);
 
 }  // namespace varnholt_app

@@ -59,7 +59,8 @@ NativeString LinuxPlatform::showFolderPicker() {
   return varnholt_app::showFolderPicker(window_);
 }
 
-bool LinuxPlatform::saveSnapshotWithDialog(const std::u16string& fileName, const std::string& pngBytes) {
+SnapshotSaveResult LinuxPlatform::saveSnapshotWithDialog(const std::u16string& fileName,
+                                                         const std::string& pngBytes) {
   return varnholt_app::saveSnapshotWithDialog(window_, utf16ToUtf8Lossy(fileName), pngBytes);
 }
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace varnholt_app {
 
@@ -19,37 +20,38 @@ std::string withDefaultExtension(const std::string& path, std::string_view exten
   return out;
 }
 
-bool writeWholeFile(const std::string& path, std::string_view bytes) {
+std::string writeWholeFile(const std::string& path, std::string_view bytes) {
   int fd;
   // Opened non-blocking so that a FIFO without a reader fails at once
   // instead of freezing the window; the writes below block as usual.
   do {
     fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return false;
+  if (fd < 0) return std::strerror(errno);
   const int flags = ::fcntl(fd, F_GETFL);
   if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0) {
+    std::string error = std::strerror(errno);
     ::close(fd);
-    return false;
+    return error;
   }
   size_t written = 0;
-  bool ok = true;
+  std::string error;
   while (written < bytes.size()) {
     const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
     if (n < 0) {
       if (errno == EINTR) continue;
-      ok = false;
+      error = std::strerror(errno);
       break;
     }
     if (n == 0) {
-      ok = false;
+      error = "nothing more could be written";
       break;
     }
     written += static_cast<size_t>(n);
   }
   // A delayed write error (full disk, network file system) shows up here.
-  if (::close(fd) != 0) ok = false;
-  return ok;
+  if (::close(fd) != 0 && error.empty()) error = std::strerror(errno);
+  return error;
 }
 
 }  // namespace varnholt_app

@@ -11,8 +11,8 @@ namespace varnholt_app {
 // leading dot alone, as in ".png", does not count as an extension).
 std::string withDefaultExtension(const std::string& path, std::string_view extension);
 
-// Creates or truncates the file and writes all of `bytes`. False when it
-// cannot be created or not every byte reached it; what was written stays.
-bool writeWholeFile(const std::string& path, std::string_view bytes);
+// Creates or truncates the file and writes all of `bytes`. Empty on success,
+// else why not (the system's reason); what was written stays.
+std::string writeWholeFile(const std::string& path, std::string_view bytes);
 
 }  // namespace varnholt_app

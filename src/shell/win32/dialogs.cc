@@ -3,6 +3,7 @@
 #include <shobjidl.h>
 
 #include <limits>
+#include <string>
 
 namespace varnholt_app {
 
@@ -46,15 +47,16 @@ std::wstring showFolderPicker(HWND owner) {
   return path;
 }
 
-bool saveSnapshotWithDialog(HWND owner, const std::wstring& fileName,
-                            const std::string& pngBytes) {
+SnapshotSaveResult saveSnapshotWithDialog(HWND owner, const std::wstring& fileName,
+                                          const std::string& pngBytes) {
   // Nothing to save, or more than one write can take: no dialog at all.
-  if (pngBytes.empty() || pngBytes.size() > std::numeric_limits<DWORD>::max()) return false;
+  if (pngBytes.empty()) return {{}, "the picture is empty"};
+  if (pngBytes.size() > std::numeric_limits<DWORD>::max()) return {{}, "the picture is too large"};
   IFileSaveDialog* dialog = nullptr;
   if (FAILED(CoCreateInstance(CLSID_FileSaveDialog, nullptr, CLSCTX_INPROC_SERVER,
                               IID_IFileSaveDialog, reinterpret_cast<void**>(&dialog))) ||
       dialog == nullptr) {
-    return false;
+    return {{}, "the save dialog could not be opened"};
   }
   FILEOPENDIALOGOPTIONS options = 0;
   dialog->GetOptions(&options);
@@ -63,22 +65,25 @@ bool saveSnapshotWithDialog(HWND owner, const std::wstring& fileName,
   dialog->SetFileTypes(1, &pngType);
   dialog->SetDefaultExtension(L"png");
   if (!fileName.empty()) dialog->SetFileName(fileName.c_str());
-  const std::wstring path = showAndGetPath(dialog, owner);
-  const bool written = !path.empty() && writeSnapshotFile(path, pngBytes);
+  SnapshotSaveResult result;
+  result.path = showAndGetPath(dialog, owner);
+  if (!result.path.empty()) result.error = writeSnapshotFile(result.path, pngBytes);
   dialog->Release();
-  return written;
+  return result;
 }
 
-bool writeSnapshotFile(const std::wstring& path, const std::string& bytes) {
-  if (bytes.size() > std::numeric_limits<DWORD>::max()) return false;
+std::string writeSnapshotFile(const std::wstring& path, const std::string& bytes) {
+  if (bytes.size() > std::numeric_limits<DWORD>::max()) return "the picture is too large";
   HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  if (file == INVALID_HANDLE_VALUE) return "error " + std::to_string(GetLastError());
   const DWORD size = static_cast<DWORD>(bytes.size());
   DWORD written = 0;
   const BOOL ok = WriteFile(file, bytes.data(), size, &written, nullptr);
+  const DWORD error = ok ? 0 : GetLastError();
   CloseHandle(file);
-  return ok && written == size;
+  if (!ok) return "error " + std::to_string(error);
+  return written == size ? std::string() : std::string("not every byte was written");
 }
 
 }  // namespace varnholt_app

@@ -6,18 +6,20 @@
 
 #include <string>
 
+#include "shell/platform.h"
+
 namespace varnholt_app {
 
 // The chosen folder as a file-system path; empty when cancelled or failed.
 std::wstring showFolderPicker(HWND owner);
 
 // Asks where to save the snapshot (suggesting `fileName` when not empty)
-// and writes `pngBytes` there. True only when every byte was written.
-bool saveSnapshotWithDialog(HWND owner, const std::wstring& fileName,
-                            const std::string& pngBytes);
+// and writes `pngBytes` there: the path chosen, and why it was not written.
+SnapshotSaveResult saveSnapshotWithDialog(HWND owner, const std::wstring& fileName,
+                                          const std::string& pngBytes);
 
-// Creates or replaces `path` with `bytes` in one write. True only when every
-// byte was written; a short write leaves what was written.
-bool writeSnapshotFile(const std::wstring& path, const std::string& bytes);
+// Creates or replaces `path` with `bytes` in one write. Empty when every byte
+// was written, else why not; a short write leaves what was written.
+std::string writeSnapshotFile(const std::wstring& path, const std::string& bytes);
 
 }  // namespace varnholt_app

@@ -57,8 +57,8 @@ void Win32Platform::stopFolderWatcher() { varnholt_app::stopFolderWatcher(folder
 
 NativeString Win32Platform::showFolderPicker() { return varnholt_app::showFolderPicker(window_); }
 
-bool Win32Platform::saveSnapshotWithDialog(const std::u16string& fileName,
-                                           const std::string& pngBytes) {
+SnapshotSaveResult Win32Platform::saveSnapshotWithDialog(const std::u16string& fileName,
+                                                         const std::string& pngBytes) {
   HWND owner = window_ != nullptr ? window_ : GetActiveWindow();
   return varnholt_app::saveSnapshotWithDialog(owner, toWide(fileName), pngBytes);
 }

@@ -37,8 +37,8 @@ class Win32Platform final : public Platform {
   void startFolderWatcher(const NativeString& folder) override;
   void stopFolderWatcher() override;
   NativeString showFolderPicker() override;
-  bool saveSnapshotWithDialog(const std::u16string& fileName,
-                              const std::string& pngBytes) override;
+  SnapshotSaveResult saveSnapshotWithDialog(const std::u16string& fileName,
+                                            const std::string& pngBytes) override;
   void setWindowTitle(const std::u16string& title) override;
   void postWebMessage(const std::u16string& json) override;
   void closeMainWindow() override;

@@ -21,16 +21,15 @@ TEST(SnapshotFile, WritesEveryByteOrSaysItFailed) {
   for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7);
   const std::string small("\x89PNG\r\n\x1a\n\0x", 10);
   for (const std::string& bytes : {big, small}) {  // the second replaces a longer file
-    ASSERT_TRUE(writeWholeFile(tree.key("a.png"), bytes));
+    ASSERT_EQ(writeWholeFile(tree.key("a.png"), bytes), "");
     ASSERT_TRUE(readWholeFile(tree.path("a.png").native(), back));
     EXPECT_EQ(back, bytes);
   }
-  EXPECT_FALSE(writeWholeFile(tree.key("missing/a.png"), "x"));
-  EXPECT_FALSE(writeWholeFile(tree.key(""), "x"));
+  EXPECT_EQ(writeWholeFile(tree.key("missing/a.png"), "x"), "No such file or directory");
+  EXPECT_EQ(writeWholeFile(tree.key(""), "x"), "Is a directory");
   if (::access("/dev/full", W_OK) == 0) {  // a full disk takes the open, not the bytes
-    EXPECT_FALSE(writeWholeFile("/dev/full", "png bytes"));
+    EXPECT_EQ(writeWholeFile("/dev/full", "png bytes"), "No space left on device");
   }
-
 }
 
 }  // namespace
