@@ -12,10 +12,6 @@ namespace varnholt_app {
 
 namespace {
 
-constexpr int32_t kMaxDepth = 512;
-constexpr int32_t kFactorDepth = 24;
-constexpr double kMaxHeat = 1e9;
-constexpr double kHotScore = 1.65;
 // Probes per line when finding the words behind the counts: each probe
 // rescans a prefix of the line.
 constexpr int32_t kMaxWordProbes = 64;

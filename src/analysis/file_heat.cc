@@ -15,10 +15,6 @@ namespace varnholt_app {
 
 namespace {
 
-constexpr int32_t kMaxDepth = 512;
-constexpr int32_t kFactorDepth = 24;
-constexpr double kMaxHeat = 1e9;
-
 double clamp01(double v) { return v < 0 ? 0 : (v > 1 ? 1 : v); }
 
 struct WordBytes {
@@ -296,7 +292,7 @@ void analyzeText(std::string_view text, const LanguageProfile& givenProfile,
     tokenTrend = 0.94 * tokenTrend + 0.06 * std::min(f.tokenCount, 40);
     r.keywordTrend = keywordTrend;
     r.tokenTrend = tokenTrend;
-    forward = (!r.skipped && r.rawScore > 1.65) ? 0.55 * r.rawScore + 0.6 * forward : 0.6 * forward;
+    forward = (!r.skipped && r.rawScore > kHotScore) ? 0.55 * r.rawScore + 0.6 * forward : 0.6 * forward;
     r.spread = forward;
     applyBraces(scratch.scopes, scopeEntries, f.openBraces, f.closeBraces);
     const int64_t next = static_cast<int64_t>(depth) + f.openBraces - f.closeBraces;
@@ -312,7 +308,7 @@ void analyzeText(std::string_view text, const LanguageProfile& givenProfile,
     LineRecord& r = scratch.records[i];
     // The same sums as in the forward pass, with the choice made on the
     // addend (x + 0.0 is x for x >= 0), which the compiler need not branch on.
-    const bool hot = !r.skipped && r.rawScore > 1.65;
+    const bool hot = !r.skipped && r.rawScore > kHotScore;
     const double lift = hot ? 0.55 * r.rawScore : 0.0;
     backward = lift + 0.6 * backward;
     r.spread = std::max(r.spread, backward);

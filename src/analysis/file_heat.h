@@ -13,6 +13,13 @@
 
 namespace varnholt_app {
 
+// Limits and thresholds of the per-file pass, shared with the explanation of
+// a line, which must recompose the same heat to the bit.
+inline constexpr int32_t kMaxDepth = 512;
+inline constexpr int32_t kFactorDepth = 24;
+inline constexpr double kMaxHeat = 1e9;
+inline constexpr double kHotScore = 1.65;  // a line above it lifts its neighbours
+
 // Working record of one line, valid in AnalysisScratch until the next call.
 struct LineRecord {
   double rawScore = 0.0;  // 0 when the line is not scored
