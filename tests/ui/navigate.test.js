@@ -192,5 +192,9 @@ test('overview: area by lines, colour by heat; hover, open, zoom, breadcrumb, a 
   assert.deepEqual(await folders(), ['a/', 'b/']);  // 600 and 400 lines
   await deliver([...files, ['/p/c/new.c', 10]], [500, 100, 400, 900]);
   assert.deepEqual(await folders(), ['c/', 'a/', 'b/']);
+  // The map takes in the chosen scope, like the list.
+  await h.deliver(page, { type: 'setScopeInfo', folderName: 'p', notCode: [], testOrGenerated: ['/p/c/new.c'] });
+  await page.selectOption('#scope', 'nontest');
+  assert.deepEqual(await folders(), ['a/', 'b/']);
   await page.close();
 });
