@@ -195,6 +195,7 @@ test('overview: area by lines, colour by heat; hover, open, zoom, breadcrumb, a 
   // The map takes in the chosen scope, like the list.
   await h.deliver(page, { type: 'setScopeInfo', folderName: 'p', notCode: [], testOrGenerated: ['/p/c/new.c'] });
   await page.selectOption('#scope', 'nontest');
+  await h.nextPaint(page);
   assert.deepEqual(await folders(), ['a/', 'b/']);
   await page.close();
 });
