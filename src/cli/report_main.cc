@@ -118,6 +118,21 @@ struct UsageError {
 
 std::string displayArgument(const NativeString& argument) { return nativeToUtf8Lossy(argument); }
 
+// The value of `name` given as "name VALUE" or "name=VALUE"; nothing when
+// args[i] is another option.
+std::optional<std::string> valueOf(const std::vector<NativeString>& args, size_t& i,
+                                   std::string_view name, std::string_view needs) {
+  const std::string arg = displayArgument(args[i]);
+  if (arg == name) {
+    if (i + 1 >= args.size()) throw UsageError{std::string(name) + " needs " + std::string(needs)};
+    return displayArgument(args[++i]);
+  }
+  if (arg.size() > name.size() && arg.compare(0, name.size(), name) == 0 && arg[name.size()] == '=') {
+    return arg.substr(name.size() + 1);
+  }
+  return std::nullopt;
+}
+
 // "--explain" takes FILE:LINE when the next argument ends in ":" and a
 // line number; alone it asks the dump for every line's terms.
 void parseExplainTarget(const std::vector<NativeString>& args, size_t& i, Options& options) {
@@ -166,25 +181,13 @@ Options parseArguments(const std::vector<NativeString>& args) {
     } else if (arg == "--explain") {
       parseExplainTarget(args, i, options);
     } else if (parseCiOption(args, i, options.ci)) {
-    } else if (arg == "--scope" || arg.rfind("--scope=", 0) == 0) {
-      std::string value;
-      if (arg == "--scope") {
-        if (i + 1 >= args.size()) throw UsageError{"--scope needs all, code or nontest"};
-        value = displayArgument(args[++i]);
-      } else {
-        value = arg.substr(8);
-      }
+    } else if (auto given = valueOf(args, i, "--scope", "all, code or nontest")) {
+      const std::string& value = *given;
       const std::optional<FileScope> scope = parseFileScope(value);
       if (!scope) throw UsageError{"--scope needs all, code or nontest, not \"" + value + "\""};
       options.scope = *scope;
-    } else if (arg == "--top" || arg.rfind("--top=", 0) == 0) {
-      std::string value;
-      if (arg == "--top") {
-        if (i + 1 >= args.size()) throw UsageError{"--top needs a number"};
-        value = displayArgument(args[++i]);
-      } else {
-        value = arg.substr(6);
-      }
+    } else if (auto number = valueOf(args, i, "--top", "a number")) {
+      const std::string& value = *number;
       size_t top = 0;
       const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), top);
       if (value.empty() || error != std::errc() || end != value.data() + value.size()) {
