@@ -48,6 +48,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       check(reference::sameFacts(f, reference::scanLine(line, slow, profile)), "line facts as the literal model");
       check(f.tokenCount >= 0 && f.tokenCount <= f.lineLength, "token count in range");
     }
+    for (bool wide : {false, true}) {
+      TextScanner scanner(text, profile, wide);
+      ScannedLine got[5];
+      LexState lex;
+      size_t i = 0;
+      while (const size_t n = scanner.next(got, 5)) {
+        for (size_t k = 0; k < n; ++k, ++i) {
+          check(i < lines.size() && got[k].text.data() == lines[i].data() && got[k].text == lines[i], "scanner lines");
+          const LineFacts a = got[k].facts, b = scanLine(lines[i], lex, profile);
+          check(reference::sameFacts(a, b) && a.codeKeywordBits == b.codeKeywordBits && a.leftCode == b.leftCode &&
+                    a.codeParen == b.codeParen && a.blankPrefix == b.blankPrefix,
+                "scanner facts as scanLine's");
+        }
+      }
+      check(i == lines.size(), "scanner gives every line");
+    }
     std::vector<double> heat, expected;
     double sum = -1, expectedSum = 0, total = 0;
     analyzeText(text, language, heat, sum, scratch);

@@ -1,6 +1,7 @@
 #include "analysis/file_heat.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <optional>
@@ -62,53 +63,13 @@ bool declarationFlag(const LineFacts& f, std::string_view line, const LanguagePr
   return looksLikeDeclaration(line, profile);
 }
 
-constexpr bool isBlankByte(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-// isTrivialLine of the trimmed line, decided in one pass over the raw line.
-bool isTrivialUntrimmed(std::string_view line, size_t knownBlanks) {
-  const char* const end = line.data() + line.size();
-  const char* p = line.data() + std::min(knownBlanks, line.size());
-  while (p < end && isBlankByte(*p)) ++p;
-  if (p == end) return true;
-  const std::string_view rest(p, static_cast<size_t>(end - p));
-  switch (*p) {
-    case '*':
-    case '#':
-      return true;
-    case '/':
-      return rest.size() >= 2 && (p[1] == '/' || p[1] == '*');
-    case 'i':
-    case 'p':
-    case 'u':
-      // "import " and the like may lose their blank to trimming.
-      if (rest.starts_with("import") || rest.starts_with("package") || rest.starts_with("using")) {
-        return isTrivialLine(trimLine(line));
-      }
-      return false;
-    default:
-      break;
-  }
-  // Brackets and separators only, up to trailing blanks.
-  for (; p < end; ++p) {
-    switch (*p) {
-      case '(': case ')': case ',': case ';': case '[': case ']': case '{': case '}':
-        continue;
-      default:
-        break;
-    }
-    if (!isBlankByte(*p)) return false;
-    while (p < end && isBlankByte(*p)) ++p;
-    return p == end;
-  }
-  return true;
-}
-
-bool isScored(const LineFacts& f, std::string_view line) {
-  if (f.isBlank) return false;
-  if (isTrivialUntrimmed(line, static_cast<size_t>(f.blankPrefix))) return false;
-  return f.tokenCount > 0 || static_cast<int64_t>(f.openBraces) + f.closeBraces == 0 ||
-         f.branchKw != 0 || f.loopKw != 0 || f.exceptionKw != 0 || f.boolOps != 0 ||
-         f.ternaries != 0 || f.dots != 0;
+// The trivial test goes last: most lines are decided before it.
+inline bool isScored(const LineFacts& f, std::string_view line, size_t knownBlanks) {
+  // Counts are never negative: one OR tells whether any is set.
+  const bool counts = (f.tokenCount | f.branchKw | f.loopKw | f.exceptionKw | f.boolOps | f.ternaries | f.dots) != 0;
+  const bool braceless = static_cast<int64_t>(f.openBraces) + f.closeBraces == 0;
+  if (f.isBlank | !(counts | braceless)) return false;
+  return !isTrivialUntrimmed(line, knownBlanks);
 }
 
 double rawScoreOf(const LineFacts& f, double k) {
@@ -134,6 +95,28 @@ double cachedBaseHeat(double complexity, const LanguageProfile& profile,
   return entry.value;
 }
 
+// The counts that decide a scored line's scores, packed; 0 when one does
+// not fit (such a line is scored directly).
+uint64_t scoreKey(const LineFacts& f, bool declaration) {
+  const auto small = static_cast<uint32_t>(f.loopKw | f.branchKw | f.exceptionKw | f.functionKw | f.typeKw |
+                                           f.boolOps | f.ternaries);
+  if (small >= 8 || static_cast<uint32_t>(f.dots) >= 32) return 0;
+  const auto tokens = static_cast<uint64_t>(std::min(f.tokenCount, 60));
+  const uint64_t length = f.lineLength >= 240 ? 2 : (f.lineLength >= 140 ? 1 : 0);
+  uint64_t key = tokens;
+  for (int32_t v : {f.loopKw, f.branchKw, f.exceptionKw, f.functionKw, f.typeKw, f.boolOps, f.ternaries}) {
+    key = key << 3 | static_cast<uint64_t>(v);
+  }
+  return (((key << 5 | static_cast<uint64_t>(f.dots)) << 2 | length) << 1 | (declaration ? 1 : 0)) |
+         uint64_t{1} << 63;
+}
+
+std::array<double, 14> scoreWeightsOf(const LanguageProfile& p) {
+  return {p.wBase, p.wTokens, p.wLoop, p.wBranch, p.wException, p.wFunction, p.wType,
+          p.wBoolOp, p.wTernary, p.wDot, p.wLongLine, p.wVeryLongLine,
+          p.longLinePenalty ? 1.0 : 0.0, p.compiled.heatRef};
+}
+
 void prepareScratch(AnalysisScratch& scratch, const LanguageProfile& profile, size_t lines) {
   // Keep buffers for reuse, but not a huge one left by an exceptional file.
   constexpr size_t kKeep = size_t{1} << 16;
@@ -155,6 +138,11 @@ void prepareScratch(AnalysisScratch& scratch, const LanguageProfile& profile, si
   if (scratch.cacheRef != profile.compiled.heatRef || scratch.heatCache.empty()) {
     scratch.heatCache.assign(size_t{1} << AnalysisScratch::kCacheBits, {});
     scratch.cacheRef = profile.compiled.heatRef;
+  }
+  const std::array<double, 14> weights = scoreWeightsOf(profile);
+  if (scratch.scoreWeights != weights || scratch.scoreCache.empty()) {
+    scratch.scoreCache.assign(size_t{1} << AnalysisScratch::kScoreBits, {});
+    scratch.scoreWeights = weights;
   }
 }
 
@@ -260,7 +248,6 @@ void analyzeText(std::string_view text, const LanguageProfile& givenProfile,
   heatRaw = 0.0;
   prepareScratch(scratch, profile, lineCount);
 
-  LexState lex;
   scratch.scopes.push_back({AnalysisScratch::kNoBlock, 1});
   uint64_t scopeEntries = 1;
   int32_t depth = 0;
@@ -268,51 +255,81 @@ void analyzeText(std::string_view text, const LanguageProfile& givenProfile,
   double tokenTrend = 0.0;
   double forward = 0.0;
 
-  // Per-line pass: lexing, base heat, trends, blocks and forward spread.
-  forEachLine(text, [&](std::string_view line) {
-    const LineFacts f = scanLine(line, lex, profile);
+  // Per-line pass: base heat, trends, blocks and forward spread.
+  const auto visit = [&](std::string_view line, const LineFacts& f, bool scored) {
     LineRecord r;
     r.depth = depth;
-    const double k = keywordWeight(f);
+    double k = 0.0;
     double heatBase = 0.0;
-    if (isScored(f, line)) {
+    if (scored) {
       const bool declaration =
           profile.compiled.declarationTest && declarationFlag(f, line, profile);
-      heatBase = std::min(cachedBaseHeat(lineComplexity(f, profile, declaration), profile, scratch),
-                          kMaxHeat);
+      const uint64_t key = scoreKey(f, declaration);
+      AnalysisScratch::ScoreSlot* slot = nullptr;
+      if (key != 0) {
+        slot = &scratch.scoreCache[static_cast<size_t>((key * 0x9e3779b97f4a7c15ull) >>
+                                                       (64 - AnalysisScratch::kScoreBits))];
+      }
+      if (slot != nullptr && slot->key == key) {
+        k = slot->keyword;
+        heatBase = slot->heatBase;
+        r.rawScore = slot->rawScore;
+      } else {
+        k = keywordWeight(f);
+        heatBase = std::min(cachedBaseHeat(lineComplexity(f, profile, declaration), profile, scratch),
+                            kMaxHeat);
+        r.rawScore = rawScoreOf(f, k);
+        if (slot != nullptr) *slot = {key, k, heatBase, r.rawScore};
+      }
       r.skipped = false;
-      r.rawScore = rawScoreOf(f, k);
       r.block = currentBlock(scratch);
       BlockStats& b = scratch.blocks[r.block];
       b.lineCount += 1;
       b.typeKwSum += f.typeKw;
       b.keywordSum += k;
+    } else if ((f.loopKw | f.branchKw | f.ternaries | f.boolOps | f.exceptionKw) != 0) {
+      k = keywordWeight(f);
     }
     keywordTrend = 0.92 * keywordTrend + 0.08 * k;
     tokenTrend = 0.94 * tokenTrend + 0.06 * std::min(f.tokenCount, 40);
     r.keywordTrend = keywordTrend;
     r.tokenTrend = tokenTrend;
-    forward = (!r.skipped && r.rawScore > kHotScore) ? 0.55 * r.rawScore + 0.6 * forward : 0.6 * forward;
+    // A line that is not hot adds +0.0, which changes no bit of the sum
+    // (rawScore is 0 on skipped lines); no branch to guess.
+    forward = 0.55 * r.rawScore * static_cast<double>(r.rawScore > kHotScore) + 0.6 * forward;
     r.spread = forward;
     applyBraces(scratch.scopes, scopeEntries, f.openBraces, f.closeBraces);
     const int64_t next = static_cast<int64_t>(depth) + f.openBraces - f.closeBraces;
     depth = static_cast<int32_t>(std::clamp<int64_t>(next, 0, kMaxDepth));
     scratch.records.push_back(r);
     lineHeatRaw.push_back(heatBase);
-  });
+  };
+  if (canScanWhole(profile) && text.size() <= static_cast<size_t>(INT32_MAX)) {
+    TextScanner scanner(text, profile);
+    scratch.lines.resize(256);
+    while (const size_t got = scanner.next(scratch.lines.data(), scratch.lines.size())) {
+      for (size_t i = 0; i < got; ++i) {
+        const ScannedLine& l = scratch.lines[i];
+        visit(l.text, l.facts, isScored(l.facts, l.text, l.firstNonBlank));
+      }
+    }
+  } else {
+    LexState lex;
+    forEachLine(text, [&](std::string_view line) {
+      const LineFacts f = scanLine(line, lex, profile);
+      visit(line, f, isScored(f, line, static_cast<size_t>(f.blankPrefix)));
+    });
+  }
 
   // Backward spread, and the lift of lines with real keyword load; all
   // other lines keep their base heat, as every blended factor is 1 there.
   double backward = 0.0;
   for (size_t i = scratch.records.size(); i-- > 0;) {
     LineRecord& r = scratch.records[i];
-    // The same sums as in the forward pass, with the choice made on the
-    // addend (x + 0.0 is x for x >= 0), which the compiler need not branch on.
-    const bool hot = !r.skipped && r.rawScore > kHotScore;
-    const double lift = hot ? 0.55 * r.rawScore : 0.0;
-    backward = lift + 0.6 * backward;
+    // The same sums as in the forward pass.
+    backward = 0.55 * r.rawScore * static_cast<double>(r.rawScore > kHotScore) + 0.6 * backward;
     r.spread = std::max(r.spread, backward);
-    if (!r.skipped && r.rawScore > 1.2 && lineHeatRaw[i] > 0) {
+    if (r.rawScore > 1.2 && lineHeatRaw[i] > 0) {
       lineHeatRaw[i] = liftedHeat(lineHeatRaw[i], r, scratch);
     }
   }
@@ -348,7 +365,9 @@ void analyzeFile(ProjectFile& file) {
   analyzeFile(file, scratch);
 }
 
-bool lineIsScored(const LineFacts& facts, std::string_view line) { return isScored(facts, line); }
+bool lineIsScored(const LineFacts& facts, std::string_view line) {
+  return isScored(facts, line, static_cast<size_t>(facts.blankPrefix));
+}
 
 bool lineLooksLikeDeclaration(const LineFacts& facts, std::string_view line,
                               const LanguageProfile& profile) {

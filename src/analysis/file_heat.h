@@ -2,6 +2,7 @@
 // Per-file heat: every line scored, then weighed by its brace block, its
 // depth, the trend of the lines above it and the hot lines around it.
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -58,6 +59,18 @@ struct AnalysisScratch {
   static constexpr uint32_t kCacheBits = 9;
   std::vector<CacheSlot> heatCache;  // complexity bits -> base heat
   double cacheRef = 0.0;             // the profile reference the cache was filled for
+  // Scores of a scored line by its packed counts: most lines repeat a few
+  // shapes. Valid for the weights it was filled with.
+  struct ScoreSlot {
+    uint64_t key = 0;
+    double keyword = 0.0;
+    double heatBase = 0.0;
+    double rawScore = 0.0;
+  };
+  static constexpr uint32_t kScoreBits = 10;
+  std::vector<ScoreSlot> scoreCache;
+  std::array<double, 14> scoreWeights{};
+  std::vector<ScannedLine> lines;  // lines of the text scanner, a batch at a time
   std::string text;  // file buffer of analyzeFile
 };
 

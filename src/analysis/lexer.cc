@@ -1,10 +1,17 @@
 #include "analysis/lexer.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <climits>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
+#endif
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <immintrin.h>
+// The text scanner also comes built for AVX2, taken when the CPU has it.
+#define VARNHOLT_WIDE_SCAN 1
 #endif
 
 namespace varnholt_app {
@@ -295,11 +302,565 @@ LineFacts scanPreparedAnyLength(std::string_view line, LexState& state,
   return scanPrepared<int64_t>(line, state, profile);
 }
 
+constexpr bool isBlankByte(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// What the first byte of a trimmed line says about isTrivialLine.
+enum LeadKind : uint8_t { kLeadOther = 0, kLeadComment, kLeadSlash, kLeadPunct };
+struct LeadBytes {
+  uint8_t kind[256];
+  constexpr LeadBytes() : kind() {
+    kind[static_cast<unsigned char>('*')] = kLeadComment;
+    kind[static_cast<unsigned char>('#')] = kLeadComment;
+    kind[static_cast<unsigned char>('/')] = kLeadSlash;
+    for (char c : {'(', ')', ',', ';', '[', ']', '{', '}'}) kind[static_cast<unsigned char>(c)] = kLeadPunct;
+  }
+};
+constexpr LeadBytes kLeadBytes;
+
+// The first bytes of a word as the memcpy of them into a uint64_t reads.
+constexpr uint64_t prefixWord(std::string_view s, bool mask = false) {
+  uint64_t w = 0;
+  for (size_t i = 0; i < s.size(); ++i) {
+    const uint64_t b = mask ? 0xff : static_cast<unsigned char>(s[i]);
+    w |= std::endian::native == std::endian::little ? b << (8 * i) : b << (8 * (7 - i));
+  }
+  return w;
+}
+constexpr uint64_t prefixMask(size_t n) { return prefixWord(std::string_view("........", n), true); }
+std::array<char, 8> prefixBytes(const char* p, size_t n) {
+  std::array<char, 8> out{};
+  for (size_t i = 0; i < n && i < 8; ++i) out[i] = p[i];
+  return out;
+}
+constexpr uint64_t kImport = prefixWord("import");
+constexpr uint64_t kPackage = prefixWord("package");
+constexpr uint64_t kUsing = prefixWord("using");
+constexpr uint64_t kPrefixMask5 = prefixMask(5);
+constexpr uint64_t kPrefixMask6 = prefixMask(6);
+constexpr uint64_t kPrefixMask7 = prefixMask(7);
+
 bool isWordByte(unsigned char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
 }
 
+// ---- The whole-text scanner ----
+
+constexpr bool isWordChar(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+// Bytes of one 64-byte block, one bit per byte.
+struct RawMasks {
+  uint64_t events = 0, blank = 0, word = 0, digit = 0;
+  uint64_t openBrace = 0, closeBrace = 0, dot = 0, ternary = 0, paren = 0, amp = 0, pipe = 0;
+};
+
+// What the byte rules make of a block, given how the block before it ended.
+struct BlockMasks {
+  uint64_t events;      // line breaks, quotes and comment-marker starts
+  uint64_t blank;       // tab, CR, space
+  uint64_t word;        // A-Z a-z 0-9 _
+  uint64_t inToken;     // word bytes from the first letter of their run on
+  uint64_t tokenStart;  // first byte of every token
+  uint64_t code;        // bytes that make the line code
+  uint64_t openBrace, closeBrace, dot, ternary, paren;
+  uint64_t ampPairs, pipePairs;  // first byte of every "&&" / "||" taken
+  bool wordRunsOn;               // the block after begins with a word byte
+};
+
+// The bytes that leave the mask rules, and which counted bytes are on.
+struct ScanBytes {
+  char event[6];
+  char ternary;  // '?', or a line break when "?" does not count
+  bool boolOps;
+  bool backticks;
+  explicit ScanBytes(const LanguageProfile& p) {
+    event[0] = '\n';
+    event[1] = '"';
+    event[2] = '\'';
+    event[3] = p.backtickStrings ? '`' : '"';
+    event[4] = p.lineComment.empty() ? '"' : p.lineComment[0];
+    event[5] = p.hasBlockComments && !p.blockOpen.empty() ? p.blockOpen[0] : '"';
+    ternary = p.countTernary ? '?' : '\n';
+    boolOps = p.countBooleanOps && !p.compiled.wordOperatorMode;
+    backticks = p.backtickStrings;
+  }
+};
+
+struct WordChars {
+  bool table[256];
+  constexpr WordChars() : table() {
+    for (int c = 0; c < 256; ++c) table[c] = isWordChar(static_cast<char>(c));
+  }
+};
+constexpr WordChars kWordChars;
+
+#ifdef __SSE2__
+void classify(const char* bytes, const ScanBytes& sb, RawMasks& r) {
+  for (int k = 0; k < 4; ++k) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * k));
+    const auto eq = [&](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+    const auto bits = [&](__m128i m) {
+      return static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(m))) << (16 * k);
+    };
+    const __m128i fromA = _mm_sub_epi8(_mm_or_si128(v, _mm_set1_epi8(0x20)), _mm_set1_epi8('a'));
+    const __m128i alpha = _mm_cmpeq_epi8(_mm_min_epu8(fromA, _mm_set1_epi8(25)), fromA);
+    const __m128i from0 = _mm_sub_epi8(v, _mm_set1_epi8('0'));
+    const __m128i digit = _mm_cmpeq_epi8(_mm_min_epu8(from0, _mm_set1_epi8(9)), from0);
+    r.events |= bits(_mm_or_si128(
+        _mm_or_si128(_mm_or_si128(eq(sb.event[0]), eq(sb.event[1])), _mm_or_si128(eq(sb.event[2]), eq(sb.event[3]))),
+        _mm_or_si128(eq(sb.event[4]), eq(sb.event[5]))));
+    r.blank |= bits(_mm_or_si128(_mm_or_si128(eq(' '), eq('\t')), eq('\r')));
+    r.word |= bits(_mm_or_si128(_mm_or_si128(alpha, digit), eq('_')));
+    r.digit |= bits(digit);
+    r.openBrace |= bits(eq('{'));
+    r.closeBrace |= bits(eq('}'));
+    r.dot |= bits(eq('.'));
+    r.ternary |= bits(eq(sb.ternary));
+    r.paren |= bits(eq('('));
+    r.amp |= bits(eq('&'));
+    r.pipe |= bits(eq('|'));
+  }
+  if (!sb.boolOps) r.amp = r.pipe = 0;
+}
+#else
+void classify(const char* bytes, const ScanBytes& sb, RawMasks& r) {
+  for (int i = 0; i < 64; ++i) {
+    const char c = bytes[i];
+    const uint64_t bit = uint64_t{1} << i;
+    const auto set = [&](uint64_t& m, bool on) { m |= on ? bit : 0; };
+    set(r.events, c == sb.event[0] || c == sb.event[1] || c == sb.event[2] || c == sb.event[3] ||
+                      c == sb.event[4] || c == sb.event[5]);
+    set(r.blank, c == ' ' || c == '\t' || c == '\r');
+    set(r.word, isWordChar(c));
+    set(r.digit, c >= '0' && c <= '9');
+    set(r.openBrace, c == '{');
+    set(r.closeBrace, c == '}');
+    set(r.dot, c == '.');
+    set(r.ternary, c == sb.ternary);
+    set(r.paren, c == '(');
+    set(r.amp, sb.boolOps && c == '&');
+    set(r.pipe, sb.boolOps && c == '|');
+  }
+}
+#endif
+
+#ifdef VARNHOLT_WIDE_SCAN
+[[gnu::target("avx2"), gnu::always_inline]] inline __m256i eq32(__m256i v, char c) {
+  return _mm256_cmpeq_epi8(v, _mm256_set1_epi8(c));
+}
+
+[[gnu::target("avx2"), gnu::always_inline]] inline __m256i or32(__m256i a, __m256i b) {
+  return _mm256_or_si256(a, b);
+}
+
+
+#define VARNHOLT_AVX2 [[gnu::target("avx2"), gnu::always_inline]] inline
+VARNHOLT_AVX2 uint64_t both32(__m256i lo, __m256i hi) {
+  return static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(lo))) |
+         static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(hi))) << 32;
+}
+VARNHOLT_AVX2 __m256i letters32(__m256i v) {
+  const __m256i fromA = _mm256_sub_epi8(or32(v, _mm256_set1_epi8(0x20)), _mm256_set1_epi8('a'));
+  return or32(_mm256_cmpeq_epi8(_mm256_min_epu8(fromA, _mm256_set1_epi8(25)), fromA), eq32(v, '_'));
+}
+VARNHOLT_AVX2 __m256i digits32(__m256i v) {
+  const __m256i from0 = _mm256_sub_epi8(v, _mm256_set1_epi8('0'));
+  return _mm256_cmpeq_epi8(_mm256_min_epu8(from0, _mm256_set1_epi8(9)), from0);
+}
+VARNHOLT_AVX2 __m256i events32(__m256i v, const ScanBytes& sb) {
+  return or32(or32(or32(eq32(v, sb.event[0]), eq32(v, sb.event[1])), or32(eq32(v, sb.event[2]), eq32(v, sb.event[3]))),
+              or32(eq32(v, sb.event[4]), eq32(v, sb.event[5])));
+}
+VARNHOLT_AVX2 __m256i blanks32(__m256i v) { return or32(or32(eq32(v, ' '), eq32(v, '\t')), eq32(v, '\r')); }
+#undef VARNHOLT_AVX2
+
+// The same masks, 32 bytes at a time.
+[[gnu::target("avx2")]] void classifyWide(const char* bytes, const ScanBytes& sb, RawMasks& r) {
+  const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes));
+  const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + 32));
+  const __m256i digitLo = digits32(lo);
+  const __m256i digitHi = digits32(hi);
+  r.events = both32(events32(lo, sb), events32(hi, sb));
+  r.blank = both32(blanks32(lo), blanks32(hi));
+  r.word = both32(or32(letters32(lo), digitLo), or32(letters32(hi), digitHi));
+  r.digit = both32(digitLo, digitHi);
+  r.openBrace = both32(eq32(lo, '{'), eq32(hi, '{'));
+  r.closeBrace = both32(eq32(lo, '}'), eq32(hi, '}'));
+  r.dot = both32(eq32(lo, '.'), eq32(hi, '.'));
+  r.ternary = both32(eq32(lo, sb.ternary), eq32(hi, sb.ternary));
+  r.paren = both32(eq32(lo, '('), eq32(hi, '('));
+  r.amp = sb.boolOps ? both32(eq32(lo, '&'), eq32(hi, '&')) : 0;
+  r.pipe = sb.boolOps ? both32(eq32(lo, '|'), eq32(hi, '|')) : 0;
+}
+#endif
+
+// First bytes of the pairs a left-to-right scan takes from the runs of
+// `a`; `nextSame` says whether the byte after the block continues a run.
+uint64_t pairStarts(uint64_t a, bool nextSame) {
+  const uint64_t next = nextSame ? uint64_t{1} << 63 : 0;
+  if ((a & (a << 1) & (a << 2)) == 0 && !((a >> 62) == 3 && nextSame)) return a & ((a >> 1) | next);
+  uint64_t starts = 0;  // runs of three or more: rare
+  for (int i = 0; i < 64; ++i) {
+    if (((a >> i) & 1) == 0) continue;
+    const bool follows = i == 63 ? nextSame : ((a >> (i + 1)) & 1) != 0;
+    if (follows) {
+      starts |= uint64_t{1} << i;
+      ++i;
+    }
+  }
+  return starts;
+}
+
+// Masks of the block at `bytes`; `before` is the block before it when the
+// scan runs on into this one, else null (the byte before the resume point
+// is then a line break, a quote or a marker end, which carries nothing).
+template <bool kWide>
+[[gnu::always_inline]] inline void loadMasks(const char* bytes, char nextByte, const ScanBytes& sb,
+                                             const BlockMasks* before, BlockMasks& m) {
+  RawMasks r;
+#ifdef VARNHOLT_WIDE_SCAN
+  if (kWide) {
+    classifyWide(bytes, sb, r);
+  } else {
+    classify(bytes, sb, r);
+  }
+#else
+  classify(bytes, sb, r);
+#endif
+  const uint64_t carryWord = before ? before->word >> 63 : 0;
+  const uint64_t carryToken = before ? before->inToken >> 63 : 0;
+  // Digits before the first letter of a word run make no token ("2x" is x).
+  const uint64_t runStart = r.word & ~((r.word << 1) | carryWord);
+  const uint64_t seed = (runStart | (carryWord & ~carryToken)) & r.digit;
+  const uint64_t leading = ((r.digit + seed) ^ r.digit) & r.digit;
+  m.events = r.events;
+  m.blank = r.blank;
+  m.word = r.word;
+  m.inToken = r.word & ~leading;
+  m.tokenStart = m.inToken & ~((m.inToken << 1) | carryToken);
+  m.code = ~(r.blank | r.events);
+  m.openBrace = r.openBrace;
+  m.closeBrace = r.closeBrace;
+  m.dot = r.dot;
+  m.ternary = r.ternary;
+  m.paren = r.paren;
+  const uint64_t ampTaken = before ? before->ampPairs >> 63 : 0;
+  const uint64_t pipeTaken = before ? before->pipePairs >> 63 : 0;
+  m.wordRunsOn = kWordChars.table[static_cast<unsigned char>(nextByte)];
+  m.ampPairs = pairStarts(r.amp & ~ampTaken, sb.boolOps && nextByte == '&');
+  m.pipePairs = pairStarts(r.pipe & ~pipeTaken, sb.boolOps && nextByte == '|');
+}
+
+// Counts of the line being scanned.
+struct LineCounts {
+  int32_t tokens = 0, openBraces = 0, closeBraces = 0, dots = 0, ternaries = 0, boolOps = 0;
+  int32_t loopKw = 0, branchKw = 0, exceptionKw = 0, functionKw = 0, typeKw = 0;
+  uint8_t codeBits = 0;
+  bool code = false, paren = false, leftCode = false;
+};
+
+int32_t bitCount(uint64_t v) { return static_cast<int32_t>(std::popcount(v)); }
+
+// One batch of lines; kWide: AVX2 classification and hardware bit counts.
+template <bool kWide>
+[[gnu::always_inline]] inline size_t scanBatch(TextScanState& st, ScannedLine* out, size_t room) {
+  const char* const data = st.text.data();
+  const size_t size = st.text.size();
+  const LanguageProfile& profile = *st.profile;
+  const CompiledProfile& table = profile.compiled;
+  const ScanBytes sb(profile);
+  LexState& lex = st.lex;
+
+  char pad[64];
+  BlockMasks m{};
+  size_t block = 0;
+  const auto load = [&](size_t at, bool runsOn) __attribute__((always_inline)) {
+    const char* bytes = data + at;
+    if (size - at < 64) {
+      // The text ends in this block: a line break after its end closes the
+      // last line.
+      std::memset(pad, '\n', sizeof pad);
+      std::memcpy(pad, data + at, size - at);
+      bytes = pad;
+    }
+    const char nextByte = size - at > 64 ? data[at + 64] : '\n';
+    const BlockMasks before = m;
+    loadMasks<kWide>(bytes, nextByte, sb, runsOn ? &before : nullptr, m);
+    block = at;
+  };
+  const auto moveTo = [&](size_t at) __attribute__((always_inline)) {
+    const size_t want = at & ~size_t{63};
+    if (want != block) load(want, want == block + 64);
+  };
+
+  size_t produced = 0;
+  size_t lineStart = st.lineStart;
+  size_t lineBreak = SIZE_MAX;  // found when a literal or comment needs it
+  size_t firstNonBlank = 0;
+  bool startedInside = false;  // in a comment or literal from the line before
+  LineCounts n;
+  const auto startLine = [&](size_t at) __attribute__((always_inline)) {
+    lineStart = at;
+    lineBreak = SIZE_MAX;
+    n = LineCounts{};
+    startedInside = lex.inBlockComment || lex.inString;
+    n.leftCode = startedInside;
+    lex.escapePending = false;
+    const uint64_t nonBlank = ~m.blank & (~uint64_t{0} << (at - block));
+    if (nonBlank != 0) {
+      firstNonBlank = block + static_cast<size_t>(std::countr_zero(nonBlank));
+    } else {
+      size_t q = block + 64;
+      while (q < size && (data[q] == ' ' || data[q] == '\t' || data[q] == '\r')) ++q;
+      firstNonBlank = q;
+    }
+  };
+  const auto findBreak = [&](size_t from) __attribute__((always_inline)) {
+    if (lineBreak == SIZE_MAX) {
+      const auto* nl = static_cast<const char*>(std::memchr(data + from, '\n', size - from));
+      lineBreak = nl != nullptr ? static_cast<size_t>(nl - data) : size;
+    }
+    return lineBreak;
+  };
+  const auto count = [&](uint32_t from, uint32_t to) __attribute__((always_inline)) {
+    const uint64_t range = (to == 64 ? ~uint64_t{0} : (uint64_t{1} << to) - 1) & (~uint64_t{0} << from);
+    n.code |= (m.code & range) != 0;
+    n.paren |= (m.paren & range) != 0;
+    n.openBraces += bitCount(m.openBrace & range);
+    n.closeBraces += bitCount(m.closeBrace & range);
+    n.dots += bitCount(m.dot & range);
+    n.ternaries += bitCount(m.ternary & range);
+    n.boolOps += bitCount((m.ampPairs | m.pipePairs) & range);
+    const uint64_t starts = m.tokenStart & range;
+    n.tokens += bitCount(starts);
+    for (uint64_t t = starts; t != 0; t &= t - 1) {
+      const auto s = static_cast<uint32_t>(std::countr_zero(t));
+      const uint64_t rest = ~(m.inToken >> s);
+      size_t length = rest != 0 ? static_cast<size_t>(std::countr_zero(rest)) : 64 - s;
+      const size_t begin = block + s;
+      if (s + length == 64 && m.wordRunsOn) {
+        size_t q = block + 64;
+        while (q < size && kWordChars.table[static_cast<unsigned char>(data[q])]) ++q;
+        length = q - begin;
+      }
+      // Both filters at once: most tokens fail one, in no pattern.
+      const auto first = static_cast<unsigned char>(data[begin] | 0x20);
+      const bool candidate = (length <= table.maxKeywordLength) &
+                             (((table.lengthsByFirstByte[first] >> (length & 31)) & 1u) != 0);
+      if (!candidate) continue;
+      const uint8_t bits = probeKeyword(table, data + begin, length, data + size);
+      if (bits == 0) continue;
+      // Digits before the token belong to its word in wordTokens ("2if").
+      const bool afterDigit = s > 0 ? ((m.word >> (s - 1)) & 1) != 0
+                                    : begin > lineStart && data[begin - 1] >= '0' && data[begin - 1] <= '9';
+      if (!afterDigit) n.codeBits = static_cast<uint8_t>(n.codeBits | bits);
+      n.loopKw += bits & kKwLoop;
+      n.branchKw += (bits >> 1) & 1;
+      n.exceptionKw += (bits >> 2) & 1;
+      n.functionKw += (bits >> 3) & 1;
+      n.typeKw += (bits >> 4) & 1;
+      n.boolOps += (bits >> 5) & 1;
+    }
+  };
+
+  // The next event at or after `from`, running on through the blocks.
+  const auto nextEvent = [&](size_t from) __attribute__((always_inline)) {
+    for (;;) {
+      if (from - block == 64) load(block + 64, true);
+      const uint64_t ahead = m.events & (~uint64_t{0} << (from - block));
+      if (ahead != 0) return block + static_cast<size_t>(std::countr_zero(ahead));
+      load(block + 64, true);
+      from = block;
+    }
+  };
+  const std::string& close = profile.blockClose;
+  const bool closeByEvents = profile.hasBlockComments && close.size() == 2 &&
+                             std::find(std::begin(sb.event), std::end(sb.event), close[1]) != std::end(sb.event);
+  const char closeFirst = closeByEvents ? close[0] : '\0';
+  const char closeLast = closeByEvents ? close[1] : '\0';
+
+  load(lineStart & ~size_t{63}, false);
+  startLine(lineStart);
+  size_t p = lineStart;
+  for (;;) {
+    size_t endsAt = SIZE_MAX;  // the line break (or text end) once the line is done
+    if (lex.inBlockComment || lex.inString) {
+      if (lex.inBlockComment ? closeByEvents : (lex.stringKind == 1 || lex.stringKind == 2)) {
+        // The closing byte is an event: no need to look at the bytes between.
+        const size_t from = p;
+        const char quote = lex.stringKind == 2 ? '"' : '\'';
+        for (;;) {
+          const size_t at = nextEvent(p);
+          const char c = at < size ? data[at] : '\n';
+          if (c == '\n') {
+            endsAt = at;
+            break;
+          }
+          p = at + 1;
+          if (lex.inBlockComment) {
+            if (c == closeLast && at > from && data[at - 1] == closeFirst) {
+              lex.inBlockComment = false;
+              break;
+            }
+          } else if (c == quote) {
+            // Escaped when an odd run of backslashes of this line leads to it.
+            size_t q = at;
+            while (q > from && data[q - 1] == '\\') --q;
+            if (((at - q) & 1) == 0) {
+              lex.inString = false;
+              lex.stringKind = 0;
+              break;
+            }
+          }
+        }
+        if (endsAt == SIZE_MAX) {
+          moveTo(p);
+          continue;
+        }
+      } else {
+        const size_t nl = findBreak(p);
+        const size_t lineEnd = nl > lineStart && data[nl - 1] == '\r' ? nl - 1 : nl;
+        const char* q = data + p;
+        const char* const e = data + lineEnd;
+        while (q < e && (lex.inBlockComment || lex.inString)) {
+          q = lex.inBlockComment ? skipBlockComment(q, e, profile, lex) : skipString(q, e, lex);
+        }
+        if (lex.inBlockComment || lex.inString) {
+          endsAt = nl;
+        } else {
+          p = static_cast<size_t>(q - data);
+          moveTo(p);
+          continue;
+        }
+      }
+    } else {
+      const auto off = static_cast<uint32_t>(p - block);
+      const uint64_t ahead = m.events & (~uint64_t{0} << off);
+      if (ahead == 0) {
+        count(off, 64);
+        load(block + 64, true);
+        p = block;
+        continue;
+      }
+      const auto e = static_cast<uint32_t>(std::countr_zero(ahead));
+      count(off, e);
+      const size_t at = block + e;
+      const char c = at < size ? data[at] : '\n';
+      if (c == '\n') {
+        endsAt = at;
+      } else if (matchesAt(data + at, data + size, profile.lineComment)) {
+        n.leftCode = true;
+        size_t q = at + 1;
+        for (;;) {
+          q = nextEvent(q);
+          if (q >= size || data[q] == '\n') break;
+          ++q;
+        }
+        endsAt = q;
+      } else if (profile.hasBlockComments && matchesAt(data + at, data + size, profile.blockOpen)) {
+        n.leftCode = true;
+        lex.inBlockComment = true;
+        p = at + profile.blockOpen.size();
+      } else if (c == '"' || c == '\'' || (c == '`' && sb.backticks)) {
+        const bool triple = c != '`' && profile.tripleQuoteStrings && size - at >= 3 &&
+                            data[at + 1] == c && data[at + 2] == c;
+        openString(lex, triple ? (c == '"' ? 5 : 4) : (c == '"' ? 2 : c == '\'' ? 1 : 3));
+        n.leftCode = true;
+        p = at + (triple ? 3 : 1);
+      } else {
+        // A marker's first byte that opens nothing is a plain byte.
+        n.code = true;
+        p = at + 1;
+      }
+      if (endsAt == SIZE_MAX) {
+        moveTo(p);
+        continue;
+      }
+    }
+
+    // The line ends at endsAt.
+    const size_t lineEnd = endsAt > lineStart && data[endsAt - 1] == '\r' ? endsAt - 1 : endsAt;
+    ScannedLine& line = out[produced++];
+    line.text = std::string_view(data + lineStart, lineEnd - lineStart);
+    LineFacts& f = line.facts;
+    f.isBlank = !n.code && !lex.inBlockComment && !lex.inString;
+    f.tokenCount = n.tokens;
+    f.openBraces = n.openBraces;
+    f.closeBraces = n.closeBraces;
+    f.dots = n.dots;
+    f.boolOps = n.boolOps;
+    f.ternaries = n.ternaries;
+    f.loopKw = n.loopKw;
+    f.branchKw = n.branchKw;
+    f.exceptionKw = n.exceptionKw;
+    f.functionKw = n.functionKw;
+    f.typeKw = n.typeKw;
+    f.lineLength = static_cast<int32_t>(lineEnd - lineStart);
+    f.codeKeywordBits = n.codeBits;
+    f.leftCode = n.leftCode;
+    f.codeParen = n.paren;
+    const size_t blanks = std::min(firstNonBlank, lineEnd) - lineStart;
+    f.blankPrefix = startedInside ? 0 : static_cast<int32_t>(blanks);
+    line.firstNonBlank = static_cast<uint32_t>(blanks);
+    if (endsAt >= size) {
+      st.done = true;
+      return produced;
+    }
+    moveTo(endsAt + 1);
+    startLine(endsAt + 1);
+    p = lineStart;
+    if (produced == room) {
+      st.lineStart = lineStart;
+      return produced;
+    }
+  }
+}
+
+#ifdef VARNHOLT_WIDE_SCAN
+[[gnu::target("avx2,popcnt")]] size_t scanBatchWide(TextScanState& st, ScannedLine* out, size_t room) {
+  return scanBatch<true>(st, out, room);
+}
+#endif
+
+size_t scanBatchPlain(TextScanState& st, ScannedLine* out, size_t room) {
+  return scanBatch<false>(st, out, room);
+}
+
 }  // namespace
+
+bool canScanWhole(const LanguageProfile& p) {
+  const CompiledProfile& c = p.compiled;
+  if (!c.ready || c.slowLookup || !c.wordSafeMarkers) return false;
+  for (const std::string* marker : {&p.lineComment, &p.blockOpen, &p.blockClose}) {
+    if (marker->find_first_of("\r\n") != std::string::npos) return false;
+  }
+  // A marker's first byte must mean nothing else when no marker starts there.
+  const auto plain = [&](const std::string& marker) {
+    return marker.empty() || c.markerFallback[static_cast<unsigned char>(marker[0])] == kByteOther;
+  };
+  return plain(p.lineComment) && (!p.hasBlockComments || plain(p.blockOpen));
+}
+
+TextScanner::TextScanner(std::string_view text, const LanguageProfile& profile, bool wideIfAble) {
+  state_.text = text;
+  state_.profile = &profile;
+  state_.done = text.empty();
+#ifdef VARNHOLT_WIDE_SCAN
+  static const bool able = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
+  state_.wide = wideIfAble && able;
+#else
+  (void)wideIfAble;
+#endif
+}
+
+size_t TextScanner::next(ScannedLine* out, size_t room) {
+  if (state_.done || room == 0) return 0;
+#ifdef VARNHOLT_WIDE_SCAN
+  if (state_.wide) return scanBatchWide(state_, out, room);
+#endif
+  return scanBatchPlain(state_, out, room);
+}
 
 size_t countSplitLines(std::string_view text) {
   if (text.empty()) return 0;
@@ -397,5 +958,38 @@ bool isTrivialLine(std::string_view trimmedLine) {
   }
   return true;
 }
+
+bool isTrivialUntrimmed(std::string_view line, size_t knownBlanks) {
+  const char* const end = line.data() + line.size();
+  const char* p = line.data() + std::min(knownBlanks, line.size());
+  while (p < end && isBlankByte(*p)) ++p;
+  if (p == end) return true;
+  const auto rest = static_cast<size_t>(end - p);
+  // Decided without a branch on the first byte, which follows no pattern.
+  const uint8_t kind = kLeadBytes.kind[static_cast<unsigned char>(*p)];
+  const char next = rest >= 2 ? p[1] : '\0';
+  const bool trivial = (kind == kLeadComment) | ((kind == kLeadSlash) & ((next == '/') | (next == '*')));
+  uint64_t word = 0;
+  if (rest >= 8) {
+    std::memcpy(&word, p, 8);
+  } else {
+    std::memcpy(&word, prefixBytes(p, rest).data(), 8);
+  }
+  // "import " and the like may lose their blank to trimming.
+  if (((word & kPrefixMask6) == kImport) | ((word & kPrefixMask7) == kPackage) |
+      ((word & kPrefixMask5) == kUsing)) {
+    return isTrivialLine(trimLine(line));
+  }
+  if (kind != kLeadPunct) return trivial;
+  // Brackets and separators only, up to trailing blanks.
+  for (; p < end; ++p) {
+    if (kLeadBytes.kind[static_cast<unsigned char>(*p)] == kLeadPunct) continue;
+    if (!isBlankByte(*p)) return false;
+    while (p < end && isBlankByte(*p)) ++p;
+    return p == end;
+  }
+  return true;
+}
+
 
 }  // namespace varnholt_app

@@ -71,6 +71,47 @@ std::vector<std::string_view> splitLines(std::string_view text);
 // Scans one line with the file's lexer state (read and updated).
 LineFacts scanLine(std::string_view line, LexState& state, const LanguageProfile& profile);
 
+// One line as the whole-text scanner reports it.
+struct ScannedLine {
+  std::string_view text;  // as splitLines cuts it
+  LineFacts facts;        // as scanLine gives them
+  uint32_t firstNonBlank; // offset of the first byte not in " \t\r", or text.size()
+};
+
+// Scans a whole text once, line after line, with the same results as
+// forEachLine and scanLine with one LexState; bytes are classified 64 at a
+// time and the bytes between two events (a line break, a quote or a comment
+// marker) are counted from bit masks. Only for profiles where canScanWhole
+// holds.
+// Where a TextScanner stands between two batches of lines.
+struct TextScanState {
+  std::string_view text;
+  const LanguageProfile* profile = nullptr;
+  LexState lex;
+  size_t lineStart = 0;
+  bool done = false;
+  bool wide = false;  // AVX2 and hardware bit counts
+};
+
+class TextScanner {
+ public:
+  // `wideIfAble`: use AVX2 when the CPU has it (off only to test the other path).
+  TextScanner(std::string_view text, const LanguageProfile& profile, bool wideIfAble = true);
+  // Fills up to `room` lines; returns how many, 0 after the last line.
+  size_t next(ScannedLine* out, size_t room);
+
+ private:
+  TextScanState state_;
+};
+
+// The profiles TextScanner handles: prepared, with comment markers and
+// keyword words that only the table probe and the byte rules need.
+bool canScanWhole(const LanguageProfile& profile);
+
+// isTrivialLine of the trimmed line, decided in one pass over the raw line;
+// the first `knownBlanks` bytes are known to be blanks.
+bool isTrivialUntrimmed(std::string_view line, size_t knownBlanks);
+
 // Lower-cased word tokens of a raw line, comments and strings included.
 std::vector<std::string> wordTokens(std::string_view line);
 

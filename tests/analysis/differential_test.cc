@@ -58,6 +58,30 @@ std::vector<const LanguageProfile*> profilesUnderTest() {
   return out;
 }
 
+// The whole-text scanner, either way it classifies bytes, against the
+// line-by-line lexer, every field included.
+bool scansLikeScanLine(std::string_view text, const LanguageProfile& profile, bool wide) {
+  TextScanner scanner(text, profile, wide);
+  std::vector<ScannedLine> got(7);  // a small batch: lines cross batch ends too
+  const std::vector<std::string_view> lines = splitLines(text);
+  LexState lex;
+  size_t i = 0;
+  while (const size_t n = scanner.next(got.data(), got.size())) {
+    for (size_t k = 0; k < n; ++k, ++i) {
+      if (i >= lines.size() || got[k].text.data() != lines[i].data() || got[k].text != lines[i]) return false;
+      const LineFacts a = got[k].facts;
+      const LineFacts b = scanLine(lines[i], lex, profile);
+      const size_t blanks = lines[i].find_first_not_of(" \t\r");
+      if (!reference::sameFacts(a, b) || a.codeKeywordBits != b.codeKeywordBits || a.leftCode != b.leftCode ||
+          a.codeParen != b.codeParen || a.blankPrefix != b.blankPrefix ||
+          got[k].firstNonBlank != std::min(blanks, lines[i].size())) {
+        return false;
+      }
+    }
+  }
+  return i == lines.size();
+}
+
 TEST(Differential, LinesFactsAndHeatMatchTheLiteralModel) {
   // Nesting and long keyword runs push the lifted factors to their clamps.
   std::string deep;
@@ -83,6 +107,11 @@ TEST(Differential, LinesFactsAndHeatMatchTheLiteralModel) {
             << "seed " << seed << " profile " << family << " line '" << line << "'";
         ASSERT_EQ(fast.inBlockComment, slow.inBlockComment);
         ASSERT_EQ(fast.stringKind, slow.stringKind);
+      }
+      if (canScanWhole(profile)) {
+        for (bool wide : {false, true}) {
+          ASSERT_TRUE(scansLikeScanLine(text, profile, wide)) << "seed " << seed << " profile " << family;
+        }
       }
       std::vector<double> heat, expected;
       double sum = -1, expectedSum = -2;
