@@ -101,14 +101,11 @@ uint64_t scoreKey(const LineFacts& f, bool declaration) {
   const auto small = static_cast<uint32_t>(f.loopKw | f.branchKw | f.exceptionKw | f.functionKw | f.typeKw |
                                            f.boolOps | f.ternaries);
   if (small >= 8 || static_cast<uint32_t>(f.dots) >= 32) return 0;
-  const auto tokens = static_cast<uint64_t>(std::min(f.tokenCount, 60));
+  const auto u = [](int32_t v) { return static_cast<uint64_t>(v); };
   const uint64_t length = f.lineLength >= 240 ? 2 : (f.lineLength >= 140 ? 1 : 0);
-  uint64_t key = tokens;
-  for (int32_t v : {f.loopKw, f.branchKw, f.exceptionKw, f.functionKw, f.typeKw, f.boolOps, f.ternaries}) {
-    key = key << 3 | static_cast<uint64_t>(v);
-  }
-  return (((key << 5 | static_cast<uint64_t>(f.dots)) << 2 | length) << 1 | (declaration ? 1 : 0)) |
-         uint64_t{1} << 63;
+  return u(std::min(f.tokenCount, 60)) | u(f.loopKw) << 6 | u(f.branchKw) << 9 | u(f.exceptionKw) << 12 |
+         u(f.functionKw) << 15 | u(f.typeKw) << 18 | u(f.boolOps) << 21 | u(f.ternaries) << 24 |
+         u(f.dots) << 27 | length << 32 | (declaration ? uint64_t{1} << 34 : 0) | uint64_t{1} << 63;
 }
 
 std::array<double, 14> scoreWeightsOf(const LanguageProfile& p) {

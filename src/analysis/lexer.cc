@@ -349,10 +349,11 @@ constexpr bool isWordChar(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
 }
 
-// Bytes of one 64-byte block, one bit per byte.
+// Bytes of one 64-byte block, one bit per byte. Left uninitialised on
+// purpose: every classifier sets every field, and zeroing costs per block.
 struct RawMasks {
-  uint64_t events = 0, blank = 0, word = 0, digit = 0;
-  uint64_t openBrace = 0, closeBrace = 0, dot = 0, ternary = 0, paren = 0, amp = 0, pipe = 0;
+  uint64_t events, blank, word, digit;
+  uint64_t openBrace, closeBrace, dot, ternary, paren, amp, pipe;
 };
 
 // What the byte rules make of a block, given how the block before it ended.
@@ -360,12 +361,13 @@ struct BlockMasks {
   uint64_t events;      // line breaks, quotes and comment-marker starts
   uint64_t blank;       // tab, CR, space
   uint64_t word;        // A-Z a-z 0-9 _
+  uint64_t wordBefore;  // the byte before is a word byte
   uint64_t inToken;     // word bytes from the first letter of their run on
   uint64_t tokenStart;  // first byte of every token
   uint64_t code;        // bytes that make the line code
   uint64_t openBrace, closeBrace, dot, ternary, paren;
   uint64_t ampPairs, pipePairs;  // first byte of every "&&" / "||" taken
-  bool wordRunsOn;               // the block after begins with a word byte
+  uint32_t nextRun;              // word bytes the block after begins with
 };
 
 // The bytes that leave the mask rules, and which counted bytes are on.
@@ -397,6 +399,7 @@ constexpr WordChars kWordChars;
 
 #ifdef __SSE2__
 void classify(const char* bytes, const ScanBytes& sb, RawMasks& r) {
+  r = RawMasks{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
   for (int k = 0; k < 4; ++k) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * k));
     const auto eq = [&](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
@@ -425,6 +428,7 @@ void classify(const char* bytes, const ScanBytes& sb, RawMasks& r) {
 }
 #else
 void classify(const char* bytes, const ScanBytes& sb, RawMasks& r) {
+  r = RawMasks{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
   for (int i = 0; i < 64; ++i) {
     const char c = bytes[i];
     const uint64_t bit = uint64_t{1} << i;
@@ -515,10 +519,17 @@ uint64_t pairStarts(uint64_t a, bool nextSame) {
 // Masks of the block at `bytes`; `before` is the block before it when the
 // scan runs on into this one, else null (the byte before the resume point
 // is then a line break, a quote or a marker end, which carries nothing).
+// Raw masks of the 64 bytes at `at`; bytes past the end of the text read
+// as line breaks.
 template <bool kWide>
-[[gnu::always_inline]] inline void loadMasks(const char* bytes, char nextByte, const ScanBytes& sb,
-                                             const BlockMasks* before, BlockMasks& m) {
-  RawMasks r;
+[[gnu::always_inline]] inline void classifyAt(std::string_view text, size_t at, const ScanBytes& sb, RawMasks& r) {
+  char pad[64];
+  const char* bytes = text.data() + at;
+  if (at >= text.size() || text.size() - at < 64) {
+    std::memset(pad, '\n', sizeof pad);
+    if (at < text.size()) std::memcpy(pad, text.data() + at, text.size() - at);
+    bytes = pad;
+  }
 #ifdef VARNHOLT_WIDE_SCAN
   if (kWide) {
     classifyWide(bytes, sb, r);
@@ -528,6 +539,14 @@ template <bool kWide>
 #else
   classify(bytes, sb, r);
 #endif
+}
+
+// Masks of a block from its raw masks and those of the block after it.
+// `before` is the block before it when the scan runs on into this one, else
+// null (the byte before the resume point is then a line break, a quote or
+// a marker end, which carries nothing).
+inline void deriveMasks(const RawMasks& r, const RawMasks& after, const ScanBytes& sb,
+                        const BlockMasks* before, BlockMasks& m) {
   const uint64_t carryWord = before ? before->word >> 63 : 0;
   const uint64_t carryToken = before ? before->inToken >> 63 : 0;
   // Digits before the first letter of a word run make no token ("2x" is x).
@@ -537,6 +556,7 @@ template <bool kWide>
   m.events = r.events;
   m.blank = r.blank;
   m.word = r.word;
+  m.wordBefore = (r.word << 1) | carryWord;
   m.inToken = r.word & ~leading;
   m.tokenStart = m.inToken & ~((m.inToken << 1) | carryToken);
   m.code = ~(r.blank | r.events);
@@ -545,20 +565,12 @@ template <bool kWide>
   m.dot = r.dot;
   m.ternary = r.ternary;
   m.paren = r.paren;
+  m.nextRun = static_cast<uint32_t>(std::countr_zero(~after.word));
   const uint64_t ampTaken = before ? before->ampPairs >> 63 : 0;
   const uint64_t pipeTaken = before ? before->pipePairs >> 63 : 0;
-  m.wordRunsOn = kWordChars.table[static_cast<unsigned char>(nextByte)];
-  m.ampPairs = pairStarts(r.amp & ~ampTaken, sb.boolOps && nextByte == '&');
-  m.pipePairs = pairStarts(r.pipe & ~pipeTaken, sb.boolOps && nextByte == '|');
+  m.ampPairs = pairStarts(r.amp & ~ampTaken, sb.boolOps && (after.amp & 1) != 0);
+  m.pipePairs = pairStarts(r.pipe & ~pipeTaken, sb.boolOps && (after.pipe & 1) != 0);
 }
-
-// Counts of the line being scanned.
-struct LineCounts {
-  int32_t tokens = 0, openBraces = 0, closeBraces = 0, dots = 0, ternaries = 0, boolOps = 0;
-  int32_t loopKw = 0, branchKw = 0, exceptionKw = 0, functionKw = 0, typeKw = 0;
-  uint8_t codeBits = 0;
-  bool code = false, paren = false, leftCode = false;
-};
 
 int32_t bitCount(uint64_t v) { return static_cast<int32_t>(std::popcount(v)); }
 
@@ -572,21 +584,27 @@ template <bool kWide>
   const ScanBytes sb(profile);
   LexState& lex = st.lex;
 
-  char pad[64];
   BlockMasks m{};
   size_t block = 0;
+  RawMasks next;  // the block after the current one, classified in advance
+  size_t nextAt = SIZE_MAX;
   const auto load = [&](size_t at, bool runsOn) __attribute__((always_inline)) {
-    const char* bytes = data + at;
-    if (size - at < 64) {
-      // The text ends in this block: a line break after its end closes the
-      // last line.
-      std::memset(pad, '\n', sizeof pad);
-      std::memcpy(pad, data + at, size - at);
-      bytes = pad;
+    RawMasks r;
+    if (nextAt == at) {
+      r = next;
+    } else {
+      classifyAt<kWide>(st.text, at, sb, r);
     }
-    const char nextByte = size - at > 64 ? data[at + 64] : '\n';
+    classifyAt<kWide>(st.text, at + 64, sb, next);
+    nextAt = at + 64;
     const BlockMasks before = m;
-    loadMasks<kWide>(bytes, nextByte, sb, runsOn ? &before : nullptr, m);
+    deriveMasks(r, next, sb, runsOn ? &before : nullptr, m);
+    if (m.nextRun == 64) {
+      // A word that runs through the whole next block: rare.
+      size_t q = at + 128;
+      while (q < size && kWordChars.table[static_cast<unsigned char>(data[q])]) ++q;
+      m.nextRun = static_cast<uint32_t>(q - (at + 64));
+    }
     block = at;
   };
   const auto moveTo = [&](size_t at) __attribute__((always_inline)) {
@@ -599,13 +617,16 @@ template <bool kWide>
   size_t lineBreak = SIZE_MAX;  // found when a literal or comment needs it
   size_t firstNonBlank = 0;
   bool startedInside = false;  // in a comment or literal from the line before
-  LineCounts n;
+  LineFacts* f = nullptr;  // the facts of the line being scanned, in place
+  bool code = false;
   const auto startLine = [&](size_t at) __attribute__((always_inline)) {
     lineStart = at;
     lineBreak = SIZE_MAX;
-    n = LineCounts{};
+    f = &out[produced].facts;
+    *f = LineFacts{};
+    code = false;
     startedInside = lex.inBlockComment || lex.inString;
-    n.leftCode = startedInside;
+    f->leftCode = startedInside;
     lex.escapePending = false;
     const uint64_t nonBlank = ~m.blank & (~uint64_t{0} << (at - block));
     if (nonBlank != 0) {
@@ -625,25 +646,21 @@ template <bool kWide>
   };
   const auto count = [&](uint32_t from, uint32_t to) __attribute__((always_inline)) {
     const uint64_t range = (to == 64 ? ~uint64_t{0} : (uint64_t{1} << to) - 1) & (~uint64_t{0} << from);
-    n.code |= (m.code & range) != 0;
-    n.paren |= (m.paren & range) != 0;
-    n.openBraces += bitCount(m.openBrace & range);
-    n.closeBraces += bitCount(m.closeBrace & range);
-    n.dots += bitCount(m.dot & range);
-    n.ternaries += bitCount(m.ternary & range);
-    n.boolOps += bitCount((m.ampPairs | m.pipePairs) & range);
+    code |= (m.code & range) != 0;
+    f->codeParen |= (m.paren & range) != 0;
+    f->openBraces += bitCount(m.openBrace & range);
+    f->closeBraces += bitCount(m.closeBrace & range);
+    f->dots += bitCount(m.dot & range);
+    f->ternaries += bitCount(m.ternary & range);
+    f->boolOps += bitCount((m.ampPairs | m.pipePairs) & range);
     const uint64_t starts = m.tokenStart & range;
-    n.tokens += bitCount(starts);
+    f->tokenCount += bitCount(starts);
     for (uint64_t t = starts; t != 0; t &= t - 1) {
       const auto s = static_cast<uint32_t>(std::countr_zero(t));
       const uint64_t rest = ~(m.inToken >> s);
       size_t length = rest != 0 ? static_cast<size_t>(std::countr_zero(rest)) : 64 - s;
       const size_t begin = block + s;
-      if (s + length == 64 && m.wordRunsOn) {
-        size_t q = block + 64;
-        while (q < size && kWordChars.table[static_cast<unsigned char>(data[q])]) ++q;
-        length = q - begin;
-      }
+      length += s + length == 64 ? m.nextRun : 0;
       // Both filters at once: most tokens fail one, in no pattern.
       const auto first = static_cast<unsigned char>(data[begin] | 0x20);
       const bool candidate = (length <= table.maxKeywordLength) &
@@ -652,15 +669,14 @@ template <bool kWide>
       const uint8_t bits = probeKeyword(table, data + begin, length, data + size);
       if (bits == 0) continue;
       // Digits before the token belong to its word in wordTokens ("2if").
-      const bool afterDigit = s > 0 ? ((m.word >> (s - 1)) & 1) != 0
-                                    : begin > lineStart && data[begin - 1] >= '0' && data[begin - 1] <= '9';
-      if (!afterDigit) n.codeBits = static_cast<uint8_t>(n.codeBits | bits);
-      n.loopKw += bits & kKwLoop;
-      n.branchKw += (bits >> 1) & 1;
-      n.exceptionKw += (bits >> 2) & 1;
-      n.functionKw += (bits >> 3) & 1;
-      n.typeKw += (bits >> 4) & 1;
-      n.boolOps += (bits >> 5) & 1;
+      const bool afterDigit = ((m.wordBefore >> s) & 1) != 0;
+      f->codeKeywordBits = static_cast<uint8_t>(f->codeKeywordBits | (bits & (afterDigit ? 0 : 0xff)));
+      f->loopKw += bits & kKwLoop;
+      f->branchKw += (bits >> 1) & 1;
+      f->exceptionKw += (bits >> 2) & 1;
+      f->functionKw += (bits >> 3) & 1;
+      f->typeKw += (bits >> 4) & 1;
+      f->boolOps += (bits >> 5) & 1;
     }
   };
 
@@ -750,7 +766,7 @@ template <bool kWide>
       if (c == '\n') {
         endsAt = at;
       } else if (matchesAt(data + at, data + size, profile.lineComment)) {
-        n.leftCode = true;
+        f->leftCode = true;
         size_t q = at + 1;
         for (;;) {
           q = nextEvent(q);
@@ -759,18 +775,18 @@ template <bool kWide>
         }
         endsAt = q;
       } else if (profile.hasBlockComments && matchesAt(data + at, data + size, profile.blockOpen)) {
-        n.leftCode = true;
+        f->leftCode = true;
         lex.inBlockComment = true;
         p = at + profile.blockOpen.size();
       } else if (c == '"' || c == '\'' || (c == '`' && sb.backticks)) {
         const bool triple = c != '`' && profile.tripleQuoteStrings && size - at >= 3 &&
                             data[at + 1] == c && data[at + 2] == c;
         openString(lex, triple ? (c == '"' ? 5 : 4) : (c == '"' ? 2 : c == '\'' ? 1 : 3));
-        n.leftCode = true;
+        f->leftCode = true;
         p = at + (triple ? 3 : 1);
       } else {
         // A marker's first byte that opens nothing is a plain byte.
-        n.code = true;
+        code = true;
         p = at + 1;
       }
       if (endsAt == SIZE_MAX) {
@@ -783,37 +799,22 @@ template <bool kWide>
     const size_t lineEnd = endsAt > lineStart && data[endsAt - 1] == '\r' ? endsAt - 1 : endsAt;
     ScannedLine& line = out[produced++];
     line.text = std::string_view(data + lineStart, lineEnd - lineStart);
-    LineFacts& f = line.facts;
-    f.isBlank = !n.code && !lex.inBlockComment && !lex.inString;
-    f.tokenCount = n.tokens;
-    f.openBraces = n.openBraces;
-    f.closeBraces = n.closeBraces;
-    f.dots = n.dots;
-    f.boolOps = n.boolOps;
-    f.ternaries = n.ternaries;
-    f.loopKw = n.loopKw;
-    f.branchKw = n.branchKw;
-    f.exceptionKw = n.exceptionKw;
-    f.functionKw = n.functionKw;
-    f.typeKw = n.typeKw;
-    f.lineLength = static_cast<int32_t>(lineEnd - lineStart);
-    f.codeKeywordBits = n.codeBits;
-    f.leftCode = n.leftCode;
-    f.codeParen = n.paren;
+    f->isBlank = !code && !lex.inBlockComment && !lex.inString;
+    f->lineLength = static_cast<int32_t>(lineEnd - lineStart);
     const size_t blanks = std::min(firstNonBlank, lineEnd) - lineStart;
-    f.blankPrefix = startedInside ? 0 : static_cast<int32_t>(blanks);
+    f->blankPrefix = startedInside ? 0 : static_cast<int32_t>(blanks);
     line.firstNonBlank = static_cast<uint32_t>(blanks);
     if (endsAt >= size) {
       st.done = true;
       return produced;
     }
+    if (produced == room) {
+      st.lineStart = endsAt + 1;
+      return produced;
+    }
     moveTo(endsAt + 1);
     startLine(endsAt + 1);
     p = lineStart;
-    if (produced == room) {
-      st.lineStart = lineStart;
-      return produced;
-    }
   }
 }
 
