@@ -87,7 +87,7 @@ TEST(Rescan, EqualsFreshAnalysisAfterEveryKindOfChange) {
   tree.file("b.py", "def b(x):\n    return [y for y in x if y]\n");
   tree.file("README", "plain words\n");
   // More than one batch of the system's listing.
-  std::string name = "many/a_name_long_enough_to_take_up_room_in_the_listing_";
+  const std::string name = "many/a_name_long_enough_to_take_up_room_in_the_listing_";
   for (int i = 0; i < 700; ++i) tree.file(name + std::to_string(i), "plain words\n");
   // As if each walk had run long after the writes: only the stamps decide.
   const auto settle = [](ProjectAnalysis& a) { a.model.scanStart = fileClockNow() + 3600 * fileClockGranularity(); };
