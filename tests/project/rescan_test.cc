@@ -99,7 +99,7 @@ TEST(Rescan, EqualsFreshAnalysisAfterEveryKindOfChange) {
   expectFresh(tree, rescan, "unchanged");
   EXPECT_TRUE(rescan.sameAsPrevious);
   for (const auto& [key, file] : rescan.model.files) {
-    EXPECT_EQ(file.lineHeatRaw.data(), previous.model.files.at(key).lineHeatRaw.data()) << key;
+    EXPECT_EQ(file.lineHeatRaw.storage(), previous.model.files.at(key).lineHeatRaw.storage()) << key;
   }
 
   const std::pair<const char*, std::function<void()>> changes[] = {
