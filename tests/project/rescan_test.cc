@@ -46,18 +46,15 @@ void expectFresh(const TempTree& tree, const ProjectAnalysis& rescan, const std:
   }
 }
 
-// To the unit of the walk's stamps; the library's setter keeps whole seconds
-// on Windows.
+// In the unit of the walk's stamps (the library keeps whole seconds on Windows).
 void setWriteTime(const fs::path& path, int64_t time) {
 #ifdef _WIN32
-  HANDLE h = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
-                         OPEN_EXISTING, 0, nullptr);
+  HANDLE h = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   const FILETIME t{static_cast<DWORD>(time), static_cast<DWORD>(static_cast<uint64_t>(time) >> 32)};
-  ASSERT_TRUE(SetFileTime(h, nullptr, nullptr, &t));
-  CloseHandle(h);
+  EXPECT_TRUE(SetFileTime(h, nullptr, nullptr, &t) && CloseHandle(h));
 #else
   const struct timespec times[2] = {{0, UTIME_OMIT}, {time / 1000000000, time % 1000000000}};
-  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+  EXPECT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
 #endif
 }
 
@@ -71,11 +68,9 @@ void rewriteKeepingTime(const fs::path& path, const std::string& bytes) {
 
 // Same size and write time as `old`, but another file.
 void replaceByRename(const TempTree& tree, const std::string& old, const std::string& bytes) {
-  const int64_t written = writeTime(tree.path(old));
   tree.file("new.tmp", bytes);
-  setWriteTime(tree.path("new.tmp"), written);
+  setWriteTime(tree.path("new.tmp"), writeTime(tree.path(old)));
   fs::rename(tree.path("new.tmp"), tree.path(old));
-  EXPECT_EQ(writeTime(tree.path(old)), written);
 }
 
 const char kC[] = "int f(int x) {\n  if (x > 1) return x * 2;\n  return 0;\n}\n";

@@ -164,8 +164,7 @@ TEST(Walk, KnownTextIsNotProbedAgain) {
   ASSERT_EQ(first.files.size(), 1u);
   const TextStamps known{first.files.begin()->second.stamp};
   // Held open without sharing: the probe cannot read it, the stamps stay.
-  HANDLE lock = CreateFileW(tree.path("README").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE lock = CreateFileW(tree.path("README").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(lock, INVALID_HANDLE_VALUE);
   EXPECT_EQ(scanProject(tree.native(), 1, &known).files.size(), 1u);
   EXPECT_TRUE(scanProject(tree.native(), 1).files.empty());
