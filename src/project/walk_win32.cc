@@ -19,8 +19,8 @@ namespace varnholt_app {
 
 namespace {
 
-// What the system's listing buffer holds for each entry; 64 KiB is the most
-// a network file system serves at once.
+// The buffer each batch of entries is listed into; 64 KiB is the most a
+// network file system serves at once.
 constexpr size_t kListingBytes = 64 * 1024;
 
 }  // namespace
