@@ -1,7 +1,7 @@
 #include "model/line_heats.h"
 
 #include <algorithm>
-#include <cmath>
+#include <array>
 #include <limits>
 
 namespace varnholt_app {
@@ -10,90 +10,97 @@ namespace {
 
 constexpr size_t kMaxIndexed = size_t{1} << 16;
 
-// Open addressing over the bit patterns, so that -0.0 and NaNs stay apart.
-struct DistinctTable {
-  std::vector<uint64_t> keys;
-  std::vector<uint32_t> slots;  // index + 1; 0 is free
-  unsigned shift = 64;
-
-  explicit DistinctTable(size_t expected) {
-    size_t capacity = 16;
-    while (capacity < 2 * expected) capacity *= 2;
-    keys.resize(capacity);
-    slots.assign(capacity, 0);
-    shift = 64 - static_cast<unsigned>(std::countr_zero(capacity));
-  }
-  // The index of `bits`, adding it as `next` when it is new.
-  uint32_t find(uint64_t bits, uint32_t next) {
-    size_t slot = static_cast<size_t>((bits * 0x9e3779b97f4a7c15ull) >> shift);
-    for (;;) {
-      if (slots[slot] == 0) {
-        keys[slot] = bits;
-        slots[slot] = next + 1;
-        return next;
+// Gives every line the index of its value's bits among the distinct ones
+// (so that -0.0 and NaNs stay apart), in W bytes at out + W * i. False when
+// there are more than `limit` distinct values.
+template <size_t W>
+bool indexLines(const double* values, size_t count, size_t limit, uint64_t* keys,
+                uint32_t* slots, size_t slotCount, std::vector<uint64_t>& distinct,
+                unsigned char* out) {
+  const unsigned shift = 64 - static_cast<unsigned>(std::countr_zero(slotCount));
+  uint64_t lastBits = std::bit_cast<uint64_t>(values[0]) ^ 1;  // differs from the first
+  uint32_t last = 0;
+  for (size_t i = 0; i < count; ++i) {
+    const uint64_t bits = std::bit_cast<uint64_t>(values[i]);
+    // Runs of one value (blank lines, plain statements) are common.
+    if (bits != lastBits) {
+      size_t slot = static_cast<size_t>((bits * 0x9e3779b97f4a7c15ull) >> shift);
+      for (;;) {
+        if (slots[slot] == 0) {
+          if (distinct.size() == limit) return false;
+          distinct.push_back(bits);
+          keys[slot] = bits;
+          slots[slot] = static_cast<uint32_t>(distinct.size());
+        }
+        if (keys[slot] == bits) break;
+        slot = (slot + 1) & (slotCount - 1);
       }
-      if (keys[slot] == bits) return slots[slot] - 1;
-      slot = (slot + 1) & (keys.size() - 1);
+      last = slots[slot] - 1;
+      lastBits = bits;
+    }
+    if constexpr (W == 1) {
+      out[i] = static_cast<unsigned char>(last);
+    } else {
+      const auto index = static_cast<uint16_t>(last);
+      std::memcpy(out + 2 * i, &index, sizeof index);
     }
   }
-};
+  return true;
+}
 
 }  // namespace
 
 LineHeats::LineHeats(const double* values, size_t count) : size_(count) {
   highest_ = -std::numeric_limits<double>::infinity();
-  for (size_t i = 0; i < count; ++i) {
-    if (values[i] > highest_) highest_ = values[i];
-  }
   if (count == 0) return;
 
-  // Index every line while there are few enough distinct values.
-  std::vector<uint64_t> distinct;
-  std::vector<uint16_t> index(count);
-  DistinctTable table(std::min(count, kMaxIndexed));
-  uint64_t lastBits = std::bit_cast<uint64_t>(values[0]) + 1;  // differs from the first
-  uint32_t lastIndex = 0;
-  bool plain = false;
-  for (size_t i = 0; i < count; ++i) {
-    const uint64_t bits = std::bit_cast<uint64_t>(values[i]);
-    if (bits != lastBits) {
-      const auto next = static_cast<uint32_t>(distinct.size());
-      lastIndex = table.find(bits, next);
-      lastBits = bits;
-      if (lastIndex == next) {
-        if (next == kMaxIndexed) {
-          plain = true;
-          break;
-        }
-        distinct.push_back(bits);
-      }
-    }
-    index[i] = static_cast<uint16_t>(lastIndex);
+  // The indices are built in a buffer each thread keeps for its next file.
+  thread_local std::vector<unsigned char> buffer;
+  thread_local std::vector<uint64_t> distinct;
+  distinct.clear();
+  bool indexed = false;
+  size_t width = 1;
+  {
+    // Almost every file has at most 256 distinct heats: a table on the stack.
+    constexpr size_t kSmallSlots = 512;
+    std::array<uint64_t, kSmallSlots> keys;
+    std::array<uint32_t, kSmallSlots> slots{};
+    if (buffer.size() < count) buffer.resize(count);
+    indexed = indexLines<1>(values, count, 256, keys.data(), slots.data(), kSmallSlots, distinct,
+                            buffer.data());
   }
-  const size_t width = distinct.size() <= 256 ? 1 : 2;
-  if (!plain && 8 * distinct.size() + width * count >= 8 * count) plain = true;
-
-  if (plain) {
+  if (!indexed && count > 256) {
+    width = 2;
+    size_t slotCount = 1024;
+    while (slotCount < 2 * std::min(count, kMaxIndexed)) slotCount *= 2;
+    std::vector<uint64_t> keys(slotCount);
+    std::vector<uint32_t> slots(slotCount);
+    distinct.clear();
+    if (buffer.size() < 2 * count) buffer.resize(2 * count);
+    indexed = indexLines<2>(values, count, kMaxIndexed, keys.data(), slots.data(), slotCount,
+                            distinct, buffer.data());
+  }
+  // Plainly, unless the indices and the distinct values take less room.
+  if (!indexed || 8 * distinct.size() + width * count >= 8 * count) {
     auto words = std::make_shared_for_overwrite<uint64_t[]>(count);
     std::memcpy(words.get(), values, count * sizeof(double));
+    for (size_t i = 0; i < count; ++i) highest_ = std::max(highest_, values[i]);
     words_ = std::move(words);
     distinct_ = count;
     width_ = 8;
-    return;
-  }
-  width_ = static_cast<uint8_t>(width);
-  const size_t indexWords = (count * width_ + 7) / 8;
-  auto words = std::make_shared_for_overwrite<uint64_t[]>(distinct.size() + indexWords);
-  std::copy(distinct.begin(), distinct.end(), words.get());
-  words.get()[distinct.size() + indexWords - 1] = 0;  // no stray bits after the last index
-  auto* out = reinterpret_cast<unsigned char*>(words.get() + distinct.size());
-  if (width_ == 1) {
-    for (size_t i = 0; i < count; ++i) out[i] = static_cast<unsigned char>(index[i]);
   } else {
-    std::memcpy(out, index.data(), count * sizeof(uint16_t));
+    const size_t indexWords = (count * width + 7) / 8;
+    auto words = std::make_shared_for_overwrite<uint64_t[]>(distinct.size() + indexWords);
+    std::copy(distinct.begin(), distinct.end(), words.get());
+    words.get()[distinct.size() + indexWords - 1] = 0;  // no stray bits after the last index
+    std::memcpy(words.get() + distinct.size(), buffer.data(), count * width);
+    for (const uint64_t bits : distinct) highest_ = std::max(highest_, std::bit_cast<double>(bits));
+    words_ = std::move(words);
+    distinct_ = distinct.size();
+    width_ = static_cast<uint8_t>(width);
   }
-  words_ = std::move(words);
-  distinct_ = distinct.size();
+  // Not a huge buffer left by an exceptional file.
+  if (buffer.capacity() > (size_t{1} << 20)) std::vector<unsigned char>().swap(buffer);
 }
 
 bool LineHeats::operator==(const LineHeats& other) const {
