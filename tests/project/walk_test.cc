@@ -54,6 +54,11 @@ TEST(Walk, RulesInOrder) {
       {"over.c", twoMiB + "a"},
   };
   for (const auto& [name, bytes] : files) tree.file(name, bytes);
+#ifndef _WIN32
+  // A backslash in a name counts as a separator of the fragment.
+  tree.file("xcuserdata\\in.c", "int i;\n");
+  tree.file("src/x\\.xcuserdata\\in.c", "int i;\n");
+#endif
   Records expected;
   for (int d = 0; d < 24; ++d) {
     // In steps: mingw's gcc 12 warns falsely (-Wrestrict) on "literal" + string.
