@@ -142,9 +142,19 @@ std::vector<ProjectFile*> takeOverUnchanged(ProjectModel& model, const ProjectMo
                                             int64_t& lines) {
   std::vector<ProjectFile*> files;
   lines = 0;
+  // The same keys inserted in the same order iterate in the same order: while
+  // they do, the earlier record is the next one, with no hashing or probing.
+  bool inStep = previous != nullptr;
+  auto next = inStep ? previous->files.begin() : ProjectFileMap::const_iterator();
   for (auto& [key, file] : model.files) {
     if (previous != nullptr) {
-      const auto found = previous->files.find(key);
+      auto found = previous->files.end();
+      if (inStep && next != previous->files.end() && next->first == key) {
+        found = next++;
+      } else {
+        inStep = false;
+        found = previous->files.find(key);
+      }
       if (found != previous->files.end() &&
           reusesRecord(found->second, previous->scanStart, file)) {
         const ProjectFile& old = found->second;
