@@ -125,21 +125,12 @@ class FileQueue {
   std::exception_ptr error_;
 };
 
-bool sameKeysInSameOrder(const ProjectFileMap& a, const ProjectFileMap& b) {
-  if (a.size() != b.size()) return false;
-  auto other = b.begin();
-  for (const auto& entry : a) {
-    if (entry.first != other->first) return false;
-    ++other;
-  }
-  return true;
-}
-
 // Gives every file whose earlier record is still good that record's results,
 // and returns the others in key order, to be analysed; `lines` counts the
-// lines of those taken over.
+// lines of those taken over, `sameKeys` tells whether the two models hold the
+// same keys in the same order.
 std::vector<ProjectFile*> takeOverUnchanged(ProjectModel& model, const ProjectModel* previous,
-                                            int64_t& lines) {
+                                            int64_t& lines, bool& sameKeys) {
   std::vector<ProjectFile*> files;
   lines = 0;
   // The same keys inserted in the same order iterate in the same order: while
@@ -168,6 +159,7 @@ std::vector<ProjectFile*> takeOverUnchanged(ProjectModel& model, const ProjectMo
     }
     files.push_back(&file);
   }
+  sameKeys = inStep && next == previous->files.end();
   // std::string compares as unsigned bytes, a proper prefix first.
   std::sort(files.begin(), files.end(),
             [](const ProjectFile* a, const ProjectFile* b) { return a->path < b->path; });
@@ -194,8 +186,9 @@ ProjectAnalysis analyzeProject(const NativeString& root, const AnalyzeOptions& o
   }
 
   int64_t takenOverLines = 0;
+  bool sameKeys = false;
   std::vector<ProjectFile*> toAnalyse =
-      takeOverUnchanged(result.model, options.previous, takenOverLines);
+      takeOverUnchanged(result.model, options.previous, takenOverLines, sameKeys);
   const size_t takenOver = result.model.files.size() - toAnalyse.size();
   FileQueue queue(std::move(toAnalyse), takenOver, takenOverLines, nativeToUtf8Lossy(root));
   const size_t workerCount = std::min<size_t>(static_cast<size_t>(threads), queue.size());
@@ -247,8 +240,7 @@ ProjectAnalysis analyzeProject(const NativeString& root, const AnalyzeOptions& o
   if (progressError) std::rethrow_exception(progressError);
   if (options.progress) options.progress(queue.progress());
 
-  result.sameAsPrevious = options.previous != nullptr && queue.size() == 0 &&
-                          sameKeysInSameOrder(result.model.files, options.previous->files);
+  result.sameAsPrevious = queue.size() == 0 && sameKeys;
   result.totalLines = static_cast<int32_t>(
       std::min<int64_t>(queue.lines(), std::numeric_limits<int32_t>::max()));
   return result;
