@@ -74,7 +74,7 @@ double modelMiB(const ProjectModel& model) {
     bytes += sizeof(std::pair<const std::string, ProjectFile>) + 2 * sizeof(void*);
     if (key.capacity() > 15) bytes += static_cast<double>(key.capacity() + 1);
     if (file.path.capacity() > 15) bytes += static_cast<double>(file.path.capacity() + 1);
-    bytes += static_cast<double>(file.lineHeatRaw.size() * sizeof(double));
+    bytes += static_cast<double>(file.lineHeatRaw.storedBytes());
   }
   return bytes / (1024.0 * 1024.0);
 }

@@ -35,6 +35,20 @@ export VARNHOLT_BENCH_TREE="$tree"
 
 echo "== kernel tree: $tree"
 "$bench_dir/kernel_bench" "$tree"
+echo "== report on the tree: --json, median of 3, peak RSS of the largest run"
+python3 - build/default/src/cli/varnholt-report "$tree" <<'PY'
+import os, subprocess, sys, time
+walls, peak = [], 0
+for _ in range(3):
+    start = time.monotonic()
+    child = subprocess.Popen([sys.argv[1], "--json", sys.argv[2]], stdout=subprocess.DEVNULL)
+    _, status, usage = os.wait4(child.pid, 0)
+    walls.append(time.monotonic() - start)
+    peak = max(peak, usage.ru_maxrss)
+    if status != 0:
+        sys.exit("report failed")
+print(f"report --json: wall {sorted(walls)[1]:.2f} s, peak RSS {peak / 1024:.1f} MiB")
+PY
 echo "== Linux program: $tree"
 scripts/bench_program.sh "$tree" build/default
 

@@ -1,5 +1,8 @@
 #include "base/utf.h"
 
+#include <cstdint>
+#include <cstring>
+
 namespace varnholt_app {
 
 namespace {
@@ -102,6 +105,31 @@ size_t decodeUtf8At(std::string_view text, size_t pos, char32_t& codePoint) {
   }
   codePoint = cp;
   return j - pos;
+}
+
+bool isValidUtf8(std::string_view text) {
+  const size_t n = text.size();
+  size_t i = 0;
+  while (i < n) {
+    // Paths and names are mostly ASCII: eight bytes at a time.
+    if (i + 8 <= n) {
+      uint64_t word;
+      std::memcpy(&word, text.data() + i, sizeof word);
+      if ((word & 0x8080808080808080ull) == 0) {
+        i += 8;
+        continue;
+      }
+    }
+    if (static_cast<unsigned char>(text[i]) < 0x80) {
+      ++i;
+      continue;
+    }
+    char32_t cp = 0;
+    const size_t length = decodeUtf8At(text, i, cp);
+    if (cp == kReplacement && !(length == 3 && text.substr(i, 3) == "\xEF\xBF\xBD")) return false;
+    i += length;
+  }
+  return true;
 }
 
 std::u16string utf8ToUtf16(std::string_view text) {

@@ -15,6 +15,10 @@ std::u16string utf8ToUtf16(std::string_view text);
 // ill-formed subsequence there and U+FFFD.
 size_t decodeUtf8At(std::string_view text, size_t pos, char32_t& codePoint);
 
+// True when every byte belongs to a well-formed character, so that the text
+// comes back unchanged through UTF-16.
+bool isValidUtf8(std::string_view text);
+
 // Converts UTF-16 to UTF-8. Returns false (and leaves `out` unspecified) when
 // the text holds an unpaired surrogate, which has no UTF-8 form.
 bool utf16ToUtf8(std::u16string_view text, std::string& out);

@@ -1,15 +1,13 @@
 #pragma once
 // The project model: every analysable file of a folder with its heat.
 
-#include <algorithm>
 #include <cstdint>
-#include <initializer_list>
-#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "base/fnv1a.h"
+#include "model/line_heats.h"
 
 namespace varnholt_app {
 
@@ -38,37 +36,6 @@ enum class LanguageId : int32_t {
   Html = 20,
   Css = 21,
   PlainText = 22,
-};
-
-// The raw heat of every line of one file, immutable once built. Copies share
-// the one array, so a rescan hands an unchanged file's lines from the old
-// model to the new one without copying them, and either model may be read
-// on any thread.
-class LineHeats {
- public:
-  LineHeats() = default;
-  LineHeats(const std::vector<double>& values) : LineHeats(values.data(), values.size()) {}
-  LineHeats(std::initializer_list<double> values) : LineHeats(values.begin(), values.size()) {}
-  LineHeats(const double* values, size_t count) : size_(count) {
-    if (count == 0) return;
-    auto array = std::make_shared_for_overwrite<double[]>(count);
-    std::copy(values, values + count, array.get());
-    values_ = std::move(array);
-  }
-
-  size_t size() const { return size_; }
-  bool empty() const { return size_ == 0; }
-  const double* data() const { return values_.get(); }
-  const double* begin() const { return data(); }
-  const double* end() const { return data() + size_; }
-  double operator[](size_t i) const { return values_.get()[i]; }
-  bool operator==(const LineHeats& other) const {
-    return std::equal(begin(), end(), other.begin(), other.end());
-  }
-
- private:
-  std::shared_ptr<const double[]> values_;
-  size_t size_ = 0;
 };
 
 // What tells a rescan that a file is the one it analysed before: volume and

@@ -69,15 +69,21 @@ void analyzeRecord(ProjectFile& file, AnalysisScratch& scratch, std::vector<doub
 // their line counts.
 class FileQueue {
  public:
-  FileQueue(std::vector<ProjectFile*> files, const ProjectModel* previous, std::string utf8Root)
-      : files_(std::move(files)), previous_(previous), root_(std::move(utf8Root)) {}
+  // `takenOver` files with `takenOverLines` lines were already settled from
+  // the earlier model; `files` are left to analyse.
+  FileQueue(std::vector<ProjectFile*> files, size_t takenOver, int64_t takenOverLines,
+            std::string utf8Root)
+      : files_(std::move(files)),
+        takenOver_(takenOver),
+        root_(std::move(utf8Root)),
+        done_(takenOver),
+        lines_(takenOverLines) {}
 
   size_t size() const { return files_.size(); }
   AnalysisProgress progress() const {
-    return {done_.load(), files_.size(), bytes_.load()};
+    return {done_.load(), takenOver_ + files_.size(), bytes_.load()};
   }
   int64_t lines() const { return lines_.load(); }
-  bool allTakenOver() const { return !analysed_.load(); }
 
   void work() {
     try {
@@ -88,18 +94,10 @@ class FileQueue {
         const size_t i = next_.fetch_add(1);
         if (i >= files_.size()) return;
         ProjectFile& file = *files_[i];
-        if (const ProjectFile* old = reusable(file)) {
-          file.lineHeatRaw = old->lineHeatRaw;
-          file.heatRaw = old->heatRaw;
-          file.lineCount = old->lineCount;
-          file.testOrGenerated = old->testOrGenerated;
-        } else {
-          analyzeRecord(file, scratch, heats);
-          // analyzeRecord leaves the file's bytes in scratch.text: no second read.
-          classifyFile(file, root_, scratch.text);
-          analysed_ = true;
-          bytes_ += static_cast<int64_t>(scratch.text.size());
-        }
+        analyzeRecord(file, scratch, heats);
+        // analyzeRecord leaves the file's bytes in scratch.text: no second read.
+        classifyFile(file, root_, scratch.text);
+        bytes_ += static_cast<int64_t>(scratch.text.size());
         lines_ += file.lineCount;
         done_ += 1;
       }
@@ -110,45 +108,58 @@ class FileQueue {
     }
   }
 
-  const ProjectFile* reusable(const ProjectFile& file) const {
-    if (previous_ == nullptr) return nullptr;
-    const auto found = previous_->files.find(file.path);
-    if (found == previous_->files.end()) return nullptr;
-    return reusesRecord(found->second, previous_->scanStart, file) ? &found->second : nullptr;
-  }
-
   void rethrowError() {
     if (error_) std::rethrow_exception(error_);
   }
 
  private:
   std::vector<ProjectFile*> files_;
-  const ProjectModel* previous_;
+  const size_t takenOver_;
   std::string root_;
   std::atomic<size_t> next_{0};
   std::atomic<size_t> done_{0};
   std::atomic<int64_t> bytes_{0};
   std::atomic<int64_t> lines_{0};
   std::atomic<bool> failed_{false};
-  std::atomic<bool> analysed_{false};
   std::mutex errorMutex_;
   std::exception_ptr error_;
 };
 
-bool sameKeysInSameOrder(const ProjectFileMap& a, const ProjectFileMap& b) {
-  if (a.size() != b.size()) return false;
-  auto other = b.begin();
-  for (const auto& entry : a) {
-    if (entry.first != other->first) return false;
-    ++other;
-  }
-  return true;
-}
-
-std::vector<ProjectFile*> filesInKeyOrder(ProjectModel& model) {
+// Gives every file whose earlier record is still good that record's results,
+// and returns the others in key order, to be analysed; `lines` counts the
+// lines of those taken over, `sameKeys` tells whether the two models hold the
+// same keys in the same order.
+std::vector<ProjectFile*> takeOverUnchanged(ProjectModel& model, const ProjectModel* previous,
+                                            int64_t& lines, bool& sameKeys) {
   std::vector<ProjectFile*> files;
-  files.reserve(model.files.size());
-  for (auto& entry : model.files) files.push_back(&entry.second);
+  lines = 0;
+  // The same keys inserted in the same order iterate in the same order: while
+  // they do, the earlier record is the next one, with no hashing or probing.
+  bool inStep = previous != nullptr;
+  auto next = inStep ? previous->files.begin() : ProjectFileMap::const_iterator();
+  for (auto& [key, file] : model.files) {
+    if (previous != nullptr) {
+      auto found = previous->files.end();
+      if (inStep && next != previous->files.end() && next->first == key) {
+        found = next++;
+      } else {
+        inStep = false;
+        found = previous->files.find(key);
+      }
+      if (found != previous->files.end() &&
+          reusesRecord(found->second, previous->scanStart, file)) {
+        const ProjectFile& old = found->second;
+        file.lineHeatRaw = old.lineHeatRaw;
+        file.heatRaw = old.heatRaw;
+        file.lineCount = old.lineCount;
+        file.testOrGenerated = old.testOrGenerated;
+        lines += file.lineCount;
+        continue;
+      }
+    }
+    files.push_back(&file);
+  }
+  sameKeys = inStep && next == previous->files.end();
   // std::string compares as unsigned bytes, a proper prefix first.
   std::sort(files.begin(), files.end(),
             [](const ProjectFile* a, const ProjectFile* b) { return a->path < b->path; });
@@ -174,7 +185,12 @@ ProjectAnalysis analyzeProject(const NativeString& root, const AnalyzeOptions& o
     result.model = scanProject(root, threads);
   }
 
-  FileQueue queue(filesInKeyOrder(result.model), options.previous, nativeToUtf8Lossy(root));
+  int64_t takenOverLines = 0;
+  bool sameKeys = false;
+  std::vector<ProjectFile*> toAnalyse =
+      takeOverUnchanged(result.model, options.previous, takenOverLines, sameKeys);
+  const size_t takenOver = result.model.files.size() - toAnalyse.size();
+  FileQueue queue(std::move(toAnalyse), takenOver, takenOverLines, nativeToUtf8Lossy(root));
   const size_t workerCount = std::min<size_t>(static_cast<size_t>(threads), queue.size());
   std::vector<std::thread> workers;
   std::mutex doneMutex;
@@ -224,8 +240,7 @@ ProjectAnalysis analyzeProject(const NativeString& root, const AnalyzeOptions& o
   if (progressError) std::rethrow_exception(progressError);
   if (options.progress) options.progress(queue.progress());
 
-  result.sameAsPrevious = options.previous != nullptr && queue.allTakenOver() &&
-                          sameKeysInSameOrder(result.model.files, options.previous->files);
+  result.sameAsPrevious = queue.size() == 0 && sameKeys;
   result.totalLines = static_cast<int32_t>(
       std::min<int64_t>(queue.lines(), std::numeric_limits<int32_t>::max()));
   return result;

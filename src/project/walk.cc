@@ -221,6 +221,22 @@ void insertRecord(ProjectFileMap& files, std::string path, LanguageId language,
 
 using ArrivalMap = std::unordered_map<DirIdentity, const DirNode*, IdentityHash, IdentityEqual>;
 
+// Whether the folder at `utf8Path` holds only paths inside an xcuserdata
+// folder: asked once per folder, not for every entry.
+bool holdsOnlyXcuserdata(const std::string& utf8Path) {
+  return isInsideXcuserdata(joinUtf8(utf8Path, ""));
+}
+
+// Whether parent + separator + name lies inside an xcuserdata folder, given
+// that the parent's entries do not: only a separator in the name (a
+// backslash on POSIX) can make it so.
+bool nameLeadsIntoXcuserdata(const std::string& path, std::string_view name) {
+  for (const char c : name) {
+    if (c == '/' || c == '\\') return isInsideXcuserdata(path);
+  }
+  return false;
+}
+
 const DirNode& listingOf(const DirNode& node) {
   return node.listedAs != nullptr ? *node.listedAs : node;
 }
@@ -231,10 +247,11 @@ const DirNode& listingOf(const DirNode& node) {
 void findPlainArrivals(const DirNode& node, const std::string& utf8Path, ArrivalMap& plain) {
   const DirNode& listing = listingOf(node);
   if (listing.identity.known && !plain.try_emplace(listing.identity, &node).second) return;
+  if (holdsOnlyXcuserdata(utf8Path)) return;
   for (const Item& item : listing.items) {
     if (!item.directory || item.directory->viaLink) continue;
     const std::string path = joinUtf8(utf8Path, item.name);
-    if (!isInsideXcuserdata(path)) findPlainArrivals(*item.directory, path, plain);
+    if (!nameLeadsIntoXcuserdata(path, item.name)) findPlainArrivals(*item.directory, path, plain);
   }
 }
 
@@ -252,9 +269,10 @@ void insertTree(ProjectFileMap& files, const DirNode& node, const std::string& u
       return;
     }
   }
+  if (holdsOnlyXcuserdata(utf8Path)) return;
   for (const Item& item : listing.items) {
     std::string path = joinUtf8(utf8Path, item.name);
-    if (isInsideXcuserdata(path)) continue;
+    if (nameLeadsIntoXcuserdata(path, item.name)) continue;
     if (item.directory) {
       insertTree(files, *item.directory, path, plain, inserted);
     } else {

@@ -30,8 +30,7 @@ struct DirEntry {
   EntryKind kind = EntryKind::Other;
   int64_t listedSize = -1;  // the size the listing gave, -1 when none
 #ifdef _WIN32
-  int64_t listedWrite = 0;     // and the times it gave, for the file's stamp
-  int64_t listedCreation = 0;
+  FileStamp listedStamp;  // the stamp it gave, unknown when it gave none
 #endif
 };
 

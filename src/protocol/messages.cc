@@ -279,7 +279,7 @@ std::vector<AuditItem> selectAuditItems(const ProjectFileMap& files, size_t limi
   // which costs far more than the comparisons. The result does not depend on
   // the order in which files are visited.
   struct Span {
-    const double* heat;
+    const LineHeats* heat;
     size_t lines;
     const std::string* path;
     const ProjectFile* file;
@@ -288,11 +288,11 @@ std::vector<AuditItem> selectAuditItems(const ProjectFileMap& files, size_t limi
   spans.reserve(files.size());
   for (const auto& [path, file] : files) {
     if (file.lineHeatRaw.empty() || !fileInScope(file, scope)) continue;
-    spans.push_back({file.lineHeatRaw.data(), std::min(file.lineHeatRaw.size(), kMaxLines),
-                     &path, &file});
+    spans.push_back({&file.lineHeatRaw, std::min(file.lineHeatRaw.size(), kMaxLines), &path,
+                     &file});
   }
   std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) {
-    return std::less<const double*>()(a.heat, b.heat);
+    return std::less<const void*>()(a.heat->storage(), b.heat->storage());
   });
 
   // A heap whose front is the worst candidate kept so far. Most lines are
@@ -301,8 +301,8 @@ std::vector<AuditItem> selectAuditItems(const ProjectFileMap& files, size_t limi
   heap.reserve(limit);
   double threshold = kLowest;
   for (size_t s = 0; s < spans.size(); ++s) {
-    if (s + 1 < spans.size()) prefetch(spans[s + 1].heat);
-    const double* heat = spans[s].heat;
+    if (s + 1 < spans.size()) prefetch(spans[s + 1].heat->storage());
+    const LineHeats& heat = *spans[s].heat;
     const size_t lines = spans[s].lines;
     const std::string& path = *spans[s].path;
     const ProjectFile& file = *spans[s].file;
@@ -314,6 +314,8 @@ std::vector<AuditItem> selectAuditItems(const ProjectFileMap& files, size_t limi
     }
     if (i == lines) continue;
     threshold = heap.front().key;
+    // Most files hold no line as hot as the coolest one kept.
+    if (threshold != kLowest && heat.highest() < threshold) continue;
     // Whether this file's path sorts before that of the file owning the
     // front, remembered while the front stays in the same file.
     const ProjectFile* comparedWith = nullptr;

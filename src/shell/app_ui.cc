@@ -79,11 +79,17 @@ void AppUI::onDestroy() {
 
 bool AppUI::onTimer(uint32_t id) {
   if (id == TIMER_FOLDER_DEBOUNCE) {
-    if (static_cast<uint32_t>(platform_.tickCount() - lastChangeTick) < kQuietBeforeRescanMs) {
+    const auto quiet = static_cast<uint32_t>(platform_.tickCount() - lastChangeTick);
+    if (quiet < kQuietBeforeRescanMs) {
+      // Wake when the quiet time is up rather than on a later tick.
+      platform_.setTimer(TIMER_FOLDER_DEBOUNCE, kQuietBeforeRescanMs - quiet);
       return true;
     }
     // Keep ticking until the worker is done, so the rescan follows it.
-    if (analysisBusy) return true;
+    if (analysisBusy) {
+      platform_.setTimer(TIMER_FOLDER_DEBOUNCE, kDebouncePeriodMs);
+      return true;
+    }
     platform_.killTimer(TIMER_FOLDER_DEBOUNCE);
     debounceArmed = false;
     if (!rootFolder.empty()) startAnalysis(rootFolder, true);
@@ -176,6 +182,8 @@ void AppUI::onAnalysisDone(AnalysisResult* handedOver) {
       runIsRescan && result->repeats != nullptr && result->repeats == projectModel.get();
   // The pointers follow the model at once: the old one may be gone now.
   const bool hadProject = projectFiles != nullptr;
+  // Freeing a large model takes a while: not before the page has the new one.
+  const std::shared_ptr<const ProjectModel> retired = std::move(projectModel);
   projectModel = std::make_shared<const ProjectModel>(std::move(result->model));
   project = projectModel.get();
   projectFiles = &projectModel->files;
@@ -211,6 +219,7 @@ void AppUI::onAnalysisDone(AnalysisResult* handedOver) {
 void AppUI::rebuildPageKeys() {
   pageKeys_.clear();
   for (const auto& entry : *projectFiles) {
+    if (isValidUtf8(entry.first)) continue;  // shown as it is
     std::string shown = utf16ToUtf8Lossy(utf8ToUtf16(entry.first));
     if (shown == entry.first) continue;
     // Names that differ only in their bad bytes look alike on the page; the

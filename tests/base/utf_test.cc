@@ -19,7 +19,14 @@ TEST(Utf, EachMaximalIllFormedSubpartBecomesOneReplacement) {
       {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // above U+10FFFF
       {"a\xF0\x9F\x94", u"a\uFFFD"},                // cut at the end
   };
-  for (const auto& [utf8, utf16] : cases) EXPECT_EQ(utf8ToUtf16(utf8), utf16);
+  for (const auto& [utf8, utf16] : cases) {
+    EXPECT_EQ(utf8ToUtf16(utf8), utf16);
+    // Valid exactly when the text survives the trip through UTF-16, also
+    // behind a run of ASCII read eight bytes at a time.
+    for (const std::string& text : {utf8, "abcdefghi" + utf8, utf8 + "\xEF\xBF\xBD"}) {
+      EXPECT_EQ(isValidUtf8(text), utf16ToUtf8Lossy(utf8ToUtf16(text)) == text) << text;
+    }
+  }
 
   std::string out;
   ASSERT_TRUE(utf16ToUtf8(cases[0].second, out));

@@ -8,6 +8,13 @@
 #include <functional>
 #include <thread>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#endif
+
 #include "project/project_analysis.h"
 #include "project/walk_platform.h"
 #include "temp_tree.h"
@@ -39,10 +46,31 @@ void expectFresh(const TempTree& tree, const ProjectAnalysis& rescan, const std:
   }
 }
 
+// In the unit of the walk's stamps (the library keeps whole seconds on Windows).
+void setWriteTime(const fs::path& path, int64_t time) {
+#ifdef _WIN32
+  HANDLE h = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  const FILETIME t{static_cast<DWORD>(time), static_cast<DWORD>(static_cast<uint64_t>(time) >> 32)};
+  EXPECT_TRUE(SetFileTime(h, nullptr, nullptr, &t) && CloseHandle(h));
+#else
+  const struct timespec times[2] = {{0, UTIME_OMIT}, {time / 1000000000, time % 1000000000}};
+  EXPECT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+#endif
+}
+
+int64_t writeTime(const fs::path& path) { return statPath(path.native()).stamp.modified; }
+
 void rewriteKeepingTime(const fs::path& path, const std::string& bytes) {
-  const auto written = fs::last_write_time(path);
+  const int64_t written = writeTime(path);
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-  fs::last_write_time(path, written);  // as `touch -d` does
+  setWriteTime(path, written);  // as `touch -d` does
+}
+
+// Same size and write time as `old`, but another file.
+void replaceByRename(const TempTree& tree, const std::string& old, const std::string& bytes) {
+  tree.file("new.tmp", bytes);
+  setWriteTime(tree.path("new.tmp"), writeTime(tree.path(old)));
+  fs::rename(tree.path("new.tmp"), tree.path(old));
 }
 
 const char kC[] = "int f(int x) {\n  if (x > 1) return x * 2;\n  return 0;\n}\n";
@@ -53,21 +81,25 @@ TEST(Rescan, EqualsFreshAnalysisAfterEveryKindOfChange) {
   for (const char* name : {"a.c", "dir/c.c", "dir/deep/d.c"}) tree.file(name, kC);
   tree.file("b.py", "def b(x):\n    return [y for y in x if y]\n");
   tree.file("README", "plain words\n");
+  // More than one batch of the system's listing.
+  const std::string name = "many/a_name_long_enough_to_take_up_room_in_the_listing_";
+  for (int i = 0; i < 700; ++i) tree.file(name + std::to_string(i), "plain words\n");
   // As if each walk had run long after the writes: only the stamps decide.
   const auto settle = [](ProjectAnalysis& a) { a.model.scanStart = fileClockNow() + 3600 * fileClockGranularity(); };
   ProjectAnalysis previous = analyze(tree);
   settle(previous);
+  EXPECT_EQ(previous.model.files.size(), 705u);
 
   ProjectAnalysis rescan = analyze(tree, &previous.model);
   expectFresh(tree, rescan, "unchanged");
   EXPECT_TRUE(rescan.sameAsPrevious);
   for (const auto& [key, file] : rescan.model.files) {
-    EXPECT_EQ(file.lineHeatRaw.data(), previous.model.files.at(key).lineHeatRaw.data()) << key;
+    EXPECT_EQ(file.lineHeatRaw.storage(), previous.model.files.at(key).lineHeatRaw.storage()) << key;
   }
 
   const std::pair<const char*, std::function<void()>> changes[] = {
       {"same size and write time", [&] { rewriteKeepingTime(tree.path("a.c"), kC2); }},
-      {"replaced by rename", [&] { tree.file("c.tmp", kC2), fs::rename(tree.path("c.tmp"), tree.path("dir/c.c")); }},
+      {"replaced by rename", [&] { replaceByRename(tree, "dir/c.c", kC2); }},
       {"deleted and re-created", [&] { fs::remove(tree.path("dir/deep/d.c")), tree.file("dir/deep/d.c", kC2); }},
       {"folder renamed", [&] { fs::rename(tree.path("dir"), tree.path("dir2")); }},
       {"file turned into a folder", [&] { fs::remove(tree.path("b.py")), tree.file("b.py/e.c", kC); }},

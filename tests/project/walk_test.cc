@@ -54,6 +54,11 @@ TEST(Walk, RulesInOrder) {
       {"over.c", twoMiB + "a"},
   };
   for (const auto& [name, bytes] : files) tree.file(name, bytes);
+#ifndef _WIN32
+  // A backslash in a name counts as a separator of the fragment.
+  tree.file("xcuserdata\\in.c", "int i;\n");
+  tree.file("src/x\\.xcuserdata\\in.c", "int i;\n");
+#endif
   Records expected;
   for (int d = 0; d < 24; ++d) {
     // In steps: mingw's gcc 12 warns falsely (-Wrestrict) on "literal" + string.
@@ -155,6 +160,20 @@ TEST(Walk, NameWithoutUtf8FormEndsTheScan) {
   CloseHandle(h);
   EXPECT_THROW(scanProject(tree.native()), WalkError);
   DeleteFileW(bad.c_str());
+}
+
+TEST(Walk, KnownTextIsNotProbedAgain) {
+  TempTree tree;
+  tree.file("README", "plain words\n");
+  const ProjectModel first = scanProject(tree.native());
+  ASSERT_EQ(first.files.size(), 1u);
+  const TextStamps known{first.files.begin()->second.stamp};
+  // Held open without sharing: the probe cannot read it, the stamps stay.
+  HANDLE lock = CreateFileW(tree.path("README").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(scanProject(tree.native(), 1, &known).files.size(), 1u);
+  EXPECT_TRUE(scanProject(tree.native(), 1).files.empty());
+  CloseHandle(lock);
 }
 #else
 TEST(Walk, OddEntries) {
