@@ -8,9 +8,10 @@
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
-#include <immintrin.h>
 // The text scanner also comes built for AVX2, taken when the CPU has it.
+// Not on Windows: gcc there does not align the stack for 32-byte values.
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__)) && !defined(_WIN32)
+#include <immintrin.h>
 #define VARNHOLT_WIDE_SCAN 1
 #endif
 
