@@ -346,10 +346,6 @@ bool isWordByte(unsigned char c) {
 
 // ---- The whole-text scanner ----
 
-constexpr bool isWordChar(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-}
-
 // Bytes of one 64-byte block, one bit per byte. Left uninitialised on
 // purpose: every classifier sets every field, and zeroing costs per block.
 struct RawMasks {
@@ -393,7 +389,9 @@ struct ScanBytes {
 struct WordChars {
   bool table[256];
   constexpr WordChars() : table() {
-    for (int c = 0; c < 256; ++c) table[c] = isWordChar(static_cast<char>(c));
+    for (int c = 0; c < 256; ++c) {
+      table[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+    }
   }
 };
 constexpr WordChars kWordChars;
@@ -437,7 +435,7 @@ void classify(const char* bytes, const ScanBytes& sb, RawMasks& r) {
     set(r.events, c == sb.event[0] || c == sb.event[1] || c == sb.event[2] || c == sb.event[3] ||
                       c == sb.event[4] || c == sb.event[5]);
     set(r.blank, c == ' ' || c == '\t' || c == '\r');
-    set(r.word, isWordChar(c));
+    set(r.word, isWordByte(static_cast<unsigned char>(c)));
     set(r.digit, c >= '0' && c <= '9');
     set(r.openBrace, c == '{');
     set(r.closeBrace, c == '}');

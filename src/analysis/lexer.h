@@ -78,11 +78,6 @@ struct ScannedLine {
   uint32_t firstNonBlank; // offset of the first byte not in " \t\r", or text.size()
 };
 
-// Scans a whole text once, line after line, with the same results as
-// forEachLine and scanLine with one LexState; bytes are classified 64 at a
-// time and the bytes between two events (a line break, a quote or a comment
-// marker) are counted from bit masks. Only for profiles where canScanWhole
-// holds.
 // Where a TextScanner stands between two batches of lines.
 struct TextScanState {
   std::string_view text;
@@ -93,6 +88,11 @@ struct TextScanState {
   bool wide = false;  // AVX2 and hardware bit counts
 };
 
+// Scans a whole text once, line after line, with the same results as
+// forEachLine and scanLine with one LexState; bytes are classified 64 at a
+// time and the bytes between two events (a line break, a quote or a comment
+// marker) are counted from bit masks. Only for profiles where canScanWhole
+// holds.
 class TextScanner {
  public:
   // `wideIfAble`: use AVX2 when the CPU has it (off only to test the other path).
