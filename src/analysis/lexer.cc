@@ -349,7 +349,7 @@ bool isWordByte(unsigned char c) {
 // Bytes of one 64-byte block, one bit per byte. Left uninitialised on
 // purpose: every classifier sets every field, and zeroing costs per block.
 struct RawMasks {
-  uint64_t events, blank, word, digit;
+  uint64_t events, blank, word, digit, keywordFirst;
   uint64_t openBrace, closeBrace, dot, ternary, paren, amp, pipe;
 };
 
@@ -361,6 +361,7 @@ struct BlockMasks {
   uint64_t wordBefore;  // the byte before is a word byte
   uint64_t inToken;     // word bytes from the first letter of their run on
   uint64_t tokenStart;  // first byte of every token
+  uint64_t candidates;  // token starts that may begin a keyword
   uint64_t code;        // bytes that make the line code
   uint64_t openBrace, closeBrace, dot, ternary, paren;
   uint64_t ampPairs, pipePairs;  // first byte of every "&&" / "||" taken
@@ -373,6 +374,11 @@ struct ScanBytes {
   char ternary;  // '?', or a line break when "?" does not count
   bool boolOps;
   bool backticks;
+  uint32_t maxKeyword;  // longest keyword, 0 for none
+  // Bytes that may begin a keyword, by nibbles of the byte OR 0x20 (whose
+  // high nibble is one of eight): bit of the high nibble per low nibble.
+  alignas(16) uint8_t firstLow[16] = {};
+  alignas(16) uint8_t firstHigh[16] = {};
   explicit ScanBytes(const LanguageProfile& p) {
     event[0] = '\n';
     event[1] = '"';
@@ -383,6 +389,15 @@ struct ScanBytes {
     ternary = p.countTernary ? '?' : '\n';
     boolOps = p.countBooleanOps && !p.compiled.wordOperatorMode;
     backticks = p.backtickStrings;
+    maxKeyword = p.compiled.maxKeywordLength;
+    for (int h = 0; h < 16; ++h) {
+      if (h & 2) firstHigh[h] = static_cast<uint8_t>(1u << (((h >> 2) << 1) | (h & 1)));
+    }
+    for (int f = 0; f < 256; ++f) {
+      if ((f & 0x20) != 0 && p.compiled.lengthsByFirstByte[static_cast<size_t>(f)] != 0) {
+        firstLow[f & 15] = static_cast<uint8_t>(firstLow[f & 15] | firstHigh[f >> 4]);
+      }
+    }
   }
 };
 
@@ -398,7 +413,7 @@ constexpr WordChars kWordChars;
 
 #ifdef __SSE2__
 void classify(const char* bytes, const ScanBytes& sb, RawMasks& r) {
-  r = RawMasks{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  r = RawMasks{0, 0, 0, 0, ~0ull, 0, 0, 0, 0, 0, 0, 0};
   for (int k = 0; k < 4; ++k) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * k));
     const auto eq = [&](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
@@ -427,7 +442,7 @@ void classify(const char* bytes, const ScanBytes& sb, RawMasks& r) {
 }
 #else
 void classify(const char* bytes, const ScanBytes& sb, RawMasks& r) {
-  r = RawMasks{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  r = RawMasks{0, 0, 0, 0, ~0ull, 0, 0, 0, 0, 0, 0, 0};
   for (int i = 0; i < 64; ++i) {
     const char c = bytes[i];
     const uint64_t bit = uint64_t{1} << i;
@@ -476,6 +491,13 @@ VARNHOLT_AVX2 __m256i events32(__m256i v, const ScanBytes& sb) {
               or32(eq32(v, sb.event[4]), eq32(v, sb.event[5])));
 }
 VARNHOLT_AVX2 __m256i blanks32(__m256i v) { return or32(or32(eq32(v, ' '), eq32(v, '\t')), eq32(v, '\r')); }
+VARNHOLT_AVX2 __m256i keywordFirst32(__m256i v, __m256i low, __m256i high) {
+  const __m256i folded = or32(v, _mm256_set1_epi8(0x20));
+  const __m256i nibble = _mm256_set1_epi8(0x0f);
+  const __m256i bits = _mm256_and_si256(_mm256_shuffle_epi8(low, _mm256_and_si256(folded, nibble)),
+                                        _mm256_shuffle_epi8(high, _mm256_and_si256(_mm256_srli_epi16(folded, 4), nibble)));
+  return _mm256_xor_si256(_mm256_cmpeq_epi8(bits, _mm256_setzero_si256()), _mm256_set1_epi8(-1));
+}
 #undef VARNHOLT_AVX2
 
 // The same masks, 32 bytes at a time.
@@ -488,6 +510,9 @@ VARNHOLT_AVX2 __m256i blanks32(__m256i v) { return or32(or32(eq32(v, ' '), eq32(
   r.blank = both32(blanks32(lo), blanks32(hi));
   r.word = both32(or32(letters32(lo), digitLo), or32(letters32(hi), digitHi));
   r.digit = both32(digitLo, digitHi);
+  const __m256i firstLow = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(sb.firstLow)));
+  const __m256i firstHigh = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(sb.firstHigh)));
+  r.keywordFirst = both32(keywordFirst32(lo, firstLow, firstHigh), keywordFirst32(hi, firstLow, firstHigh));
   r.openBrace = both32(eq32(lo, '{'), eq32(hi, '{'));
   r.closeBrace = both32(eq32(lo, '}'), eq32(hi, '}'));
   r.dot = both32(eq32(lo, '.'), eq32(hi, '.'));
@@ -540,6 +565,21 @@ template <bool kWide>
 #endif
 }
 
+// Bits p of `e` spread to every p - k, k < n: positions with a set bit of
+// `e` among the n bytes from them on.
+inline uint64_t reachingBack(uint64_t e, uint32_t n) {
+  uint64_t reach = 0;
+  uint32_t shift = 0;
+  for (uint32_t width = 1; width <= n; width <<= 1) {
+    if (n & width) {
+      reach |= e >> shift;
+      shift += width;
+    }
+    e |= e >> width;
+  }
+  return reach;
+}
+
 // Masks of a block from its raw masks and those of the block after it.
 // `before` is the block before it when the scan runs on into this one, else
 // null (the byte before the resume point is then a line break, a quote or
@@ -558,6 +598,10 @@ inline void deriveMasks(const RawMasks& r, const RawMasks& after, const ScanByte
   m.wordBefore = (r.word << 1) | carryWord;
   m.inToken = r.word & ~leading;
   m.tokenStart = m.inToken & ~((m.inToken << 1) | carryToken);
+  // Tokens short enough to be a keyword (one running into the next block
+  // counts as ending here: the probe checks the real length).
+  const uint64_t ends = m.inToken & ~(m.inToken >> 1);
+  m.candidates = m.tokenStart & r.keywordFirst & reachingBack(ends, sb.maxKeyword);
   m.code = ~(r.blank | r.events);
   m.openBrace = r.openBrace;
   m.closeBrace = r.closeBrace;
@@ -654,7 +698,7 @@ template <bool kWide>
     f->boolOps += bitCount((m.ampPairs | m.pipePairs) & range);
     const uint64_t starts = m.tokenStart & range;
     f->tokenCount += bitCount(starts);
-    for (uint64_t t = starts; t != 0; t &= t - 1) {
+    for (uint64_t t = m.candidates & range; t != 0; t &= t - 1) {
       const auto s = static_cast<uint32_t>(std::countr_zero(t));
       const uint64_t rest = ~(m.inToken >> s);
       size_t length = rest != 0 ? static_cast<size_t>(std::countr_zero(rest)) : 64 - s;
