@@ -31,10 +31,11 @@ constexpr WordBytes kWordBytes;
 
 // C-family declaration test over the raw line, comments and strings
 // included: no loop or branch word, and a modifier or both "(" and "{".
-bool looksLikeDeclaration(std::string_view line, const LanguageProfile& profile) {
-  const char* p = line.data();
-  const char* const end = p + line.size();
-  bool modifier = false;
+bool looksLikeDeclaration(std::string_view line, const LanguageProfile& profile, size_t from = 0,
+                          uint8_t knownBits = 0) {
+  const char* p = line.data() + from;
+  const char* const end = line.data() + line.size();
+  bool modifier = (knownBits & kKwDeclModifier) != 0;
   while (p < end) {
     if (!kWordBytes.table[static_cast<unsigned char>(*p)]) {
       ++p;
@@ -53,14 +54,16 @@ bool looksLikeDeclaration(std::string_view line, const LanguageProfile& profile)
 
 // The same answer from what the lexer saw: code tokens are exactly the
 // letter-led words outside comments and strings, so a line without either
-// needs no second pass.
-bool declarationFlag(const LineFacts& f, std::string_view line, const LanguageProfile& profile) {
+// needs no second pass, and one that has them needs it only from
+// `codeUntil`, where the first of them begins (no word spans that byte).
+bool declarationFlag(const LineFacts& f, std::string_view line, const LanguageProfile& profile,
+                     size_t codeUntil = 0) {
   if (!profile.compiled.wordSafeMarkers) return looksLikeDeclaration(line, profile);
   if (f.codeKeywordBits & (kKwLoop | kKwBranch)) return false;
   if (!f.leftCode) {
     return (f.codeKeywordBits & kKwDeclModifier) != 0 || (f.codeParen && f.openBraces > 0);
   }
-  return looksLikeDeclaration(line, profile);
+  return looksLikeDeclaration(line, profile, codeUntil, f.codeKeywordBits);
 }
 
 // The trivial test goes last: most lines are decided before it.
@@ -253,14 +256,14 @@ void analyzeText(std::string_view text, const LanguageProfile& givenProfile,
   double forward = 0.0;
 
   // Per-line pass: base heat, trends, blocks and forward spread.
-  const auto visit = [&](std::string_view line, const LineFacts& f, bool scored) {
+  const auto visit = [&](std::string_view line, const LineFacts& f, bool scored, size_t codeUntil) {
     LineRecord r;
     r.depth = depth;
     double k = 0.0;
     double heatBase = 0.0;
     if (scored) {
       const bool declaration =
-          profile.compiled.declarationTest && declarationFlag(f, line, profile);
+          profile.compiled.declarationTest && declarationFlag(f, line, profile, codeUntil);
       const uint64_t key = scoreKey(f, declaration);
       AnalysisScratch::ScoreSlot* slot = nullptr;
       if (key != 0) {
@@ -307,14 +310,14 @@ void analyzeText(std::string_view text, const LanguageProfile& givenProfile,
     while (const size_t got = scanner.next(scratch.lines.data(), scratch.lines.size())) {
       for (size_t i = 0; i < got; ++i) {
         const ScannedLine& l = scratch.lines[i];
-        visit(l.text, l.facts, isScored(l.facts, l.text, l.firstNonBlank));
+        visit(l.text, l.facts, isScored(l.facts, l.text, l.firstNonBlank), l.codeUntil);
       }
     }
   } else {
     LexState lex;
     forEachLine(text, [&](std::string_view line) {
       const LineFacts f = scanLine(line, lex, profile);
-      visit(line, f, isScored(f, line, static_cast<size_t>(f.blankPrefix)));
+      visit(line, f, isScored(f, line, static_cast<size_t>(f.blankPrefix)), 0);
     });
   }
 

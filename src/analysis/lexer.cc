@@ -660,6 +660,7 @@ template <bool kWide>
   size_t lineBreak = SIZE_MAX;  // found when a literal or comment needs it
   size_t firstNonBlank = 0;
   bool startedInside = false;  // in a comment or literal from the line before
+  size_t codeUntil = 0;        // where the first comment or literal of the line begins
   LineFacts* f = nullptr;  // the facts of the line being scanned, in place
   bool code = false;
   const auto startLine = [&](size_t at) __attribute__((always_inline)) {
@@ -670,6 +671,7 @@ template <bool kWide>
     code = false;
     startedInside = lex.inBlockComment || lex.inString;
     f->leftCode = startedInside;
+    codeUntil = startedInside ? at : SIZE_MAX;
     lex.escapePending = false;
     const uint64_t nonBlank = ~m.blank & (~uint64_t{0} << (at - block));
     if (nonBlank != 0) {
@@ -809,6 +811,7 @@ template <bool kWide>
       if (c == '\n') {
         endsAt = at;
       } else if (matchesAt(data + at, data + size, profile.lineComment)) {
+        codeUntil = std::min(codeUntil, at);
         f->leftCode = true;
         size_t q = at + 1;
         for (;;) {
@@ -818,6 +821,7 @@ template <bool kWide>
         }
         endsAt = q;
       } else if (profile.hasBlockComments && matchesAt(data + at, data + size, profile.blockOpen)) {
+        codeUntil = std::min(codeUntil, at);
         f->leftCode = true;
         lex.inBlockComment = true;
         p = at + profile.blockOpen.size();
@@ -825,6 +829,7 @@ template <bool kWide>
         const bool triple = c != '`' && profile.tripleQuoteStrings && size - at >= 3 &&
                             data[at + 1] == c && data[at + 2] == c;
         openString(lex, triple ? (c == '"' ? 5 : 4) : (c == '"' ? 2 : c == '\'' ? 1 : 3));
+        codeUntil = std::min(codeUntil, at);
         f->leftCode = true;
         p = at + (triple ? 3 : 1);
       } else {
@@ -847,6 +852,7 @@ template <bool kWide>
     const size_t blanks = std::min(firstNonBlank, lineEnd) - lineStart;
     f->blankPrefix = startedInside ? 0 : static_cast<int32_t>(blanks);
     line.firstNonBlank = static_cast<uint32_t>(blanks);
+    line.codeUntil = static_cast<uint32_t>(std::min(codeUntil, lineEnd) - lineStart);
     if (endsAt >= size) {
       st.done = true;
       return produced;

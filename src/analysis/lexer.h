@@ -76,6 +76,7 @@ struct ScannedLine {
   std::string_view text;  // as splitLines cuts it
   LineFacts facts;        // as scanLine gives them
   uint32_t firstNonBlank; // offset of the first byte not in " \t\r", or text.size()
+  uint32_t codeUntil;     // offset where the first comment or literal begins, or text.size()
 };
 
 // Where a TextScanner stands between two batches of lines.
