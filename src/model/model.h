@@ -76,6 +76,9 @@ struct ProjectModel {
   // The file clock when the walk began, in the unit of FileStamp; 0 when
   // unknown. A file stamped this close to it may change again unseen.
   int64_t scanStart = 0;
+  // Stamps of the files admitted as text by their bytes, not their name: a
+  // rescan need not test a file again while its stamp holds.
+  std::vector<FileStamp> textByContent;
 
   ProjectModel() { files.max_load_factor(1.0f); }
 };

@@ -27,26 +27,12 @@ bool isRacy(const FileStamp& stamp, int64_t scanStart) {
   return scanStart == 0 || stamp.modified >= settled || stamp.changed >= settled;
 }
 
-std::string_view lastComponent(std::string_view path) {
-#ifdef _WIN32
-  const size_t cut = path.find_last_of("\\/");
-#else
-  const size_t cut = path.rfind('/');
-#endif
-  return cut == std::string_view::npos ? path : path.substr(cut + 1);
-}
-
 // Stamps of the earlier model's files that are text by the text test (not
 // by their extension), for the walk to skip the test on.
 TextStamps knownTextOf(const ProjectModel& previous) {
   TextStamps stamps;
-  for (const auto& [key, file] : previous.files) {
-    if (file.language != LanguageId::PlainText || file.stamp.object == 0 ||
-        isRacy(file.stamp, previous.scanStart) ||
-        languageForExtension(extensionOf(lastComponent(key)))) {
-      continue;
-    }
-    stamps.insert(file.stamp);
+  for (const FileStamp& stamp : previous.textByContent) {
+    if (!isRacy(stamp, previous.scanStart)) stamps.insert(stamp);
   }
   return stamps;
 }

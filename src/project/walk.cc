@@ -5,6 +5,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -60,6 +61,7 @@ struct Item {
   LanguageId language = LanguageId::PlainText;
   std::unique_ptr<DirNode> directory;
   FileStamp stamp;
+  bool byContent = false;  // admitted by the text test, not by its extension
 };
 
 // One arrival at a directory. Only the first arrival at a directory (by its
@@ -181,7 +183,8 @@ class Walker {
         continue;
       }
       LanguageId language = LanguageId::PlainText;
-      if (auto known = languageForExtension(extension)) {
+      const std::optional<LanguageId> known = languageForExtension(extension);
+      if (known) {
         language = *known;
       } else if (!isKnownText(status.stamp)) {
         size_t got = 0;
@@ -190,7 +193,7 @@ class Walker {
           continue;
         }
       }
-      node.items.push_back(Item{std::move(name), language, nullptr, status.stamp});
+      node.items.push_back(Item{std::move(name), language, nullptr, status.stamp, !known});
     }
   }
 
@@ -209,13 +212,22 @@ class Walker {
   std::unordered_map<DirIdentity, DirNode*, IdentityHash, IdentityEqual> claims_;
 };
 
-void insertRecord(ProjectFileMap& files, std::string path, LanguageId language,
-                  const FileStamp& stamp) {
-  auto [it, inserted] = files.try_emplace(path);
+// Where the records of one walk go.
+struct Records {
+  ProjectFileMap& files;
+  std::vector<FileStamp>* textByContent;
+};
+
+void insertRecord(const Records& to, std::string path, LanguageId language,
+                  const FileStamp& stamp, bool byContent) {
+  auto [it, inserted] = to.files.try_emplace(path);
   if (inserted) {
     it->second.path = std::move(path);
     it->second.language = language;
     it->second.stamp = stamp;
+    if (byContent && to.textByContent != nullptr && stamp.object != 0) {
+      to.textByContent->push_back(stamp);
+    }
   }
 }
 
@@ -259,7 +271,7 @@ void findPlainArrivals(const DirNode& node, const std::string& utf8Path, Arrival
 // recursive walk. Each directory is inserted through one arrival only, its
 // plain one if it has one, else the first in walk order; every other arrival
 // (a cycle, or a second link to it) counts as empty.
-void insertTree(ProjectFileMap& files, const DirNode& node, const std::string& utf8Path,
+void insertTree(const Records& to, const DirNode& node, const std::string& utf8Path,
                 const ArrivalMap& plain, ArrivalMap& inserted) {
   const DirNode& listing = listingOf(node);
   if (listing.identity.known) {
@@ -274,9 +286,9 @@ void insertTree(ProjectFileMap& files, const DirNode& node, const std::string& u
     std::string path = joinUtf8(utf8Path, item.name);
     if (nameLeadsIntoXcuserdata(path, item.name)) continue;
     if (item.directory) {
-      insertTree(files, *item.directory, path, plain, inserted);
+      insertTree(to, *item.directory, path, plain, inserted);
     } else {
-      insertRecord(files, std::move(path), item.language, item.stamp);
+      insertRecord(to, std::move(path), item.language, item.stamp, item.byContent);
     }
   }
 }
@@ -298,7 +310,8 @@ NativeString joinPath(const NativeString& parent, const NativeString& name) {
 }
 
 void scanPath(const NativeString& path, ProjectFileMap& files, int threads,
-              const TextStamps* knownText) {
+              const TextStamps* knownText, std::vector<FileStamp>* textByContent) {
+  const Records to{files, textByContent};
   std::string utf8Path = toUtf8(path);
   const PathStatus status = statPath(path);
   if (status.exists && status.isDirectory) {
@@ -308,7 +321,7 @@ void scanPath(const NativeString& path, ProjectFileMap& files, int threads,
     ArrivalMap plain;
     findPlainArrivals(root, utf8Path, plain);
     ArrivalMap inserted;
-    insertTree(files, root, utf8Path, plain, inserted);
+    insertTree(to, root, utf8Path, plain, inserted);
     return;
   }
   // A root that is not a directory is taken like any file of a walk.
@@ -316,18 +329,19 @@ void scanPath(const NativeString& path, ProjectFileMap& files, int threads,
     return;
   }
   LanguageId language = LanguageId::PlainText;
-  if (auto known = languageForExtension(extensionOf(lastName(utf8Path)))) {
+  const std::optional<LanguageId> known = languageForExtension(extensionOf(lastName(utf8Path)));
+  if (known) {
     language = *known;
   } else if (!looksLikeText(path)) {
     return;
   }
-  insertRecord(files, std::move(utf8Path), language, status.stamp);
+  insertRecord(to, std::move(utf8Path), language, status.stamp, !known);
 }
 
 ProjectModel scanProject(const NativeString& root, int threads, const TextStamps* knownText) {
   ProjectModel model;
   model.scanStart = fileClockNow();
-  scanPath(root, model.files, threads, knownText);
+  scanPath(root, model.files, threads, knownText, &model.textByContent);
   return model;
 }
 

@@ -40,9 +40,11 @@ ProjectModel scanProject(const NativeString& root, int threads = 0,
                          const TextStamps* knownText = nullptr);
 
 // Adds every analysable file at or below `path` to `files`; an existing key
-// keeps its record. Throws WalkError.
+// keeps its record. The stamps of files admitted by the text test go to
+// `textByContent` if given. Throws WalkError.
 void scanPath(const NativeString& path, ProjectFileMap& files, int threads = 0,
-              const TextStamps* knownText = nullptr);
+              const TextStamps* knownText = nullptr,
+              std::vector<FileStamp>* textByContent = nullptr);
 
 // `parent` and `name` joined by the platform's separator, which is left out
 // when `parent` already ends in a separator.
