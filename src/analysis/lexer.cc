@@ -608,6 +608,8 @@ inline void deriveMasks(const RawMasks& r, const RawMasks& after, const ScanByte
   m.dot = r.dot;
   m.ternary = r.ternary;
   m.paren = r.paren;
+  // A word running through the whole next block is longer than any keyword
+  // already: 64 tells the probe all it needs.
   m.nextRun = static_cast<uint32_t>(std::countr_zero(~after.word));
   const uint64_t ampTaken = before ? before->ampPairs >> 63 : 0;
   const uint64_t pipeTaken = before ? before->pipePairs >> 63 : 0;
@@ -642,12 +644,6 @@ template <bool kWide>
     nextAt = at + 64;
     const BlockMasks before = m;
     deriveMasks(r, next, sb, runsOn ? &before : nullptr, m);
-    if (m.nextRun == 64) {
-      // A word that runs through the whole next block: rare.
-      size_t q = at + 128;
-      while (q < size && kWordChars.table[static_cast<unsigned char>(data[q])]) ++q;
-      m.nextRun = static_cast<uint32_t>(q - (at + 64));
-    }
     block = at;
   };
   const auto moveTo = [&](size_t at) __attribute__((always_inline)) {

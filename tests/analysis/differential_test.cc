@@ -90,6 +90,10 @@ TEST(Differential, LinesFactsAndHeatMatchTheLiteralModel) {
   }
   for (int i = 0; i < 30; ++i) deep += "struct enum class x.y.z.w.v.u if else case ? ? {\n";
   deep += std::string(75, '}') + "\n" + std::string(300, 'a') + " " + std::string(100, '.') + "\n";
+  // Words through several blocks, a keyword at their head, at every alignment.
+  for (size_t shift = 0; shift < 64; shift += 7) {
+    deep += std::string(shift, ' ') + "if" + std::string(130 + shift, 'a') + " for" + std::string(200, '1') + "do\n";
+  }
 
   AnalysisScratch scratch;  // shared across texts and languages on purpose: no stale cache
   const std::vector<const LanguageProfile*> profiles = profilesUnderTest();
