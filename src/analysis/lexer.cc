@@ -401,16 +401,6 @@ struct ScanBytes {
   }
 };
 
-struct WordChars {
-  bool table[256];
-  constexpr WordChars() : table() {
-    for (int c = 0; c < 256; ++c) {
-      table[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-    }
-  }
-};
-constexpr WordChars kWordChars;
-
 #ifdef __SSE2__
 void classify(const char* bytes, const ScanBytes& sb, RawMasks& r) {
   r = RawMasks{0, 0, 0, 0, ~0ull, 0, 0, 0, 0, 0, 0, 0};
