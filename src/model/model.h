@@ -66,6 +66,10 @@ struct ProjectFile {
   // bytes the heat came from.
   int32_t lineCount = 0;
   FileStamp stamp;  // as the walk saw it
+  // A digest of the bytes analysed, kept (non-zero) only for a file stamped
+  // so close to its walk that the next walk reads it again: if the bytes are
+  // the same then, the page need not hear of it.
+  uint64_t racyDigest = 0;
 };
 
 using ProjectFileMap =

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <exception>
 #include <limits>
 #include <mutex>
@@ -37,6 +38,36 @@ TextStamps knownTextOf(const ProjectModel& previous) {
   return stamps;
 }
 
+// Never 0, which stands for no digest. Not for adversaries: it only has to
+// tell apart the bytes of one file before and after an editor saved it. Each
+// step is a bijection of the lane for a fixed word, so texts of one length
+// differing in a single word never collide.
+uint64_t digestOf(std::string_view bytes) {
+  constexpr uint64_t kMul = 0x9e3779b97f4a7c15ull;
+  const auto step = [](uint64_t lane, uint64_t word) {
+    lane = (lane ^ word) * kMul;
+    return lane ^ (lane >> 29);
+  };
+  const auto word = [](const char* p) {
+    uint64_t w;
+    std::memcpy(&w, p, 8);
+    return w;
+  };
+  uint64_t lanes[4] = {1, 2, 3, 4};  // four chains for the multiplier's latency
+  const char* p = bytes.data();
+  size_t left = bytes.size();
+  for (; left >= 32; p += 32, left -= 32) {
+    for (int i = 0; i < 4; ++i) lanes[i] = step(lanes[i], word(p + 8 * i));
+  }
+  uint64_t h = step(0, bytes.size());
+  for (; left >= 8; p += 8, left -= 8) h = step(h, word(p));
+  char tail[8] = {};
+  std::memcpy(tail, p, left);
+  h = step(h, word(tail));
+  for (uint64_t lane : lanes) h = step(h, lane);
+  return h != 0 ? h : 1;
+}
+
 // One read per file: the heat and the line count come from the same bytes.
 void analyzeRecord(ProjectFile& file, AnalysisScratch& scratch, std::vector<double>& heats) {
   file.lineCount = 0;
@@ -58,10 +89,11 @@ class FileQueue {
   // `takenOver` files with `takenOverLines` lines were already settled from
   // the earlier model; `files` are left to analyse.
   FileQueue(std::vector<ProjectFile*> files, size_t takenOver, int64_t takenOverLines,
-            std::string utf8Root)
+            std::string utf8Root, int64_t scanStart)
       : files_(std::move(files)),
         takenOver_(takenOver),
         root_(std::move(utf8Root)),
+        scanStart_(scanStart),
         done_(takenOver),
         lines_(takenOverLines) {}
 
@@ -70,6 +102,8 @@ class FileQueue {
     return {done_.load(), takenOver_ + files_.size(), bytes_.load()};
   }
   int64_t lines() const { return lines_.load(); }
+  // Some file analysed here may differ from its earlier record.
+  bool anyChanged() const { return changed_.load(); }
 
   void work() {
     try {
@@ -80,7 +114,12 @@ class FileQueue {
         const size_t i = next_.fetch_add(1);
         if (i >= files_.size()) return;
         ProjectFile& file = *files_[i];
+        const uint64_t before = file.racyDigest;  // the earlier record's, 0 if none
         analyzeRecord(file, scratch, heats);
+        const bool racy = isRacy(file.stamp, scanStart_);
+        const uint64_t digest = racy || before != 0 ? digestOf(scratch.text) : 0;
+        file.racyDigest = racy ? digest : 0;
+        if (before == 0 || digest != before) changed_.store(true, std::memory_order_relaxed);
         // analyzeRecord leaves the file's bytes in scratch.text: no second read.
         classifyFile(file, root_, scratch.text);
         bytes_ += static_cast<int64_t>(scratch.text.size());
@@ -102,7 +141,9 @@ class FileQueue {
   std::vector<ProjectFile*> files_;
   const size_t takenOver_;
   std::string root_;
+  const int64_t scanStart_;
   std::atomic<size_t> next_{0};
+  std::atomic<bool> changed_{false};
   std::atomic<size_t> done_{0};
   std::atomic<int64_t> bytes_{0};
   std::atomic<int64_t> lines_{0};
@@ -142,6 +183,10 @@ std::vector<ProjectFile*> takeOverUnchanged(ProjectModel& model, const ProjectMo
         lines += file.lineCount;
         continue;
       }
+      // Read again for a stamp close to the last walk: the bytes may prove unchanged.
+      if (found != previous->files.end() && found->second.language == file.language) {
+        file.racyDigest = found->second.racyDigest;
+      }
     }
     files.push_back(&file);
   }
@@ -176,7 +221,8 @@ ProjectAnalysis analyzeProject(const NativeString& root, const AnalyzeOptions& o
   std::vector<ProjectFile*> toAnalyse =
       takeOverUnchanged(result.model, options.previous, takenOverLines, sameKeys);
   const size_t takenOver = result.model.files.size() - toAnalyse.size();
-  FileQueue queue(std::move(toAnalyse), takenOver, takenOverLines, nativeToUtf8Lossy(root));
+  FileQueue queue(std::move(toAnalyse), takenOver, takenOverLines, nativeToUtf8Lossy(root),
+                  result.model.scanStart);
   const size_t workerCount = std::min<size_t>(static_cast<size_t>(threads), queue.size());
   std::vector<std::thread> workers;
   std::mutex doneMutex;
@@ -226,7 +272,7 @@ ProjectAnalysis analyzeProject(const NativeString& root, const AnalyzeOptions& o
   if (progressError) std::rethrow_exception(progressError);
   if (options.progress) options.progress(queue.progress());
 
-  result.sameAsPrevious = queue.size() == 0 && sameKeys;
+  result.sameAsPrevious = sameKeys && !queue.anyChanged();
   result.totalLines = static_cast<int32_t>(
       std::min<int64_t>(queue.lines(), std::numeric_limits<int32_t>::max()));
   return result;

@@ -31,8 +31,9 @@ struct AnalyzeOptions {
 struct ProjectAnalysis {
   ProjectModel model;
   int32_t totalLines = 0;  // sum of every file's line count, saturating
-  // Every record taken over from the previous model, the same keys in the
-  // same order: the result repeats that model exactly.
+  // The same keys in the same order as the previous model, and every file
+  // either taken over or read again with the same bytes (a file stamped
+  // close to the last walk, or touched): the result repeats that model.
   bool sameAsPrevious = false;
 };
 
