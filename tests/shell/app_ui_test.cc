@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -365,10 +366,12 @@ TEST_F(AppUITest, VanishedFolderKeepsItsProjectUntilItComesBackWatched) {
   EXPECT_TRUE(platform.sent.empty()) << "the last project stays";
   platform.advance(60'000);
   EXPECT_TRUE(platform.threads.empty()) << "polled, not rescanned";
+  std::ofstream(std::filesystem::path(away) / "new.c") << "int y;\n";
   std::filesystem::rename(away, a.native());
   platform.advance(1000);
   finishWorker();
-  EXPECT_TRUE(names(platform.sent[0], a.key("main.c")));
+  ASSERT_FALSE(platform.sent.empty()) << "a file was added while it was away";
+  EXPECT_TRUE(names(platform.sent[0], a.key("new.c")));
   EXPECT_EQ(platform.watcherStarts, (std::vector<NativeString>{a.native(), a.native()}));
 }
 
