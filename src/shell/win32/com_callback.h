@@ -78,4 +78,11 @@ using WebMessageReceivedCallback =
     ComCallback<ICoreWebView2WebMessageReceivedEventHandler, ICoreWebView2*,
                 ICoreWebView2WebMessageReceivedEventArgs*>;
 
+using ProcessFailedCallback =
+    ComCallback<ICoreWebView2ProcessFailedEventHandler, ICoreWebView2*,
+                ICoreWebView2ProcessFailedEventArgs*>;
+using NewWindowRequestedCallback =
+    ComCallback<ICoreWebView2NewWindowRequestedEventHandler, ICoreWebView2*,
+                ICoreWebView2NewWindowRequestedEventArgs*>;
+
 }  // namespace varnholt_app

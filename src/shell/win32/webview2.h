@@ -61,7 +61,6 @@ struct ICoreWebView2SourceChangedEventHandler;
 struct ICoreWebView2HistoryChangedEventHandler;
 struct ICoreWebView2ScriptDialogOpeningEventHandler;
 struct ICoreWebView2PermissionRequestedEventHandler;
-struct ICoreWebView2ProcessFailedEventHandler;
 struct ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler;
 struct ICoreWebView2ExecuteScriptCompletedHandler;
 struct ICoreWebView2CapturePreviewCompletedHandler;
@@ -73,11 +72,23 @@ struct ICoreWebView2Settings;
 struct ICoreWebView2NavigationCompletedEventArgs;
 struct ICoreWebView2NavigationStartingEventArgs;
 struct ICoreWebView2WebMessageReceivedEventArgs;
+struct ICoreWebView2ProcessFailedEventArgs;
+struct ICoreWebView2NewWindowRequestedEventArgs;
+struct ICoreWebView2Deferral;
+struct ICoreWebView2WindowFeatures;
 
 // 32-bit enums ([v1_enum] in the interface definitions).
 using COREWEBVIEW2_MOVE_FOCUS_REASON = int32_t;
 using COREWEBVIEW2_CAPTURE_PREVIEW_IMAGE_FORMAT = int32_t;
 using COREWEBVIEW2_WEB_ERROR_STATUS = int32_t;
+using COREWEBVIEW2_PROCESS_FAILED_KIND = int32_t;
+
+inline constexpr COREWEBVIEW2_MOVE_FOCUS_REASON kMoveFocusProgrammatic = 0;
+// The browser process is gone with every view of the environment; a new
+// environment would be needed.
+inline constexpr COREWEBVIEW2_PROCESS_FAILED_KIND kBrowserProcessExited = 0;
+// The page's renderer is gone; the runtime starts a new one on an error page.
+inline constexpr COREWEBVIEW2_PROCESS_FAILED_KIND kRenderProcessExited = 1;
 
 // The interfaces are COM vtables: objects are never deleted through them,
 // so their destructors are protected and not virtual (a virtual one would
@@ -140,6 +151,28 @@ struct ICoreWebView2WebMessageReceivedEventHandler : public IUnknown {
  public:
   virtual HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2* sender,
                                            ICoreWebView2WebMessageReceivedEventArgs* args) = 0;
+};
+
+struct ICoreWebView2ProcessFailedEventHandler : public IUnknown {
+  static constexpr GUID iid = makeGuid("79E0AEA4-990B-42D9-AA1D-0FCC2E5BC7F1");
+
+ protected:
+  ~ICoreWebView2ProcessFailedEventHandler() = default;
+
+ public:
+  virtual HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2* sender,
+                                           ICoreWebView2ProcessFailedEventArgs* args) = 0;
+};
+
+struct ICoreWebView2NewWindowRequestedEventHandler : public IUnknown {
+  static constexpr GUID iid = makeGuid("D4C185FE-C81C-4989-97AF-2D3FA7AB5651");
+
+ protected:
+  ~ICoreWebView2NewWindowRequestedEventHandler() = default;
+
+ public:
+  virtual HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2* sender,
+                                           ICoreWebView2NewWindowRequestedEventArgs* args) = 0;
 };
 
 // --- Objects the runtime implements. ---
@@ -235,6 +268,21 @@ struct ICoreWebView2Settings : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE put_IsBuiltInErrorPageEnabled(BOOL value) = 0;        // 20
 };
 
+// Asked for with QueryInterface: runtimes before 1.0.864 lack it. Slots 21
+// and 22 are ICoreWebView2Settings2's.
+struct ICoreWebView2Settings3 : public ICoreWebView2Settings {
+  static constexpr GUID iid = makeGuid("FDB5AB74-AF33-4854-84F0-0A631DEB5EBA");
+
+ protected:
+  ~ICoreWebView2Settings3() = default;
+
+ public:
+  virtual HRESULT STDMETHODCALLTYPE get_UserAgent(LPWSTR* userAgent) = 0;               // 21
+  virtual HRESULT STDMETHODCALLTYPE put_UserAgent(LPCWSTR userAgent) = 0;               // 22
+  virtual HRESULT STDMETHODCALLTYPE get_AreBrowserAcceleratorKeysEnabled(BOOL* value) = 0;  // 23
+  virtual HRESULT STDMETHODCALLTYPE put_AreBrowserAcceleratorKeysEnabled(BOOL value) = 0;   // 24
+};
+
 struct ICoreWebView2 : public IUnknown {
   static constexpr GUID iid = makeGuid("76ECEACB-0462-4D94-AC83-423A6793775E");
 
@@ -301,7 +349,22 @@ struct ICoreWebView2 : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE add_WebMessageReceived(                              // 34
       ICoreWebView2WebMessageReceivedEventHandler* handler, EventRegistrationToken* token) = 0;
   virtual HRESULT STDMETHODCALLTYPE remove_WebMessageReceived(EventRegistrationToken token) = 0;  // 35
-  // The interface goes on (slots 36..60); we never call those.
+  virtual HRESULT STDMETHODCALLTYPE CallDevToolsProtocolMethod(                          // 36
+      LPCWSTR methodName, LPCWSTR parametersAsJson, IUnknown* handler) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_BrowserProcessId(UINT32* value) = 0;             // 37
+  virtual HRESULT STDMETHODCALLTYPE get_CanGoBack(BOOL* canGoBack) = 0;                  // 38
+  virtual HRESULT STDMETHODCALLTYPE get_CanGoForward(BOOL* canGoForward) = 0;            // 39
+  virtual HRESULT STDMETHODCALLTYPE GoBack() = 0;                                        // 40
+  virtual HRESULT STDMETHODCALLTYPE GoForward() = 0;                                     // 41
+  virtual HRESULT STDMETHODCALLTYPE GetDevToolsProtocolEventReceiver(                    // 42
+      LPCWSTR eventName, IUnknown** receiver) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Stop() = 0;                                          // 43
+  virtual HRESULT STDMETHODCALLTYPE add_NewWindowRequested(                              // 44
+      ICoreWebView2NewWindowRequestedEventHandler* eventHandler,
+      EventRegistrationToken* token) = 0;
+  virtual HRESULT STDMETHODCALLTYPE remove_NewWindowRequested(                           // 45
+      EventRegistrationToken token) = 0;
+  // The interface goes on (slots 46..60); we never call those.
 };
 
 struct ICoreWebView2WebMessageReceivedEventArgs : public IUnknown {
@@ -342,6 +405,35 @@ struct ICoreWebView2NavigationStartingEventArgs : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE get_Cancel(BOOL* cancel) = 0;                    // 7
   virtual HRESULT STDMETHODCALLTYPE put_Cancel(BOOL cancel) = 0;                     // 8
   virtual HRESULT STDMETHODCALLTYPE get_NavigationId(UINT64* navigationId) = 0;      // 9
+};
+
+struct ICoreWebView2ProcessFailedEventArgs : public IUnknown {
+  static constexpr GUID iid = makeGuid("8155A9A4-1474-4A86-8CAE-151B0FA6B8CA");
+
+ protected:
+  ~ICoreWebView2ProcessFailedEventArgs() = default;
+
+ public:
+  virtual HRESULT STDMETHODCALLTYPE get_ProcessFailedKind(                           // 3
+      COREWEBVIEW2_PROCESS_FAILED_KIND* kind) = 0;
+};
+
+struct ICoreWebView2NewWindowRequestedEventArgs : public IUnknown {
+  static constexpr GUID iid = makeGuid("34ACB11C-FC37-4418-9132-F9C21D1EAFB9");
+
+ protected:
+  ~ICoreWebView2NewWindowRequestedEventArgs() = default;
+
+ public:
+  virtual HRESULT STDMETHODCALLTYPE get_Uri(LPWSTR* uri) = 0;                        // 3
+  virtual HRESULT STDMETHODCALLTYPE put_NewWindow(ICoreWebView2* newWindow) = 0;     // 4
+  virtual HRESULT STDMETHODCALLTYPE get_NewWindow(ICoreWebView2** newWindow) = 0;    // 5
+  virtual HRESULT STDMETHODCALLTYPE put_Handled(BOOL handled) = 0;                   // 6
+  virtual HRESULT STDMETHODCALLTYPE get_Handled(BOOL* handled) = 0;                  // 7
+  virtual HRESULT STDMETHODCALLTYPE get_IsUserInitiated(BOOL* isUserInitiated) = 0;  // 8
+  virtual HRESULT STDMETHODCALLTYPE GetDeferral(ICoreWebView2Deferral** deferral) = 0;  // 9
+  virtual HRESULT STDMETHODCALLTYPE get_WindowFeatures(                              // 10
+      ICoreWebView2WindowFeatures** value) = 0;
 };
 
 #pragma GCC diagnostic pop
