@@ -59,6 +59,9 @@ class AppUI {
   void onWebViewReady();
   // One message from the page, as JSON text.
   void handleWebMessage(std::u16string_view json);
+  // The page is being loaded again: nothing goes to it until its "uiReady",
+  // which sends the current state once more.
+  void onPageReloading() { pageReady = false; }
 
   // Analyses `root` on a worker thread (the folder given on the command line).
   void startAnalysis(const NativeString& root, bool keepSelection);

@@ -11,6 +11,9 @@
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   using namespace varnholt_app;
+  // Before anything loads a DLL by name: the current folder and the PATH
+  // are not searched, only our folder, System32 and added folders.
+  SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
   CommandLine commandLine = parseCommandLine(commandLineArguments());
   checkFolder(commandLine);
   if (commandLine.action != CommandLine::Action::Run) {
@@ -31,7 +34,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     app.trace = commandLine.trace;
     webView.setTrace(commandLine.trace);
     exitCode = runMainWindow(instance, showCommand, {app, platform, webView}, commandLine.folder);
-    // COM objects go before the apartment does.
+    // Released on WM_DESTROY already; whatever is left goes before the
+    // apartment does.
     webView.release();
   }
   CoUninitialize();

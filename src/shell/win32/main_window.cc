@@ -25,7 +25,6 @@ constexpr DWORD kCornerRound = 2;              // DWMWCP_ROUND
 MainWindowParts* parts = nullptr;
 HWND mainWindow = nullptr;
 HWND webHostWindow = nullptr;
-bool inSizeMove = false;
 
 void onCreate(HWND window) {
   mainWindow = window;
@@ -53,6 +52,8 @@ void onCreate(HWND window) {
 }
 
 void onDestroy(HWND window) {
+  // The view goes while its host window still exists.
+  parts->webView.release();
   // No post reaches the window from now on; messages already queued for it
   // would die with it, so free what they carry.
   parts->platform.windowClosing();
@@ -67,19 +68,6 @@ void onDestroy(HWND window) {
   parts->app.onDestroy();
   mainWindow = nullptr;
   webHostWindow = nullptr;
-}
-
-void onEnterSizeMove() {
-  inSizeMove = true;
-  if (webHostWindow != nullptr) ShowWindow(webHostWindow, SW_HIDE);
-  parts->webView.hideForSizeMove();
-}
-
-void onExitSizeMove(HWND window) {
-  inSizeMove = false;
-  resizeWebHost(window);
-  if (webHostWindow != nullptr) ShowWindow(webHostWindow, SW_SHOW);
-  parts->webView.showAfterSizeMove();
 }
 
 // The host's window text, when there is one, says why there is no view.
@@ -147,25 +135,30 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       onDestroy(window);
       return 0;
     case WM_SIZE:
+      // Resized live during a drag too: a hidden view is not drawn at all,
+      // which leaves the window white until the mouse is let go.
       parts->webView.setMinimized(wParam == SIZE_MINIMIZED);
-      if (!inSizeMove && wParam != SIZE_MINIMIZED) resizeWebHost(window);
+      if (wParam != SIZE_MINIMIZED) resizeWebHost(window);
       return 0;
     case WM_DPICHANGED:
       onDpiChanged(window, reinterpret_cast<const RECT*>(lParam));
       return 0;
     case WM_MOVE:
-      parts->webView.parentMoved(inSizeMove);
+      parts->webView.parentMoved();
       return 0;
     case WM_WINDOWPOSCHANGED:
-      parts->webView.parentMoved(inSizeMove);
+      parts->webView.parentMoved();
       break;  // DefWindowProcW turns it into WM_SIZE and WM_MOVE
-    case WM_MOVING:
-      return 0;
-    case WM_ENTERSIZEMOVE:
-      onEnterSizeMove();
-      return 0;
-    case WM_EXITSIZEMOVE:
-      onExitSizeMove(window);
+    case WM_ACTIVATE:
+      // Back from Alt+Tab or a click: the keyboard goes to the page, not to
+      // this window, which has no use for it.
+      if (LOWORD(wParam) != WA_INACTIVE && HIWORD(wParam) == 0 &&
+          parts->webView.focusView()) {
+        return 0;
+      }
+      break;
+    case WM_SETFOCUS:
+      parts->webView.focusView();
       return 0;
     case WM_TIMER:
       if (parts->app.onTimer(static_cast<uint32_t>(wParam))) return 0;

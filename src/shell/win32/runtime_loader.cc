@@ -83,14 +83,13 @@ std::wstring webViewUserDataFolder() {
 }
 
 EnvironmentStart startEnvironment(
-    const std::wstring& programFolder, const std::wstring& userDataFolder,
+    const std::wstring& userDataFolder,
     ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler, HMODULE& module) {
   const PCWSTR userData = userDataFolder.empty() ? nullptr : userDataFolder.c_str();
-  // A loader shipped beside us wins over any other copy; its bitness must
-  // match ours either way.
-  const std::wstring besideUs = programFolder + L"WebView2Loader.dll";
-  module = LoadLibraryW(besideUs.c_str());
-  if (module == nullptr) module = LoadLibraryW(L"WebView2Loader.dll");
+  // Only a loader shipped beside us: one planted in the current folder or on
+  // the PATH would run its code in our process. Its bitness must match ours.
+  module = LoadLibraryExW(L"WebView2Loader.dll", nullptr,
+                          LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
   if (module != nullptr) {
     const auto create =
         findExport<CreateCoreWebView2EnvironmentWithOptionsFn>(module, kCreateEnvironmentExport);
@@ -100,7 +99,10 @@ EnvironmentStart startEnvironment(
 
   const std::wstring clientDll = findRuntimeClientDll();
   if (clientDll.empty()) return {HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), "find the runtime"};
-  module = LoadLibraryExW(clientDll.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  // Its own dependencies come from its version folder, never from the
+  // current folder or the PATH.
+  module = LoadLibraryExW(clientDll.c_str(), nullptr,
+                          LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
   if (module == nullptr) {
     return {HRESULT_FROM_WIN32(GetLastError()), "load the runtime's client DLL"};
   }

@@ -1,6 +1,6 @@
 #pragma once
 // Where the web view's environment comes from: a WebView2Loader.dll beside
-// the executable or on the search path, else the installed Evergreen WebView2
+// the executable, else the installed Evergreen WebView2
 // Runtime found through the registry. Also where its user data lives.
 
 #include <windows.h>
@@ -30,11 +30,12 @@ struct EnvironmentStart {
   const char* step = "";  // what failed, for the trace
 };
 
-// Asks for the environment; `programFolder` ends with a separator. `module`
-// keeps the DLL that answered loaded for the rest of the run. The handler is
-// called later, on this thread, only when the result succeeded.
+// Asks for the environment from a WebView2Loader.dll beside the executable,
+// else from the installed runtime. `module` keeps the DLL that answered
+// loaded for the rest of the run. The handler is called later, on this
+// thread, only when the result succeeded.
 EnvironmentStart startEnvironment(
-    const std::wstring& programFolder, const std::wstring& userDataFolder,
+    const std::wstring& userDataFolder,
     ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler, HMODULE& module);
 
 }  // namespace varnholt_app

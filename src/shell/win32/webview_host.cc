@@ -15,6 +15,11 @@ namespace varnholt_app {
 namespace {
 
 constexpr wchar_t kDownloadPage[] = L"https://developer.microsoft.com/microsoft-edge/webview2/";
+// NavigateToString takes at most 2 MB; counted here as the UTF-16 text we
+// hand over, which is never less than its UTF-8 size for our ASCII page.
+constexpr size_t kMaxNavigateBytes = 2 * 1024 * 1024;
+// More renderer exits than this within a minute: the page is not reloaded.
+constexpr int kMaxRenderExitsPerMinute = 3;
 
 // Our page is handed over as text; the runtime reports that navigation as
 // about:blank or as a data: address, depending on its version.
@@ -36,7 +41,6 @@ bool WebViewHost::succeeded(HRESULT result, const char* step) const {
 
 void WebViewHost::fail(HRESULT result, const char* step) {
   succeeded(result == S_OK ? E_FAIL : result, step);
-  if (hwndHost_ == nullptr) return;
   wchar_t text[256];
   if (result == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) {
     std::swprintf(text, std::size(text),
@@ -46,6 +50,14 @@ void WebViewHost::fail(HRESULT result, const char* step) {
                   L"The WebView2 Runtime did not start (error 0x%08lX). Reinstall it from %ls",
                   static_cast<unsigned long>(result), kDownloadPage);
   }
+  showFailure(text);
+}
+
+void WebViewHost::showFailure(const wchar_t* text) {
+  failed_ = true;
+  // A view left visible would cover the text with a blank page.
+  if (controller_) controller_->put_IsVisible(FALSE);
+  if (hwndHost_ == nullptr) return;
   SetWindowTextW(hwndHost_, text);
   InvalidateRect(hwndHost_, nullptr, TRUE);
 }
@@ -58,8 +70,7 @@ void WebViewHost::ensureWebView(HWND host) {
         return onEnvironmentCreated(result, environment);
       });
   if (callback == nullptr) return fail(E_OUTOFMEMORY, "make the environment callback");
-  const EnvironmentStart start =
-      startEnvironment(executableFolder(), webViewUserDataFolder(), callback, loader_);
+  const EnvironmentStart start = startEnvironment(webViewUserDataFolder(), callback, loader_);
   callback->Release();
   if (FAILED(start.result)) fail(start.result, start.step);
 }
@@ -101,6 +112,15 @@ HRESULT WebViewHost::onControllerCreated(HRESULT result, ICoreWebView2Controller
               "set the context menu");
     succeeded(settings->put_AreDevToolsEnabled(trace_ ? TRUE : FALSE), "set DevTools");
     succeeded(settings->put_IsZoomControlEnabled(FALSE), "set the zoom control");
+    // F3, Ctrl+F, Ctrl+P, F5 and the like would open the browser's find
+    // bar, print dialog or reload; the page keeps its own keys.
+    ComRef<ICoreWebView2Settings3> settings3;
+    void** keySettings = reinterpret_cast<void**>(settings3.put());
+    if (succeeded(settings->QueryInterface(ICoreWebView2Settings3::iid, keySettings),
+                  "get the key settings") &&
+        settings3) {
+      succeeded(settings3->put_AreBrowserAcceleratorKeysEnabled(FALSE), "turn browser keys off");
+    }
   }
   setBoundsFrom(hwndHost_);
   if (!webview_) {
@@ -125,21 +145,64 @@ HRESULT WebViewHost::onControllerCreated(HRESULT result, ICoreWebView2Controller
     onMessage->Release();
   }
   if (auto* onNavigation = NavigationCompletedCallback::create(
-          [this](ICoreWebView2*, ICoreWebView2NavigationCompletedEventArgs*) {
-            return onNavigationCompleted();
+          [this](ICoreWebView2*, ICoreWebView2NavigationCompletedEventArgs* args) {
+            return onNavigationCompleted(args);
           })) {
     succeeded(webview_->add_NavigationCompleted(onNavigation, &navigationCompletedToken_),
               "add the navigation handler");
     onNavigation->Release();
   }
-
-  if (uiPageHtml_.empty()) uiPageHtml_ = toWide(utf8ToUtf16(uiPageHtml()));
-  ownNavigationPending_ = true;
-  if (!succeeded(webview_->NavigateToString(uiPageHtml_.c_str()), "show the page")) {
-    ownNavigationPending_ = false;
+  if (auto* onFailed = ProcessFailedCallback::create(
+          [this](ICoreWebView2*, ICoreWebView2ProcessFailedEventArgs* args) {
+            return onProcessFailed(args);
+          })) {
+    succeeded(webview_->add_ProcessFailed(onFailed, &processFailedToken_),
+              "add the process handler");
+    onFailed->Release();
   }
+  if (auto* onNewWindow = NewWindowRequestedCallback::create(
+          [this](ICoreWebView2*, ICoreWebView2NewWindowRequestedEventArgs* args) {
+            return onNewWindowRequested(args);
+          })) {
+    succeeded(webview_->add_NewWindowRequested(onNewWindow, &newWindowToken_),
+              "add the new-window handler");
+    onNewWindow->Release();
+  }
+
+  showPage();
   app_.onWebViewReady();
+  // The window already had the keyboard: the page takes it, or keys go
+  // nowhere until the user clicks into it.
+  const HWND focus = GetFocus();
+  if (focus != nullptr && (focus == hwndHost_ || focus == GetAncestor(hwndHost_, GA_ROOT))) {
+    focusView();
+  }
   return S_OK;
+}
+
+void WebViewHost::showPage() {
+  if (uiPageHtml_.empty()) uiPageHtml_ = toWide(utf8ToUtf16(uiPageHtml()));
+  const size_t bytes = uiPageHtml_.size() * sizeof(wchar_t);
+  if (bytes > kMaxNavigateBytes) {
+    wchar_t text[256];
+    std::swprintf(text, std::size(text),
+                  L"VarnholtUI.html is too large to show: %zu KB as text, the web view takes at "
+                  L"most %zu KB.",
+                  bytes / 1024, kMaxNavigateBytes / 1024);
+    succeeded(E_INVALIDARG, "fit the page into the view");
+    showFailure(text);
+    return;
+  }
+  ownNavigationPending_ = true;
+  const HRESULT shown = webview_->NavigateToString(uiPageHtml_.c_str());
+  if (FAILED(shown)) {
+    ownNavigationPending_ = false;
+    wchar_t text[256];
+    std::swprintf(text, std::size(text), L"The web view did not take the page (error 0x%08lX).",
+                  static_cast<unsigned long>(shown));
+    succeeded(shown, "show the page");
+    showFailure(text);
+  }
 }
 
 // Nothing but our page may load: a dropped file, a link or a script would
@@ -147,21 +210,70 @@ HRESULT WebViewHost::onControllerCreated(HRESULT result, ICoreWebView2Controller
 HRESULT WebViewHost::onNavigationStarting(ICoreWebView2NavigationStartingEventArgs* args) {
   if (args == nullptr) return S_OK;
   LPWSTR uri = nullptr;
-  const bool ours =
-      SUCCEEDED(args->get_Uri(&uri)) && ownNavigationPending_ && isOwnPageAddress(uri);
-  CoTaskMemFree(uri);
-  if (ours) {
+  UINT64 id = 0;
+  const bool gotUri = SUCCEEDED(args->get_Uri(&uri));
+  const bool gotId = SUCCEEDED(args->get_NavigationId(&id));
+  bool ours = gotId && ownNavigationId_ != 0 && id == ownNavigationId_;
+  if (!ours && ownNavigationPending_ && gotUri && isOwnPageAddress(uri)) {
+    ours = true;
     ownNavigationPending_ = false;
-  } else {
-    succeeded(args->put_Cancel(TRUE), "cancel a navigation");
+    ownNavigationId_ = gotId ? id : 0;
   }
+  CoTaskMemFree(uri);
+  if (!ours) succeeded(args->put_Cancel(TRUE), "cancel a navigation");
   return S_OK;
 }
 
-HRESULT WebViewHost::onNavigationCompleted() {
+HRESULT WebViewHost::onNavigationCompleted(ICoreWebView2NavigationCompletedEventArgs* args) {
+  UINT64 id = 0;
+  // Another navigation's end (a cancelled one, the runtime's error page)
+  // says nothing about ours.
+  if (args != nullptr && SUCCEEDED(args->get_NavigationId(&id)) && ownNavigationId_ != 0 &&
+      id != ownNavigationId_) {
+    return S_OK;
+  }
   navigationCompleted_ = true;
-  ownNavigationPending_ = false;
   updateVisibility();
+  return S_OK;
+}
+
+HRESULT WebViewHost::onProcessFailed(ICoreWebView2ProcessFailedEventArgs* args) {
+  COREWEBVIEW2_PROCESS_FAILED_KIND kind = -1;
+  if (args == nullptr || FAILED(args->get_ProcessFailedKind(&kind))) return S_OK;
+  if (trace_) {
+    std::fprintf(stderr, "webview: a runtime process failed, kind %d\n", static_cast<int>(kind));
+    std::fflush(stderr);
+  }
+  if (failed_ || !webview_) return S_OK;
+  if (kind == kBrowserProcessExited) {
+    // Every view of the environment went with it. The objects stay until
+    // release(): freeing them here would free this handler while it runs.
+    showFailure(L"The WebView2 Runtime stopped (its browser process exited). Start Varnholt "
+                L"again.");
+    return S_OK;
+  }
+  if (kind != kRenderProcessExited) return S_OK;  // the runtime recovers from the others
+
+  const ULONGLONG now = GetTickCount64();
+  if (renderExits_ == 0 || now - renderExitsSince_ > 60000) {
+    renderExits_ = 0;
+    renderExitsSince_ = now;
+  }
+  if (++renderExits_ > kMaxRenderExitsPerMinute) {
+    showFailure(L"The page's renderer stopped several times in a minute. Start Varnholt again.");
+    return S_OK;
+  }
+  // The runtime shows its error page in a new renderer: load ours instead.
+  // The page asks for the current state with "uiReady" once it is up.
+  app_.onPageReloading();
+  showPage();
+  return S_OK;
+}
+
+// window.open, target=_blank and shift-click would open an unfiltered
+// browser window of the runtime's own.
+HRESULT WebViewHost::onNewWindowRequested(ICoreWebView2NewWindowRequestedEventArgs* args) {
+  if (args != nullptr) succeeded(args->put_Handled(TRUE), "refuse a new window");
   return S_OK;
 }
 
@@ -182,9 +294,8 @@ HRESULT WebViewHost::onWebMessage(ICoreWebView2WebMessageReceivedEventArgs* args
 }
 
 void WebViewHost::updateVisibility() {
-  if (controller_ && navigationCompleted_) {
-    succeeded(controller_->put_IsVisible(viewHidden_ || minimized_ ? FALSE : TRUE),
-              "show or hide the view");
+  if (controller_ && navigationCompleted_ && !failed_) {
+    succeeded(controller_->put_IsVisible(minimized_ ? FALSE : TRUE), "show or hide the view");
   }
 }
 
@@ -195,22 +306,8 @@ void WebViewHost::setBoundsFrom(HWND host) {
   succeeded(controller_->put_Bounds(bounds), "size the view");
 }
 
-void WebViewHost::parentMoved(bool inSizeMove) {
-  if (!inSizeMove && !viewHidden_ && controller_ && navigationCompleted_) {
-    controller_->NotifyParentWindowPositionChanged();
-  }
-}
-
-void WebViewHost::hideForSizeMove() {
-  viewHidden_ = true;
-  if (controller_) controller_->put_IsVisible(FALSE);
-}
-
-void WebViewHost::showAfterSizeMove() {
-  viewHidden_ = false;
-  // Before the first navigation has completed, showing is left to it.
-  if (controller_ && navigationCompleted_ && !minimized_) {
-    controller_->put_IsVisible(TRUE);
+void WebViewHost::parentMoved() {
+  if (controller_ && navigationCompleted_ && !failed_) {
     controller_->NotifyParentWindowPositionChanged();
   }
 }
@@ -221,16 +318,22 @@ void WebViewHost::setMinimized(bool minimized) {
   updateVisibility();
 }
 
+bool WebViewHost::focusView() {
+  if (!controller_ || failed_ || minimized_) return false;
+  return succeeded(controller_->MoveFocus(kMoveFocusProgrammatic), "move the focus");
+}
+
 bool WebViewHost::postJson(const std::u16string& json) {
-  if (!webview_) return false;
-  webview_->PostWebMessageAsJson(toWide(json).c_str());
+  if (!webview_ || failed_) return false;
+  succeeded(webview_->PostWebMessageAsJson(toWide(json).c_str()), "post a message");
   return true;
 }
 
 void WebViewHost::release() {
   webview_.reset();
-  // Closing ends the browser processes now rather than when the last
-  // reference somewhere in the runtime goes.
+  // Closed while the host window still exists, as the runtime expects;
+  // this also ends the browser processes now rather than at the last
+  // reference somewhere in the runtime.
   if (controller_) succeeded(controller_->Close(), "close the controller");
   controller_.reset();
   environment_.reset();

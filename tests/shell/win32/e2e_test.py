@@ -47,6 +47,7 @@ class Run:
     def __init__(self, build, loader=True, page=None, script=(), runtime=()):
         """`runtime`: (hive, holds the DLL) for each registered version folder."""
         self.dir = tempfile.mkdtemp(prefix="varnholt-e2e-")
+        self.build, self.cwd = build, None
         app = os.path.join(self.dir, "app")
         os.makedirs(app)
         self.exe = shutil.copy(os.path.join(build, "src/shell/win32/varnholt.exe"), app)
@@ -74,9 +75,18 @@ class Run:
     def reg(self, *arguments):
         subprocess.run([WINE_RUN, "reg"] + list(arguments), env=self.env, capture_output=True)
 
+    def plant_loader(self):
+        """Copies of the loader in the current folder and on the PATH, not beside us."""
+        self.cwd, on_path = (os.path.join(self.dir, n) for n in ("cwd", "on-path"))
+        for folder in (self.cwd, on_path):
+            os.makedirs(folder)
+            shutil.copy(os.path.join(self.build, "tests/shell/win32/fake_webview2", LOADER), folder)
+        self.env["WINEPATH"] = win(on_path)
+
     def start(self, *arguments):
         self.process = subprocess.Popen([WINE_RUN, self.exe] + list(arguments), env=self.env,
-                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                                        cwd=self.cwd, stdout=subprocess.PIPE,
+                                        stderr=subprocess.PIPE)
 
     def lines(self):
         return open(self.log, encoding="utf-8").read().splitlines() if os.path.exists(self.log) \
@@ -91,7 +101,8 @@ class Run:
             _, err = self.process.communicate()
         code = self.process.returncode if self.process.returncode >= 0 else None
         lines = self.lines()
-        for bad in ("trap", "wrong-thread", "over-release", "script-timeout", "bad-step"):
+        for bad in ("trap", "wrong-thread", "over-release", "script-timeout", "bad-step",
+                    "bad-iid"):
             check(not [l for l in lines if l.startswith(bad + " ")], "no %s in the log" % bad)
         return code, err.decode("utf-8", "replace"), lines
 
@@ -146,6 +157,9 @@ def session(build):
         "navigate file:///Z:/dropped.txt", "navigate data:text/html,late",
         "resize 1000 700", "sizemove 900 600", "move 40 30",
         "append %s int more(void) {|  return 1;|}|" % win(main_c), "wait setProject 30000",
+        "activate", "popup https://example.com/",
+        "crash render", "append %s int again(void) {|  return 2;|}|" % win(main_c), "sleep 4000",
+        "mark reloaded", 'send {"type":"uiReady"}', "wait setProject 30000", "wait setCode",
         "mark pick-cancel", 'send {"type":"pickFolder"}', "wait-file %s 90000" % win(cancelled),
         "sleep 1500", "mark pick-other", 'send {"type":"pickFolder"}', "wait setProject 90000",
         'send {"type":"quitApp"}']) + "\n")
@@ -153,6 +167,7 @@ def session(build):
     answerer = threading.Thread(target=answer_dialogs, daemon=True, args=([
         ("Save", None, "Return", None), ("Select Folder", None, "Escape", cancelled),
         ("Select Folder", win(other), "Return", None)], answered))
+    run.plant_loader()
     run.start("--trace", win(project))
     answerer.start()
     code, trace, lines = run.finish()
@@ -163,16 +178,27 @@ def session(build):
               and l.endswith("\\AppData\\Local\\Varnholt\\WebView2 folder 1") for l in lines),
           "per-user runtime asked from an STA with our user-data folder made")
     check("manifest per-monitor-v2 1 aware 2" in lines, "per-monitor aware (Wine: 2 for v2 too)")
+    check("manifest windows-8.1 0" in lines, "the manifest claims no Windows before 10")
+    check("plain-load-finds-loader 0" in lines,
+          "loaders in the current folder and on the PATH stay unused, by us and by a plain load")
     check([l for l in lines if l.startswith("navigation ")] ==
           ["navigation about:blank cancelled 0", "navigation file:///Z:/dropped.txt cancelled 1",
-           "navigation data:text/html,late cancelled 1"], "only our page may load")
+           "navigation data:text/html,late cancelled 1", "navigation about:blank cancelled 0"],
+          "only our page may load, and again after its renderer died")
 
     # Call order on the new view, and the page text before any message.
     calls = [l for l in lines if l.startswith(("setting", "bounds", "add", "navigate", "post"))]
-    kinds = [l if l.startswith(("setting", "add")) else l.split(" ")[0] for l in calls[:9]]
-    check(kinds == ["setting 14 1", "setting 12 1", "setting 18 0", "bounds",
+    kinds = [l if l.startswith(("setting", "add")) else l.split(" ")[0] for l in calls[:12]]
+    check(kinds == ["setting 14 1", "setting 12 1", "setting 18 0", "setting 24 0", "bounds",
                     "add navigation-starting", "add web-message", "add navigation-completed",
-                    "navigate", "post"], "set-up order, DevTools on with --trace: %s" % kinds)
+                    "add process-failed", "add new-window", "navigate", "post"],
+          "set-up order, browser keys off, DevTools on with --trace: %s" % kinds)
+    first_step = index(lines, "step ")
+    check(0 <= index(lines, "move-focus 0", index(lines, "navigate ")) < first_step,
+          "the keyboard goes to the page once it is shown")
+    away, back = index(lines, "switched-away 1"), index(lines, "switched-back 1")
+    check(0 <= away < back and "move-focus 0" in lines[away:back],
+          "and again when the window is activated")
     check("navigate " + PAGE.replace("\n", "\\n") in lines, "page file shown as UTF-8, BOM kept")
     check(0 <= index(lines, "visible 1") < index(lines, "navigation-completed"),
           "the view is shown when the navigation completes")
@@ -181,27 +207,26 @@ def session(build):
     released = sorted(l for l in lines if l.startswith("handler-released"))
     check(released == ["handler-released %s 0" % k for k in (
         "controller-completed", "environment-completed", "navigation-completed",
-        "navigation-starting", "web-message")],
+        "navigation-starting", "new-window", "process-failed", "web-message")],
         "the program keeps no reference to its callbacks (got %s)" % released)
     finals = sorted(l[14:] for l in lines[index(lines, 'send {"type":"quitApp"'):]
                     if l.startswith("final-release"))
     check(finals == ["controller", "environment", "settings", "webview"], "freed: %s" % finals)
-    check(0 <= index(lines, "close") < index(lines, "final-release controller"),
-          "the controller is closed before it is released")
+    check(0 <= index(lines, "close host-window 1") < index(lines, "final-release controller"),
+          "the controller is closed while its host window exists, then released")
 
-    # Bounds follow the host; the move/size loop hides the view and defers the work.
+    # Bounds follow the host, during a move/size loop too, and the view stays shown.
     bounds = [l.split(" ") for l in lines if l.startswith("bounds")]
     check(bounds and all(b[1] == b[3] for b in bounds), "view bounds = host client area")
     resized = [l for l in lines[index(lines, "step resize"):index(lines, "step sizemove")]
                if l.startswith("bounds")]
     check(bounds and resized and resized[-1].split(" ")[1] != bounds[0][1],
           "a resize gives the view the new size")
-    inside = index(lines, "inside-sizemove")
-    check(lines[index(lines, "step sizemove") + 1:inside] == ["visible 0"],
-          "hidden and left alone inside a move/size loop")
-    after = [l.split(" ")[0] for l in lines[inside + 1:inside + 4]]
-    check(after == ["bounds", "visible", "notify-moved"] and lines[inside + 1].endswith("shown 0"),
-          "after it: resized while hidden, shown, notified")
+    start, inside = index(lines, "step sizemove"), index(lines, "inside-sizemove")
+    during = [l for l in lines[start:inside] if l.startswith("bounds")]
+    check(during and all(l.endswith("shown 1") for l in during) and
+          not [l for l in lines[start:index(lines, "step move")] if l.startswith("visible")],
+          "resized live inside a move/size loop, never hidden")
     check(lines[index(lines, "step move") + 1] == "notify-moved", "a move notifies the view")
 
     # The page's requests as answered on Windows paths.
@@ -214,7 +239,20 @@ def session(build):
     check(all(i["path"].startswith(win(project)) for i in posts(lines, "setAudit")[0]["items"]),
           "audit lines belong to the project")
     cancel, pick = index(lines, "step mark pick-cancel"), index(lines, "step mark pick-other")
-    rescan = posts(lines, "setProject", index(lines, "appended 1"), cancel)
+    check("new-window https://example.com/ handled 1" in lines and "new-window-given" not in lines,
+          "a new window is refused")
+    crash, reloaded = index(lines, "process-failed 1"), index(lines, "step mark reloaded")
+    loads = [l if l.startswith("navigation") else l[:8] for l in lines[crash:reloaded]
+             if l.startswith(("navigate ", "navigation"))]
+    check(0 <= crash < reloaded and loads == [
+        "navigate", "navigation-completed error-page", "navigation about:blank cancelled 0",
+        "navigation-completed page"], "a dead renderer: our page again, past the error page")
+    check(not [l for l in lines[crash:reloaded] if l.startswith("post")],
+          "nothing goes to the reloading page before it is ready")
+    again = posts(lines, "setProject", reloaded, cancel)
+    check(again and again[-1]["totalLOC"] == first["totalLOC"] + 6 and
+          posts(lines, "setCode", reloaded, cancel), "its uiReady gets the current project")
+    rescan = posts(lines, "setProject", index(lines, "appended 1"), index(lines, "step activate"))
     check(rescan and rescan[-1]["totalLOC"] == first["totalLOC"] + 3, "the edit is rescanned")
     check(os.listdir(shots) == ["snap.png"] and open(os.path.join(shots, "snap.png"), "rb").read()
           == png, "the snapshot is saved where the dialog said, .png added, bytes unchanged")
@@ -254,13 +292,39 @@ def without_view(build, label, loader, script, expected, runtime=()):
     return err, lines
 
 
-def per_machine_defaults(build):
-    run = Run(build, loader=False, script=['send {"type":"quitApp"}'], runtime=[("HKLM", True)])
-    run.start()
-    code, _, lines = run.finish()
+def per_machine_and_browser_exit(build):
+    print("per-machine runtime; failed posts; the browser process exits")
+    run = Run(build, loader=False, runtime=[("HKLM", True)], script=[
+        "fail-posts", 'send {"type":"uiReady"}', "wait setProject 60000", "crash browser",
+        "host-text", 'send {"type":"quitApp"}'])
+    os.makedirs(os.path.join(run.dir, "proj"))
+    open(os.path.join(run.dir, "proj", "a.c"), "w").write("int a;\n")
+    run.start("--trace", win(os.path.join(run.dir, "proj")))
+    code, trace, lines = run.finish()
     check(code == 0 and index(lines, "create-environment runtime") >= 0, "per-machine runtime used")
     check([l for l in lines if l.startswith("setting")] ==
-          ["setting 14 0", "setting 12 0", "setting 18 0"], "context menu and DevTools off")
+          ["setting 14 1", "setting 12 1", "setting 18 0", "setting 24 0"], "settings: %s" % [
+              l for l in lines if l.startswith("setting")])
+    check("webview: post a message failed: 0x80004005" in trace, "a failed post is traced")
+    crash = index(lines, "process-failed 0")
+    shown = [l for l in lines[crash + 1:crash + 4] if not l.startswith("step")]
+    check(crash >= 0 and shown == [
+        "visible 0", "host-text The WebView2 Runtime stopped (its browser process exited). "
+        "Start Varnholt again."], "a dead browser: the view hidden, the reason painted")
+    shutil.rmtree(run.dir)
+
+
+def page_too_large(build):
+    print("a page larger than the view takes")
+    run = Run(build, page=b"x" * (3 << 19), script=["host-text", 'send {"type":"quitApp"}'])
+    run.start()
+    code, _, lines = run.finish()
+    check([l for l in lines if l.startswith("setting")] ==
+          ["setting 14 0", "setting 12 0", "setting 18 0", "setting 24 0"],
+          "context menu, DevTools and browser keys off")
+    check(code == 0 and index(lines, "navigate ") < 0 and "visible 0" in lines, "nothing shown")
+    check("host-text VarnholtUI.html is too large to show: 3072 KB as text, the web view takes at "
+          "most 2048 KB." in lines, "the window says why")
     shutil.rmtree(run.dir)
 
 
@@ -270,7 +334,8 @@ def main():
         sys.exit("needs an X display: run under xvfb-run")
     os.makedirs(os.path.join(build, "wine-e2e"), exist_ok=True)
     kept = session(build)
-    per_machine_defaults(build)
+    per_machine_and_browser_exit(build)
+    page_too_large(build)
     trace, _ = without_view(build, "no runtime", False, [], [], runtime=[("HKCU", False)])
     check("webview: find the runtime failed: 0x80070002" in trace, "--trace names the failed step")
     _, lines = without_view(build, "failed environment", True, ["fail-environment"],

@@ -5,7 +5,8 @@
 // program does (one line an event) and plays the page from a script:
 //   send <json> | wait <type> [ms] | wait-file <path> [ms] | sleep <ms>
 //   append <path> <text> ('|' is a line feed) | resize|sizemove|move <a> <b>
-//   navigate <uri> | mark <name>; and the options fail-environment, no-webview.
+//   navigate <uri> | popup <uri> | crash render|browser | activate | host-text
+//   | mark <name>; and the options fail-environment, no-webview, fail-posts.
 // Also copied as the installed runtime's client DLL.
 // Environment: VARNHOLT_FAKE_WEBVIEW2_LOG, VARNHOLT_FAKE_WEBVIEW2_SCRIPT.
 
@@ -137,24 +138,62 @@ VTable makeVTable(std::initializer_list<std::pair<size_t, Slot>> methods) {
 
 bool failEnvironment = false;
 bool noWebView = false;
+bool failPosts = false;
 HWND host = nullptr;
 Object* webView = nullptr;
-std::vector<void*> messageHandlers;
-std::vector<void*> navigationHandlers;
-std::vector<void*> startingHandlers;
 std::wstring messageJson;
 std::vector<std::string> posts;
+int navigateCalls = 0;
+UINT64 lastNavigationId = 0;
+bool rendererCrashed = false;  // the next navigation finds the error page loading
 void startScript();
 
-// Settings: put_AreDevToolsEnabled 12, put_AreDefaultContextMenusEnabled 14,
-// put_IsZoomControlEnabled 18.
+// The view's events by the slot of their add_ method, with the IID each
+// handler must answer to (as the runtime's interface definitions give it).
+struct EventKind {
+  const char* name;
+  const wchar_t* iid;
+  std::vector<void*> handlers;
+};
+std::map<int, EventKind> events = {
+    {7, {"navigation-starting", L"{9ADBE429-F36D-432B-9DDC-F8881FBD76E3}", {}}},
+    {15, {"navigation-completed", L"{D33A35BF-1C49-4F98-93AB-006E0533FE1C}", {}}},
+    {25, {"process-failed", L"{79E0AEA4-990B-42D9-AA1D-0FCC2E5BC7F1}", {}}},
+    {34, {"web-message", L"{57213F19-00E6-49FA-8E07-898EA01ECBD2}", {}}},
+    {44, {"new-window", L"{D4C185FE-C81C-4989-97AF-2D3FA7AB5651}", {}}},
+};
+template <class Args>
+void raise(int slot, Args* args) {
+  for (void* handler : events[slot].handlers) call<HRESULT>(handler, 3, webView, args);
+}
+
+GUID guid(const wchar_t* text) {
+  GUID value{};
+  IIDFromString(text, &value);
+  return value;
+}
+
+// Settings: QueryInterface 0 (for ICoreWebView2Settings3 only),
+// put_AreDevToolsEnabled 12, put_AreDefaultContextMenusEnabled 14,
+// put_IsZoomControlEnabled 18, put_AreBrowserAcceleratorKeysEnabled 24.
 template <int N>
 HRESULT STDMETHODCALLTYPE putSetting(Object*, BOOL value) {
   note("setting %d %d", N, value);
   return S_OK;
 }
+HRESULT STDMETHODCALLTYPE querySettings(Object* self, const GUID* iid, void** out) {
+  if (!IsEqualGUID(*iid, guid(L"{FDB5AB74-AF33-4854-84F0-0A631DEB5EBA}"))) {
+    note("settings-query unknown");
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  addRef(self);
+  *out = self;
+  return S_OK;
+}
 const VTable settingsTable = makeVTable(
-    {{12, slot(&putSetting<12>)}, {14, slot(&putSetting<14>)}, {18, slot(&putSetting<18>)}});
+    {{0, slot(&querySettings)}, {12, slot(&putSetting<12>)}, {14, slot(&putSetting<14>)},
+     {18, slot(&putSetting<18>)}, {24, slot(&putSetting<24>)}});
 Object settings{&settingsTable, "settings"};
 
 // Message arguments: get_WebMessageAsJson 4.
@@ -165,33 +204,77 @@ HRESULT STDMETHODCALLTYPE getText(Object*, LPWSTR* out) {
   return S_OK;
 }
 const VTable messageArgsTable = makeVTable({{4, slot(&getText<&messageJson>)}});
-const VTable navigationArgsTable = makeVTable({});
 
-// Navigation-starting arguments: get_Uri 3, put_Cancel 8.
+template <const UINT64* value>
+HRESULT STDMETHODCALLTYPE getId(Object*, UINT64* out) {
+  *out = *value;
+  return S_OK;
+}
+
+// Navigation-completed arguments: get_NavigationId 5.
+UINT64 completedId = 0;
+const VTable navigationArgsTable = makeVTable({{5, slot(&getId<&completedId>)}});
+
+void navigationCompleted(UINT64 id, const char* what) {
+  completedId = id;
+  Object args{&navigationArgsTable, "navigation-args"};
+  raise(15, &args);
+  note("navigation-completed %s", what);
+}
+
+// Navigation-starting arguments: get_Uri 3, put_Cancel 8, get_NavigationId 9.
 std::wstring startingUri;
+UINT64 startingId = 0;
 BOOL cancelled = FALSE;
 HRESULT STDMETHODCALLTYPE putCancel(Object*, BOOL cancel) { cancelled = cancel; return S_OK; }
-const VTable startingArgsTable =
-    makeVTable({{3, slot(&getText<&startingUri>)}, {8, slot(&putCancel)}});
+const VTable startingArgsTable = makeVTable(
+    {{3, slot(&getText<&startingUri>)}, {8, slot(&putCancel)}, {9, slot(&getId<&startingId>)}});
 
-void navigationStarting(const std::wstring& uri) {
+// Every navigation, cancelled or not, ends with a completion.
+void navigate(const std::wstring& uri, const char* what) {
   startingUri = uri;
+  startingId = ++lastNavigationId;
   cancelled = FALSE;
   Object args{&startingArgsTable, "starting-args"};
-  for (void* handler : startingHandlers) call<HRESULT>(handler, 3, webView, &args);
+  raise(7, &args);
   note("navigation %s cancelled %d", utf8(uri.c_str()).c_str(), cancelled);
+  navigationCompleted(startingId, cancelled ? "cancelled" : what);
 }
 
 void deliver(const std::wstring& json) {
   note("send %s", utf8(json.c_str()).c_str());
   messageJson = json;
   Object args{&messageArgsTable, "message-args"};
-  for (void* handler : messageHandlers) call<HRESULT>(handler, 3, webView, &args);
+  raise(34, &args);
+}
+
+// Process-failed arguments: get_ProcessFailedKind 3.
+INT32 failedKind = 0;
+HRESULT STDMETHODCALLTYPE getFailedKind(Object*, INT32* out) {
+  *out = failedKind;
+  return S_OK;
+}
+const VTable failedArgsTable = makeVTable({{3, slot(&getFailedKind)}});
+
+// New-window arguments: get_Uri 3, put_NewWindow 4, put_Handled 6.
+std::wstring popupUri;
+BOOL popupHandled = FALSE;
+HRESULT STDMETHODCALLTYPE putNewWindow(Object*, void*) { note("new-window-given"); return S_OK; }
+HRESULT STDMETHODCALLTYPE putHandled(Object*, BOOL handled) { popupHandled = handled; return S_OK; }
+const VTable newWindowArgsTable = makeVTable(
+    {{3, slot(&getText<&popupUri>)}, {4, slot(&putNewWindow)}, {6, slot(&putHandled)}});
+
+void noteHostText() {
+  HWND hostWindow = FindWindowExW(FindWindowW(L"VarnholtMain", nullptr), nullptr,
+                                  L"VarnholtWebHost", nullptr);
+  wchar_t text[512] = L"";
+  GetWindowTextW(hostWindow, text, 512);
+  note("host-text %s", utf8(text).c_str());
 }
 
 // The view: get_Settings 3, NavigateToString 6, add_NavigationStarting 7,
-// add_NavigationCompleted 15,
-// PostWebMessageAsJson 32, add_WebMessageReceived 34.
+// add_NavigationCompleted 15, add_ProcessFailed 25, PostWebMessageAsJson 32,
+// add_WebMessageReceived 34, add_NewWindowRequested 44.
 HRESULT STDMETHODCALLTYPE getSettings(Object*, Object** out) {
   addRef(*out = &settings);
   return S_OK;
@@ -200,34 +283,42 @@ HRESULT STDMETHODCALLTYPE navigateToString(Object*, LPCWSTR html) {
   std::string escaped;
   for (const char c : utf8(html)) escaped += c == '\n' ? std::string("\\n") : std::string(1, c);
   note("navigate %s", escaped.c_str());
+  ++navigateCalls;
   after(0, [] {
-    navigationStarting(L"about:blank");
-    Object args{&navigationArgsTable, "navigation-args"};
-    for (void* handler : navigationHandlers) call<HRESULT>(handler, 3, webView, &args);
-    note("navigation-completed");
+    // After a renderer crash the runtime's own error page is loading
+    // already; it completes while the program's navigation waits.
+    if (std::exchange(rendererCrashed, false)) navigationCompleted(++lastNavigationId, "error-page");
+    navigate(L"about:blank", "page");
     startScript();
   });
   return S_OK;
 }
 template <int N>
 HRESULT STDMETHODCALLTYPE addHandler(Object*, void* handler, INT64* token) {
+  EventKind& kind = events[N];
+  void* asked = nullptr;
+  const GUID iid = guid(kind.iid);
+  if (FAILED(call<HRESULT>(handler, 0, &iid, &asked)) || asked != handler) {
+    note("bad-iid %s", kind.name);
+  }
+  if (asked != nullptr) call<ULONG>(asked, 2);
   call<ULONG>(handler, 1);
-  (N == 7 ? startingHandlers : N == 15 ? navigationHandlers : messageHandlers).push_back(handler);
-  note("add %s", N == 7 ? "navigation-starting" : N == 15 ? "navigation-completed" : "web-message");
+  kind.handlers.push_back(handler);
+  note("add %s", kind.name);
   *token = N;
   return S_OK;
 }
 HRESULT STDMETHODCALLTYPE postJson(Object*, LPCWSTR json) {
   posts.push_back(utf8(json));
   note("post %s", posts.back().c_str());
-  return S_OK;
+  return failPosts ? E_FAIL : S_OK;
 }
-const VTable webViewTable =
-    makeVTable({{3, slot(&getSettings)}, {6, slot(&navigateToString)}, {7, slot(&addHandler<7>)},
-                {15, slot(&addHandler<15>)},
-                {32, slot(&postJson)}, {34, slot(&addHandler<34>)}});
+const VTable webViewTable = makeVTable(
+    {{3, slot(&getSettings)}, {6, slot(&navigateToString)}, {7, slot(&addHandler<7>)},
+     {15, slot(&addHandler<15>)}, {25, slot(&addHandler<25>)}, {32, slot(&postJson)},
+     {34, slot(&addHandler<34>)}, {44, slot(&addHandler<44>)}});
 
-// The controller: put_IsVisible 4, put_Bounds 6,
+// The controller: put_IsVisible 4, put_Bounds 6, MoveFocus 12,
 // NotifyParentWindowPositionChanged 23, Close 24, get_CoreWebView2 25.
 HRESULT STDMETHODCALLTYPE putIsVisible(Object*, BOOL visible) {
   note("visible %d", visible);
@@ -244,15 +335,22 @@ HRESULT STDMETHODCALLTYPE notifyMoved(Object*) {
   note("notify-moved");
   return S_OK;
 }
-HRESULT STDMETHODCALLTYPE closeController(Object*) { note("close"); return S_OK; }
+HRESULT STDMETHODCALLTYPE moveFocus(Object*, INT32 reason) {
+  note("move-focus %d", reason);
+  return S_OK;
+}
+HRESULT STDMETHODCALLTYPE closeController(Object*) {
+  note("close host-window %d", IsWindow(host));
+  return S_OK;
+}
 HRESULT STDMETHODCALLTYPE getCoreWebView2(Object*, Object** out) {
   if ((*out = webView) == nullptr) return E_FAIL;
   addRef(webView);
   return S_OK;
 }
-const VTable controllerTable = makeVTable({{4, slot(&putIsVisible)}, {6, slot(&putBounds)},
-                                           {23, slot(&notifyMoved)}, {24, slot(&closeController)},
-                                           {25, slot(&getCoreWebView2)}});
+const VTable controllerTable = makeVTable(
+    {{4, slot(&putIsVisible)}, {6, slot(&putBounds)}, {12, slot(&moveFocus)},
+     {23, slot(&notifyMoved)}, {24, slot(&closeController)}, {25, slot(&getCoreWebView2)}});
 
 // The environment: CreateCoreWebView2Controller 3.
 HRESULT STDMETHODCALLTYPE createController(Object*, HWND parent, void* handler) {
@@ -262,9 +360,9 @@ HRESULT STDMETHODCALLTYPE createController(Object*, HWND parent, void* handler) 
     if (!noWebView) {
       webView = new Object{&webViewTable, "webview"};
       webView->onFinalRelease = [] {
-        for (void* h : messageHandlers) dropHandler(h, "web-message");
-        for (void* h : navigationHandlers) dropHandler(h, "navigation-completed");
-        for (void* h : startingHandlers) dropHandler(h, "navigation-starting");
+        for (auto& [slotIndex, kind] : events) {
+          for (void* h : kind.handlers) dropHandler(h, kind.name);
+        }
         release(&settings);
       };
     }
@@ -275,6 +373,7 @@ HRESULT STDMETHODCALLTYPE createController(Object*, HWND parent, void* handler) 
     call<HRESULT>(handler, 3, S_OK, controller);
     release(controller);  // the program keeps its own
     dropHandler(handler, "controller-completed");
+    if (navigateCalls == 0) startScript();  // no page is coming
   });
   return S_OK;
 }
@@ -350,7 +449,31 @@ void runScript() {
       if (command == "sizemove") note("inside-sizemove");
       if (command == "sizemove") SendMessageW(window, WM_EXITSIZEMOVE, 0, 0);
     } else if (command == "navigate") {
-      navigationStarting(wide(first));
+      navigate(wide(first), "page");
+    } else if (command == "popup") {
+      popupUri = wide(first);
+      popupHandled = FALSE;
+      Object args{&newWindowArgsTable, "new-window-args"};
+      raise(44, &args);
+      note("new-window %s handled %d", first, popupHandled);
+    } else if (command == "crash") {
+      failedKind = std::strcmp(first, "browser") == 0 ? 0 : 1;
+      rendererCrashed = failedKind == 1;
+      Object args{&failedArgsTable, "failed-args"};
+      note("process-failed %d", failedKind);
+      raise(25, &args);
+    } else if (command == "activate") {
+      // Alt+Tab to another window of this thread and back.
+      HWND main = GetAncestor(host, GA_ROOT);
+      HWND other = CreateWindowExW(0, L"STATIC", L"other", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0,
+                                   0, 200, 100, nullptr, nullptr, nullptr, nullptr);
+      SetActiveWindow(other);
+      note("switched-away %d", GetActiveWindow() == other);
+      SetActiveWindow(main);
+      note("switched-back %d", GetActiveWindow() == main);
+      DestroyWindow(other);
+    } else if (command == "host-text") {
+      noteHostText();
     } else if (command != "mark") {
       note("bad-step %s", line.c_str());
     }
@@ -367,6 +490,13 @@ void noteProcess() {
   note("manifest per-monitor-v2 %d aware %d",
        text.find("\">PerMonitorV2</dpiAwareness>") != std::string::npos,
        GetAwarenessFromDpiAwarenessContext(GetThreadDpiAwarenessContext()));
+  note("manifest windows-8.1 %d",
+       text.find("1f676c76-80e1-4239-95bb-83d0f6d0da78") != std::string::npos);
+  // A plain load by name, as any DLL in the process might do: it must not
+  // reach the current folder or the PATH.
+  HMODULE planted = LoadLibraryW(L"WebView2Loader.dll");
+  note("plain-load-finds-loader %d", planted != nullptr);
+  if (planted != nullptr) FreeLibrary(planted);
 }
 
 HRESULT createEnvironment(const char* via, PCWSTR browserFolder, PCWSTR userDataFolder,
@@ -380,6 +510,8 @@ HRESULT createEnvironment(const char* via, PCWSTR browserFolder, PCWSTR userData
         failEnvironment = true;
       } else if (line == "no-webview") {
         noWebView = true;
+      } else if (line == "fail-posts") {
+        failPosts = true;
       } else if (!line.empty()) {
         script.push_back(line);
       }
@@ -401,11 +533,7 @@ HRESULT createEnvironment(const char* via, PCWSTR browserFolder, PCWSTR userData
   after(0, [handler] {
     if (failEnvironment) {
       call<HRESULT>(handler, 3, E_ACCESSDENIED, static_cast<void*>(nullptr));
-      HWND main = FindWindowW(L"VarnholtMain", nullptr);
-      HWND hostWindow = FindWindowExW(main, nullptr, L"VarnholtWebHost", nullptr);
-      wchar_t text[512] = L"";
-      GetWindowTextW(hostWindow, text, 512);
-      note("host-text %s", utf8(text).c_str());
+      noteHostText();
     } else {
       auto* environment = new Object{&environmentTable, "environment"};
       call<HRESULT>(handler, 3, S_OK, environment);
