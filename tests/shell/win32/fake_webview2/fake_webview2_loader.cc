@@ -182,14 +182,10 @@ HRESULT STDMETHODCALLTYPE putSetting(Object*, BOOL value) {
   return S_OK;
 }
 HRESULT STDMETHODCALLTYPE querySettings(Object* self, const GUID* iid, void** out) {
-  if (!IsEqualGUID(*iid, guid(L"{FDB5AB74-AF33-4854-84F0-0A631DEB5EBA}"))) {
-    note("settings-query unknown");
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  addRef(self);
-  *out = self;
-  return S_OK;
+  const bool known = IsEqualGUID(*iid, guid(L"{FDB5AB74-AF33-4854-84F0-0A631DEB5EBA}"));
+  if (!known) note("settings-query unknown");
+  *out = known ? (addRef(self), self) : nullptr;
+  return known ? S_OK : E_NOINTERFACE;
 }
 const VTable settingsTable = makeVTable(
     {{0, slot(&querySettings)}, {12, slot(&putSetting<12>)}, {14, slot(&putSetting<14>)},
@@ -205,15 +201,15 @@ HRESULT STDMETHODCALLTYPE getText(Object*, LPWSTR* out) {
 }
 const VTable messageArgsTable = makeVTable({{4, slot(&getText<&messageJson>)}});
 
-template <const UINT64* value>
-HRESULT STDMETHODCALLTYPE getId(Object*, UINT64* out) {
+template <class T, const T* value>
+HRESULT STDMETHODCALLTYPE getValue(Object*, T* out) {
   *out = *value;
   return S_OK;
 }
 
 // Navigation-completed arguments: get_NavigationId 5.
 UINT64 completedId = 0;
-const VTable navigationArgsTable = makeVTable({{5, slot(&getId<&completedId>)}});
+const VTable navigationArgsTable = makeVTable({{5, slot(&getValue<UINT64, &completedId>)}});
 
 void navigationCompleted(UINT64 id, const char* what) {
   completedId = id;
@@ -227,8 +223,9 @@ std::wstring startingUri;
 UINT64 startingId = 0;
 BOOL cancelled = FALSE;
 HRESULT STDMETHODCALLTYPE putCancel(Object*, BOOL cancel) { cancelled = cancel; return S_OK; }
-const VTable startingArgsTable = makeVTable(
-    {{3, slot(&getText<&startingUri>)}, {8, slot(&putCancel)}, {9, slot(&getId<&startingId>)}});
+const VTable startingArgsTable =
+    makeVTable({{3, slot(&getText<&startingUri>)}, {8, slot(&putCancel)},
+                {9, slot(&getValue<UINT64, &startingId>)}});
 
 // Every navigation, cancelled or not, ends with a completion.
 void navigate(const std::wstring& uri, const char* what) {
@@ -250,11 +247,7 @@ void deliver(const std::wstring& json) {
 
 // Process-failed arguments: get_ProcessFailedKind 3.
 INT32 failedKind = 0;
-HRESULT STDMETHODCALLTYPE getFailedKind(Object*, INT32* out) {
-  *out = failedKind;
-  return S_OK;
-}
-const VTable failedArgsTable = makeVTable({{3, slot(&getFailedKind)}});
+const VTable failedArgsTable = makeVTable({{3, slot(&getValue<INT32, &failedKind>)}});
 
 // New-window arguments: get_Uri 3, put_NewWindow 4, put_Handled 6.
 std::wstring popupUri;
@@ -287,7 +280,9 @@ HRESULT STDMETHODCALLTYPE navigateToString(Object*, LPCWSTR html) {
   after(0, [] {
     // After a renderer crash the runtime's own error page is loading
     // already; it completes while the program's navigation waits.
-    if (std::exchange(rendererCrashed, false)) navigationCompleted(++lastNavigationId, "error-page");
+    if (std::exchange(rendererCrashed, false)) {
+      navigationCompleted(++lastNavigationId, "error-page");
+    }
     navigate(L"about:blank", "page");
     startScript();
   });
