@@ -202,17 +202,12 @@ TEST(AuditMessage, SelectionMatchesSortingEveryLine) {
         ASSERT_EQ(items[i].cv, -std::get<0>(all[i])) << "round " << round << " limit " << limit;
       }
       // A cap per file: the same order, skipping the lines of a file that has given its share.
-      for (size_t perFile : {size_t{1}, size_t{3}}) {
+      for (size_t cap : {size_t{1}, size_t{3}}) {
         std::map<std::string, size_t> taken;
-        std::vector<std::tuple<double, std::string, int32_t>> capped;
-        for (const auto& line : all) {
-          if (capped.size() < limit && taken[std::get<1>(line)]++ < perFile) capped.push_back(line);
-        }
-        const std::vector<AuditItem> some = selectAuditItems(files, limit, false, FileScope::All, perFile);
-        ASSERT_EQ(some.size(), capped.size()) << "round " << round << " cap " << perFile;
-        for (size_t i = 0; i < some.size(); ++i) {
-          ASSERT_EQ(std::tie(some[i].path, some[i].lineStart), std::tie(std::get<1>(capped[i]), std::get<2>(capped[i])));
-        }
+        std::vector<std::pair<std::string, int32_t>> want, got;
+        for (const auto& [v, path, line] : all) if (want.size() < limit && taken[path]++ < cap) want.emplace_back(path, line);
+        for (const AuditItem& item : selectAuditItems(files, limit, false, FileScope::All, cap)) got.emplace_back(item.path, item.lineStart);
+        ASSERT_EQ(got, want) << "round " << round << " cap " << cap;
       }
     }
   }

@@ -349,8 +349,8 @@ TEST_F(AppUITest, ProgressShowsAtOnceThenAtMostTenASecond) {
   }
   ASSERT_EQ(platform.progress.size(), 11u) << "one at the start, before the walk knows anything";
   // A folder not on screen yet is named, so the page shows it rather than its welcome.
-  const std::string name = std::filesystem::path(a.native()).filename().string();
-  EXPECT_EQ(platform.progress[10], utf8ToUtf16(R"({"type":"setProgress","state":"busy","done":0,"total":100,"folderName":")" + name + "\"}"));
+  EXPECT_EQ(platform.progress[10], utf8ToUtf16(R"({"type":"setProgress","state":"busy","done":0,"total":100,"folderName":")" +
+                                               std::filesystem::path(a.native()).filename().string() + "\"}"));
   command(R"({"type":"uiReady"})");  // a page that (re)loads mid-run hears where it stands
   EXPECT_EQ(platform.progress.back(), platform.progress[10]);
   finishWorker();
