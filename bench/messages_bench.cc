@@ -129,6 +129,17 @@ void BM_AuditMessage(benchmark::State& state) {
 }
 BENCHMARK(BM_AuditMessage)->Unit(benchmark::kMillisecond);
 
+// At most 3 lines per file: every line of every file that might hold one is visited.
+void BM_AuditMessagePerFile(benchmark::State& state) {
+  const ProjectFileMap& files = auditModel().files;
+  for (auto _ : state) {
+    std::string json = buildAuditMessage(selectAuditItems(files, kAuditItemLimit, true, FileScope::All, 3));
+    benchmark::DoNotOptimize(json);
+  }
+  state.counters["lines"] = static_cast<double>(kAuditFiles * kAuditLinesPerFile);
+}
+BENCHMARK(BM_AuditMessagePerFile)->Unit(benchmark::kMillisecond);
+
 void BM_CodeMessage(benchmark::State& state) {
   // A large source file: 20,000 lines, about 1.2 MB.
   ProjectFile file;

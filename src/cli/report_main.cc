@@ -45,7 +45,7 @@ constexpr const char* kUsage =
     "usage: varnholt-report [--top N] [--json | --dump | --format FORMAT] [--by-file]\n"
     "                       [--min-heat RAW] [--max-findings N] [--changed-since REV]\n"
     "                       [--fail-above RAW] [--baseline FILE] [--write-baseline FILE]\n"
-    "                       [--scope all|code|nontest] [FOLDER]\n"
+    "                       [--scope all|code|nontest] [--rank total|density] [FOLDER]\n"
     "       varnholt-report --explain FILE:LINE [--json]\n";
 
 constexpr const char* kHelp =
@@ -60,9 +60,12 @@ constexpr const char* kHelp =
     "  --format F text (the default), json, dump, or for CI tools: sarif (SARIF\n"
     "             2.1.0, GitHub code scanning), codeclimate (GitLab Code Quality),\n"
     "             checkstyle (XML) or csv (one row per line; --by-file: per file)\n"
-    "  --scope S  the files that take part: all (the default), code (leaves out\n"
-    "             plain text, JSON, YAML, TOML, HTML and CSS) or nontest (code\n"
-    "             without tests and generated files)\n"
+    "  --scope S  the files that take part: code (the default; leaves out plain\n"
+    "             text, JSON, YAML, TOML, HTML and CSS), all, or nontest (code\n"
+    "             without tests and generated files); --json and --dump take\n"
+    "             all files unless --scope is given\n"
+    "  --rank R   rank the hottest files by total heat (the default) or by\n"
+    "             density: raw heat per line, over at least 50 lines\n"
     "\n"
     "Findings, for the CI formats and the gate: the hottest lines of the codebase\n"
     "as the audit picks them, paths relative to FOLDER with \"/\".\n"
@@ -105,7 +108,8 @@ struct Options {
   std::optional<NativeString> folder;
   bool help = false;
   bool version = false;
-  FileScope scope = FileScope::All;
+  std::optional<FileScope> scope;  // by default code, but all for --json and --dump
+  bool rankByDensity = false;
   CiOptions ci;
   bool explainDump = false;                   // --explain without FILE:LINE
   std::optional<NativeString> explainFile;    // --explain FILE:LINE
@@ -186,6 +190,11 @@ Options parseArguments(const std::vector<NativeString>& args) {
       const std::optional<FileScope> scope = parseFileScope(value);
       if (!scope) throw UsageError{"--scope needs all, code or nontest, not \"" + value + "\""};
       options.scope = *scope;
+    } else if (auto rank = valueOf(args, i, "--rank", "total or density")) {
+      if (*rank != "total" && *rank != "density") {
+        throw UsageError{"--rank needs total or density, not \"" + *rank + "\""};
+      }
+      options.rankByDensity = *rank == "density";
     } else if (auto number = valueOf(args, i, "--top", "a number")) {
       const std::string& value = *number;
       size_t top = 0;
@@ -382,7 +391,7 @@ ScopeCut narrowToScope(ProjectAnalysis& analysis, FileScope scope) {
 }
 
 void printReport(const ProjectAnalysis& analysis, const std::string& root, size_t top,
-                 bool colour, const ScopeCut& cut) {
+                 bool byDensity, bool colour, const ScopeCut& cut) {
   const ProjectFileMap& files = analysis.model.files;
   const Bars bars(colour);
   const char* bold = colour ? "\x1b[1m" : "";
@@ -396,21 +405,30 @@ void printReport(const ProjectAnalysis& analysis, const std::string& root, size_
 
   std::vector<const ProjectFile*> hottest = filesInPathOrder(files);
   // Hottest first; equal heat keeps path order.
-  std::stable_sort(hottest.begin(), hottest.end(), [](const ProjectFile* a, const ProjectFile* b) {
-    return a->heatRaw > b->heatRaw;
-  });
+  std::stable_sort(hottest.begin(), hottest.end(),
+                   [byDensity](const ProjectFile* a, const ProjectFile* b) {
+                     return byDensity ? heatDensity(*a) > heatDensity(*b) : a->heatRaw > b->heatRaw;
+                   });
   if (hottest.size() > top) hottest.resize(top);
   if (!hottest.empty()) {
     const ProjectHeatScale scale = projectHeatScale(files);
     char heading[128];
-    std::snprintf(heading, sizeof heading, "%-14s%6s %14s  %s", "", "heat", "raw heat", "path");
-    out = "\n" + std::string(bold) + "Hottest files" + plain + "\n" + heading + "\n";
+    std::snprintf(heading, sizeof heading, "%-14s%6s %14s%s  %s", "", "heat", "raw heat",
+                  byDensity ? "   per line" : "", "path");
+    out = "\n" + std::string(bold) + (byDensity ? "Densest files" : "Hottest files") + plain +
+          "\n" + heading + "\n";
     for (const ProjectFile* file : hottest) {
       const double heat = scale.heat01(file->heatRaw);
-      char figures[64];
-      std::snprintf(figures, sizeof figures, "  %s %14s  ", formatFixed(heat, 4).c_str(),
+      char figures[96];
+      std::snprintf(figures, sizeof figures, "  %s %14s", formatFixed(heat, 4).c_str(),
                     formatFixed(file->heatRaw, 2).c_str());
-      out += "  " + bars.bar(heat) + figures + printable(relativePath(file->path, root)) + "\n";
+      std::string perLine;
+      if (byDensity) {
+        perLine = formatFixed(heatDensity(*file), 2);
+        perLine.insert(0, 11 - std::min<size_t>(9, perLine.size()), ' ');
+      }
+      out += "  " + bars.bar(heat) + figures + perLine + "  " +
+             printable(relativePath(file->path, root)) + "\n";
     }
     writeBytes(out);
   }
@@ -614,7 +632,10 @@ int run(const std::vector<NativeString>& args) {
     return 1;
   }
   progress.clear();
-  const ScopeCut scopeCut = narrowToScope(analysis, options.scope);
+  // The page's own messages and the dump mirror the program, which applies
+  // the scope on the page: they keep every file unless asked otherwise.
+  const FileScope defaultScope = options.mode == Mode::Report ? FileScope::Code : FileScope::All;
+  const ScopeCut scopeCut = narrowToScope(analysis, options.scope.value_or(defaultScope));
 
   switch (options.mode) {
     case Mode::Json:
@@ -624,7 +645,9 @@ int run(const std::vector<NativeString>& args) {
       printDump(analysis, options.explainDump);
       break;
     case Mode::Report:
-      if (textReport) printReport(analysis, folderUtf8, options.top, colour, scopeCut);
+      if (textReport) {
+        printReport(analysis, folderUtf8, options.top, options.rankByDensity, colour, scopeCut);
+      }
       break;
   }
   const int code =

@@ -105,6 +105,11 @@ double ProjectHeatScale::heat01(double heatRaw) const {
   return clamp01(std::log1p(heatRaw) / denominator);
 }
 
+double heatDensity(const ProjectFile& file) {
+  const double heat = std::isnan(file.heatRaw) ? 0.0 : file.heatRaw;
+  return heat / static_cast<double>(std::max(file.lineHeatRaw.size(), kDensityMinLines));
+}
+
 std::string buildFileLinesMessage(const ProjectFileMap& files) {
   std::vector<std::pair<std::string_view, size_t>> lines;
   lines.reserve(files.size());
@@ -269,7 +274,7 @@ std::string previewOf(std::string_view line) {
 }  // namespace
 
 std::vector<AuditItem> selectAuditItems(const ProjectFileMap& files, size_t limit,
-                                        bool previews, FileScope scope) {
+                                        bool previews, FileScope scope, size_t perFile) {
   constexpr double kLowest = -std::numeric_limits<double>::infinity();
   // Lines are numbered in int32.
   constexpr size_t kMaxLines = static_cast<size_t>(std::numeric_limits<int32_t>::max());
@@ -300,12 +305,41 @@ std::vector<AuditItem> selectAuditItems(const ProjectFileMap& files, size_t limi
   std::vector<AuditCandidate> heap;
   heap.reserve(limit);
   double threshold = kLowest;
+  // With a cap per file, each file's own best lines are found first and
+  // then compete as one file would.
+  std::vector<AuditCandidate> own;
   for (size_t s = 0; s < spans.size(); ++s) {
     if (s + 1 < spans.size()) prefetch(spans[s + 1].heat->storage());
     const LineHeats& heat = *spans[s].heat;
     const size_t lines = spans[s].lines;
     const std::string& path = *spans[s].path;
     const ProjectFile& file = *spans[s].file;
+    if (perFile > 0) {
+      if (heap.size() == limit && heap.front().key != kLowest && heat.highest() < heap.front().key) continue;
+      own.clear();
+      for (size_t k = 0; k < lines; ++k) {
+        const AuditCandidate c{std::isnan(heat[k]) ? kLowest : heat[k], &path, &file, k};
+        if (own.size() < perFile) {
+          own.push_back(c);
+          std::push_heap(own.begin(), own.end(), ranksBefore);
+        } else if (ranksBefore(c, own.front())) {
+          std::pop_heap(own.begin(), own.end(), ranksBefore);
+          own.back() = c;
+          std::push_heap(own.begin(), own.end(), ranksBefore);
+        }
+      }
+      for (const AuditCandidate& c : own) {
+        if (heap.size() < limit) {
+          heap.push_back(c);
+          std::push_heap(heap.begin(), heap.end(), ranksBefore);
+        } else if (ranksBefore(c, heap.front())) {
+          std::pop_heap(heap.begin(), heap.end(), ranksBefore);
+          heap.back() = c;
+          std::push_heap(heap.begin(), heap.end(), ranksBefore);
+        }
+      }
+      continue;
+    }
     size_t i = 0;
     for (; i < lines && heap.size() < limit; ++i) {
       const double v = std::isnan(heat[i]) ? kLowest : heat[i];
@@ -418,12 +452,16 @@ std::string buildAuditMessage(const std::vector<AuditItem>& items) {
 }
 
 std::string buildProgressMessage(RunState state, uint64_t done, uint64_t total,
-                                 std::string_view text) {
+                                 std::string_view text, std::string_view folderName) {
   static constexpr const char* kStateNames[] = {"busy", "idle", "failed", "missing"};
   std::string out = R"({"type":"setProgress",)";
   appendStringMember(out, "state", kStateNames[static_cast<int>(state)]);
   if (state == RunState::Busy) {
     out += ",\"done\":" + std::to_string(done) + ",\"total\":" + std::to_string(total);
+    if (!folderName.empty()) {
+      out += ',';
+      appendStringMember(out, "folderName", folderName);
+    }
   } else if (state != RunState::Idle) {
     out += ',';
     appendStringMember(out, "text", text);

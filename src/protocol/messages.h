@@ -34,6 +34,12 @@ std::string buildProjectMessage(const ProjectFileMap& files, int32_t totalLOC);
 // page can size its overview map: {"type":"setFileLines","lines":[...]}.
 std::string buildFileLinesMessage(const ProjectFileMap& files);
 
+// Heat density: raw heat per line, over at least kDensityMinLines lines, so a
+// file of a few lines with one hot line does not outrank whole modules; 50
+// lines is about one screen. Lines as "setFileLines" counts them.
+inline constexpr size_t kDensityMinLines = 50;
+double heatDensity(const ProjectFile& file);
+
 // --- "setCode" ---
 
 // Sent when nothing is selected or the selection has left the project.
@@ -64,10 +70,11 @@ struct AuditItem {
 // The `limit` hottest lines of the project, hottest first; equal heat is
 // ordered by path bytes, then line number. Reads only the files that own a
 // selected line, for the previews, and none without `previews`.
-// Files outside `scope` take no part.
+// Files outside `scope` take no part. With `perFile` above 0 no file gives
+// more than that many lines: the hottest lines of each file compete.
 std::vector<AuditItem> selectAuditItems(const ProjectFileMap& files,
                                         size_t limit = kAuditItemLimit, bool previews = true,
-                                        FileScope scope = FileScope::All);
+                                        FileScope scope = FileScope::All, size_t perFile = 0);
 
 std::string buildAuditMessage(const std::vector<AuditItem>& items);
 
@@ -78,8 +85,9 @@ std::string buildAuditMessage(const std::vector<AuditItem>& items);
 enum class RunState { Busy, Idle, Failed, Missing };
 
 // `done` and `total` go out only for Busy, `text` only for Failed and Missing.
+// A Busy run of a folder the page does not show yet names it (`folderName`).
 std::string buildProgressMessage(RunState state, uint64_t done = 0, uint64_t total = 0,
-                                 std::string_view text = {});
+                                 std::string_view text = {}, std::string_view folderName = {});
 
 // --- "setSnapshot" ---
 

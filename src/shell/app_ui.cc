@@ -285,7 +285,13 @@ void AppUI::setRunState(RunState state, std::string text) {
 
 void AppUI::sendProgress() {
   if (!pageReady) return;
-  postJson(utf8ToWide(buildProgressMessage(runState, runDone, runTotal, runText)));
+  // A folder not on screen yet is named, so the page can show it while the
+  // first analysis runs rather than its welcome card.
+  std::string folderName;
+  if (runState == RunState::Busy && requestedRoot != rootFolder) {
+    folderName = folderDisplayName(nativeToUtf8Lossy(requestedRoot));
+  }
+  postJson(utf8ToWide(buildProgressMessage(runState, runDone, runTotal, runText, folderName)));
 }
 
 void AppUI::finishRun(RunState state, std::string text) {
@@ -460,8 +466,13 @@ void AppUI::handleWebMessage(std::u16string_view message) {
       request.release();
     }
   } else if (type == "requestAudit") {
-    // An unknown scope is read as none: the whole project.
-    sendAudit(parseFileScope(extractJsonString(message, u"scope")).value_or(FileScope::All));
+    // An unknown scope is read as none: the whole project. "perFile" (a
+    // decimal string, 1 to the audit's length) caps the lines of one file.
+    const std::string capText = extractJsonString(message, u"perFile");
+    size_t perFile = 0;
+    const auto [end, error] = std::from_chars(capText.data(), capText.data() + capText.size(), perFile);
+    if (error != std::errc() || end != capText.data() + capText.size() || perFile > kAuditItemLimit) perFile = 0;
+    sendAudit(parseFileScope(extractJsonString(message, u"scope")).value_or(FileScope::All), perFile);
   } else if (type == "explainLine") {
     answerExplainLine(message);
   } else if (type == "quitApp") {
@@ -516,9 +527,10 @@ void AppUI::sendCode() {
   codeText = std::move(text);
 }
 
-void AppUI::sendAudit(FileScope scope) {
+void AppUI::sendAudit(FileScope scope, size_t perFile) {
   if (!hasWebView || projectFiles == nullptr) return;
-  const std::vector<AuditItem> items = selectAuditItems(*projectFiles, 30, true, scope);
+  const std::vector<AuditItem> items =
+      selectAuditItems(*projectFiles, kAuditItemLimit, true, scope, perFile);
   postJson(buildAuditMessage(items));
   postJson(buildAuditReasonsMessage(auditReasons(items, *projectFiles)));
 }

@@ -73,7 +73,7 @@ class AppUI {
   // Messages to the page; each sends nothing without view or project.
   void sendProject();
   void sendCode();
-  void sendAudit(FileScope scope);
+  void sendAudit(FileScope scope, size_t perFile);
   void sendScopeInfo();
   void showFolderInTitle();
   // "explainLine": why one line of a project file is as hot as it is.

@@ -188,6 +188,31 @@ TEST_F(ReportTest, ScopeNarrowsTheRankingTheAuditAndTheFindings) {
   EXPECT_TRUE(names(nontest, "src/main.c"));
   const std::string csv = report({"--format", "csv", "--scope", "nontest", "DIR"}).out;
   EXPECT_TRUE(csv.find("src/main.c") != std::string::npos && csv.find("main_test.c") == std::string::npos) << csv;
+
+  // The text report and the CI formats take code only unless told otherwise; the page's messages keep all.
+  project.file("notes.txt", std::string(40, '?') + " a ? b : c ? d : e ? f : g && h || i\n");
+  const auto hasNotes = [&](std::vector<std::string> args) { return report(args).out.find("notes.txt") != std::string::npos; };
+  for (const char* format : {"text", "csv", "sarif", "codeclimate", "checkstyle"}) {
+    EXPECT_TRUE(hasNotes({"--format", format, "--scope", "all", "DIR"}) && !hasNotes({"--format", format, "DIR"})) << format;
+  }
+  EXPECT_TRUE(hasNotes({"--json", "DIR"}));
+}
+
+// Density: heat per line over at least 50 lines, so a file of one hot line does not come first.
+TEST_F(ReportTest, RankByDensity) {
+  project.file("tiny.c", "int f(int a, int b) { if (a && b || a > b) { while (a--) { if (b) return a ? b : a; } } return 0; }\n");
+  std::string dense = "int g(int a, int c) {\n", big;
+  for (int i = 0; i < 60; ++i) dense += "  if (a) c++;\n";
+  for (int i = 0; i < 3000; ++i) big += "int v" + std::to_string(i) + " = " + std::to_string(i) + ";\n";
+  project.file("dense.c", dense + "  return c;\n}\n");
+  project.file("big.c", big);
+  const ProjectFileMap files = analyzeProject(project.native()).model.files;
+  const ProjectFile &tiny = files.at(project.key("tiny.c")), &denser = files.at(project.key("dense.c"));
+  ASSERT_GT(tiny.heatRaw / 2, denser.heatRaw / 63) << "per line alone, tiny.c would come first";
+  const std::string out = report({"--rank", "density", "DIR"}).out;
+  EXPECT_LT(out.find("dense.c"), out.find("tiny.c"));
+  EXPECT_LT(out.find("tiny.c"), out.find("big.c")) << out;
+  EXPECT_EQ(report({"--rank", "total", "DIR"}).out, report({"DIR"}).out);
 }
 
 TEST_F(ReportTest, ReadableReportWithoutColourWhenPiped) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <random>
 #include <tuple>
 
@@ -199,6 +200,14 @@ TEST(AuditMessage, SelectionMatchesSortingEveryLine) {
       for (size_t i = 0; i < items.size(); ++i) {
         ASSERT_EQ(std::tie(items[i].path, items[i].lineStart), std::tie(std::get<1>(all[i]), std::get<2>(all[i])));
         ASSERT_EQ(items[i].cv, -std::get<0>(all[i])) << "round " << round << " limit " << limit;
+      }
+      // A cap per file: the same order, skipping the lines of a file that has given its share.
+      for (size_t cap : {size_t{1}, size_t{3}}) {
+        std::map<std::string, size_t> taken;
+        std::vector<std::pair<std::string, int32_t>> want, got;
+        for (const auto& [v, path, line] : all) if (want.size() < limit && taken[path]++ < cap) want.emplace_back(path, line);
+        for (const AuditItem& item : selectAuditItems(files, limit, false, FileScope::All, cap)) got.emplace_back(item.path, item.lineStart);
+        ASSERT_EQ(got, want) << "round " << round << " cap " << cap;
       }
     }
   }

@@ -348,9 +348,14 @@ TEST_F(AppUITest, ProgressShowsAtOnceThenAtMostTenASecond) {
     post(WM_APP_PROGRESS, i);  // 0 of i files
   }
   ASSERT_EQ(platform.progress.size(), 11u) << "one at the start, before the walk knows anything";
-  EXPECT_EQ(platform.progress[10], u"{\"type\":\"setProgress\",\"state\":\"busy\",\"done\":0,\"total\":100}");
+  // A folder not on screen yet is named, so the page shows it rather than its welcome.
+  EXPECT_EQ(platform.progress[10], utf8ToUtf16(R"({"type":"setProgress","state":"busy","done":0,"total":100,"folderName":")" +
+                                               std::filesystem::path(a.native()).filename().string() + "\"}"));
   command(R"({"type":"uiReady"})");  // a page that (re)loads mid-run hears where it stands
   EXPECT_EQ(platform.progress.back(), platform.progress[10]);
+  finishWorker();
+  changeAndRescan();
+  EXPECT_EQ(platform.progress.back(), u"{\"type\":\"setProgress\",\"state\":\"busy\",\"done\":0,\"total\":0}") << "a rescan names nothing";
 }
 
 TEST_F(AppUITest, VanishedFolderKeepsItsProjectUntilItComesBackWatched) {

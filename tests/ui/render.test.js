@@ -98,7 +98,8 @@ test('audit: rows as text, the jump to the line, stale after a new analysis', as
   await h.deliver(page, { type: 'setAudit', hint: 'Whole codebase \u00b7 Click a row to jump', items: [
     { path: root + 'src\\big.c', file: 'big.c', lineStart: 700, lineEnd: 700, cv: 9.5, heat01: 0.2375, kind: 'line', preview: '    for (;;) {' },
     { path: root + '<i>x<i>.c', file: '<i>x<i>.c', lineStart: 3, lineEnd: 3, cv: 2, heat01: 1, kind: 'line', preview: '<i>a</i> ? b : c;' }] });
-  assert.equal(await page.textContent('#auditHint'), 'Whole codebase \u00b7 Click a row to jump');
+  // Code only is the scope a new window starts with.
+  assert.equal(await page.textContent('#auditHint'), 'Code only \u00b7 Click a row to jump');
   assert.deepEqual(await page.$$eval('#auditBody tr.item', (trs) => trs.map((tr) => [...tr.cells].map((c) => c.textContent.trim()))), [
     ['1', 'big.c  src\\', '700', '9.50', '24%', 'for (;;) {'],
     ['2', '<i>x<i>.c', '3', '2.00', '100%', '<i>a</i> ? b : c;']]);

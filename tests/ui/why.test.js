@@ -48,7 +48,10 @@ test('selecting a line opens its explanation; a neighbour link jumps there', asy
     { path, file: 'loop.swift', lineStart: 5, lineEnd: 5, cv: 376.4, heat01: 0.6, kind: 'line', preview: 'for x {' },
     { path, file: 'loop.swift', lineStart: 6, lineEnd: 6, cv: 264.2, heat01: 0.4, kind: 'line', preview: 'if y {' }] });
   await h.deliver(page, { type: 'setAuditReasons', reasons: ['1 loop keyword (for)', 7] });
-  assert.deepEqual(await page.$$eval('#auditBody td.prev', (tds) => tds.map((td) => td.textContent)),
-    ['1 loop keyword (for)for x {', 'if y {']);
+  // The reason sits under the code, which keeps the cell's whole width.
+  assert.deepEqual(await page.$$eval('#auditBody td.prev', (tds) => tds.map((td) => {
+    const code = td.querySelector('code'), why = td.querySelector('.why-line');
+    return [code.textContent, why ? why.textContent : null, code.getBoundingClientRect().width >= td.clientWidth - 16];
+  })), [['for x {', '1 loop keyword (for)', true], ['if y {', null, true]]);
   assert.deepEqual(pageErrors, []);
 });
