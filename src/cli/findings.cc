@@ -109,38 +109,60 @@ Severity severityFor(double projectHeat) {
 }
 
 std::string relativeSlashPath(std::string_view path, std::string_view root) {
+  // "\\" separates only on Windows; elsewhere it is part of a file's name.
+#ifdef _WIN32
+  auto separator = [](char c) { return c == '/' || c == '\\'; };
+#else
+  auto separator = [](char c) { return c == '/'; };
+#endif
   std::string_view rest = path;
   if (!root.empty() && path.size() > root.size() && path.substr(0, root.size()) == root) {
     rest = path.substr(root.size());
-    const bool separated =
-        root.back() == '/' || root.back() == '\\' || rest.front() == '/' || rest.front() == '\\';
-    if (!separated) rest = path;
-    while (rest != path && !rest.empty() && (rest.front() == '/' || rest.front() == '\\')) {
-      rest.remove_prefix(1);
-    }
+    if (!separator(root.back()) && !separator(rest.front())) rest = path;
+    while (rest != path && !rest.empty() && separator(rest.front())) rest.remove_prefix(1);
   }
   std::string out(rest);
+#ifdef _WIN32
   std::replace(out.begin(), out.end(), '\\', '/');
+#endif
+  return out;
+}
+
+const std::vector<LineRange>* changedRangesFor(const ChangedLines& changed,
+                                               std::string_view relativePath) {
+  const auto exact = changed.find(relativePath);
+  if (exact != changed.end()) return &exact->second;
+  // git names an untracked nested repository as its folder, "sub/".
+  for (size_t slash = relativePath.find('/'); slash != std::string_view::npos;
+       slash = relativePath.find('/', slash + 1)) {
+    const auto folder = changed.find(relativePath.substr(0, slash + 1));
+    if (folder != changed.end()) return &folder->second;
+  }
+  return nullptr;
+}
+
+ProjectFileMap changedPart(const ProjectFileMap& files, std::string_view root,
+                           const ChangedLines& changed) {
+  // Lines outside the changes become NaN, which the audit ranks below all.
+  ProjectFileMap out;
+  for (const auto& [path, file] : files) {
+    const std::vector<LineRange>* ranges = changedRangesFor(changed, relativeSlashPath(path, root));
+    if (ranges == nullptr) continue;
+    ProjectFile copy = file;
+    std::vector<double> heats(file.lineHeatRaw.begin(), file.lineHeatRaw.end());
+    for (size_t i = 0; i < heats.size(); ++i) {
+      if (!inRanges(*ranges, static_cast<int32_t>(i + 1))) heats[i] = NAN;
+    }
+    copy.lineHeatRaw = LineHeats(heats);
+    out.emplace(path, std::move(copy));
+  }
   return out;
 }
 
 FindingSet selectFindings(const ProjectFileMap& files, std::string_view root,
                           const FindingOptions& options) {
-  // Lines outside the changes become NaN, which the audit ranks below all.
   ProjectFileMap changedOnly;
-  if (options.changed != nullptr) {
-    for (const auto& [path, file] : files) {
-      const auto it = options.changed->find(relativeSlashPath(path, root));
-      if (it == options.changed->end()) continue;
-      ProjectFile copy = file;
-      std::vector<double> heats(file.lineHeatRaw.begin(), file.lineHeatRaw.end());
-      for (size_t i = 0; i < heats.size(); ++i) {
-        if (!inRanges(it->second, static_cast<int32_t>(i + 1))) heats[i] = NAN;
-      }
-      copy.lineHeatRaw = LineHeats(heats);
-      changedOnly.emplace(path, std::move(copy));
-    }
-  }
+  if (options.changed != nullptr) changedOnly = changedPart(files, root, *options.changed);
   const ProjectFileMap& scope = options.changed != nullptr ? changedOnly : files;
 
   const ProjectHeatScale scale = projectHeatScale(files);

@@ -75,8 +75,12 @@ std::string sarifResult(const Finding& f) {
   return out;
 }
 
+// Only characters XML 1.0 allows, and blanks that attribute values keep.
 void appendXmlEscaped(std::string& out, std::string_view text) {
-  for (char c : validUtf8(text)) {
+  static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+  const std::string valid = validUtf8(text);
+  for (size_t i = 0; i < valid.size(); ++i) {
+    const char c = valid[i];
     switch (c) {
       case '&':
         out += "&amp;";
@@ -93,15 +97,37 @@ void appendXmlEscaped(std::string& out, std::string_view text) {
       case '\'':
         out += "&apos;";
         break;
+      case '\t':
+        out += "&#9;";
+        break;
+      case '\n':
+        out += "&#10;";
+        break;
+      case '\r':
+        out += "&#13;";
+        break;
       default:
-        // Control characters have no place in XML 1.0, not even escaped.
-        out += static_cast<unsigned char>(c) < 0x20 && c != '\t' ? '?' : c;
+        if (static_cast<unsigned char>(c) < 0x20) {
+          out += kReplacement;
+        } else if (c == '\xEF' && i + 2 < valid.size() && valid[i + 1] == '\xBF' &&
+                   (valid[i + 2] == '\xBE' || valid[i + 2] == '\xBF')) {
+          out += kReplacement;  // U+FFFE and U+FFFF are no characters
+          i += 2;
+        } else {
+          out += c;
+        }
     }
   }
 }
 
-void appendCsvField(std::string& out, std::string_view text) {
-  if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+// Valid UTF-8, quoted when needed, and never read as a formula: a spreadsheet
+// evaluates a cell that starts with "=", "+", "-", "@", a tab or CR.
+void appendCsvField(std::string& out, std::string_view bytes) {
+  std::string text = validUtf8(bytes);
+  if (!text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos) {
+    text.insert(text.begin(), '\'');
+  }
+  if (text.find_first_of(",\"\r\n") == std::string::npos) {
     out += text;
     return;
   }
