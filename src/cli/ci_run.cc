@@ -308,26 +308,39 @@ int finishCi(const CiOptions& options, const CiInputs& inputs, const ProjectFile
   findingOptions.minHeat = options.minHeat.value_or(0.0);
   findingOptions.maxFindings = options.maxFindings.value_or(findingOptions.maxFindings);
   if (inputs.changed) findingOptions.changed = &*inputs.changed;
-  const FindingSet set = selectFindings(files, folder, findingOptions);
+  const ReportFormat format = options.format.value_or(ReportFormat::Text);
+  const size_t asked = findingOptions.maxFindings;
+  // SARIF lists at most so many results: the rest is not worth building.
+  // A baseline needs every finding asked for.
+  if (format == ReportFormat::Sarif && !options.baseline && !options.writeBaseline) {
+    findingOptions.maxFindings = std::min(findingOptions.maxFindings, kSarifMaxResults);
+  }
+  FindingSet set = selectFindings(files, folder, findingOptions);
+  set.qualified = std::min(set.qualified, asked);
 
-  std::string out;
-  switch (options.format.value_or(ReportFormat::Text)) {
+  const ReportSink toStdout = [](std::string_view piece) {
+    std::fwrite(piece.data(), 1, piece.size(), stdout);
+  };
+  switch (format) {
     case ReportFormat::Sarif:
-      out = sarifReport(set, {toolVersion, folderFileUri(folder)});
+      toStdout(sarifReport(set, {toolVersion, folderFileUri(folder)}));
       break;
     case ReportFormat::CodeQuality:
-      out = codeQualityReport(set);
+      writeCodeQualityReport(set, toStdout);
       break;
     case ReportFormat::Checkstyle:
-      out = checkstyleReport(set);
+      writeCheckstyleReport(set, toStdout);
       break;
     case ReportFormat::Csv:
-      out = options.byFile ? csvByFileReport(set) : csvReport(set);
+      if (options.byFile) {
+        toStdout(csvByFileReport(set));
+      } else {
+        writeCsvReport(set, toStdout);
+      }
       break;
     default:
       break;
   }
-  std::fwrite(out.data(), 1, out.size(), stdout);
 
   if (options.writeBaseline &&
       !writeFileReplacing(*options.writeBaseline,

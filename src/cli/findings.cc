@@ -71,26 +71,28 @@ void fingerprintFile(std::vector<Finding*>& ofFile, const std::string& fullPath)
     return static_cast<unsigned>(static_cast<unsigned char>(line[first])) << 8 |
            static_cast<unsigned char>(line[last]);
   };
-  std::vector<unsigned> wanted;
+  std::vector<bool> wanted(1u << 16, false);
   for (const Finding* finding : ofFile) {
     const size_t index = static_cast<size_t>(finding->line - 1);
-    if (index < lines.size()) wanted.push_back(ends(lines[index]));
+    if (index < lines.size()) wanted[ends(lines[index])] = true;
   }
+  // Each line is hashed once, and numbered among the lines of its text.
   std::vector<uint64_t> hashes;
-  hashes.reserve(needed);
+  std::vector<size_t> occurrences;
+  hashes.reserve(std::min(needed, lines.size()));
+  occurrences.reserve(std::min(needed, lines.size()));
+  std::unordered_map<uint64_t, size_t> seen;
   for (size_t i = 0; i < lines.size() && i < needed; ++i) {
-    const bool candidate = std::find(wanted.begin(), wanted.end(), ends(lines[i])) != wanted.end();
-    hashes.push_back(candidate ? normalisedLineHash(lines[i]) | 1 : 0);
+    const uint64_t hash = wanted[ends(lines[i])] ? normalisedLineHash(lines[i]) | 1 : 0;
+    hashes.push_back(hash);
+    occurrences.push_back(hash != 0 ? seen[hash]++ : 0);
   }
   for (Finding* finding : ofFile) {
     const size_t index = static_cast<size_t>(finding->line - 1);
     // A line beyond the end (the file shrank) is known by its number.
-    const uint64_t own = index < hashes.size() ? hashes[index] : 0;
-    const size_t occurrence =
-        index < hashes.size()
-            ? static_cast<size_t>(
-                  std::count(hashes.begin(), hashes.begin() + static_cast<ptrdiff_t>(index), own))
-            : index;
+    const bool known = index < hashes.size();
+    const uint64_t own = known ? hashes[index] : 0;
+    const size_t occurrence = known ? occurrences[index] : index;
     std::string key = finding->path;
     key += '\0';
     key += hex16(own);
@@ -186,6 +188,11 @@ FindingSet selectFindings(const ProjectFileMap& files, std::string_view root,
                                       }) -
                          items.begin();
   set.cutByCount = static_cast<size_t>(qualified) > options.maxFindings;
+  for (const auto& entry : scope) {
+    for (const double heat : entry.second.lineHeatRaw) {
+      if (heat > 0.0 && heat >= options.minHeat) ++set.qualified;
+    }
+  }
   items.resize(std::min(static_cast<size_t>(qualified), options.maxFindings));
   set.findings.reserve(items.size());
   std::unordered_map<std::string, std::vector<size_t>> byFile;
@@ -198,6 +205,7 @@ FindingSet selectFindings(const ProjectFileMap& files, std::string_view root,
     finding.severity = severityFor(finding.projectHeat);
     byFile[item.path].push_back(set.findings.size() - 1);
   }
+  std::vector<AuditItem>().swap(items);
   // Reading the files again dominates; each file's findings are its own.
   struct Job {
     const std::string* fullPath;

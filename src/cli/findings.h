@@ -49,6 +49,7 @@ struct FindingOptions {
 struct FindingSet {
   std::vector<Finding> findings;  // hottest first, as the audit orders them
   bool cutByCount = false;        // more lines qualified than maxFindings
+  size_t qualified = 0;           // lines the options let in, however many were listed
   double hottestInScope = 0.0;    // the hottest line the options let in
   std::string hottestWhere;       // as "path:line"
 };

@@ -109,9 +109,14 @@ void parseUnifiedDiff(std::string_view diff, ChangedLines& out) {
 
 bool changedLinesSince(const std::string& folder, const std::string& revision, ChangedLines& out,
                        std::string& error) {
-  const CommandResult inside = runCommand(git(folder, {"rev-parse", "--is-inside-work-tree"}));
+  const CommandResult inside =
+      runCommand(git(folder, {"rev-parse", "--is-inside-work-tree"}), /*withErrors=*/true);
   if (!inside.started) {
     error = "git could not be run";
+    return false;
+  }
+  if (inside.out.find("dubious ownership") != std::string::npos) {
+    error = "git refuses the repository: it belongs to another user (see git's safe.directory)";
     return false;
   }
   if (inside.exitCode != 0 || inside.out != "true\n") {

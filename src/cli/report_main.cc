@@ -26,6 +26,7 @@
 
 #include "base/absolute_folder.h"
 #include "base/native_string.h"
+#include "base/utf.h"
 #include "cli/ci_run.h"
 #include "model/model.h"
 #include "project/file_scope.h"
@@ -451,6 +452,11 @@ void printReport(const ProjectAnalysis& analysis, const ProjectFileMap& shown,
 int printExplanation(const Options& options, bool json, bool colour) {
   const NativeString& path = *options.explainFile;
   const std::string shown = printable(nativeToUtf8Lossy(path));
+  std::error_code statError;
+  if (std::filesystem::is_directory(std::filesystem::path(path), statError)) {
+    std::fprintf(stderr, "varnholt-report: %s is a folder, not a file\n", shown.c_str());
+    return 1;
+  }
   std::string text;
   if (!readWholeFile(path, text, kFileWindowBytes)) {
     std::fprintf(stderr, "varnholt-report: %s: cannot be read\n", shown.c_str());
@@ -483,7 +489,13 @@ int printExplanation(const Options& options, bool json, bool colour) {
   const char* plain = colour ? "\x1b[0m" : "";
   std::string_view source = splitLines(text)[static_cast<size_t>(e.line - 1)];
   source.remove_prefix(std::min(source.find_first_not_of(" \t"), source.size()));
-  if (source.size() > 140) source = source.substr(0, 140);
+  // At most 140 bytes, never ending inside a character.
+  if (source.size() > 140) {
+    size_t cut = 0;
+    char32_t codePoint = 0;
+    for (size_t next; (next = cut + decodeUtf8At(source, cut, codePoint)) <= 140;) cut = next;
+    source = source.substr(0, cut);
+  }
   out = std::string(bold) + shown + ":" + std::to_string(e.line) + "  heat " +
         formatFixed(e.heat, 2) + plain + "\n    " + printable(source) + "\n";
   if (!e.scored) {

@@ -299,6 +299,25 @@ class GateSoundness(unittest.TestCase):
             self.assertIn("new hot line m.py:27", r.stderr)
         self.ok("--baseline", base, "--max-findings", "12", "--fail-above", "5000")
 
+    def test_messages_name_the_real_failure(self):
+        self.write("wide.py", "x = '" + "\u00e9" * 200 + "'\n")
+        r = run("--explain", os.path.join(self.src, "wide.py") + ":1")
+        self.assertEqual(r.returncode, 0, r.stderr)  # text=True: fails on a cut character
+        r = run("--explain", self.src + ":1")
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("is a folder", r.stderr)
+        r = run("--baseline", self.dir, self.src)
+        self.assertEqual(r.returncode, 2)
+        self.assertIn("is a folder", r.stderr)
+        if os.geteuid() == 0:  # a repository of another owner needs root to make
+            self.commit_all()
+            for top, dirs, files in os.walk(self.src):
+                for name in [top] + [os.path.join(top, n) for n in dirs + files]:
+                    os.lchown(name, 65534, 65534)
+            r = run("--changed-since", "HEAD", self.src)
+            self.assertEqual(r.returncode, 2)
+            self.assertIn("another user", r.stderr)
+
     def test_text_report_keeps_to_the_changes(self):
         self.write("other.c", BODY)
         self.commit_all()
