@@ -119,7 +119,9 @@ bool changedLinesSince(const std::string& folder, const std::string& revision, C
     error = "git refuses the repository: it belongs to another user (see git's safe.directory)";
     return false;
   }
-  if (inside.exitCode != 0 || inside.out != "true\n") {
+  // The answer is the last line; warnings may come before it.
+  const std::string_view answer = inside.out;
+  if (inside.exitCode != 0 || (answer != "true\n" && !answer.ends_with("\ntrue\n"))) {
     error = "the folder is not in a git work tree";
     return false;
   }
