@@ -2,9 +2,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <string_view>
+#include <system_error>
 
-#include "../tests/project/temp_tree.h"
 #include "../tests/shell/fake_platform.h"
 #include "base/utf.h"
 #include "shell/app_ui.h"
@@ -13,17 +16,30 @@ namespace {
 
 using namespace varnholt_app;
 
+// A fixed root, so that the dictionary can name its files (base64 of the
+// paths in dispatcher.dict) and selectFile and explainLine reach them.
+constexpr char kRoot[] = "/tmp/varnholt_fuzz_dispatcher";
+
+void writeFile(const std::filesystem::path& path, std::string_view bytes) {
+  std::filesystem::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
 struct Loaded {
   Loaded() {
-    tree.file("a.c", "int main(void) { return 0; }\n");
+    const std::filesystem::path root(kRoot);
+    std::error_code ignored;
+    std::filesystem::remove_all(root, ignored);
+    writeFile(root / "a.c", "int main(void) {\n  for (int i = 0; i < 3; i++) { if (i) return i; }\n}\n");
+    writeFile(root / "sub" / "b.py", "def f(x):\n    return [y for y in x if y and not y.z]\n");
+    writeFile(root / "bad\xff.js", "if (a && b) { c(); }\n");
     platform.attach(&app);
     app.onCreate();
-    app.startAnalysis(tree.native(), false);
+    app.startAnalysis(root.native(), false);
     platform.runThread();
     platform.pump();
     app.onWebViewReady();
   }
-  varnholt_app::testing::TempTree tree;
   FakePlatform platform;
   AppUI app{platform};
 };

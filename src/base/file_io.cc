@@ -187,6 +187,29 @@ int64_t InputFile::read(void* buffer, size_t count) {
 
 #endif
 
+bool fileIdentity(const NativeString& path, FileIdentity& out) {
+#ifdef _WIN32
+  // Backup semantics let CreateFile open a folder; no access is asked for.
+  HANDLE handle = CreateFileW(systemPath(path).c_str(), 0,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool known = GetFileInformationByHandle(handle, &info) != 0;
+  CloseHandle(handle);
+  if (!known) return false;
+  out.device = info.dwVolumeSerialNumber;
+  out.index = (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  return true;
+#else
+  struct stat st;
+  if (!statNative(path, st)) return false;
+  out.device = static_cast<uint64_t>(st.st_dev);
+  out.index = static_cast<uint64_t>(st.st_ino);
+  return true;
+#endif
+}
+
 bool readWholeFile(const NativeString& path, std::string& out, int64_t maxBytes) {
   out.clear();
   if (maxBytes < 0) return false;
@@ -202,6 +225,11 @@ bool readWholeFile(const NativeString& path, std::string& out, int64_t maxBytes)
   for (;;) {
     out.resize(want);
     const int64_t got = file.read(out.data() + have, want - have);
+    if (got < 0) {
+      // A read error is no empty file.
+      std::string().swap(out);
+      return false;
+    }
     if (got > 0) have += static_cast<size_t>(got);
     if (got <= 0 || have < want || static_cast<int64_t>(have) >= cap) break;
     want = static_cast<size_t>(std::min<int64_t>(cap, static_cast<int64_t>(want) * 2));

@@ -54,8 +54,18 @@ class InputFile {
 #endif
 };
 
+// What a file or folder is, whatever its name: device (volume) and inode
+// (file index). A folder replaced under the same name gets another.
+struct FileIdentity {
+  uint64_t device = 0;
+  uint64_t index = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+// False when the path cannot be reached.
+bool fileIdentity(const NativeString& path, FileIdentity& out);
+
 // Reads the whole file (a file that shrank meanwhile gives what was there).
-// False when it cannot be opened or sized, or holds more than `maxBytes`,
+// False when it cannot be opened, sized or read, or holds more than `maxBytes`,
 // also when it grew past that after its size was taken: never more than
 // `maxBytes` + 1 bytes are read.
 bool readWholeFile(const NativeString& path, std::string& out,

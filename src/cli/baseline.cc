@@ -37,8 +37,11 @@ bool isFingerprint(std::string_view text) {
   return text.size() == 16 && text.find_first_not_of("0123456789abcdef") == std::string_view::npos;
 }
 
-bool hotter(double now, double before) {
-  return now > before + 1e-9 * std::max(1.0, std::fabs(before));
+// A line's heat depends on the lines around it: an edit elsewhere in the
+// file moves it a little, which is no reason to fail.
+bool hotter(double now, double before, const GateTolerance& tolerance) {
+  const double allowed = std::max(std::fabs(before) * tolerance.percent / 100.0, tolerance.raw);
+  return now > before + std::max(allowed, 1e-9 * std::max(1.0, std::fabs(before)));
 }
 
 }  // namespace
@@ -74,68 +77,93 @@ std::string writeBaselineText(const FindingSet& set, double minHeat, std::string
   return out;
 }
 
+bool parseBaselineLine(BaselineParser& parser, std::string_view line, std::string& error) {
+  Baseline& out = *parser.out;
+  const size_t number = ++parser.lines;
+  // A checkout may have turned the line ends into CR LF.
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  if (parser.ended) {
+    error = "it is cut short or has lines added";
+    return false;
+  }
+  if (number == 1) {
+    if (line == kMagic) return true;
+    error = "it is not a varnholt-report baseline";
+    return false;
+  }
+  if (number == 2) {
+    if (line.substr(0, 8) != "version ") {
+      error = "it is cut short";
+      return false;
+    }
+    out.toolVersion = std::string(line.substr(8));
+    if (out.toolVersion != parser.toolVersion) {
+      error = "it was written by version " + out.toolVersion + ", this is " +
+              std::string(parser.toolVersion) + "; write it again with --write-baseline";
+      return false;
+    }
+    return true;
+  }
+  if (number == 3) {
+    const std::vector<std::string_view> floor = tokens(line);
+    // A floor of NaN or infinity would let every new line through.
+    if (floor.size() != 3 || floor[0] != "floor" || !parseNumber(floor[1], out.floor) ||
+        !std::isfinite(out.floor) || out.floor < 0 || (floor[2] != "count" && floor[2] != "heat")) {
+      error = "line 3 is not a floor";
+      return false;
+    }
+    out.cutByCount = floor[2] == "count";
+    out.entries.clear();
+    return true;
+  }
+  const std::vector<std::string_view> fields = tokens(line);
+  if (fields.size() == 2 && fields[0] == "end") {
+    size_t count = 0;
+    if (!parseNumber(fields[1], count) || count != out.entries.size()) {
+      error = "it is cut short or has lines added";
+      return false;
+    }
+    parser.ended = true;
+    return true;
+  }
+  BaselineEntry entry;
+  if (fields.size() != 4 || !isFingerprint(fields[0]) || !parseNumber(fields[1], entry.heatRaw) ||
+      !std::isfinite(entry.heatRaw) || entry.heatRaw < 0 || !parseNumber(fields[2], entry.line) ||
+      entry.line < 1 || fields[3].empty()) {
+    error = "line " + std::to_string(number) + " is not a finding";
+    return false;
+  }
+  entry.fingerprint = std::string(fields[0]);
+  entry.pathField = std::string(fields[3]);
+  out.entries.push_back(std::move(entry));
+  return true;
+}
+
+bool finishBaseline(const BaselineParser& parser, std::string& error) {
+  if (parser.ended) return true;
+  error = parser.lines == 0   ? "it is not a varnholt-report baseline"
+          : parser.lines < 4 ? "it is cut short"
+                             : "it is cut short or has lines added";
+  return false;
+}
+
 bool parseBaseline(std::string_view text, std::string_view toolVersion, Baseline& out,
                    std::string& error) {
-  std::vector<std::string_view> lines;
+  BaselineParser parser{&out, toolVersion};
   for (size_t start = 0; start < text.size();) {
     const size_t end = text.find('\n', start);
     if (end == std::string_view::npos) {
       error = "it ends in the middle of a line";
       return false;
     }
-    std::string_view line = text.substr(start, end - start);
-    // A checkout may have turned the line ends into CR LF.
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    lines.push_back(line);
+    if (!parseBaselineLine(parser, text.substr(start, end - start), error)) return false;
     start = end + 1;
   }
-  if (lines.empty() || lines[0] != kMagic) {
-    error = "it is not a varnholt-report baseline";
-    return false;
-  }
-  if (lines.size() < 4 || lines[1].substr(0, 8) != "version ") {
-    error = "it is cut short";
-    return false;
-  }
-  out.toolVersion = std::string(lines[1].substr(8));
-  if (out.toolVersion != toolVersion) {
-    error = "it was written by version " + out.toolVersion + ", this is " +
-            std::string(toolVersion) + "; write it again with --write-baseline";
-    return false;
-  }
-  const std::vector<std::string_view> floor = tokens(lines[2]);
-  if (floor.size() != 3 || floor[0] != "floor" || !parseNumber(floor[1], out.floor) ||
-      (floor[2] != "count" && floor[2] != "heat")) {
-    error = "line 3 is not a floor";
-    return false;
-  }
-  out.cutByCount = floor[2] == "count";
-  size_t count = 0;
-  const std::vector<std::string_view> end = tokens(lines.back());
-  if (end.size() != 2 || end[0] != "end" || !parseNumber(end[1], count) ||
-      count != lines.size() - 4) {
-    error = "it is cut short or has lines added";
-    return false;
-  }
-  out.entries.clear();
-  out.entries.reserve(count);
-  for (size_t i = 3; i + 1 < lines.size(); ++i) {
-    const std::vector<std::string_view> fields = tokens(lines[i]);
-    BaselineEntry entry;
-    if (fields.size() != 4 || !isFingerprint(fields[0]) || !parseNumber(fields[1], entry.heatRaw) ||
-        !std::isfinite(entry.heatRaw) || !parseNumber(fields[2], entry.line) || entry.line < 1 ||
-        fields[3].empty()) {
-      error = "line " + std::to_string(i + 1) + " is not a finding";
-      return false;
-    }
-    entry.fingerprint = std::string(fields[0]);
-    entry.pathField = std::string(fields[3]);
-    out.entries.push_back(std::move(entry));
-  }
-  return true;
+  return finishBaseline(parser, error);
 }
 
-std::vector<GateFailure> compareWithBaseline(const FindingSet& set, const Baseline& baseline) {
+std::vector<GateFailure> compareWithBaseline(const FindingSet& set, const Baseline& baseline,
+                                             const GateTolerance& tolerance) {
   std::unordered_map<std::string_view, size_t> byFingerprint;
   for (size_t i = 0; i < baseline.entries.size(); ++i) {
     byFingerprint.emplace(baseline.entries[i].fingerprint, i);
@@ -184,13 +212,16 @@ std::vector<GateFailure> compareWithBaseline(const FindingSet& set, const Baseli
       }
     }
     if (entry != none) {
-      if (hotter(f.heatRaw, baseline.entries[entry].heatRaw)) {
+      if (hotter(f.heatRaw, baseline.entries[entry].heatRaw, tolerance)) {
         failures.push_back({&f, baseline.entries[entry].heatRaw});
       }
       continue;
     }
-    const bool aboveFloor =
-        baseline.cutByCount ? hotter(f.heatRaw, baseline.floor) : f.heatRaw >= baseline.floor;
+    // A line left out only because the list was full, or just below the
+    // minimum heat, may drift above the floor like any recorded line.
+    const bool aboveFloor = baseline.cutByCount || baseline.floor > 0
+                                ? hotter(f.heatRaw, baseline.floor, tolerance)
+                                : f.heatRaw >= baseline.floor;
     if (aboveFloor) failures.push_back({&f, -1.0});
   }
   return failures;

@@ -28,6 +28,19 @@ struct Baseline {
 
 std::string writeBaselineText(const FindingSet& set, double minHeat, std::string_view toolVersion);
 
+// A baseline read line by line, so that a large file is judged by its first
+// lines and never held whole.
+struct BaselineParser {
+  Baseline* out = nullptr;
+  std::string_view toolVersion;
+  size_t lines = 0;
+  bool ended = false;  // the "end" line was read
+};
+// One line without its "\n". False with a one-line reason.
+bool parseBaselineLine(BaselineParser& parser, std::string_view line, std::string& error);
+// After the last line: false when the baseline was cut short.
+bool finishBaseline(const BaselineParser& parser, std::string& error);
+
 // False with a one-line reason when the text is not a baseline of this tool
 // and version.
 bool parseBaseline(std::string_view text, std::string_view toolVersion, Baseline& out,
@@ -38,9 +51,17 @@ struct GateFailure {
   double before = -1.0;  // its heat in the baseline; negative when new
 };
 
+// How much hotter than recorded a line may get before it counts as hotter:
+// the larger of a share of its recorded heat and a fixed raw amount.
+struct GateTolerance {
+  double percent = 5.0;
+  double raw = 1.0;
+};
+
 // Findings new since the baseline or hotter than there. A finding whose
 // text changed is matched to the entry left unmatched at its place.
-std::vector<GateFailure> compareWithBaseline(const FindingSet& set, const Baseline& baseline);
+std::vector<GateFailure> compareWithBaseline(const FindingSet& set, const Baseline& baseline,
+                                             const GateTolerance& tolerance = {});
 
 // Blanks, control bytes and "%" percent-encoded: one token per path.
 std::string baselinePathField(std::string_view path);

@@ -1,11 +1,20 @@
 #include "cli/ci_run.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "base/file_io.h"
 #include "cli/git_changes.h"
@@ -16,6 +25,7 @@ namespace varnholt_app {
 namespace {
 
 constexpr int64_t kMaxBaselineBytes = int64_t{256} << 20;
+constexpr size_t kMaxBaselineLine = size_t{1} << 20;
 constexpr size_t kFailuresShown = 20;
 
 struct FormatName {
@@ -74,40 +84,108 @@ double heatValue(std::string_view name, const std::string& value) {
 
 bool readBaseline(const NativeString& path, const char* toolVersion, Baseline& out,
                   std::string& error) {
+  namespace fs = std::filesystem;
   const std::string name = nativeToUtf8Lossy(path);
-  std::string text;
-  if (!readWholeFile(path, text, kMaxBaselineBytes)) {
+  std::error_code statError;
+  if (fs::is_directory(fs::path(path), statError)) {
+    error = "the baseline " + name + " is a folder, not a file";
+    return false;
+  }
+  std::ifstream in(fs::path(path), std::ios::binary);
+  if (!in) {
     error = "cannot read the baseline " + name;
     return false;
   }
+  BaselineParser parser{&out, toolVersion};
   std::string why;
-  if (!parseBaseline(text, toolVersion, out, why)) {
-    error = "the baseline " + name + " is not usable: " + why;
+  std::string pending;
+  std::vector<char> chunk(size_t{1} << 16);
+  int64_t total = 0;
+  auto unusable = [&](const std::string& reason) {
+    error = "the baseline " + name + " is not usable: " + reason;
+    return false;
+  };
+  while (in) {
+    in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+    const auto got = static_cast<size_t>(in.gcount());
+    if (got == 0) break;
+    total += static_cast<int64_t>(got);
+    if (total > kMaxBaselineBytes) return unusable("it is larger than 256 MiB");
+    std::string_view data(chunk.data(), got);
+    for (size_t end; (end = data.find('\n')) != std::string_view::npos;) {
+      std::string_view line = data.substr(0, end);
+      if (!pending.empty()) {
+        pending += line;
+        line = pending;
+      }
+      if (!parseBaselineLine(parser, line, why)) return unusable(why);
+      pending.clear();
+      data.remove_prefix(end + 1);
+    }
+    if (pending.size() + data.size() > kMaxBaselineLine) {
+      return unusable("line " + std::to_string(parser.lines + 1) + " is too long");
+    }
+    pending += data;
+  }
+  if (in.bad()) {
+    error = "cannot read the baseline " + name;
     return false;
   }
+  if (!pending.empty()) return unusable("it ends in the middle of a line");
+  if (!finishBaseline(parser, why)) return unusable(why);
   return true;
 }
 
-// Through a temporary file, so that a failed write leaves the old baseline.
+// Through a temporary file made beside the target and only for this run, so
+// that a failed write leaves the old baseline and a link or folder that
+// happens to sit at the temporary name is never written through or removed.
 bool writeFileReplacing(const NativeString& path, const std::string& bytes) {
-  namespace fs = std::filesystem;
-  const fs::path target(path);
-  fs::path temporary = target;
-  temporary += ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out) {
-      std::error_code ignored;
-      fs::remove(temporary, ignored);
-      return false;
-    }
+#ifdef _WIN32
+  std::wstring temporary;
+  HANDLE file = INVALID_HANDLE_VALUE;
+  for (unsigned attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
+    temporary = path + L".tmp-" +
+                std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(attempt);
+    file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) return false;
   }
-  std::error_code error;
-  fs::rename(temporary, target, error);
-  if (error) fs::remove(temporary, error);
-  return !error;
+  if (file == INVALID_HANDLE_VALUE) return false;
+  bool written = true;
+  for (size_t done = 0; written && done < bytes.size();) {
+    DWORD wrote = 0;
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 30));
+    written = WriteFile(file, bytes.data() + done, chunk, &wrote, nullptr) && wrote > 0;
+    done += wrote;
+  }
+  written = FlushFileBuffers(file) && written;
+  written = CloseHandle(file) && written;
+  if (written &&
+      MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return true;
+  }
+  DeleteFileW(temporary.c_str());
+  return false;
+#else
+  std::string temporary = path + ".tmp-XXXXXX";
+  const int fd = ::mkstemp(temporary.data());
+  if (fd < 0) return false;
+  // mkstemp makes the file private; a baseline is as readable as any other.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  bool written = ::fchmod(fd, 0666 & ~mask) == 0;
+  for (size_t done = 0; written && done < bytes.size();) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    written = n > 0;
+    if (written) done += static_cast<size_t>(n);
+  }
+  written = ::fsync(fd) == 0 && written;
+  written = ::close(fd) == 0 && written;
+  if (written && ::rename(temporary.c_str(), path.c_str()) == 0) return true;
+  ::unlink(temporary.c_str());
+  return false;
+#endif
 }
 
 // A place for a terminal: control bytes as "?".
@@ -140,6 +218,15 @@ bool parseCiOption(const std::vector<NativeString>& args, size_t& i, CiOptions& 
     options.minHeat = heatValue("--min-heat", *minHeat);
   } else if (auto failAbove = optionValue(args, i, "--fail-above")) {
     options.failAbove = heatValue("--fail-above", *failAbove);
+  } else if (auto tolerance = optionValue(args, i, "--tolerance")) {
+    // PERCENT or PERCENT,RAW
+    const size_t comma = tolerance->find(',');
+    std::string percent = tolerance->substr(0, comma);
+    if (!percent.empty() && percent.back() == '%') percent.pop_back();
+    options.tolerance.percent = heatValue("--tolerance", percent);
+    if (comma != std::string::npos) {
+      options.tolerance.raw = heatValue("--tolerance", tolerance->substr(comma + 1));
+    }
   } else if (auto count = optionValue(args, i, "--max-findings")) {
     size_t n = 0;
     const auto [end, error] = std::from_chars(count->data(), count->data() + count->size(), n);
@@ -160,6 +247,30 @@ bool parseCiOption(const std::vector<NativeString>& args, size_t& i, CiOptions& 
     return false;
   }
   return true;
+}
+
+bool keepsInsideFolder(const CiOptions& options) {
+  return isCiFormat(options.format) || options.changedSince.has_value();
+}
+
+size_t dropFilesOutside(ProjectFileMap& files, const NativeString& folder) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::path root = fs::canonical(fs::path(folder), error);
+  if (error) return 0;
+  // A file is inside when its real path has the folder's real path as prefix.
+  const auto inside = [&](const std::string& key) {
+    std::error_code ignored;
+    const fs::path real = fs::canonical(fs::path(utf8ToNative(key)), ignored);
+    if (ignored) return false;
+    auto r = root.begin();
+    auto p = real.begin();
+    for (; r != root.end(); ++r, ++p) {
+      if (p == real.end() || *p != *r) return false;
+    }
+    return true;
+  };
+  return std::erase_if(files, [&](const auto& entry) { return !inside(entry.first); });
 }
 
 bool needsFindings(const CiOptions& options) {
@@ -197,26 +308,39 @@ int finishCi(const CiOptions& options, const CiInputs& inputs, const ProjectFile
   findingOptions.minHeat = options.minHeat.value_or(0.0);
   findingOptions.maxFindings = options.maxFindings.value_or(findingOptions.maxFindings);
   if (inputs.changed) findingOptions.changed = &*inputs.changed;
-  const FindingSet set = selectFindings(files, folder, findingOptions);
+  const ReportFormat format = options.format.value_or(ReportFormat::Text);
+  const size_t asked = findingOptions.maxFindings;
+  // SARIF lists at most so many results: the rest is not worth building.
+  // A baseline needs every finding asked for.
+  if (format == ReportFormat::Sarif && !options.baseline && !options.writeBaseline) {
+    findingOptions.maxFindings = std::min(findingOptions.maxFindings, kSarifMaxResults);
+  }
+  FindingSet set = selectFindings(files, folder, findingOptions);
+  set.qualified = std::min(set.qualified, asked);
 
-  std::string out;
-  switch (options.format.value_or(ReportFormat::Text)) {
+  const ReportSink toStdout = [](std::string_view piece) {
+    std::fwrite(piece.data(), 1, piece.size(), stdout);
+  };
+  switch (format) {
     case ReportFormat::Sarif:
-      out = sarifReport(set, {toolVersion, folderFileUri(folder)});
+      toStdout(sarifReport(set, {toolVersion, folderFileUri(folder)}));
       break;
     case ReportFormat::CodeQuality:
-      out = codeQualityReport(set);
+      writeCodeQualityReport(set, toStdout);
       break;
     case ReportFormat::Checkstyle:
-      out = checkstyleReport(set);
+      writeCheckstyleReport(set, toStdout);
       break;
     case ReportFormat::Csv:
-      out = options.byFile ? csvByFileReport(set) : csvReport(set);
+      if (options.byFile) {
+        toStdout(csvByFileReport(set));
+      } else {
+        writeCsvReport(set, toStdout);
+      }
       break;
     default:
       break;
   }
-  std::fwrite(out.data(), 1, out.size(), stdout);
 
   if (options.writeBaseline &&
       !writeFileReplacing(*options.writeBaseline,
@@ -227,13 +351,22 @@ int finishCi(const CiOptions& options, const CiInputs& inputs, const ProjectFile
   }
 
   int code = kExitClean;
-  if (options.failAbove && set.hottestInScope > *options.failAbove) {
-    std::fprintf(stderr, "varnholt-report: gate failed: %s has a raw heat of %.17g, above %.17g\n",
-                 shown(set.hottestWhere).c_str(), set.hottestInScope, *options.failAbove);
+  // With a baseline, --fail-above judges only what is new or hotter: what
+  // was accepted stays accepted.
+  if (options.failAbove && !inputs.baseline && set.hottestInScope > *options.failAbove) {
+    std::fprintf(stderr, "varnholt-report: gate failed: %s has a raw heat of %s, above %s\n",
+                 shown(set.hottestWhere).c_str(), formatFixed(set.hottestInScope, 2).c_str(),
+                 formatFixed(*options.failAbove, 2).c_str());
     code = kExitGateFailed;
   }
   if (inputs.baseline) {
-    const std::vector<GateFailure> failures = compareWithBaseline(set, *inputs.baseline);
+    std::vector<GateFailure> failures =
+        compareWithBaseline(set, *inputs.baseline, options.tolerance);
+    if (options.failAbove) {
+      std::erase_if(failures, [&](const GateFailure& f) {
+        return !(f.finding->heatRaw > *options.failAbove);
+      });
+    }
     for (size_t k = 0; k < failures.size() && k < kFailuresShown; ++k) {
       const GateFailure& f = failures[k];
       const std::string place = shown(f.finding->path + ":" + std::to_string(f.finding->line));
@@ -247,9 +380,9 @@ int finishCi(const CiOptions& options, const CiInputs& inputs, const ProjectFile
       }
     }
     if (!failures.empty()) {
-      std::fprintf(stderr,
-                   "varnholt-report: gate failed: %zu lines new or hotter than in the baseline\n",
-                   failures.size());
+      std::fprintf(stderr, "varnholt-report: gate failed: %zu lines new or hotter than in the baseline%s\n",
+                   failures.size(),
+                   options.failAbove ? (" and above " + formatFixed(*options.failAbove, 2)).c_str() : "");
       code = kExitGateFailed;
     }
   }

@@ -25,6 +25,7 @@ struct CiOptions {
   std::optional<NativeString> baseline;
   std::optional<NativeString> writeBaseline;
   std::optional<std::string> changedSince;
+  GateTolerance tolerance;
 };
 
 // Exit codes of varnholt-report.
@@ -47,6 +48,14 @@ struct CiInputs {
 // changes. False with a one-line reason: a usage error.
 bool prepareCi(const CiOptions& options, const std::string& folder, CiInputs& inputs,
                std::string& error);
+
+// Whether the run keeps to files whose real path lies inside the folder:
+// the CI formats and --changed-since print lines into build logs, and a
+// committed link must not carry a file from elsewhere into them.
+bool keepsInsideFolder(const CiOptions& options);
+// Drops the files reached through links that lead outside `folder`.
+// Returns how many were dropped.
+size_t dropFilesOutside(ProjectFileMap& files, const NativeString& folder);
 
 // Whether the run needs findings at all.
 bool needsFindings(const CiOptions& options);

@@ -71,26 +71,28 @@ void fingerprintFile(std::vector<Finding*>& ofFile, const std::string& fullPath)
     return static_cast<unsigned>(static_cast<unsigned char>(line[first])) << 8 |
            static_cast<unsigned char>(line[last]);
   };
-  std::vector<unsigned> wanted;
+  std::vector<bool> wanted(1u << 16, false);
   for (const Finding* finding : ofFile) {
     const size_t index = static_cast<size_t>(finding->line - 1);
-    if (index < lines.size()) wanted.push_back(ends(lines[index]));
+    if (index < lines.size()) wanted[ends(lines[index])] = true;
   }
+  // Each line is hashed once, and numbered among the lines of its text.
   std::vector<uint64_t> hashes;
-  hashes.reserve(needed);
+  std::vector<size_t> occurrences;
+  hashes.reserve(std::min(needed, lines.size()));
+  occurrences.reserve(std::min(needed, lines.size()));
+  std::unordered_map<uint64_t, size_t> seen;
   for (size_t i = 0; i < lines.size() && i < needed; ++i) {
-    const bool candidate = std::find(wanted.begin(), wanted.end(), ends(lines[i])) != wanted.end();
-    hashes.push_back(candidate ? normalisedLineHash(lines[i]) | 1 : 0);
+    const uint64_t hash = wanted[ends(lines[i])] ? normalisedLineHash(lines[i]) | 1 : 0;
+    hashes.push_back(hash);
+    occurrences.push_back(hash != 0 ? seen[hash]++ : 0);
   }
   for (Finding* finding : ofFile) {
     const size_t index = static_cast<size_t>(finding->line - 1);
     // A line beyond the end (the file shrank) is known by its number.
-    const uint64_t own = index < hashes.size() ? hashes[index] : 0;
-    const size_t occurrence =
-        index < hashes.size()
-            ? static_cast<size_t>(
-                  std::count(hashes.begin(), hashes.begin() + static_cast<ptrdiff_t>(index), own))
-            : index;
+    const bool known = index < hashes.size();
+    const uint64_t own = known ? hashes[index] : 0;
+    const size_t occurrence = known ? occurrences[index] : index;
     std::string key = finding->path;
     key += '\0';
     key += hex16(own);
@@ -109,38 +111,60 @@ Severity severityFor(double projectHeat) {
 }
 
 std::string relativeSlashPath(std::string_view path, std::string_view root) {
+  // "\\" separates only on Windows; elsewhere it is part of a file's name.
+#ifdef _WIN32
+  auto separator = [](char c) { return c == '/' || c == '\\'; };
+#else
+  auto separator = [](char c) { return c == '/'; };
+#endif
   std::string_view rest = path;
   if (!root.empty() && path.size() > root.size() && path.substr(0, root.size()) == root) {
     rest = path.substr(root.size());
-    const bool separated =
-        root.back() == '/' || root.back() == '\\' || rest.front() == '/' || rest.front() == '\\';
-    if (!separated) rest = path;
-    while (rest != path && !rest.empty() && (rest.front() == '/' || rest.front() == '\\')) {
-      rest.remove_prefix(1);
-    }
+    if (!separator(root.back()) && !separator(rest.front())) rest = path;
+    while (rest != path && !rest.empty() && separator(rest.front())) rest.remove_prefix(1);
   }
   std::string out(rest);
+#ifdef _WIN32
   std::replace(out.begin(), out.end(), '\\', '/');
+#endif
+  return out;
+}
+
+const std::vector<LineRange>* changedRangesFor(const ChangedLines& changed,
+                                               std::string_view relativePath) {
+  const auto exact = changed.find(relativePath);
+  if (exact != changed.end()) return &exact->second;
+  // git names an untracked nested repository as its folder, "sub/".
+  for (size_t slash = relativePath.find('/'); slash != std::string_view::npos;
+       slash = relativePath.find('/', slash + 1)) {
+    const auto folder = changed.find(relativePath.substr(0, slash + 1));
+    if (folder != changed.end()) return &folder->second;
+  }
+  return nullptr;
+}
+
+ProjectFileMap changedPart(const ProjectFileMap& files, std::string_view root,
+                           const ChangedLines& changed) {
+  // Lines outside the changes become NaN, which the audit ranks below all.
+  ProjectFileMap out;
+  for (const auto& [path, file] : files) {
+    const std::vector<LineRange>* ranges = changedRangesFor(changed, relativeSlashPath(path, root));
+    if (ranges == nullptr) continue;
+    ProjectFile copy = file;
+    std::vector<double> heats(file.lineHeatRaw.begin(), file.lineHeatRaw.end());
+    for (size_t i = 0; i < heats.size(); ++i) {
+      if (!inRanges(*ranges, static_cast<int32_t>(i + 1))) heats[i] = NAN;
+    }
+    copy.lineHeatRaw = LineHeats(heats);
+    out.emplace(path, std::move(copy));
+  }
   return out;
 }
 
 FindingSet selectFindings(const ProjectFileMap& files, std::string_view root,
                           const FindingOptions& options) {
-  // Lines outside the changes become NaN, which the audit ranks below all.
   ProjectFileMap changedOnly;
-  if (options.changed != nullptr) {
-    for (const auto& [path, file] : files) {
-      const auto it = options.changed->find(relativeSlashPath(path, root));
-      if (it == options.changed->end()) continue;
-      ProjectFile copy = file;
-      std::vector<double> heats(file.lineHeatRaw.begin(), file.lineHeatRaw.end());
-      for (size_t i = 0; i < heats.size(); ++i) {
-        if (!inRanges(it->second, static_cast<int32_t>(i + 1))) heats[i] = NAN;
-      }
-      copy.lineHeatRaw = LineHeats(heats);
-      changedOnly.emplace(path, std::move(copy));
-    }
-  }
+  if (options.changed != nullptr) changedOnly = changedPart(files, root, *options.changed);
   const ProjectFileMap& scope = options.changed != nullptr ? changedOnly : files;
 
   const ProjectHeatScale scale = projectHeatScale(files);
@@ -164,6 +188,11 @@ FindingSet selectFindings(const ProjectFileMap& files, std::string_view root,
                                       }) -
                          items.begin();
   set.cutByCount = static_cast<size_t>(qualified) > options.maxFindings;
+  for (const auto& entry : scope) {
+    for (const double heat : entry.second.lineHeatRaw) {
+      if (heat > 0.0 && heat >= options.minHeat) ++set.qualified;
+    }
+  }
   items.resize(std::min(static_cast<size_t>(qualified), options.maxFindings));
   set.findings.reserve(items.size());
   std::unordered_map<std::string, std::vector<size_t>> byFile;
@@ -176,6 +205,7 @@ FindingSet selectFindings(const ProjectFileMap& files, std::string_view root,
     finding.severity = severityFor(finding.projectHeat);
     byFile[item.path].push_back(set.findings.size() - 1);
   }
+  std::vector<AuditItem>().swap(items);
   // Reading the files again dominates; each file's findings are its own.
   struct Job {
     const std::string* fullPath;

@@ -49,6 +49,7 @@ struct FindingOptions {
 struct FindingSet {
   std::vector<Finding> findings;  // hottest first, as the audit orders them
   bool cutByCount = false;        // more lines qualified than maxFindings
+  size_t qualified = 0;           // lines the options let in, however many were listed
   double hottestInScope = 0.0;    // the hottest line the options let in
   std::string hottestWhere;       // as "path:line"
 };
@@ -59,5 +60,15 @@ FindingSet selectFindings(const ProjectFileMap& files, std::string_view root,
 
 // The path below `root` with "/" separators.
 std::string relativeSlashPath(std::string_view path, std::string_view root);
+
+// The files with changed lines, each line outside the changes with a NaN
+// heat, which the audit ranks below all others.
+ProjectFileMap changedPart(const ProjectFileMap& files, std::string_view root,
+                           const ChangedLines& changed);
+
+// The changed lines of a file by its relative path; null when none changed.
+// An entry ending in "/" stands for every file below that folder.
+const std::vector<LineRange>* changedRangesFor(const ChangedLines& changed,
+                                               std::string_view relativePath);
 
 }  // namespace varnholt_app

@@ -1,5 +1,6 @@
 #include "cli/git_changes.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "cli/run_command.h"
@@ -48,31 +49,58 @@ std::vector<std::string> git(const std::string& folder, std::vector<std::string>
 
 void parseUnifiedDiff(std::string_view diff, ChangedLines& out) {
   std::vector<LineRange>* ranges = nullptr;
+  // Lines still to come in the current hunk. Inside a hunk every line is
+  // content, whatever it starts with: an added "++ i;" reads "+++ i;".
+  int64_t oldLeft = 0;
+  int64_t newLeft = 0;
   size_t start = 0;
   while (start < diff.size()) {
     size_t end = diff.find('\n', start);
     if (end == std::string_view::npos) end = diff.size();
     std::string_view line = diff.substr(start, end - start);
     start = end + 1;
-    if (line.substr(0, 4) == "+++ ") {
+    if (oldLeft > 0 || newLeft > 0) {
+      const char kind = line.empty() ? ' ' : line.front();
+      if (kind == '+') {
+        --newLeft;
+      } else if (kind == '-') {
+        --oldLeft;
+      } else if (kind != '\\') {  // "\ No newline at end of file" counts for neither
+        --oldLeft;
+        --newLeft;
+      }
+      continue;
+    }
+    if (line.substr(0, 11) == "diff --git ") {
+      ranges = nullptr;
+    } else if (line.substr(0, 4) == "+++ ") {
       // A name with a blank is followed by a tab.
       std::string_view name = line.substr(4);
       if (!name.empty() && name.back() == '\t') name.remove_suffix(1);
       const std::string path = unquoteGitPath(name);
       ranges = path.rfind("b/", 0) == 0 ? &out[path.substr(2)] : nullptr;
-    } else if (line.substr(0, 4) == "@@ -" && ranges != nullptr) {
+    } else if (line.substr(0, 4) == "@@ -") {
       // "@@ -a[,b] +c[,d] @@": the new side holds lines c .. c+d-1.
-      const size_t plus = line.find(" +");
-      if (plus == std::string_view::npos) continue;
-      std::string_view rest = line.substr(plus + 2);
+      std::string_view rest = line.substr(4);
+      int64_t oldFirst = 0;
+      int64_t oldCount = 1;
       int64_t first = 0;
       int64_t count = 1;
+      if (!readInt(rest, oldFirst)) continue;
+      if (!rest.empty() && rest.front() == ',') {
+        rest.remove_prefix(1);
+        if (!readInt(rest, oldCount)) continue;
+      }
+      if (rest.substr(0, 2) != " +") continue;
+      rest.remove_prefix(2);
       if (!readInt(rest, first)) continue;
       if (!rest.empty() && rest.front() == ',') {
         rest.remove_prefix(1);
         if (!readInt(rest, count)) continue;
       }
-      if (count > 0 && first > 0 && first + count - 1 <= INT32_MAX) {
+      oldLeft = std::max<int64_t>(oldCount, 0);
+      newLeft = std::max<int64_t>(count, 0);
+      if (ranges != nullptr && count > 0 && first > 0 && first + count - 1 <= INT32_MAX) {
         ranges->push_back({static_cast<int32_t>(first), static_cast<int32_t>(first + count - 1)});
       }
     }
@@ -81,12 +109,19 @@ void parseUnifiedDiff(std::string_view diff, ChangedLines& out) {
 
 bool changedLinesSince(const std::string& folder, const std::string& revision, ChangedLines& out,
                        std::string& error) {
-  const CommandResult inside = runCommand(git(folder, {"rev-parse", "--is-inside-work-tree"}));
+  const CommandResult inside =
+      runCommand(git(folder, {"rev-parse", "--is-inside-work-tree"}), /*withErrors=*/true);
   if (!inside.started) {
     error = "git could not be run";
     return false;
   }
-  if (inside.exitCode != 0 || inside.out != "true\n") {
+  if (inside.out.find("dubious ownership") != std::string::npos) {
+    error = "git refuses the repository: it belongs to another user (see git's safe.directory)";
+    return false;
+  }
+  // The answer is the last line; warnings may come before it.
+  const std::string_view answer = inside.out;
+  if (inside.exitCode != 0 || (answer != "true\n" && !answer.ends_with("\ntrue\n"))) {
     error = "the folder is not in a git work tree";
     return false;
   }
@@ -98,7 +133,7 @@ bool changedLinesSince(const std::string& folder, const std::string& revision, C
     return false;
   }
   const CommandResult diff =
-      runCommand(git(folder, {"diff", "--relative", "--no-color", "--no-ext-diff", "--no-textconv",
+      runCommand(git(folder, {"diff", "--relative", "--text", "--no-color", "--no-ext-diff", "--no-textconv",
                               "-U0", "--src-prefix=a/", "--dst-prefix=b/", hash, "--"}));
   const CommandResult untracked =
       runCommand(git(folder, {"ls-files", "--others", "--exclude-standard", "-z"}));

@@ -75,8 +75,12 @@ std::string sarifResult(const Finding& f) {
   return out;
 }
 
+// Only characters XML 1.0 allows, and blanks that attribute values keep.
 void appendXmlEscaped(std::string& out, std::string_view text) {
-  for (char c : validUtf8(text)) {
+  static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+  const std::string valid = validUtf8(text);
+  for (size_t i = 0; i < valid.size(); ++i) {
+    const char c = valid[i];
     switch (c) {
       case '&':
         out += "&amp;";
@@ -93,15 +97,37 @@ void appendXmlEscaped(std::string& out, std::string_view text) {
       case '\'':
         out += "&apos;";
         break;
+      case '\t':
+        out += "&#9;";
+        break;
+      case '\n':
+        out += "&#10;";
+        break;
+      case '\r':
+        out += "&#13;";
+        break;
       default:
-        // Control characters have no place in XML 1.0, not even escaped.
-        out += static_cast<unsigned char>(c) < 0x20 && c != '\t' ? '?' : c;
+        if (static_cast<unsigned char>(c) < 0x20) {
+          out += kReplacement;
+        } else if (c == '\xEF' && i + 2 < valid.size() && valid[i + 1] == '\xBF' &&
+                   (valid[i + 2] == '\xBE' || valid[i + 2] == '\xBF')) {
+          out += kReplacement;  // U+FFFE and U+FFFF are no characters
+          i += 2;
+        } else {
+          out += c;
+        }
     }
   }
 }
 
-void appendCsvField(std::string& out, std::string_view text) {
-  if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+// Valid UTF-8, quoted when needed, and never read as a formula: a spreadsheet
+// evaluates a cell that starts with "=", "+", "-", "@", a tab or CR.
+void appendCsvField(std::string& out, std::string_view bytes) {
+  std::string text = validUtf8(bytes);
+  if (!text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos) {
+    text.insert(text.begin(), '\'');
+  }
+  if (text.find_first_of(",\"\r\n") == std::string::npos) {
     out += text;
     return;
   }
@@ -111,6 +137,13 @@ void appendCsvField(std::string& out, std::string_view text) {
     out += c;
   }
   out += '"';
+}
+
+// Hands the text on once it is large, so that a long report is never held whole.
+void flushIfLarge(std::string& out, const ReportSink& sink) {
+  if (out.size() < (size_t{1} << 20)) return;
+  sink(out);
+  out.clear();
 }
 
 const char* severityName(Severity s) {
@@ -167,12 +200,12 @@ std::string sarifReport(const FindingSet& set, const SarifRun& run) {
   }
 
   std::string tail = "],\"invocations\":[{\"executionSuccessful\":true";
-  if (listed < set.findings.size()) {
+  if (listed < set.findings.size() || listed < set.qualified) {
     tail +=
         ",\"toolExecutionNotifications\":[{\"level\":\"warning\",\"descriptor\":{\"id\":"
         "\"results-cut\"},\"message\":{\"text\":";
     appendJsonText(tail, "Only the " + std::to_string(listed) + " hottest of " +
-                             std::to_string(set.findings.size()) +
+                             std::to_string(std::max(set.findings.size(), set.qualified)) +
                              " findings are listed, to stay within " +
                              std::to_string(run.maxResults) + " results and " +
                              std::to_string(run.maxBytes / 1'000'000) +
@@ -184,6 +217,12 @@ std::string sarifReport(const FindingSet& set, const SarifRun& run) {
 }
 
 std::string codeQualityReport(const FindingSet& set) {
+  std::string out;
+  writeCodeQualityReport(set, [&](std::string_view piece) { out += piece; });
+  return out;
+}
+
+void writeCodeQualityReport(const FindingSet& set, const ReportSink& sink) {
   std::string out = "[";
   for (size_t i = 0; i < set.findings.size(); ++i) {
     const Finding& f = set.findings[i];
@@ -203,12 +242,19 @@ std::string codeQualityReport(const FindingSet& set) {
     out += ",\"lines\":{\"begin\":";
     appendInt(out, f.line);
     out += "}}}";
+    flushIfLarge(out, sink);
   }
   out += "\n]\n";
-  return out;
+  sink(out);
 }
 
 std::string checkstyleReport(const FindingSet& set) {
+  std::string out;
+  writeCheckstyleReport(set, [&](std::string_view piece) { out += piece; });
+  return out;
+}
+
+void writeCheckstyleReport(const FindingSet& set, const ReportSink& sink) {
   std::map<std::string_view, std::vector<const Finding*>> byFile;
   for (const Finding& f : set.findings) byFile[f.path].push_back(&f);
   std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<checkstyle version=\"4.3\">\n";
@@ -228,20 +274,28 @@ std::string checkstyleReport(const FindingSet& set) {
       out += "\"/>\n";
     }
     out += "</file>\n";
+    flushIfLarge(out, sink);
   }
   out += "</checkstyle>\n";
-  return out;
+  sink(out);
 }
 
 std::string csvReport(const FindingSet& set) {
+  std::string out;
+  writeCsvReport(set, [&](std::string_view piece) { out += piece; });
+  return out;
+}
+
+void writeCsvReport(const FindingSet& set, const ReportSink& sink) {
   std::string out = "path,line,heat_raw,heat,severity,fingerprint\r\n";
   for (const Finding& f : set.findings) {
     appendCsvField(out, f.path);
     out += ',' + std::to_string(f.line) + ',' + formatFixed(f.heatRaw, 2) + ',' +
            formatFixed(f.projectHeat, 4) + ',' + severityName(f.severity) + ',' + f.fingerprint +
            "\r\n";
+    flushIfLarge(out, sink);
   }
-  return out;
+  sink(out);
 }
 
 std::string csvByFileReport(const FindingSet& set) {

@@ -3,6 +3,7 @@
 // Checkstyle XML and CSV.
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -21,6 +22,12 @@ struct SarifRun {
   size_t maxResults = kSarifMaxResults;
   size_t maxBytes = kSarifMaxBytes;
 };
+
+// Receives a report in pieces as it is made.
+using ReportSink = std::function<void(std::string_view)>;
+void writeCodeQualityReport(const FindingSet& set, const ReportSink& sink);
+void writeCheckstyleReport(const FindingSet& set, const ReportSink& sink);
+void writeCsvReport(const FindingSet& set, const ReportSink& sink);
 
 std::string sarifReport(const FindingSet& set, const SarifRun& run);
 std::string codeQualityReport(const FindingSet& set);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,6 +26,7 @@
 
 #include "base/absolute_folder.h"
 #include "base/native_string.h"
+#include "base/utf.h"
 #include "cli/ci_run.h"
 #include "model/model.h"
 #include "project/file_scope.h"
@@ -45,6 +47,7 @@ constexpr const char* kUsage =
     "usage: varnholt-report [--top N] [--json | --dump | --format FORMAT] [--by-file]\n"
     "                       [--min-heat RAW] [--max-findings N] [--changed-since REV]\n"
     "                       [--fail-above RAW] [--baseline FILE] [--write-baseline FILE]\n"
+    "                       [--tolerance PERCENT[,RAW]]\n"
     "                       [--scope all|code|nontest] [--rank total|density] [FOLDER]\n"
     "       varnholt-report --explain FILE:LINE [--json]\n";
 
@@ -72,7 +75,10 @@ constexpr const char* kHelp =
     "  --max-findings N      at most N lines (default 30)\n"
     "  --min-heat RAW        only lines with at least this raw heat (and above 0)\n"
     "  --changed-since REV   only lines added or changed since the git revision REV,\n"
-    "                        and files git does not track yet\n"
+    "                        and files git does not track yet (also in the text\n"
+    "                        report)\n"
+    "With a CI format or --changed-since, files reached through a link that leads\n"
+    "outside FOLDER are left out.\n"
     "Severity from the line's raw heat on the project's 0..1 scale (log scale\n"
     "against the 95th percentile of the files' raw heat, as for files): error\n"
     "from 0.75 (Code Quality: critical), warning from 0.6 (major), below that\n"
@@ -80,11 +86,14 @@ constexpr const char* kHelp =
     "\n"
     "Gate:\n"
     "  --fail-above RAW      fail when a line (a changed one with --changed-since)\n"
-    "                        has a raw heat above RAW\n"
+    "                        has a raw heat above RAW; with --baseline, only a\n"
+    "                        line new or hotter than in the baseline\n"
     "  --write-baseline FILE write the findings to FILE as the accepted state\n"
     "  --baseline FILE       fail when a finding is new or hotter than in FILE;\n"
     "                        lines are matched by path, text and occurrence, so\n"
     "                        lines that only moved still match\n"
+    "  --tolerance P[,RAW]   a recorded line is hotter only beyond P percent of\n"
+    "                        its recorded raw heat and at least RAW (default 5,1)\n"
     "\n"
     "Exit codes: 0 clean, 1 the folder (or the baseline to write) could not be\n"
     "read or written, 2 usage error (also a bad baseline or git revision),\n"
@@ -390,9 +399,12 @@ ScopeCut narrowToScope(ProjectAnalysis& analysis, FileScope scope) {
   return cut;
 }
 
-void printReport(const ProjectAnalysis& analysis, const std::string& root, size_t top,
-                 bool byDensity, bool colour, const ScopeCut& cut) {
-  const ProjectFileMap& files = analysis.model.files;
+// `shown` is the files the report lists: all of them, or with
+// --changed-since only the changed ones, their other lines NaN.
+void printReport(const ProjectAnalysis& analysis, const ProjectFileMap& shown,
+                 const std::string& root, size_t top, bool byDensity, bool colour,
+                 const ScopeCut& cut) {
+  const ProjectFileMap& files = shown;
   const Bars bars(colour);
   const char* bold = colour ? "\x1b[1m" : "";
   const char* plain = colour ? "\x1b[0m" : "";
@@ -411,7 +423,7 @@ void printReport(const ProjectAnalysis& analysis, const std::string& root, size_
                    });
   if (hottest.size() > top) hottest.resize(top);
   if (!hottest.empty()) {
-    const ProjectHeatScale scale = projectHeatScale(files);
+    const ProjectHeatScale scale = projectHeatScale(analysis.model.files);
     char heading[128];
     std::snprintf(heading, sizeof heading, "%-14s%6s %14s%s  %s", "", "heat", "raw heat",
                   byDensity ? "   per line" : "", "path");
@@ -433,7 +445,9 @@ void printReport(const ProjectAnalysis& analysis, const std::string& root, size_
     writeBytes(out);
   }
 
-  const std::vector<AuditItem> items = selectAuditItems(files, kAuditItemLimit);
+  std::vector<AuditItem> items = selectAuditItems(files, kAuditItemLimit);
+  // Lines outside the changes (NaN) come last and are not listed.
+  std::erase_if(items, [](const AuditItem& item) { return std::isnan(item.cv); });
   if (!items.empty()) {
     char heading[128];
     std::snprintf(heading, sizeof heading, "%-14s%21s  %s", "", "raw heat", "line");
@@ -457,6 +471,11 @@ void printReport(const ProjectAnalysis& analysis, const std::string& root, size_
 int printExplanation(const Options& options, bool json, bool colour) {
   const NativeString& path = *options.explainFile;
   const std::string shown = printable(nativeToUtf8Lossy(path));
+  std::error_code statError;
+  if (std::filesystem::is_directory(std::filesystem::path(path), statError)) {
+    std::fprintf(stderr, "varnholt-report: %s is a folder, not a file\n", shown.c_str());
+    return 1;
+  }
   std::string text;
   if (!readWholeFile(path, text, kFileWindowBytes)) {
     std::fprintf(stderr, "varnholt-report: %s: cannot be read\n", shown.c_str());
@@ -489,7 +508,13 @@ int printExplanation(const Options& options, bool json, bool colour) {
   const char* plain = colour ? "\x1b[0m" : "";
   std::string_view source = splitLines(text)[static_cast<size_t>(e.line - 1)];
   source.remove_prefix(std::min(source.find_first_not_of(" \t"), source.size()));
-  if (source.size() > 140) source = source.substr(0, 140);
+  // At most 140 bytes, never ending inside a character.
+  if (source.size() > 140) {
+    size_t cut = 0;
+    char32_t codePoint = 0;
+    for (size_t next; (next = cut + decodeUtf8At(source, cut, codePoint)) <= 140;) cut = next;
+    source = source.substr(0, cut);
+  }
   out = std::string(bold) + shown + ":" + std::to_string(e.line) + "  heat " +
         formatFixed(e.heat, 2) + plain + "\n    " + printable(source) + "\n";
   if (!e.scored) {
@@ -512,6 +537,14 @@ int printExplanation(const Options& options, bool json, bool colour) {
   }
   writeBytes(out);
   return 0;
+}
+
+// Everything printed reached stdout; a full disk or a closed pipe is a
+// failed run, not a clean one.
+int withOutputChecked(int code) {
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return code;
+  std::fprintf(stderr, "varnholt-report: cannot write the report\n");
+  return 1;
 }
 
 // One line on stderr, rewritten in place while the analysis runs.
@@ -570,11 +603,11 @@ int run(const std::vector<NativeString>& args) {
   if (options.help) {
     std::fputs(kUsage, stdout);
     std::fputs(kHelp, stdout);
-    return 0;
+    return withOutputChecked(0);
   }
   if (options.version) {
     std::fputs("varnholt-report " VARNHOLT_VERSION "\n", stdout);
-    return 0;
+    return withOutputChecked(0);
   }
 
   if (options.explainFile) {
@@ -585,7 +618,7 @@ int run(const std::vector<NativeString>& args) {
     const bool json = options.mode == Mode::Json;
     const int code = printExplanation(options, json,
                                       !json && isTerminal(stdout) && std::getenv("NO_COLOR") == nullptr);
-    return std::fflush(stdout) == 0 ? code : 1;
+    return withOutputChecked(code);
   }
 
   const NativeString folder = absoluteFolder(options.folder.value_or(asciiToNative(".")));
@@ -632,6 +665,7 @@ int run(const std::vector<NativeString>& args) {
     return 1;
   }
   progress.clear();
+  if (keepsInsideFolder(options.ci)) dropFilesOutside(analysis.model.files, folder);
   // The page's own messages and the dump mirror the program, which applies
   // the scope on the page: they keep every file unless asked otherwise.
   const FileScope defaultScope = options.mode == Mode::Report ? FileScope::Code : FileScope::All;
@@ -645,14 +679,22 @@ int run(const std::vector<NativeString>& args) {
       printDump(analysis, options.explainDump);
       break;
     case Mode::Report:
-      if (textReport) {
-        printReport(analysis, folderUtf8, options.top, options.rankByDensity, colour, scopeCut);
+      if (textReport && ciInputs.changed) {
+        const ProjectFileMap changed =
+            changedPart(analysis.model.files, folderUtf8, *ciInputs.changed);
+        ScopeCut cut = scopeCut;
+        cut.note += ", " + withGrouping(static_cast<int64_t>(changed.size())) +
+                    " changed since " + printable(*options.ci.changedSince);
+        printReport(analysis, changed, folderUtf8, options.top, options.rankByDensity, colour, cut);
+      } else if (textReport) {
+        printReport(analysis, analysis.model.files, folderUtf8, options.top, options.rankByDensity,
+                    colour, scopeCut);
       }
       break;
   }
   const int code =
       finishCi(options.ci, ciInputs, analysis.model.files, folderUtf8, VARNHOLT_VERSION);
-  return std::fflush(stdout) == 0 ? code : 1;
+  return withOutputChecked(code);
 }
 
 }  // namespace

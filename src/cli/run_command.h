@@ -12,7 +12,8 @@ struct CommandResult {
   std::string out;
 };
 
-// `argv` in UTF-8, the program first. Its standard error is discarded.
-CommandResult runCommand(const std::vector<std::string>& argv);
+// `argv` in UTF-8, the program first. Its standard error is discarded, or
+// with `withErrors` collected in `out` too, to tell why it failed.
+CommandResult runCommand(const std::vector<std::string>& argv, bool withErrors = false);
 
 }  // namespace varnholt_app

@@ -29,7 +29,7 @@ void appendQuoted(std::u16string& line, const std::u16string& arg) {
 
 }  // namespace
 
-CommandResult runCommand(const std::vector<std::string>& argv) {
+CommandResult runCommand(const std::vector<std::string>& argv, bool withErrors) {
   CommandResult result;
   if (argv.empty()) return result;
   std::u16string line;
@@ -49,7 +49,7 @@ CommandResult runCommand(const std::vector<std::string>& argv) {
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = nul;
   startup.hStdOutput = writeEnd;
-  startup.hStdError = nul;
+  startup.hStdError = withErrors ? writeEnd : nul;
   PROCESS_INFORMATION process{};
   const BOOL created =
       CreateProcessW(nullptr, reinterpret_cast<wchar_t*>(line.data()), nullptr, nullptr, TRUE,

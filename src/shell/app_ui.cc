@@ -80,7 +80,9 @@ void AppUI::onDestroy() {
 bool AppUI::onTimer(uint32_t id) {
   if (id == TIMER_FOLDER_DEBOUNCE) {
     const auto quiet = static_cast<uint32_t>(platform_.tickCount() - lastChangeTick);
-    if (quiet < kQuietBeforeRescanMs) {
+    // Something that writes all the time never leaves a quiet time: the
+    // minute's rescan then goes ahead without one.
+    if (quiet < kQuietBeforeRescanMs && !periodicDue) {
       // Wake when the quiet time is up rather than on a later tick.
       platform_.setTimer(TIMER_FOLDER_DEBOUNCE, kQuietBeforeRescanMs - quiet);
       return true;
@@ -97,7 +99,10 @@ bool AppUI::onTimer(uint32_t id) {
   }
   if (id == TIMER_PERIODIC_RESCAN) {
     // A vanished folder is polled for instead.
-    if (projectLoaded && !debounceArmed && !analysisBusy && !rootFolder.empty() && missingRoot.empty()) {
+    if (!projectLoaded || rootFolder.empty() || !missingRoot.empty()) return true;
+    if (debounceArmed) {
+      periodicDue = true;  // the debounce's next tick runs it
+    } else if (!analysisBusy) {
       startAnalysis(rootFolder, true);
     }
     return true;
@@ -202,7 +207,7 @@ void AppUI::onAnalysisDone(AnalysisResult* handedOver) {
 
   if (rootChanged) {
     showFolderInTitle();
-    platform_.startFolderWatcher(rootFolder);
+    watchRoot();
     platform_.setTimer(TIMER_PERIODIC_RESCAN, kPeriodicRescanMs);
   }
   onRootFound(rootChanged);
@@ -312,8 +317,16 @@ void AppUI::onRootMissing(const NativeString& root) {
   finishRun(RunState::Missing, "Folder not found: " + nativeToUtf8Lossy(root));
 }
 
+void AppUI::watchRoot() {
+  watchedRootKnown = fileIdentity(rootFolder, watchedRoot);
+  platform_.startFolderWatcher(rootFolder);
+}
+
 void AppUI::onRootFound(bool rootChanged) {
-  if (watcherLost && !rootChanged) platform_.startFolderWatcher(rootFolder);
+  FileIdentity now;
+  const bool replaced = !rootChanged && fileIdentity(rootFolder, now) &&
+                        !(watchedRootKnown && now == watchedRoot);
+  if ((watcherLost || replaced) && !rootChanged) watchRoot();
   watcherLost = false;
   if (!missingRoot.empty()) {
     missingRoot.clear();
@@ -339,6 +352,7 @@ void AppUI::startAnalysis(const NativeString& root, bool keepSelection) {
   }
   analysisBusy = true;
   analysisPending = false;
+  periodicDue = false;
 
   auto job = std::make_shared<AnalysisJob>();
   job->window = platform_.windowPoster();
@@ -558,7 +572,7 @@ void AppUI::answerExplainLine(std::u16string_view message) {
   const auto [end, error] =
       std::from_chars(lineText.data(), lineText.data() + lineText.size(), line);
   if (path.empty() || error != std::errc() || end != lineText.data() + lineText.size()) return;
-  const auto file = projectFiles->find(path);
+  const auto file = projectFiles->find(keyForPagePath(path));
   LineExplanation explanation;
   const bool found = file != projectFiles->end() && explainFileLine(file->second, line, explanation);
   postJson(buildExplainMessage(path, line, found ? &explanation : nullptr));

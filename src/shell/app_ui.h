@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/file_io.h"
 #include "base/native_string.h"
 #include "model/model.h"
 #include "project/file_scope.h"
@@ -100,6 +101,8 @@ class AppUI {
   void onRootMissing(const NativeString& root);
   void onRootFound(bool rootChanged);
   void onRootPoll();
+  // Starts the watcher on the open folder and notes which folder that is.
+  void watchRoot();
 
   int32_t totalLOC = 0;
   bool windowExists = false;        // between onCreate and onDestroy
@@ -132,6 +135,12 @@ class AppUI {
   uint64_t lastProgressMs = 0;
   NativeString missingRoot;  // polled until it is a folder again
   bool watcherLost = false;  // the open folder vanished under its watcher
+  // The folder the watcher follows; another one under the same name (moved
+  // away and replaced) needs a new watcher.
+  FileIdentity watchedRoot;
+  bool watchedRootKnown = false;
+  // The minute is up while changes keep the debounce waiting for quiet.
+  bool periodicDue = false;
 
   Platform& platform_;
   // Text of the last successful read per path, shown when a later read fails.

@@ -161,6 +161,173 @@ class CiReport(unittest.TestCase):
                 self.assertEqual((r.returncode, r.stdout, r.stderr.count("\n")), (2, "", 1), r.stderr)
 
 
+class GateSoundness(unittest.TestCase):
+    """Runs that must not pass, or leak, by mistake."""
+
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="varnholt_gate_")
+        self.src = os.path.join(self.dir, "src")
+        self.write("hot.c", BODY)
+
+    def tearDown(self):
+        shutil.rmtree(self.dir)
+
+    def write(self, rel, text, mode="w"):
+        path = os.path.join(self.src, rel)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, mode) as f:
+            f.write(text)
+
+    def git(self, *a):
+        subprocess.run(["git", "-C", self.src, "-c", "user.name=t", "-c", "user.email=t@t", *a],
+                       check=True, capture_output=True)
+
+    def commit_all(self):
+        self.git("init", "-q")
+        self.git("add", "-A")
+        self.git("commit", "-qm", "one")
+
+    def changed(self, *args):
+        r = run("--format", "csv", "--changed-since", "HEAD", *args, self.src)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        return {(row["path"], int(row["line"])) for row in csv.DictReader(io.StringIO(r.stdout))}
+
+    def test_failed_writes_fail_the_run(self):
+        folder = os.path.join(self.dir, "B")
+        os.mkdir(folder)
+        r = run("--write-baseline", folder, self.src)
+        self.assertEqual(r.returncode, 1, r.stderr)
+        self.assertTrue(os.path.isdir(folder))
+        # Neither a link nor a folder at the old temporary name is touched.
+        precious = os.path.join(self.dir, "precious")
+        with open(precious, "w") as f:
+            f.write("keep\n")
+        target = os.path.join(self.dir, "c")
+        os.symlink(precious, target + ".tmp")
+        os.mkdir(os.path.join(self.dir, "d.tmp"))
+        self.assertEqual(run("--write-baseline", target, self.src).returncode, 0)
+        self.assertEqual(run("--write-baseline", os.path.join(self.dir, "d"), self.src).returncode, 0)
+        with open(precious) as f:
+            self.assertEqual(f.read(), "keep\n")
+        self.assertFalse(os.path.islink(target))
+        self.assertTrue(os.path.isdir(os.path.join(self.dir, "d.tmp")))
+        self.assertEqual(run("--baseline", target, self.src).returncode, 0)
+        self.assertEqual(sorted(os.listdir(self.dir)), ["B", "c", "c.tmp", "d", "d.tmp", "precious", "src"])
+        for args in (["--format", "sarif"], ["--format", "codeclimate"], ["--format", "checkstyle"],
+                     ["--format", "csv"], []):
+            with self.subTest(args=args), open("/dev/full", "w") as full:
+                r = subprocess.run([REPORT, *args, self.src], stdout=full, stderr=subprocess.PIPE, text=True)
+                self.assertEqual(r.returncode, 1, r.stderr)
+
+    def test_changed_lines_survive_odd_diffs_and_names(self):
+        lines = BODY.splitlines(True)
+        self.write("odd.c", "".join(lines))
+        self.write("a\\b.c", "int f(void) { return 0; }\n")
+        self.commit_all()
+        # An added "++ i;" shows as "+++ i;", "++ b/hot.c" as "+++ b/hot.c".
+        edited = lines[:1] + ["++ i;\n", "++ b/hot.c\n"] + lines[1:5] + [HOTTER] + lines[5:]
+        self.write("odd.c", "".join(edited))
+        self.write("a\\b.c", "int f(void) { return 0; }\n" + HOT)
+        got = self.changed()
+        self.assertIn(("odd.c", 8), got)
+        self.assertIn(("a\\b.c", 2), got)
+        self.assertFalse({p for p, _ in got} - {"odd.c", "a\\b.c"}, got)
+        r = run("--changed-since", "HEAD", "--fail-above", "1", self.src)
+        self.assertEqual(r.returncode, 3, r.stderr)
+        # Text that git takes for binary still has its lines compared.
+        self.write(".gitattributes", "*.c -diff\n")
+        self.git("add", "-A")
+        self.git("commit", "-qm", "two")
+        self.write("hot.c", BODY + HOT)
+        self.assertEqual(self.changed(), {("hot.c", 7)})
+        # An untracked repository inside counts as untracked files.
+        self.write("inner/new.c", HOT)
+        subprocess.run(["git", "-C", os.path.join(self.src, "inner"), "init", "-q"], check=True)
+        self.assertIn(("inner/new.c", 1), self.changed())
+
+    def test_ci_formats_stay_valid_and_inside_the_folder(self):
+        names = [b"=cmd|' -C calc'!A0.c", b"@sum.c", b"caf\xe9.c", "tab\there\ufffe\uffff.c".encode()]
+        for name in names:
+            with open(os.path.join(self.src.encode(), name), "wb") as f:
+                f.write(HOT.encode())
+        r = subprocess.run([REPORT, "--format", "csv", self.src], capture_output=True)
+        rows = list(csv.DictReader(io.StringIO(r.stdout.decode("utf-8"), newline="")))
+        paths = {row["path"] for row in rows}
+        self.assertTrue({"'=cmd|' -C calc'!A0.c", "'@sum.c", "caf\ufffd.c"} <= paths, paths)
+        by_file = subprocess.run([REPORT, "--format", "csv", "--by-file", self.src], capture_output=True)
+        self.assertIn("'@sum.c", by_file.stdout.decode("utf-8"))
+        root = ET.fromstring(self.ok("--format", "checkstyle"))
+        self.assertIn("tab\there\ufffd\ufffd.c", {f.get("name") for f in root})
+        # A committed link to a folder outside: its lines stay out of CI logs.
+        outside = os.path.join(self.dir, "outside")
+        os.mkdir(outside)
+        with open(os.path.join(outside, "secret.c"), "w") as f:
+            f.write("int s(void) { if (a && b || c) { return key ? p[i] * q : r; } }\n")
+        os.symlink(outside, os.path.join(self.src, "linked"))
+        for fmt in ("sarif", "codeclimate", "checkstyle", "csv"):
+            self.assertNotIn("secret", self.ok("--format", fmt))
+        plain = subprocess.run([REPORT, self.src], capture_output=True).stdout
+        self.assertIn(b"secret", plain)  # the plain report follows links as before
+
+    def ok(self, *args):
+        r = run(*args, self.src)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        return r.stdout
+
+    def test_baseline_tolerates_drift_and_fails_on_new_heat(self):
+        funcs = "".join(f"def f{k}(a, b):\n    if a and b or not a.c and b.d[{k}] > 2:\n"
+                        f"        return [x * {k} for x in a if x and not x.y or x.z]\n    return b\n"
+                        for k in range(6))
+        self.write("m.py", funcs)
+        base = os.path.join(self.dir, "base")
+        self.ok("--write-baseline", base, "--max-findings", "12")
+        with open(base) as f:
+            text = f.read()
+        with open(base + ".nan", "w") as f:
+            f.write(text.replace(text.splitlines()[2].split()[1], "nan", 1))
+        self.assertEqual(run("--baseline", base + ".nan", self.src).returncode, 2)
+        self.write("m.py", "def added_helper(x): return x + 1\n", "a")
+        self.ok("--baseline", base, "--max-findings", "12")
+        self.ok("--baseline", base, "--max-findings", "12", "--fail-above", "10")
+        r = run("--baseline", base, "--max-findings", "12", "--tolerance", "0,0", self.src)
+        self.assertEqual(r.returncode, 3)
+        self.assertRegex(r.stderr, r"raw heat \d+\.\d\d, was \d+\.\d\d\n")
+        self.write("m.py", "def g(a):\n    return [x * 9 for x in a if x and not x.y or x.z or a.b]\n", "a")
+        for extra in ([], ["--fail-above", "10"]):
+            r = run("--baseline", base, "--max-findings", "12", *extra, self.src)
+            self.assertEqual(r.returncode, 3, r.stderr)
+            self.assertIn("new hot line m.py:27", r.stderr)
+        self.ok("--baseline", base, "--max-findings", "12", "--fail-above", "5000")
+
+    def test_messages_name_the_real_failure(self):
+        self.write("wide.py", "x = '" + "\u00e9" * 200 + "'\n")
+        r = run("--explain", os.path.join(self.src, "wide.py") + ":1")
+        self.assertEqual(r.returncode, 0, r.stderr)  # text=True: fails on a cut character
+        r = run("--explain", self.src + ":1")
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("is a folder", r.stderr)
+        r = run("--baseline", self.dir, self.src)
+        self.assertEqual(r.returncode, 2)
+        self.assertIn("is a folder", r.stderr)
+        if os.geteuid() == 0:  # a repository of another owner needs root to make
+            self.commit_all()
+            for top, dirs, files in os.walk(self.src):
+                for name in [top] + [os.path.join(top, n) for n in dirs + files]:
+                    os.lchown(name, 65534, 65534)
+            r = run("--changed-since", "HEAD", self.src)
+            self.assertEqual(r.returncode, 2)
+            self.assertIn("another user", r.stderr)
+
+    def test_text_report_keeps_to_the_changes(self):
+        self.write("other.c", BODY)
+        self.commit_all()
+        self.write("hot.c", BODY + "int h(int a) {\n" + HOTTER + "}\n")
+        out = self.ok("--changed-since", "HEAD")
+        self.assertIn("hot.c:8", out)
+        self.assertNotIn("other.c", out)
+        self.assertNotIn("hot.c:2\n", out)
+
+
 if __name__ == "__main__":
     REPORT = os.path.abspath(sys.argv.pop(1))
     unittest.main()

@@ -394,6 +394,42 @@ TEST_F(AppUITest, NameThatIsNotUtf8IsOpenedAndRefreshedThroughTheTextThePageShow
   finishWorker();
   EXPECT_EQ(lastCode(), "int y;\n");
   EXPECT_TRUE(names(platform.sent.back(), shown));
+  command(R"({"type":"explainLine","path_b64":")" + base64Encode(shown) + R"(","line":"1"})");
+  const std::string why = utf16ToUtf8Lossy(platform.sent.back());
+  EXPECT_NE(why.find(R"("explanation":{"line":1,)"), std::string::npos) << why;
+}
+
+TEST_F(AppUITest, EditsArriveWhileAnotherFileKeepsChangingAndAfterTheFolderIsReplaced) {
+  adopt(a.native());
+  readyPage();
+  // A log beside the sources is appended to every half second: the quiet
+  // time never comes, yet the minute's rescan does.
+  a.file("main.c", "int main(void) { return 1; }\n");
+  const uint64_t start = platform.now;
+  while (platform.threads.empty() && platform.now < start + 75'000) {
+    post(WM_APP_FOLDER_CHANGED);
+    platform.advance(500);
+  }
+  ASSERT_EQ(platform.threads.size(), 1u);
+  EXPECT_LE(platform.now - start, 61'000u);
+  finishWorker();
+  EXPECT_EQ(platform.watcherStarts.size(), 1u);
+
+  // The folder moved away and another put in its place: watched anew.
+  const NativeString away = a.native() + asciiToNative(".old");
+  std::filesystem::rename(a.native(), away);
+  b.file("next.c", "int n;\n");
+  std::filesystem::copy(b.native(), a.native());
+  changeAndRescan();
+  platform.sent.clear();
+  finishWorker();
+  ASSERT_FALSE(platform.sent.empty());
+  EXPECT_TRUE(names(platform.sent[0], a.key("next.c")));
+  EXPECT_EQ(platform.watcherStarts, (std::vector<NativeString>{a.native(), a.native()}));
+  changeAndRescan();
+  finishWorker();
+  EXPECT_EQ(platform.watcherStarts.size(), 2u) << "the same folder keeps its watcher";
+  std::filesystem::remove_all(away);
 }
 
 TEST_F(AppUITest, ClosingStopsEverythingAndAResultLeftBehindIsFreed) {
