@@ -328,7 +328,7 @@ std::vector<LineExplanation> explainText(std::string_view text,
     const bool scored = lineIsScored(f, line);
     const double raw = scored ? lineRawScore(f) : 0.0;
     if (profile.indentBlocks) {
-      indents.enter(line, f);
+      indents.enter(line, std::min(line.find_first_not_of(" \t\r"), line.size()), f);
       depth = indents.depth();
       uint32_t& id = indents.open.back().block;
       if (scored && id == IndentBlocks::kNoBlock) {

@@ -234,20 +234,20 @@ void IndentBlocks::start() {
   statementIndent = 0;
 }
 
-void IndentBlocks::enter(std::string_view line, const LineFacts& f) {
+void IndentBlocks::enter(std::string_view line, size_t firstNonBlank, const LineFacts& f) {
   if (f.startsInside != 0 || brackets > 0 || continued) return;
-  int64_t width = 0;
+  if (firstNonBlank >= line.size() || line[firstNonBlank] == '#') return;  // blank or a comment
+  // Mostly spaces only: eight at a time, then the rest byte by byte.
   size_t i = 0;
-  for (; i < line.size(); ++i) {
+  while (i + 8 <= firstNonBlank && std::memcmp(line.data() + i, "        ", 8) == 0) i += 8;
+  auto width = static_cast<int64_t>(i);
+  for (; i < firstNonBlank; ++i) {
     if (line[i] == ' ') {
       ++width;
     } else if (line[i] == '\t') {
       width = (width / 8 + 1) * 8;
-    } else if (line[i] != '\r') {
-      break;
     }
   }
-  if (i == line.size() || line[i] == '#') return;  // blank or a comment
   while (open.size() > 1 && open.back().header >= width) open.pop_back();
   if (headerPending && width > headerIndent) open.push_back({headerIndent, kNoBlock});
   headerPending = false;
@@ -301,10 +301,11 @@ void analyzeText(std::string_view text, const LanguageProfile& givenProfile,
   double forward = 0.0;
 
   // Per-line pass: base heat, trends, blocks and forward spread.
-  const auto visit = [&](std::string_view line, const LineFacts& f, bool scored, size_t codeUntil) {
+  const auto visit = [&](std::string_view line, const LineFacts& f, bool scored, size_t codeUntil,
+                         size_t firstNonBlank) {
     LineRecord r;
     if (indented) {
-      indents.enter(line, f);
+      indents.enter(line, firstNonBlank, f);
       depth = indents.depth();
     }
     r.depth = depth;
@@ -372,14 +373,15 @@ void analyzeText(std::string_view text, const LanguageProfile& givenProfile,
     while (const size_t got = scanner.next(scratch.lines.data(), scratch.lines.size())) {
       for (size_t i = 0; i < got; ++i) {
         const ScannedLine& l = scratch.lines[i];
-        visit(l.text, l.facts, isScored(l.facts, l.text, l.firstNonBlank), l.codeUntil);
+        visit(l.text, l.facts, isScored(l.facts, l.text, l.firstNonBlank), l.codeUntil, l.firstNonBlank);
       }
     }
   } else {
     LexState lex;
     forEachLine(text, [&](std::string_view line) {
       const LineFacts f = scanLine(line, lex, profile);
-      visit(line, f, isScored(f, line, static_cast<size_t>(f.blankPrefix)), 0);
+      visit(line, f, isScored(f, line, static_cast<size_t>(f.blankPrefix)), 0,
+            std::min(line.find_first_not_of(" \t\r"), line.size()));
     });
   }
 

@@ -64,7 +64,8 @@ struct IndentBlocks {
 
   void start();
   // Opens and closes blocks for a line, before the line is placed.
-  void enter(std::string_view line, const LineFacts& facts);
+  // `firstNonBlank`: offset of the first byte not in " \t\r", or the size.
+  void enter(std::string_view line, size_t firstNonBlank, const LineFacts& facts);
   // Carries the line's brackets and ending to the next line.
   void leave(const LineFacts& facts);
   int32_t depth() const;
