@@ -107,16 +107,15 @@ TEST(Explain, PythonBlocksFollowIndentation) {
 // that is not scored says why.
 TEST(Explain, UnscoredLinesSayWhy) {
   using L = LanguageId;
+  const char kDoc[] = "def f():\n    '''Doc.\n\n    if prose: x\n    '''\n";
   const struct {
     L language;
     const char* text;
     int32_t line;
     const char* reason;
   } cases[] = {
-      {L::Python, "def f():\n    '''Doc.\n\n    if prose: x\n    '''\n", 2, "string"},
-      {L::Python, "def f():\n    '''Doc.\n\n    if prose: x\n    '''\n", 3, "inString"},
-      {L::Python, "def f():\n    '''Doc.\n\n    if prose: x\n    '''\n", 4, "inString"},
-      {L::Python, "def f():\n    '''Doc.\n\n    if prose: x\n    '''\n", 5, "inString"},
+      {L::Python, kDoc, 2, "string"},  {L::Python, kDoc, 3, "inString"},
+      {L::Python, kDoc, 4, "inString"}, {L::Python, kDoc, 5, "inString"},
       {L::Python, "    'one-line docstring'", 1, "string"},
       {L::JavaScript, "const html = `\n  <div class=\"a\">${x}\n</div>`", 2, "inString"},
       {L::Go, "q := `\nSELECT a FROM t WHERE b = 1 AND c\n`", 2, "inString"},
