@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -70,6 +71,27 @@ struct IndentBlocks {
   void leave(const LineFacts& facts);
   int32_t depth() const;
 };
+
+// Called for every line of a Python file: inline.
+inline void IndentBlocks::enter(std::string_view line, size_t firstNonBlank, const LineFacts& f) {
+  if (f.startsInside != 0 || brackets > 0 || continued) return;
+  if (firstNonBlank >= line.size() || line[firstNonBlank] == '#') return;  // blank or a comment
+  // Mostly spaces only: eight at a time, then the rest byte by byte.
+  size_t i = 0;
+  while (i + 8 <= firstNonBlank && std::memcmp(line.data() + i, "        ", 8) == 0) i += 8;
+  auto width = static_cast<int64_t>(i);
+  for (; i < firstNonBlank; ++i) {
+    if (line[i] == ' ') {
+      ++width;
+    } else if (line[i] == '\t') {
+      width = (width / 8 + 1) * 8;
+    }
+  }
+  while (open.size() > 1 && open.back().header >= width) open.pop_back();
+  if (headerPending && width > headerIndent) open.push_back({headerIndent, kNoBlock});
+  headerPending = false;
+  statementIndent = width;
+}
 
 // Working memory that a thread analysing many files can reuse, so that it
 // does not reallocate per file. Blocks are numbered here in the order of
