@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <optional>
+#include <utility>
 
 #include "analysis/file_heat.h"
 #include "analysis/heat_math.h"
@@ -97,7 +98,7 @@ void findTriggerWords(const Pending& p, const LanguageProfile& profile,
       probe(i, i + 2);
       i += 2;
     } else {
-      if (c == '?' && profile.countTernary) probe(i, i + 1);
+      if (c == '?' && profile.countTernary && questionIsTernary(line, i, profile.questionRule)) probe(i, i + 1);
       ++i;
     }
   }
@@ -149,6 +150,27 @@ std::vector<HotNeighbour> neighbours(const std::vector<double>& rawScores, size_
   return out;
 }
 
+// The real reason a line is not scored, tested from the most specific.
+std::pair<const char*, const char*> unscoredReason(const LineFacts& f, std::string_view line,
+                                                   const LanguageProfile& profile) {
+  const std::string_view t = trimLine(line);
+  if (f.startsInside == 0 && t.empty()) return {"blank", "blank line"};
+  if (!f.hasCode && f.startsInside != 0) {
+    return f.startsInside == 1 ? std::pair{"inComment", "inside a comment"} : std::pair{"inString", "inside a string"};
+  }
+  if (!f.hasCode) {
+    const bool quote = t[0] == '"' || t[0] == '\'' || (t[0] == '`' && profile.backtickStrings);
+    return quote ? std::pair{"string", "only a string"} : std::pair{"comment", "only a comment"};
+  }
+  if (isTrivialLine(t)) {
+    if (t[0] == '#' || t.starts_with("import ") || t.starts_with("package ") || t.starts_with("using ")) {
+      return {"preprocessor", "import or preprocessor line"};
+    }
+    if (t[0] == '*' || t[0] == '/') return {"commentMarker", "starts like a comment"};
+  }
+  return {"punctuation", "punctuation only"};
+}
+
 void finish(const Pending& p, const std::vector<BlockTotals>& blocks,
             const std::vector<double>& rawScores, const LanguageProfile& profile,
             LineExplanation& e) {
@@ -161,9 +183,9 @@ void finish(const Pending& p, const std::vector<BlockTotals>& blocks,
   e.tokenTrend = p.tokenTrend;
   e.keywordWeight = keywordWeight(f);
   if (!p.scored) {
-    e.notScoredBecause = f.isBlank                                 ? "blank"
-                         : isTrivialLine(trimLine(p.text))         ? "trivial"
-                                                                   : "punctuation";
+    const auto [code, words] = unscoredReason(f, p.text, profile);
+    e.notScoredBecause = code;
+    e.notScoredText = words;
     return;
   }
   e.declaration = lineLooksLikeDeclaration(f, p.text, profile);
@@ -287,6 +309,9 @@ std::vector<LineExplanation> explainText(std::string_view text,
   rawScores.reserve(countSplitLines(text));
   std::vector<BlockTotals> blocks(1);
   std::vector<size_t> scopes{0};
+  IndentBlocks indents;
+  indents.start();
+  indents.open.front().block = 0;
   LexState lex;
   int32_t depth = 0;
   double keywordTrend = 0.0;
@@ -302,7 +327,16 @@ std::vector<LineExplanation> explainText(std::string_view text,
     const double k = keywordWeight(f);
     const bool scored = lineIsScored(f, line);
     const double raw = scored ? lineRawScore(f) : 0.0;
-    const size_t block = scopes.back();
+    if (profile.indentBlocks) {
+      indents.enter(line, std::min(line.find_first_not_of(" \t\r"), line.size()), f);
+      depth = indents.depth();
+      uint32_t& id = indents.open.back().block;
+      if (scored && id == IndentBlocks::kNoBlock) {
+        id = static_cast<uint32_t>(blocks.size());
+        blocks.emplace_back();
+      }
+    }
+    const size_t block = profile.indentBlocks ? indents.open.back().block : scopes.back();
     if (scored) {
       BlockTotals& b = blocks[block];
       b.lineCount += 1;
@@ -317,13 +351,17 @@ std::vector<LineExplanation> explainText(std::string_view text,
       pending.push_back({number, line, before, f, scored, depth, block, keywordTrend, tokenTrend,
                          forward, 0.0});
     }
-    for (int32_t o = 0; o < f.openBraces; ++o) {
-      scopes.push_back(blocks.size());
-      blocks.emplace_back();
+    if (profile.indentBlocks) {
+      indents.leave(f);
+    } else {
+      for (int32_t o = 0; o < f.openBraces; ++o) {
+        scopes.push_back(blocks.size());
+        blocks.emplace_back();
+      }
+      for (int32_t c = 0; c < f.closeBraces && scopes.size() > 1; ++c) scopes.pop_back();
+      const int64_t next = static_cast<int64_t>(depth) + f.openBraces - f.closeBraces;
+      depth = static_cast<int32_t>(std::clamp<int64_t>(next, 0, kMaxDepth));
     }
-    for (int32_t c = 0; c < f.closeBraces && scopes.size() > 1; ++c) scopes.pop_back();
-    const int64_t next = static_cast<int64_t>(depth) + f.openBraces - f.closeBraces;
-    depth = static_cast<int32_t>(std::clamp<int64_t>(next, 0, kMaxDepth));
     rawScores.push_back(scored ? raw : 0.0);
   });
 

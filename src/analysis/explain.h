@@ -51,7 +51,11 @@ struct HotNeighbour {
 struct LineExplanation {
   int32_t line = 0;  // 1-based
   bool scored = false;
-  std::string notScoredBecause;  // "blank", "trivial" or "punctuation"
+  // Why a line is not scored: "blank", "inString", "inComment", "string",
+  // "comment", "preprocessor", "commentMarker" or "punctuation", and the
+  // same in words ("inside a string").
+  std::string notScoredBecause;
+  std::string notScoredText;
   LineFacts facts;
   bool declaration = false;
   std::vector<HeatTerm> terms;  // kTermKinds entries for a scored line, else none

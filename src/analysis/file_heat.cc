@@ -71,7 +71,8 @@ inline bool isScored(const LineFacts& f, std::string_view line, size_t knownBlan
   // Counts are never negative: one OR tells whether any is set.
   const bool counts = (f.tokenCount | f.branchKw | f.loopKw | f.exceptionKw | f.boolOps | f.ternaries | f.dots) != 0;
   const bool braceless = static_cast<int64_t>(f.openBraces) + f.closeBraces == 0;
-  if (f.isBlank | !(counts | braceless)) return false;
+  // A line wholly inside a multi-line string holds no code, like a comment.
+  if (f.isBlank | isStringOnly(f) | !(counts | braceless)) return false;
   return !isTrivialUntrimmed(line, knownBlanks);
 }
 
@@ -224,6 +225,27 @@ double liftedHeat(double heatBase, const LineRecord& r, AnalysisScratch& scratch
 
 }  // namespace
 
+void IndentBlocks::start() {
+  open.assign(1, {-1, kNoBlock});
+  brackets = 0;
+  continued = false;
+  headerPending = false;
+  headerIndent = 0;
+  statementIndent = 0;
+}
+
+void IndentBlocks::leave(const LineFacts& f) {
+  brackets = std::max<int64_t>(brackets + f.openBrackets - f.closeBrackets, 0);
+  if (f.lastCodeByte == 0) return;  // nothing but blanks and comments
+  continued = f.lastCodeByte == '\\';
+  headerPending = brackets == 0 && f.lastCodeByte == ':';
+  headerIndent = statementIndent;
+}
+
+int32_t IndentBlocks::depth() const {
+  return static_cast<int32_t>(std::min<size_t>(open.size() - 1, kMaxDepth));
+}
+
 bool readFileText(std::string_view utf8Path, std::string& out) {
   out.clear();
   // A NUL would cut the path short and name another file.
@@ -250,14 +272,22 @@ void analyzeText(std::string_view text, const LanguageProfile& givenProfile,
 
   scratch.scopes.push_back({AnalysisScratch::kNoBlock, 1});
   uint64_t scopeEntries = 1;
+  const bool indented = profile.indentBlocks;
+  IndentBlocks& indents = scratch.indents;
+  if (indented) indents.start();
   int32_t depth = 0;
   double keywordTrend = 0.0;
   double tokenTrend = 0.0;
   double forward = 0.0;
 
   // Per-line pass: base heat, trends, blocks and forward spread.
-  const auto visit = [&](std::string_view line, const LineFacts& f, bool scored, size_t codeUntil) {
+  const auto visit = [&](std::string_view line, const LineFacts& f, bool scored, size_t codeUntil,
+                         size_t firstNonBlank) {
     LineRecord r;
+    if (indented) {
+      indents.enter(line, firstNonBlank, f);
+      depth = indents.depth();
+    }
     r.depth = depth;
     double k = 0.0;
     double heatBase = 0.0;
@@ -282,7 +312,16 @@ void analyzeText(std::string_view text, const LanguageProfile& givenProfile,
         if (slot != nullptr) *slot = {key, k, heatBase, r.rawScore};
       }
       r.skipped = false;
-      r.block = currentBlock(scratch);
+      if (indented) {
+        uint32_t& id = indents.open.back().block;
+        if (id == IndentBlocks::kNoBlock) {
+          id = static_cast<uint32_t>(scratch.blocks.size());
+          scratch.blocks.emplace_back();
+        }
+        r.block = id;
+      } else {
+        r.block = currentBlock(scratch);
+      }
       BlockStats& b = scratch.blocks[r.block];
       b.lineCount += 1;
       b.typeKwSum += f.typeKw;
@@ -298,9 +337,13 @@ void analyzeText(std::string_view text, const LanguageProfile& givenProfile,
     // (rawScore is 0 on skipped lines); no branch to guess.
     forward = 0.55 * r.rawScore * static_cast<double>(r.rawScore > kHotScore) + 0.6 * forward;
     r.spread = forward;
-    applyBraces(scratch.scopes, scopeEntries, f.openBraces, f.closeBraces);
-    const int64_t next = static_cast<int64_t>(depth) + f.openBraces - f.closeBraces;
-    depth = static_cast<int32_t>(std::clamp<int64_t>(next, 0, kMaxDepth));
+    if (indented) {
+      indents.leave(f);
+    } else {
+      applyBraces(scratch.scopes, scopeEntries, f.openBraces, f.closeBraces);
+      const int64_t next = static_cast<int64_t>(depth) + f.openBraces - f.closeBraces;
+      depth = static_cast<int32_t>(std::clamp<int64_t>(next, 0, kMaxDepth));
+    }
     scratch.records.push_back(r);
     lineHeatRaw.push_back(heatBase);
   };
@@ -310,14 +353,15 @@ void analyzeText(std::string_view text, const LanguageProfile& givenProfile,
     while (const size_t got = scanner.next(scratch.lines.data(), scratch.lines.size())) {
       for (size_t i = 0; i < got; ++i) {
         const ScannedLine& l = scratch.lines[i];
-        visit(l.text, l.facts, isScored(l.facts, l.text, l.firstNonBlank), l.codeUntil);
+        visit(l.text, l.facts, isScored(l.facts, l.text, l.firstNonBlank), l.codeUntil, l.firstNonBlank);
       }
     }
   } else {
     LexState lex;
     forEachLine(text, [&](std::string_view line) {
       const LineFacts f = scanLine(line, lex, profile);
-      visit(line, f, isScored(f, line, static_cast<size_t>(f.blankPrefix)), 0);
+      visit(line, f, isScored(f, line, static_cast<size_t>(f.blankPrefix)), 0,
+            std::min(line.find_first_not_of(" \t\r"), line.size()));
     });
   }
 

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,6 +41,58 @@ struct BlockStats {
   bool factorReady = false;
 };
 
+// Blocks of a family whose blocks come from indentation (Python). A
+// statement whose code ends in ":" (a trailing comment aside) opens a block
+// holding the lines after it that are indented deeper than the statement;
+// the depth of a line is the number of such blocks open. Only a line that
+// starts a statement moves blocks: lines inside open brackets, after a
+// backslash or starting inside a string continue the statement before, and
+// blank and comment-only lines close nothing. Indentation counts a space as
+// 1 and a tab up to the next multiple of 8, as Python reads it. Braces are
+// brackets here and open no block.
+struct IndentBlocks {
+  static constexpr uint32_t kNoBlock = UINT32_MAX;
+  struct Open {
+    int64_t header;  // indentation of the statement that opened it; -1 for the file
+    uint32_t block;  // kNoBlock until a scored line lands in it
+  };
+  std::vector<Open> open;  // innermost last
+  int64_t brackets = 0;    // brackets left open for the lines after
+  bool continued = false;  // the line before ended in a backslash
+  bool headerPending = false;
+  int64_t headerIndent = 0;
+  int64_t statementIndent = 0;
+
+  void start();
+  // Opens and closes blocks for a line, before the line is placed.
+  // `firstNonBlank`: offset of the first byte not in " \t\r", or the size.
+  void enter(std::string_view line, size_t firstNonBlank, const LineFacts& facts);
+  // Carries the line's brackets and ending to the next line.
+  void leave(const LineFacts& facts);
+  int32_t depth() const;
+};
+
+// Called for every line of a Python file: inline.
+inline void IndentBlocks::enter(std::string_view line, size_t firstNonBlank, const LineFacts& f) {
+  if (f.startsInside != 0 || brackets > 0 || continued) return;
+  if (firstNonBlank >= line.size() || line[firstNonBlank] == '#') return;  // blank or a comment
+  // Mostly spaces only: eight at a time, then the rest byte by byte.
+  size_t i = 0;
+  while (i + 8 <= firstNonBlank && std::memcmp(line.data() + i, "        ", 8) == 0) i += 8;
+  auto width = static_cast<int64_t>(i);
+  for (; i < firstNonBlank; ++i) {
+    if (line[i] == ' ') {
+      ++width;
+    } else if (line[i] == '\t') {
+      width = (width / 8 + 1) * 8;
+    }
+  }
+  while (open.size() > 1 && open.back().header >= width) open.pop_back();
+  if (headerPending && width > headerIndent) open.push_back({headerIndent, kNoBlock});
+  headerPending = false;
+  statementIndent = width;
+}
+
 // Working memory that a thread analysing many files can reuse, so that it
 // does not reallocate per file. Blocks are numbered here in the order of
 // their first scored line, which changes no result.
@@ -52,6 +105,7 @@ struct AnalysisScratch {
   };
   static constexpr uint32_t kNoBlock = UINT32_MAX;
   std::vector<StackRun> scopes;
+  IndentBlocks indents;
   struct CacheSlot {
     uint64_t key = 0;
     double value = 0.0;

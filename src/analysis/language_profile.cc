@@ -130,7 +130,11 @@ void prepareProfile(LanguageProfile& p) {
         case '.': cls = kByteDot; break;
         case '&': cls = (p.countBooleanOps && !c.wordOperatorMode) ? kByteAmp : kByteOther; break;
         case '|': cls = (p.countBooleanOps && !c.wordOperatorMode) ? kBytePipe : kByteOther; break;
-        case '?': cls = p.countTernary ? kByteQuestion : kByteOther; break;
+        case '?':
+          cls = !p.countTernary                             ? kByteOther
+                : p.questionRule == QuestionRule::kEvery ? kByteQuestion
+                                                         : kByteQuestionMark;
+          break;
         case '"': cls = kByteDoubleQuote; break;
         case '\'': cls = kByteSingleQuote; break;
         case '`': cls = p.backtickStrings ? kByteBacktick : kByteOther; break;
@@ -145,9 +149,12 @@ void prepareProfile(LanguageProfile& p) {
       case kByteCloseBrace: c.countSlot[ch] = kSlotCloseBrace; break;
       case kByteDot: c.countSlot[ch] = kSlotDot; break;
       case kByteQuestion: c.countSlot[ch] = kSlotTernary; break;
-      case kByteParen: c.countSlot[ch] = ch == '(' ? kSlotOpenParen : kSlotNone; break;
+      case kByteParen:
+        c.countSlot[ch] = ch == '(' ? kSlotOpenParen : (p.indentBlocks ? kSlotCloseParen : kSlotNone);
+        break;
       default: c.countSlot[ch] = kSlotNone; break;
     }
+    if (p.indentBlocks && (ch == '[' || ch == ']')) c.countSlot[ch] = ch == '[' ? kSlotOpenSquare : kSlotCloseSquare;
     c.setsCode[ch] = cls == kByteSpace ? 0 : 1;
   }
   // Comment markers are tested before every other rule, so their first byte
@@ -201,6 +208,7 @@ LanguageProfile makeSwiftProfile() {
   setWords(p.exceptionKeywords, {"try", "catch", "throw", "throws", "rethrows", "defer"});
   setWords(p.functionKeywords, {"func", "init", "deinit"});
   setWords(p.typeKeywords, {"class", "struct", "enum", "protocol", "extension"});
+  p.questionRule = QuestionRule::kTyped;  // optionals: "Int?", "x?.y", "a ?? b"
   return finished(std::move(p));
 }
 
@@ -223,6 +231,7 @@ LanguageProfile makePythonProfile() {
   p.lineComment = "#";
   p.hasBlockComments = false;
   p.tripleQuoteStrings = true;
+  p.indentBlocks = true;
   setWords(p.loopKeywords, {"for", "while"});
   setWords(p.branchKeywords, {"if", "elif", "else", "match", "case"});
   setWords(p.exceptionKeywords, {"try", "except", "raise", "finally"});
@@ -236,6 +245,7 @@ LanguageProfile makeJavaScriptProfile() {
   LanguageProfile p;
   setCLikeComments(p);
   p.backtickStrings = true;
+  p.questionRule = QuestionRule::kScript;  // "?.", "??" and TypeScript's "x?: T"
   setWords(p.loopKeywords, {"for", "while", "do"});
   setWords(p.branchKeywords, {"if", "else", "switch", "case", "default"});
   setWords(p.exceptionKeywords, {"try", "catch", "throw", "finally"});
@@ -274,6 +284,7 @@ LanguageProfile makeRustProfile() {
   setWords(p.exceptionKeywords, {"panic"});
   setWords(p.functionKeywords, {"fn"});
   setWords(p.typeKeywords, {"struct", "enum", "trait", "impl"});
+  p.countTernary = false;  // Rust has no ternary: "x?" propagates an error
   return finished(std::move(p));
 }
 
@@ -285,6 +296,8 @@ LanguageProfile makeJavaLikeProfile() {
   setWords(p.exceptionKeywords, {"try", "catch", "throw", "finally"});
   setWords(p.functionKeywords, {"function"});
   setWords(p.typeKeywords, {"class", "interface", "enum", "struct", "trait"});
+  // Wildcards, nullable types, "?." and "??" (Java, Kotlin, C#, PHP).
+  p.questionRule = QuestionRule::kTyped;
   return finished(std::move(p));
 }
 

@@ -44,6 +44,16 @@ enum ByteClass : uint8_t {
   kByteSingleQuote,
   kByteBacktick,
   kByteMarker,      // may start the line comment or the block-comment opener
+  kByteQuestionMark,  // "?" that a family's question rule must look at
+};
+
+// Which "?" bytes count as the ternary operator. Families with optional
+// chaining, null coalescing, wildcards or nullable types use "?" for more
+// than the ternary; the byte context around each "?" tells them apart.
+enum class QuestionRule : uint8_t {
+  kEvery,   // every "?" (C, Go, Python, Shell)
+  kScript,  // not "??", "?.", "?[", "?->", "?:", "<?", nor before ">", ",", ")" or ";"
+  kTyped,   // kScript, and not a nullable type ("Int?", "T[]? x") nor "? extends" / "? super"
 };
 
 // Counters a simple byte can bump; kSlotNone is a sink.
@@ -54,6 +64,9 @@ enum CountSlot : uint8_t {
   kSlotDot,
   kSlotTernary,
   kSlotOpenParen,
+  kSlotCloseParen,   // the three below only where blocks come from indentation
+  kSlotOpenSquare,
+  kSlotCloseSquare,
   kSlotCount
 };
 
@@ -99,6 +112,9 @@ struct LanguageProfile {
   std::unordered_set<std::string> typeKeywords;
   bool countBooleanOps = true;
   bool countTernary = true;
+  QuestionRule questionRule = QuestionRule::kEvery;
+  // Blocks and depth come from indentation, not braces (the Python family).
+  bool indentBlocks = false;
   double wBase = 0.05;
   double wTokens = 0.01;
   double wLoop = 0.22;

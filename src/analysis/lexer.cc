@@ -139,6 +139,12 @@ void openString(LexState& state, int32_t kind) {
   state.escapePending = false;
 }
 
+uint8_t insideKind(const LexState& state) {
+  if (state.inBlockComment) return 1;
+  if (!state.inString) return 0;
+  return state.stringKind >= 3 ? kInsideMultiLineString : 2;
+}
+
 template <class Count>
 LineFacts scanPrepared(std::string_view line, LexState& state, const LanguageProfile& profile) {
   const CompiledProfile& table = profile.compiled;
@@ -147,6 +153,8 @@ LineFacts scanPrepared(std::string_view line, LexState& state, const LanguagePro
   state.escapePending = false;
   Counts<Count> n;
   uint8_t code = 0;
+  const uint8_t startsInside = insideKind(state);
+  char lastCode = 0;
   bool leftCode = state.inBlockComment || state.inString;
   const char* token = nullptr;  // start of the identifier being read
   if (!leftCode) {
@@ -175,6 +183,7 @@ LineFacts scanPrepared(std::string_view line, LexState& state, const LanguagePro
         // Blanks, braces, brackets, dots, "?", digits and other bytes.
         ++n.slots[table.countSlot[c]];
         code = static_cast<uint8_t>(code | table.setsCode[c]);
+        lastCode = table.setsCode[c] ? *p : lastCode;
         ++p;
         continue;
       }
@@ -183,6 +192,7 @@ LineFacts scanPrepared(std::string_view line, LexState& state, const LanguagePro
         ++p;
         while (p < end && table.continuesToken[static_cast<unsigned char>(*p)]) ++p;
         code = 1;
+        lastCode = p[-1];
         if (p < end && table.byteClass[static_cast<unsigned char>(*p)] == kByteMarker) {
           token = begin;
         } else {
@@ -212,6 +222,7 @@ LineFacts scanPrepared(std::string_view line, LexState& state, const LanguagePro
           ++p;
           while (p < end && table.continuesToken[static_cast<unsigned char>(*p)]) ++p;
           code = 1;
+          lastCode = p[-1];
           if (p >= end || table.byteClass[static_cast<unsigned char>(*p)] != kByteMarker) {
             countToken(profile, line.data(), token, p, end, n);
             token = nullptr;
@@ -225,10 +236,12 @@ LineFacts scanPrepared(std::string_view line, LexState& state, const LanguagePro
         if (cls <= kByteDigit) {
           ++n.slots[table.countSlot[c]];
           code = static_cast<uint8_t>(code | table.setsCode[c]);
+          lastCode = table.setsCode[c] ? *p : lastCode;
           ++p;
           continue;
         }
       }
+      lastCode = *p;
       switch (cls) {
         case kByteAmp:
         case kBytePipe:
@@ -239,6 +252,11 @@ LineFacts scanPrepared(std::string_view line, LexState& state, const LanguagePro
             ++p;
           }
           code = 1;
+          break;
+        case kByteQuestionMark:
+          n.slots[kSlotTernary] += questionIsTernary(line, static_cast<size_t>(p - line.data()), profile.questionRule);
+          code = 1;
+          ++p;
           break;
         case kByteDoubleQuote:
           if (profile.tripleQuoteStrings && end - p >= 3 && p[1] == '"' && p[2] == '"') {
@@ -290,6 +308,16 @@ LineFacts scanPrepared(std::string_view line, LexState& state, const LanguagePro
   facts.leftCode = leftCode;
   facts.codeParen = n.slots[kSlotOpenParen] > 0;
   facts.blankPrefix = saturate(static_cast<int64_t>(blankPrefix));
+  facts.hasCode = code != 0;
+  facts.startsInside = startsInside;
+  facts.endsInside = insideKind(state);
+  if (profile.indentBlocks) {
+    facts.openBrackets = saturate(static_cast<int64_t>(n.slots[kSlotOpenParen]) + n.slots[kSlotOpenSquare] +
+                                  n.slots[kSlotOpenBrace]);
+    facts.closeBrackets = saturate(static_cast<int64_t>(n.slots[kSlotCloseParen]) + n.slots[kSlotCloseSquare] +
+                                   n.slots[kSlotCloseBrace]);
+    facts.lastCodeByte = lastCode;
+  }
   return facts;
 }
 
@@ -351,6 +379,7 @@ bool isWordByte(unsigned char c) {
 struct RawMasks {
   uint64_t events, blank, word, digit, keywordFirst;
   uint64_t openBrace, closeBrace, dot, ternary, paren, amp, pipe;
+  uint64_t closeParen, openSquare, closeSquare;  // only where blocks come from indentation
 };
 
 // What the byte rules make of a block, given how the block before it ended.
@@ -364,6 +393,7 @@ struct BlockMasks {
   uint64_t candidates;  // token starts that may begin a keyword
   uint64_t code;        // bytes that make the line code
   uint64_t openBrace, closeBrace, dot, ternary, paren;
+  uint64_t closeParen, openSquare, closeSquare;
   uint64_t ampPairs, pipePairs;  // first byte of every "&&" / "||" taken
   uint32_t nextRun;              // word bytes the block after begins with
 };
@@ -374,6 +404,8 @@ struct ScanBytes {
   char ternary;  // '?', or a line break when "?" does not count
   bool boolOps;
   bool backticks;
+  bool indentBlocks;
+  QuestionRule questionRule;
   uint32_t maxKeyword;  // longest keyword, 0 for none
   // Bytes that may begin a keyword, by nibbles of the byte OR 0x20 (whose
   // high nibble is one of eight): bit of the high nibble per low nibble.
@@ -389,6 +421,8 @@ struct ScanBytes {
     ternary = p.countTernary ? '?' : '\n';
     boolOps = p.countBooleanOps && !p.compiled.wordOperatorMode;
     backticks = p.backtickStrings;
+    indentBlocks = p.indentBlocks;
+    questionRule = p.countTernary ? p.questionRule : QuestionRule::kEvery;
     maxKeyword = p.compiled.maxKeywordLength;
     for (int h = 0; h < 16; ++h) {
       if (h & 2) firstHigh[h] = static_cast<uint8_t>(1u << (((h >> 2) << 1) | (h & 1)));
@@ -403,7 +437,7 @@ struct ScanBytes {
 
 #ifdef __SSE2__
 void classify(const char* bytes, const ScanBytes& sb, RawMasks& r) {
-  r = RawMasks{0, 0, 0, 0, ~0ull, 0, 0, 0, 0, 0, 0, 0};
+  r = RawMasks{0, 0, 0, 0, ~0ull, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
   for (int k = 0; k < 4; ++k) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * k));
     const auto eq = [&](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
@@ -427,12 +461,17 @@ void classify(const char* bytes, const ScanBytes& sb, RawMasks& r) {
     r.paren |= bits(eq('('));
     r.amp |= bits(eq('&'));
     r.pipe |= bits(eq('|'));
+    if (sb.indentBlocks) {
+      r.closeParen |= bits(eq(')'));
+      r.openSquare |= bits(eq('['));
+      r.closeSquare |= bits(eq(']'));
+    }
   }
   if (!sb.boolOps) r.amp = r.pipe = 0;
 }
 #else
 void classify(const char* bytes, const ScanBytes& sb, RawMasks& r) {
-  r = RawMasks{0, 0, 0, 0, ~0ull, 0, 0, 0, 0, 0, 0, 0};
+  r = RawMasks{0, 0, 0, 0, ~0ull, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
   for (int i = 0; i < 64; ++i) {
     const char c = bytes[i];
     const uint64_t bit = uint64_t{1} << i;
@@ -449,6 +488,9 @@ void classify(const char* bytes, const ScanBytes& sb, RawMasks& r) {
     set(r.paren, c == '(');
     set(r.amp, sb.boolOps && c == '&');
     set(r.pipe, sb.boolOps && c == '|');
+    set(r.closeParen, sb.indentBlocks && c == ')');
+    set(r.openSquare, sb.indentBlocks && c == '[');
+    set(r.closeSquare, sb.indentBlocks && c == ']');
   }
 }
 #endif
@@ -510,6 +552,9 @@ VARNHOLT_AVX2 __m256i keywordFirst32(__m256i v, __m256i low, __m256i high) {
   r.paren = both32(eq32(lo, '('), eq32(hi, '('));
   r.amp = sb.boolOps ? both32(eq32(lo, '&'), eq32(hi, '&')) : 0;
   r.pipe = sb.boolOps ? both32(eq32(lo, '|'), eq32(hi, '|')) : 0;
+  r.closeParen = sb.indentBlocks ? both32(eq32(lo, ')'), eq32(hi, ')')) : 0;
+  r.openSquare = sb.indentBlocks ? both32(eq32(lo, '['), eq32(hi, '[')) : 0;
+  r.closeSquare = sb.indentBlocks ? both32(eq32(lo, ']'), eq32(hi, ']')) : 0;
 }
 #endif
 
@@ -598,6 +643,9 @@ inline void deriveMasks(const RawMasks& r, const RawMasks& after, const ScanByte
   m.dot = r.dot;
   m.ternary = r.ternary;
   m.paren = r.paren;
+  m.closeParen = r.closeParen;
+  m.openSquare = r.openSquare;
+  m.closeSquare = r.closeSquare;
   // A word running through the whole next block is longer than any keyword
   // already: 64 tells the probe all it needs.
   m.nextRun = static_cast<uint32_t>(std::countr_zero(~after.word));
@@ -657,6 +705,7 @@ template <bool kWide>
     code = false;
     startedInside = lex.inBlockComment || lex.inString;
     f->leftCode = startedInside;
+    f->startsInside = insideKind(lex);
     codeUntil = startedInside ? at : SIZE_MAX;
     lex.escapePending = false;
     const uint64_t nonBlank = ~m.blank & (~uint64_t{0} << (at - block));
@@ -682,7 +731,24 @@ template <bool kWide>
     f->openBraces += bitCount(m.openBrace & range);
     f->closeBraces += bitCount(m.closeBrace & range);
     f->dots += bitCount(m.dot & range);
-    f->ternaries += bitCount(m.ternary & range);
+    if (sb.questionRule == QuestionRule::kEvery) {
+      f->ternaries += bitCount(m.ternary & range);
+    } else {
+      // "?" is rare: each one is looked at in its line.
+      for (uint64_t q = m.ternary & range; q != 0; q &= q - 1) {
+        const size_t at = block + static_cast<size_t>(std::countr_zero(q));
+        const size_t nl = findBreak(at);
+        const size_t lineEnd = nl > lineStart && data[nl - 1] == '\r' ? nl - 1 : nl;
+        f->ternaries += questionIsTernary(std::string_view(data + lineStart, lineEnd - lineStart), at - lineStart,
+                                          sb.questionRule);
+      }
+    }
+    if (sb.indentBlocks) {
+      f->openBrackets += bitCount((m.paren | m.openSquare | m.openBrace) & range);
+      f->closeBrackets += bitCount((m.closeParen | m.closeSquare | m.closeBrace) & range);
+      const uint64_t shown = m.code & range;
+      if (shown != 0) f->lastCodeByte = data[block + 63 - static_cast<size_t>(std::countl_zero(shown))];
+    }
     f->boolOps += bitCount((m.ampPairs | m.pipePairs) & range);
     const uint64_t starts = m.tokenStart & range;
     f->tokenCount += bitCount(starts);
@@ -817,10 +883,12 @@ template <bool kWide>
         openString(lex, triple ? (c == '"' ? 5 : 4) : (c == '"' ? 2 : c == '\'' ? 1 : 3));
         codeUntil = std::min(codeUntil, at);
         f->leftCode = true;
+        if (sb.indentBlocks) f->lastCodeByte = c;
         p = at + (triple ? 3 : 1);
       } else {
         // A marker's first byte that opens nothing is a plain byte.
         code = true;
+        if (sb.indentBlocks) f->lastCodeByte = c;
         p = at + 1;
       }
       if (endsAt == SIZE_MAX) {
@@ -834,6 +902,8 @@ template <bool kWide>
     ScannedLine& line = out[produced++];
     line.text = std::string_view(data + lineStart, lineEnd - lineStart);
     f->isBlank = !code && !lex.inBlockComment && !lex.inString;
+    f->hasCode = code;
+    f->endsInside = insideKind(lex);
     f->lineLength = static_cast<int32_t>(lineEnd - lineStart);
     const size_t blanks = std::min(firstNonBlank, lineEnd) - lineStart;
     f->blankPrefix = startedInside ? 0 : static_cast<int32_t>(blanks);
@@ -1027,5 +1097,39 @@ bool isTrivialUntrimmed(std::string_view line, size_t knownBlanks) {
   return true;
 }
 
+bool questionIsTernary(std::string_view line, size_t at, QuestionRule rule) {
+  if (rule == QuestionRule::kEvery) return true;
+  const auto byteAt = [&](size_t i) { return i < line.size() ? line[i] : '\0'; };
+  const char before = at > 0 ? line[at - 1] : '\0';
+  const char after = byteAt(at + 1);
+  const char second = byteAt(at + 2);
+  if (before == '?' || after == '?' || before == '<') return false;  // "??", "??=", "<?"
+  switch (after) {
+    case '.':  // "?." but not "c ?.5 : 1"
+      if (second < '0' || second > '9') return false;
+      break;
+    case '-':  // "?->"
+      if (second == '>') return false;
+      break;
+    case '[': case ':': case '>': case ',': case ')': case ';':
+      return false;
+    default:
+      break;
+  }
+  if (rule != QuestionRule::kTyped) return true;
+  // A nullable type ends its name with "?": "Int? x", "T[]?", "as? T".
+  const bool afterBlank = at + 1 >= line.size() || after == ' ' || after == '\t' || after == '\r';
+  if (afterBlank && (isWordByte(static_cast<unsigned char>(before)) || before == '>' || before == ']')) return false;
+  // "Map<K, ? extends V>" and "? super T".
+  size_t i = at + 1;
+  while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+  for (std::string_view bound : {std::string_view("extends"), std::string_view("super")}) {
+    if (line.substr(i, bound.size()) == bound &&
+        !isWordByte(static_cast<unsigned char>(byteAt(i + bound.size())))) {
+      return false;
+    }
+  }
+  return true;
+}
 
 }  // namespace varnholt_app

@@ -41,7 +41,30 @@ struct LineFacts {
   bool leftCode = false;        // some byte lay in a comment or string literal
   bool codeParen = false;       // "(" in code
   int32_t blankPrefix = 0;      // leading bytes known to be blanks
+  bool hasCode = false;         // some byte of the line is code
+  // What the line begins and ends inside of: 0 code, 1 a block comment, 2 a
+  // quoted string, 3 a multi-line string (backtick or triple quotes).
+  uint8_t startsInside = 0;
+  uint8_t endsInside = 0;
+  // Only where blocks come from indentation, else 0: brackets "([{" and
+  // ")]}" in code, and the line's last byte that is neither blank nor in a
+  // comment (the opening quote when a string comes last).
+  int32_t openBrackets = 0;
+  int32_t closeBrackets = 0;
+  char lastCodeByte = 0;
 };
+
+inline constexpr uint8_t kInsideMultiLineString = 3;
+
+// A line of a multi-line string that holds no code: it begins or ends
+// inside the string (the prose of a docstring, its opening line).
+inline bool isStringOnly(const LineFacts& f) {
+  return !f.hasCode && (f.startsInside == kInsideMultiLineString || f.endsInside == kInsideMultiLineString);
+}
+
+// Whether the "?" at line[at] is a ternary operator under `rule`, from the
+// bytes around it in the line.
+bool questionIsTernary(std::string_view line, size_t at, QuestionRule rule);
 
 // Number of lines splitLines gives for `text`.
 size_t countSplitLines(std::string_view text);

@@ -518,7 +518,7 @@ int printExplanation(const Options& options, bool json, bool colour) {
   out = std::string(bold) + shown + ":" + std::to_string(e.line) + "  heat " +
         formatFixed(e.heat, 2) + plain + "\n    " + printable(source) + "\n";
   if (!e.scored) {
-    out += "  not scored: " + e.notScoredBecause + " line\n";
+    out += "  not scored: " + e.notScoredText + "\n";
     writeBytes(out);
     return 0;
   }

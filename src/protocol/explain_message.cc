@@ -57,6 +57,8 @@ void appendExplanationJson(std::string& out, const LineExplanation& e) {
   if (!e.scored) {
     out += ",\"notScoredBecause\":";
     appendString(out, e.notScoredBecause);
+    out += ",\"notScoredText\":";
+    appendString(out, e.notScoredText);
     out += '}';
     return;
   }

@@ -71,6 +71,39 @@ TEST(ScanLine, HandCheckedLines) {
   }
 }
 
+// "?" that is not a ternary, next to real ternaries in the same languages.
+TEST(ScanLine, QuestionMarksByFamily) {
+  using L = LanguageId;
+  const struct {
+    L language;
+    const char* text;
+    int32_t ternaries;
+  } cases[] = {
+      {L::Java, "static void f(BiFunction<? super K, ? super V, ? extends U> r) {", 0},
+      {L::Java, "List<?> xs = ok ? a : (b ? c : d);", 2},
+      {L::Java, "return ok\n    ? left", 1},  // across lines
+      {L::Kotlin, "val name: String? = user?.name ?: \"x\"", 0},
+      {L::Kotlin, "fun f(a: Int?, b: List<Int?>): Int?", 0},
+      {L::CSharp, "int? n = a ?? b; c ?\?= d; var e = xs?[0]; int[]? f;", 0},
+      {L::CSharp, "var x = a > b ? a : b; var y = ok ?", 2},
+      {L::Php, "$n = $user?->name ?? 'anon';", 0},
+      {L::Php, "<?php echo $a ? $b : $c;", 1},
+      {L::Swift, "let v = try? f(x) as? Int ?? 0", 0},
+      {L::Swift, "let v = x > 0 ? (y ? 1 : 2) : 3", 2},
+      {L::TypeScript, "function f(a?: string, b?: number) {", 0},
+      {L::JavaScript, "c = err?.exitCode ?? this.#p.exitCode ?? (err ? 1 : undefined)", 1},
+      {L::JavaScript, "x = f?.(a) ?? g?.[0]; y = c ?.5 : 1; z = c? a : b", 2},
+      {L::Rust, "let n = s.parse::<i32>()?; let m = f()?.g()?;", 0},
+      {L::C, "p = q ? r : s; t = u?.v ?? w;", 4},  // C has no such forms: every "?" counts
+  };
+  for (const auto& c : cases) {
+    LexState state;
+    LineFacts f;
+    for (std::string_view line : splitLines(c.text)) f = scanLine(line, state, profileForLanguage(c.language));
+    EXPECT_EQ(f.ternaries, c.ternaries) << c.text;
+  }
+}
+
 TEST(SplitLines, LineBreaksAndCounts) {
   using Lines = std::vector<std::string_view>;
   EXPECT_EQ(splitLines("a\r\r\nb\r"), (Lines{"a\r", "b"}));  // only a CR before LF or the end goes

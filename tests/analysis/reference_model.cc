@@ -25,6 +25,36 @@ std::string lower(std::string s) {
 
 double clamp(double v, double lo, double hi) { return v < lo ? lo : (v > hi ? hi : v); }
 
+bool wordByte(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+// Whether the "?" at line[i] is a ternary, each family's rule written out.
+bool ternaryAt(std::string_view line, size_t i, const LanguageProfile& p) {
+  if (!p.countTernary) return false;
+  if (p.questionRule == QuestionRule::kEvery) return true;
+  const std::string prev(i > 0 ? line.substr(i - 1, 1) : "");
+  const std::string next(line.substr(i + 1, 1));
+  const std::string next2(line.substr(i + 1, 2));
+  if (prev == "?" || next == "?" || prev == "<") return false;
+  if (next == "." && !(next2.size() == 2 && next2[1] >= '0' && next2[1] <= '9')) return false;
+  if (next2 == "->") return false;
+  for (const char* stop : {"[", ":", ">", ",", ")", ";"}) {
+    if (next == stop) return false;
+  }
+  if (p.questionRule == QuestionRule::kScript) return true;
+  const bool typeBefore = !prev.empty() && (wordByte(prev[0]) || prev == ">" || prev == "]");
+  if (typeBefore && (next.empty() || next == " " || next == "\t" || next == "\r")) return false;
+  std::string_view rest = line.substr(i + 1);
+  while (!rest.empty() && (rest[0] == ' ' || rest[0] == '\t')) rest.remove_prefix(1);
+  for (std::string_view word : {std::string_view("extends"), std::string_view("super")}) {
+    if (rest.substr(0, word.size()) == word && (rest.size() == word.size() || !wordByte(rest[word.size()]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 std::vector<std::string> splitLines(std::string_view text) {
@@ -55,6 +85,9 @@ LineFacts scanLine(std::string_view line, LexState& st, const LanguageProfile& p
     buffer.clear();
   };
   const bool wordOps = p.lineComment == "#" && p.tripleQuoteStrings;
+  f.startsInside = st.inBlockComment ? 1 : (!st.inString ? 0 : (st.stringKind >= 3 ? 3 : 2));
+  char last = 0;
+  int32_t bracketOpens = 0, bracketCloses = 0;
   st.escapePending = false;
   size_t i = 0;
   while (i < line.size()) {
@@ -100,6 +133,7 @@ LineFacts scanLine(std::string_view line, LexState& st, const LanguageProfile& p
     const bool triple = p.tripleQuoteStrings && (at(line, i, "\"\"\"") || at(line, i, "'''"));
     if (triple || c == '"' || c == '\'' || (c == '`' && p.backtickStrings)) {
       flush();
+      last = c;
       st.inString = true;
       st.stringKind = triple ? (c == '"' ? 5 : 4) : (c == '"' ? 2 : (c == '\'' ? 1 : 3));
       i += triple ? 3 : 1;
@@ -117,12 +151,22 @@ LineFacts scanLine(std::string_view line, LexState& st, const LanguageProfile& p
     f.closeBraces += c == '}';
     f.dots += c == '.';
     f.boolOps += pair;
-    f.ternaries += c == '?' && p.countTernary;
+    f.ternaries += c == '?' && ternaryAt(line, i, p);
+    bracketOpens += c == '(' || c == '[' || c == '{';
+    bracketCloses += c == ')' || c == ']' || c == '}';
+    if (c != '\t' && c != '\r' && c != ' ') last = c;
     code = code || (c != '\t' && c != '\r' && c != ' ');
     i += pair ? 2 : 1;
   }
   flush();
   f.isBlank = !code && !st.inBlockComment && !st.inString;
+  f.hasCode = code;
+  f.endsInside = st.inBlockComment ? 1 : (!st.inString ? 0 : (st.stringKind >= 3 ? 3 : 2));
+  if (p.indentBlocks) {
+    f.openBrackets = bracketOpens;
+    f.closeBrackets = bracketCloses;
+    f.lastCodeByte = last;
+  }
   f.tokenCount = static_cast<int32_t>(tokens.size());
   for (const std::string& t : tokens) {
     const std::string w = lower(t);
@@ -142,7 +186,10 @@ bool sameFacts(const LineFacts& a, const LineFacts& b) {
          a.closeBraces == b.closeBraces && a.dots == b.dots && a.boolOps == b.boolOps &&
          a.ternaries == b.ternaries && a.loopKw == b.loopKw && a.branchKw == b.branchKw &&
          a.exceptionKw == b.exceptionKw && a.functionKw == b.functionKw && a.typeKw == b.typeKw &&
-         a.lineLength == b.lineLength;
+         a.lineLength == b.lineLength && a.hasCode == b.hasCode && a.startsInside == b.startsInside &&
+         a.endsInside == b.endsInside &&
+         a.openBrackets == b.openBrackets && a.closeBrackets == b.closeBrackets &&
+         a.lastCodeByte == b.lastCodeByte;
 }
 
 namespace {
@@ -184,6 +231,10 @@ void analyzeText(std::string_view text, const LanguageProfile& p, std::vector<do
   int32_t depth = 0;
   double kt = 0, tt = 0;
   std::vector<Record> recs;
+  // Indentation blocks: the indentation of each open block's header.
+  std::vector<int64_t> headers{-1};
+  int64_t openBrackets = 0, statementIndent = 0, headerIndent = 0;
+  bool afterBackslash = false, header = false;
   for (const std::string& line : lines) {
     Record r;
     r.facts = reference::scanLine(line, st, p);
@@ -197,12 +248,36 @@ void analyzeText(std::string_view text, const LanguageProfile& p, std::vector<do
       r.declaration = !loopOrBranch && (modifier || (line.find('(') != std::string::npos &&
                                                      line.find('{') != std::string::npos));
     }
+    if (p.indentBlocks) {
+      int64_t width = 0;
+      size_t first = 0;
+      while (first < line.size() && (line[first] == ' ' || line[first] == '\t' || line[first] == '\r')) {
+        width = line[first] == ' ' ? width + 1 : (line[first] == '\t' ? width + 8 - width % 8 : width);
+        ++first;
+      }
+      const bool statement = f.startsInside == 0 && openBrackets == 0 && !afterBackslash &&
+                             first < line.size() && line[first] != '#';
+      if (statement) {
+        while (headers.size() > 1 && headers.back() >= width) {
+          headers.pop_back();
+          stack.pop_back();
+        }
+        if (header && width > headerIndent) {
+          headers.push_back(headerIndent);
+          stack.push_back(nextBlockId++);
+        }
+        header = false;
+        statementIndent = width;
+      }
+      depth = std::min(static_cast<int32_t>(headers.size()) - 1, 512);
+    }
     r.depth = depth;
     r.blockId = stack.back();
     const size_t first = line.find_first_not_of(" \t\r\n"), last = line.find_last_not_of(" \t\r\n");
     const std::string trimmed = first == std::string::npos ? "" : line.substr(first, last - first + 1);
     const double k = kWeight(f);
-    const bool scored = !f.isBlank && !isTrivialLine(trimmed) &&
+    const bool insideString = !f.hasCode && (f.startsInside == 3 || f.endsInside == 3);
+    const bool scored = !f.isBlank && !insideString && !isTrivialLine(trimmed) &&
                         (f.tokenCount > 0 || f.openBraces + f.closeBraces == 0 || f.branchKw ||
                          f.loopKw || f.exceptionKw || f.boolOps || f.ternaries || f.dots);
     if (scored) {
@@ -217,9 +292,18 @@ void analyzeText(std::string_view text, const LanguageProfile& p, std::vector<do
     tt = 0.94 * tt + 0.06 * std::min(f.tokenCount, 40);
     r.keywordTrend = kt;
     r.tokenTrend = tt;
-    for (int32_t i = 0; i < f.openBraces; ++i) stack.push_back(nextBlockId++);
-    for (int32_t i = 0; i < f.closeBraces && stack.size() > 1; ++i) stack.pop_back();
-    depth = std::clamp(depth + f.openBraces - f.closeBraces, 0, 512);
+    if (p.indentBlocks) {
+      openBrackets = std::max<int64_t>(openBrackets + f.openBrackets - f.closeBrackets, 0);
+      if (f.lastCodeByte != 0) {
+        afterBackslash = f.lastCodeByte == '\\';
+        header = openBrackets == 0 && f.lastCodeByte == ':';
+        headerIndent = statementIndent;
+      }
+    } else {
+      for (int32_t i = 0; i < f.openBraces; ++i) stack.push_back(nextBlockId++);
+      for (int32_t i = 0; i < f.closeBraces && stack.size() > 1; ++i) stack.pop_back();
+      depth = std::clamp(depth + f.openBraces - f.closeBraces, 0, 512);
+    }
     recs.push_back(r);
   }
   std::vector<Block> blocks(static_cast<size_t>(std::max(nextBlockId, 1)));

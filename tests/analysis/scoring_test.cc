@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <vector>
+
+#include "analysis/file_heat.h"
 
 namespace varnholt_app {
 namespace {
@@ -47,6 +50,30 @@ TEST(Scoring, TermBoundaries) {
   g.isBlank = true;
   EXPECT_EQ(lineComplexity(g, swift(), false), 0.0);
   EXPECT_EQ(lineHeatFromComplexity(-3, swift()), 0.0);
+}
+
+// A "?" that is not a ternary adds nothing to a line's heat; a ternary does.
+TEST(Scoring, OnlyTernariesScoreAsTernaries) {
+  const auto heatOf = [](const char* line, LanguageId language) {
+    std::vector<double> heat;
+    double sum = 0;
+    analyzeText(line, language, heat, sum);
+    return sum;
+  };
+  const struct {
+    LanguageId language;
+    const char* withQuestions;
+    const char* without;
+  } same[] = {
+      {LanguageId::Kotlin, "val name: String? = user?.name ?: fallback", "val name: String = user.name + fallback"},
+      {LanguageId::Java, "Map<? extends K, ?> m = load(k);", "Map<K, V> m = load(k);"},
+      {LanguageId::TypeScript, "const n = a?.b ?? c;", "const n = a.b + c;"},
+      {LanguageId::Rust, "let v = read(path)?;", "let v = read(path);"},
+  };
+  for (const auto& c : same) EXPECT_EQ(heatOf(c.withQuestions, c.language), heatOf(c.without, c.language)) << c.withQuestions;
+  for (LanguageId language : {LanguageId::Kotlin, LanguageId::JavaScript, LanguageId::C}) {
+    EXPECT_GT(heatOf("x = ok ? a : b;", language), heatOf("x = ok + a + b;", language));
+  }
 }
 
 }  // namespace

@@ -253,7 +253,7 @@ TEST_F(ReportTest, ExplainOneLineAsTextOrJsonAndEveryLineInTheDump) {
   for (const std::string& line : lines(report({"--dump", "--explain", "DIR"}).out)) {
     if (line.rfind("{\"path\":\"" + jsonEscape(main), 0) != 0) continue;
     EXPECT_NE(line.find("],\"explain\":[{\"line\":1,"), std::string::npos) << line;
-    EXPECT_NE(line.find("{\"line\":7,\"heat\":0,\"scored\":false,\"notScoredBecause\":\"blank\"}]}"),
+    EXPECT_NE(line.find("{\"line\":7,\"heat\":0,\"scored\":false,\"notScoredBecause\":\"blank\",\"notScoredText\":\"blank line\"}]}"),
               std::string::npos) << line;
   }
 }

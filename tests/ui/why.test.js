@@ -39,6 +39,8 @@ test('selecting a line opens its explanation; a neighbour link jumps there', asy
   assert.deepEqual(await asked(page), [[path, '6']]);
   await h.deliver(page, explain(6, { line: 6, heat: 0, scored: false, notScoredBecause: 'blank' }));
   assert.match(await page.textContent('#why'), /Not scored: blank line\./);
+  await h.deliver(page, explain(6, { line: 6, heat: 0, scored: false, notScoredBecause: 'inString', notScoredText: 'inside a string' }));
+  assert.match(await page.textContent('#why'), /Not scored: inside a string\./);
   await h.deliver(page, explain(6, null));
   assert.match(await page.textContent('#why'), /cannot be explained/);
   await page.keyboard.press('Escape');
