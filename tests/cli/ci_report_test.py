@@ -278,6 +278,7 @@ class GateSoundness(unittest.TestCase):
         funcs = "".join(f"def f{k}(a, b):\n    if a and b or not a.c and b.d[{k}] > 2:\n"
                         f"        return [x * {k} for x in a if x and not x.y or x.z]\n    return b\n"
                         for k in range(6))
+        os.remove(os.path.join(self.src, "hot.c"))
         self.write("m.py", funcs)
         base = os.path.join(self.dir, "base")
         self.ok("--write-baseline", base, "--max-findings", "12")
@@ -286,7 +287,8 @@ class GateSoundness(unittest.TestCase):
         with open(base + ".nan", "w") as f:
             f.write(text.replace(text.splitlines()[2].split()[1], "nan", 1))
         self.assertEqual(run("--baseline", base + ".nan", self.src).returncode, 2)
-        self.write("m.py", "def added_helper(x): return x + 1\n", "a")
+        # A plain line added to a function shifts the heat of its other lines.
+        self.write("m.py", funcs.replace("def f5(a, b):\n", "def f5(a, b):\n    n = 1\n"))
         self.ok("--baseline", base, "--max-findings", "12")
         self.ok("--baseline", base, "--max-findings", "12", "--fail-above", "10")
         r = run("--baseline", base, "--max-findings", "12", "--tolerance", "0,0", self.src)
