@@ -1104,6 +1104,10 @@ bool questionIsTernary(std::string_view line, size_t at, QuestionRule rule) {
   const char after = byteAt(at + 1);
   const char second = byteAt(at + 2);
   if (before == '?' || after == '?' || before == '<') return false;  // "??", "??=", "<?"
+  // No condition can stand before it: "(?int $a", ", ?Foo", "): ?int".
+  size_t back = at;
+  while (back > 0 && (line[back - 1] == ' ' || line[back - 1] == '\t')) --back;
+  if (back > 0 && (line[back - 1] == '(' || line[back - 1] == ',' || line[back - 1] == ':')) return false;
   switch (after) {
     case '.':  // "?." but not "c ?.5 : 1"
       if (second < '0' || second > '9') return false;

@@ -88,6 +88,7 @@ TEST(ScanLine, QuestionMarksByFamily) {
       {L::CSharp, "var x = a > b ? a : b; var y = ok ?", 2},
       {L::Php, "$n = $user?->name ?? 'anon';", 0},
       {L::Php, "<?php echo $a ? $b : $c;", 1},
+      {L::Php, "function h(?Foo $a, ?int $b): ?int { return $a ? 1 : 2; }", 1},
       {L::Swift, "let v = try? f(x) as? Int ?? 0", 0},
       {L::Swift, "let v = x > 0 ? (y ? 1 : 2) : 3", 2},
       {L::TypeScript, "function f(a?: string, b?: number) {", 0},

@@ -37,6 +37,10 @@ bool ternaryAt(std::string_view line, size_t i, const LanguageProfile& p) {
   const std::string next(line.substr(i + 1, 1));
   const std::string next2(line.substr(i + 1, 2));
   if (prev == "?" || next == "?" || prev == "<") return false;
+  const size_t before = line.substr(0, i).find_last_not_of(" \t");
+  if (before != std::string_view::npos && std::string_view("(,:").find(line[before]) != std::string_view::npos) {
+    return false;
+  }
   if (next == "." && !(next2.size() == 2 && next2[1] >= '0' && next2[1] <= '9')) return false;
   if (next2 == "->") return false;
   for (const char* stop : {"[", ":", ">", ",", ")", ";"}) {
