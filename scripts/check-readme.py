@@ -135,6 +135,16 @@ class Runner:
         self.env = dict(os.environ, HOME=self.home)
         for key in ("DISPLAY", "WAYLAND_DISPLAY", "MAKEFLAGS", "MAKELEVEL", "MFLAGS"):
             self.env.pop(key, None)
+        # HOME is a stand-in, but the compiler cache and its settings stay the
+        # user's: the clone's builds are then mostly cache hits.
+        if shutil.which("ccache"):
+            cache = subprocess.run(["ccache", "-k", "cache_dir"], capture_output=True, text=True).stdout.strip()
+            if cache:
+                self.env.setdefault("CCACHE_DIR", cache)
+            for conf in ("~/.config/ccache/ccache.conf", "~/.ccache/ccache.conf"):
+                if os.path.exists(os.path.expanduser(conf)):
+                    self.env.setdefault("CCACHE_CONFIGPATH", os.path.expanduser(conf))
+                    break
 
     def note(self, kind, where, command):
         print(f"readme: {kind:8} [{where}] {command}", flush=True)
