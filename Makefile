@@ -6,8 +6,8 @@ SHELL := /bin/bash
 CMAKE_BUILD = cmake --build --preset
 CTEST = ctest --preset
 
-.PHONY: deps build run test bench windows clean \
-        test-layers test-unit test-asan test-tsan test-fuzz test-wine test-wine-e2e test-ui test-e2e
+.PHONY: deps build run test bench windows programs install package clean \
+        test-layers test-readme test-unit test-asan test-tsan test-fuzz test-wine test-wine-e2e test-ui test-e2e
 
 deps:
 	@scripts/install-deps.sh
@@ -21,7 +21,7 @@ build: deps build/default/build.ninja
 run: build
 	@scripts/run.sh
 
-test: deps test-layers test-unit test-e2e test-asan test-tsan test-fuzz test-wine test-wine-e2e test-ui
+test: deps test-layers test-unit test-readme test-e2e test-asan test-tsan test-fuzz test-wine test-wine-e2e test-ui
 	@echo "All test suites passed."
 
 # Includes under src/ point only down the layers, each through a linked library.
@@ -30,6 +30,10 @@ test-layers:
 
 test-unit: build
 	$(CTEST) default
+
+# The README's commands, as written, in a fresh clone of this tree.
+test-readme: deps
+	scripts/check-readme.py
 
 # The desktop program under Xvfb: clicks, edits, screenshot, close.
 test-e2e: build
@@ -70,6 +74,21 @@ windows: deps
 # The page in the system Chromium (install-deps.sh runs npm ci for playwright-core).
 test-ui: deps
 	node --test tests/ui/
+
+# Only what an install takes: the two programs (not the tests).
+programs:
+	@scripts/install-deps.sh --packages
+	cmake --preset default >/dev/null
+	$(CMAKE_BUILD) default --target varnholt varnholt-report
+
+# The two programs, the page, the menu entry and the icons under PREFIX.
+PREFIX ?= /usr/local
+install: programs
+	cmake --install build/default --prefix "$(PREFIX)"
+
+# A .deb of the same files (build/default/varnholt_VERSION_ARCH.deb).
+package: programs
+	cd build/default && cpack -G DEB
 
 bench: build
 	@scripts/bench.sh

@@ -1,12 +1,14 @@
 #!/bin/sh
 # Installs what building and testing need, once; a no-op when all is there.
-# Debian 12 packages only (and npm packages for the page tests).
+# Debian 12 packages only (and npm packages for the page tests, left out
+# with --packages).
 set -eu
 cd "$(dirname "$0")/.."
 
 packages="cmake ninja-build g++ make clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev
 libbenchmark-dev g++-mingw-w64-x86-64-posix wine64 libgtk-3-dev libwebkit2gtk-4.1-dev
-xvfb xauth xdotool chromium nodejs npm imagemagick zip python3 git libicu72"
+xvfb xauth xdotool chromium nodejs npm imagemagick zip python3 python3-yaml git libicu72
+desktop-file-utils appstream dpkg-dev ccache ca-certificates pkg-config libglib2.0-dev"
 
 missing=""
 for p in $packages; do
@@ -20,6 +22,8 @@ if [ -n "$missing" ]; then
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq $missing
 fi
+
+[ "${1:-}" = --packages ] && exit 0
 
 if [ -f tests/ui/package-lock.json ] && [ ! -d tests/ui/node_modules/playwright-core ]; then
   (cd tests/ui && npm ci --no-audit --no-fund --loglevel=error)

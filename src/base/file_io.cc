@@ -106,8 +106,9 @@ int callAtPath(const NativeString& path, Call call) {
       errno = ENAMETOOLONG;
       return -1;
     }
-    step.assign(path, pos, cut - pos);
-    if (step.empty()) step = "/";  // the path starts at the root
+    // At least one byte: when the cut is at pos, that byte is the root's "/".
+    // (Assigning a literal here trips g++ 12's -Wrestrict at -O3.)
+    step.assign(path, pos, std::max<size_t>(cut - pos, 1));
     int next;
     do {
       next = ::openat(dir, step.c_str(), kStepFlags);

@@ -39,6 +39,7 @@
 #include "protocol/explain_message.h"
 #include "protocol/json.h"
 #include "protocol/messages.h"
+#include "protocol/paths.h"
 
 namespace varnholt_app {
 namespace {
@@ -409,7 +410,7 @@ void printReport(const ProjectAnalysis& analysis, const ProjectFileMap& shown,
   const char* bold = colour ? "\x1b[1m" : "";
   const char* plain = colour ? "\x1b[0m" : "";
   std::string out;
-  out += std::string(bold) + printable(projectNameFor(files)) + plain + "  " + printable(root) +
+  out += std::string(bold) + printable(std::string(folderDisplayName(root))) + plain + "  " + printable(root) +
          "\n";
   out += withGrouping(static_cast<int64_t>(cut.analysedFiles)) + " files analysed, " +
          withGrouping(analysis.totalLines) + " lines" + cut.note + "\n";

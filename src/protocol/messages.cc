@@ -113,7 +113,9 @@ double heatDensity(const ProjectFile& file) {
 std::string buildFileLinesMessage(const ProjectFileMap& files) {
   std::vector<std::pair<std::string_view, size_t>> lines;
   lines.reserve(files.size());
-  for (const auto& [path, file] : files) lines.emplace_back(path, file.lineHeatRaw.size());
+  // The count behind the line total, so the files add up to "totalLOC"
+  // (the heat array has an extra entry after a final line feed).
+  for (const auto& [path, file] : files) lines.emplace_back(path, static_cast<size_t>(std::max(file.lineCount, 0)));
   // string_view compares bytes as unsigned, a proper prefix first: the project message's order.
   std::sort(lines.begin(), lines.end());
   std::string out = "{\"type\":\"setFileLines\",\"lines\":[";

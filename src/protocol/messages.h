@@ -30,8 +30,9 @@ ProjectHeatScale projectHeatScale(const ProjectFileMap& files);
 // Files in byte-wise path order, each with its heat on the project scale.
 std::string buildProjectMessage(const ProjectFileMap& files, int32_t totalLOC);
 
-// Each file's line count, in the file order of the project message, so the
-// page can size its overview map: {"type":"setFileLines","lines":[...]}.
+// Each file's line count (the ones "totalLOC" adds up), in the file order
+// of the project message, so the page can size its overview map:
+// {"type":"setFileLines","lines":[...]}.
 std::string buildFileLinesMessage(const ProjectFileMap& files);
 
 // Heat density: raw heat per line, over at least kDensityMinLines lines, so a

@@ -1,6 +1,7 @@
 #pragma once
-// The page the window shows: "VarnholtUI.html" beside the executable, read
-// once, or a short notice when that file is missing or empty.
+// The page the window shows: "VarnholtUI.html" beside the executable or in
+// the installed data folder, read once, or a short notice when neither is
+// there.
 
 #include <cstdint>
 #include <string>
@@ -17,6 +18,9 @@ inline constexpr std::string_view kFallbackPageHtml =
     "<body style='font-family:system-ui'><h3>Varnholt UI file missing</h3>"
     "<p>Expected <code>VarnholtUI.html</code> next to the executable.</p></body></html>";
 
+// Where an install puts the page, relative to the executable's folder.
+inline constexpr std::string_view kInstalledPageFolder = "../share/varnholt/";
+
 // Far above any real page (the view itself takes at most 2 MB of text), low
 // enough that a stray huge file cannot exhaust memory.
 inline constexpr int64_t kMaxPageBytes = 64 * 1024 * 1024;
@@ -31,7 +35,12 @@ NativeString executableFolder();
 // is missing, unreadable, empty or larger than kMaxPageBytes.
 std::string readPageFile(const NativeString& path);
 
-// The page beside the executable; read on the first call only.
+// The page from `exeFolder` (with its trailing separator), else from
+// kInstalledPageFolder below it, else the fallback page. A missing, empty or
+// oversized file counts as absent.
+std::string readPageNear(const NativeString& exeFolder);
+
+// readPageNear(executableFolder()), read on the first call only.
 const std::string& uiPageHtml();
 
 }  // namespace varnholt_app

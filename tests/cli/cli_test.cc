@@ -228,6 +228,13 @@ TEST_F(ReportTest, ReadableReportWithoutColourWhenPiped) {
   EXPECT_NE(files.find(mainPath), std::string::npos) << result.out;
   EXPECT_EQ(files.find("util.py"), std::string::npos) << result.out;
   EXPECT_NE(result.out.find(mainPath + ":3\n"), std::string::npos) << result.out;
+
+  // The header names the folder asked for, not the one its first file is in.
+  testing::TempTree outer;
+  outer.file("outer/inner/a.c", "int a;\n");
+  const ProcessResult nested = runProcess(utf8ToNative(VARNHOLT_REPORT_EXE), {outer.path("outer").native()}, scratch);
+  ASSERT_EQ(nested.exitCode, 0) << nested.err;
+  EXPECT_EQ(lines(nested.out).at(0), "outer  " + outer.key("outer")) << nested.out;
 }
 
 TEST_F(ReportTest, ExplainOneLineAsTextOrJsonAndEveryLineInTheDump) {

@@ -8,6 +8,7 @@
 #include <tuple>
 
 #include "../project/temp_tree.h"
+#include "project/project_analysis.h"
 #include "protocol/json.h"
 #include "protocol/paths.h"
 
@@ -44,6 +45,7 @@ ProjectFile fileWith(std::vector<double> lineHeatRaw, double heatRaw = 0.0) {
   ProjectFile file;
   file.lineHeatRaw = lineHeatRaw;
   file.heatRaw = heatRaw;
+  file.lineCount = static_cast<int32_t>(lineHeatRaw.size());
   return file;
 }
 
@@ -98,6 +100,25 @@ TEST(ProjectMessage, PathsInByteOrderAndEscaped) {
     // The line counts come in the same order.
     ASSERT_EQ(valuesOf(buildFileLinesMessage(files), "lines"), lines) << round;
   }
+}
+
+// A final line feed ends a line rather than starting one: each file counts
+// as the line total does, and the counts add up to it.
+TEST(FileLinesMessage, CountsAddUpToTheTotal) {
+  testing::TempTree tree;
+  const std::pair<const char*, const char*> files[] = {
+      {"a.c", "int a;\nint b;\n"}, {"b.c", "int a;\nint b;"}, {"c.c", ""},
+      {"d.c", "\n"}, {"e.py", "x = 1\r\n\r\ny = 2\r\n"}, {"f.txt", "one"}};
+  for (const auto& [name, text] : files) tree.file(name, text);
+  ProjectAnalysis analysis = analyzeProject(tree.native());
+  ASSERT_EQ(analysis.model.files.size(), 5u);  // the walk leaves out the empty file
+  EXPECT_EQ(analysis.totalLines, 9);
+  EXPECT_EQ(buildFileLinesMessage(analysis.model.files), R"({"type":"setFileLines","lines":[2,2,1,3,1]})");
+  // The heat arrays of a.c and d.c run one entry past their last line.
+  EXPECT_EQ(analysis.model.files.at(tree.key("a.c")).lineHeatRaw.size(), 3u);
+  // A record with no lines counted (unreadable, or empty) sends 0.
+  analysis.model.files[tree.key("c.c")] = ProjectFile{};
+  EXPECT_EQ(buildFileLinesMessage(analysis.model.files), R"({"type":"setFileLines","lines":[2,2,0,1,3,1]})");
 }
 
 TEST(CodeMessage, FormatLinesAndReference) {

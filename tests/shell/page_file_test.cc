@@ -30,6 +30,21 @@ TEST(PageFile, TextKeepsItsByteOrderMarkAndLineEndsAndRepairsIllFormedBytes) {
   EXPECT_EQ(readPageFile(tree.path("bad.html").native()), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");
 }
 
+// A build runs with the page beside it, an install from bin/ with the page
+// in share/varnholt/; the build's copy wins when both are there.
+TEST(PageFile, FoundBesideTheExecutableThenInTheInstalledDataFolder) {
+  testing::TempTree tree;
+  const NativeString bin = tree.path("bin").native() + kNativeSeparator;
+  tree.file("bin/varnholt", "");
+  EXPECT_EQ(readPageNear(bin), kFallbackPageHtml);
+  tree.file("share/varnholt/VarnholtUI.html", "installed");
+  EXPECT_EQ(readPageNear(bin), "installed");
+  tree.file("bin/VarnholtUI.html", "");  // empty: not a page
+  EXPECT_EQ(readPageNear(bin), "installed");
+  tree.file("bin/VarnholtUI.html", "beside");
+  EXPECT_EQ(readPageNear(bin), "beside");
+}
+
 TEST(PageFile, ExecutableFolderHoldsThisTestProgram) {
   const NativeString folder = executableFolder();
   ASSERT_FALSE(folder.empty());

@@ -91,6 +91,8 @@ int run(const std::vector<std::string>& args) {
 
   GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
   gtk_window_set_title(GTK_WINDOW(window), "Varnholt");
+  // The installed theme icon (the menu entry's); a build has none, harmlessly.
+  gtk_window_set_icon_name(GTK_WINDOW(window), "org.varnholt.Varnholt");
   gtk_window_set_default_size(GTK_WINDOW(window), 1400, 860);
   shell->platform.attachWindow(shell->app, GTK_WINDOW(window), poster);
   g_signal_connect(window, "realize", asCallback(&onRealize), shell);
