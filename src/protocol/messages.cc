@@ -107,7 +107,9 @@ double ProjectHeatScale::heat01(double heatRaw) const {
 
 double heatDensity(const ProjectFile& file) {
   const double heat = std::isnan(file.heatRaw) ? 0.0 : file.heatRaw;
-  return heat / static_cast<double>(std::max(file.lineHeatRaw.size(), kDensityMinLines));
+  // The same line count "setFileLines" gives the page.
+  const size_t lines = static_cast<size_t>(std::max(file.lineCount, 0));
+  return heat / static_cast<double>(std::max(lines, kDensityMinLines));
 }
 
 std::string buildFileLinesMessage(const ProjectFileMap& files) {
