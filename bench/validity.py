@@ -20,7 +20,9 @@ kernel (the kernel tree `make bench` unpacks), python (Python's standard library
 """
 
 import argparse
+import csv
 import hashlib
+import io
 import json
 import math
 import os
@@ -292,15 +294,23 @@ def scope_args(scope):
 
 
 def run_audit(report, tree, scope):
-    run = subprocess.run([report, "--json"] + scope_args(scope) + [tree],
+    """The audit's lines as the CI formats list them (the report's own default
+    scope unless one is given), with each line's raw heat and text."""
+    run = subprocess.run([report, "--format", "csv", "--max-findings", "30"] + scope_args(scope) + [tree],
                          capture_output=True, text=True, errors="replace")
     if run.returncode != 0:
-        raise RuntimeError(f"{report} --json failed: {run.stderr.strip()}")
-    for line in run.stdout.splitlines():
-        message = json.loads(line)
-        if message.get("type") == "setAudit":
-            return message["items"]
-    raise RuntimeError("no setAudit message in the report's output")
+        raise RuntimeError(f"{report} --format csv failed: {run.stderr.strip()}")
+    items = []
+    for row in csv.DictReader(io.StringIO(run.stdout)):
+        path = os.path.join(tree, row["path"])
+        try:
+            with open(path, encoding="utf-8", errors="replace") as source:
+                text = source.read().split("\n")[int(row["line"]) - 1]
+        except (OSError, IndexError):
+            text = ""
+        items.append({"path": path, "lineStart": int(row["line"]), "cv": float(row["heat_raw"]),
+                      "preview": text})
+    return items
 
 
 def hottest_lines(report, tree, by_file):
