@@ -362,6 +362,7 @@ def measure(report, tree, scopes, functions):
     for scope in scopes:
         items = run_audit(report, tree, scope)
         inside = top = in_body = top_body = 0
+        lines = []
         for item in items:
             relative = os.path.relpath(item["path"], tree)
             line = item["lineStart"]
@@ -372,11 +373,13 @@ def measure(report, tree, scopes, functions):
             top += any(f[3] >= cut for f in around)
             in_body += bool(body)
             top_body += any(f[3] >= cut for f in body)
+            lines.append({"where": f"{relative}:{line}", "heat": item["cv"], "text": item["preview"].strip(),
+                          "functions": [f"{f[4]} ({f[3]})" for f in around], "in_body": bool(body)})
         heads = [f"{os.path.relpath(i['path'], tree)}:{i['lineStart']} ({i['cv']:.0f}) "
                  f"`{' '.join(i['preview'].split())[:60]}`" for i in items[:3]]
         results.append({"scope": scope, "audit": len(items), "inside": inside, "top": top,
                         "in_body": in_body, "top_body": top_body, "rho": rho, "rho_body": rho_body,
-                        "paired": len(paired), "cut": cut, "heads": heads,
+                        "paired": len(paired), "cut": cut, "heads": heads, "lines": lines,
                         "tree_files": len({f[0] for f in paired})})
     return results
 
@@ -390,7 +393,8 @@ def main():
                         help="a varnholt-report binary (repeatable; default: this build's)")
     parser.add_argument("--scope", action="append", choices=["default", "all", "code", "nontest"],
                         help="scopes of the audit (repeatable; default: default and code)")
-    parser.add_argument("--json", metavar="FILE", help="also write every figure to FILE")
+    parser.add_argument("--json", metavar="FILE",
+                        help="also write every figure and each audit line's functions to FILE")
     args = parser.parse_args()
 
     reports = []
