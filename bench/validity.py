@@ -237,7 +237,8 @@ def tree_functions(tree, language):
         helper_path = os.path.join(TOOL_DIR, helper)
         if os.path.exists(helper_path):
             stamp.update(open(helper_path, "rb").read())
-    key = hashlib.sha256(f"{tree}\0{language}".encode()).hexdigest()[:16]
+    variant = "no-nullish" if language == "js" and os.environ.get("VALIDITY_JS_NO_NULLISH") else ""
+    key = hashlib.sha256(f"{tree}\0{language}\0{variant}".encode()).hexdigest()[:16]
     cache_file = os.path.join(CACHE, "validity", f"{language}-{key}.json")
     if os.path.exists(cache_file):
         with open(cache_file) as cached:
@@ -393,6 +394,9 @@ def main():
                         help="a varnholt-report binary (repeatable; default: this build's)")
     parser.add_argument("--scope", action="append", choices=["default", "all", "code", "nontest"],
                         help="scopes of the audit (repeatable; default: default and code)")
+    parser.add_argument("--js-no-nullish", action="store_true",
+                        help="JavaScript: count neither optional chaining nor ?? and ??= as branches "
+                             "(ESLint counts them)")
     parser.add_argument("--json", metavar="FILE",
                         help="also write every figure and each audit line's functions to FILE")
     args = parser.parse_args()
@@ -405,6 +409,9 @@ def main():
         if not os.access(path, os.X_OK):
             sys.exit(f"no varnholt-report at {path}")
     scopes = args.scope or ["default", "code"]
+    if args.js_no_nullish:
+        os.environ["VALIDITY_JS_NO_NULLISH"] = "1"
+        TOOL_NAME["js"] += " without ?. ?? ??="
 
     rows, skipped = [], []
     for name in args.trees:

@@ -4,7 +4,8 @@
 // function at its head; a thin wrapper keeps its count and reports the
 // function's whole extent instead. Prints one tab-separated row per
 // function: path, first line, last line, complexity, name, the line where
-// its body opens.
+// its body opens. With VALIDITY_JS_NO_NULLISH set, optional chaining, ??
+// and ??= do not count.
 "use strict";
 const fs = require("node:fs");
 const { Linter } = require("eslint");
@@ -27,7 +28,17 @@ const extentRule = {
         },
       },
     });
-    return complexity.create(wrapped);
+    const handlers = complexity.create(wrapped);
+    if (process.env.VALIDITY_JS_NO_NULLISH) {
+      // McCabe's own count: optional chaining and ?? / ??= are no branches.
+      delete handlers.MemberExpression;
+      delete handlers.CallExpression;
+      const logical = handlers.LogicalExpression;
+      handlers.LogicalExpression = (node) => node.operator === "??" || logical(node);
+      const assignment = handlers.AssignmentExpression;
+      handlers.AssignmentExpression = (node) => node.operator === "??=" || assignment(node);
+    }
+    return handlers;
   },
 };
 
