@@ -43,6 +43,8 @@ EXTENSIONS = {
     "js": (".js", ".mjs", ".cjs"),
     "java": (".java",),
 }
+# Raised when the way functions are gathered changes, so cached lists are made again.
+CACHE_FORMAT = 2
 JDK_ZIP = "/usr/lib/jvm/java-17-openjdk-amd64/lib/src.zip"
 
 
@@ -134,7 +136,13 @@ def functions_c(files):
     rows = []
     for batch in in_batches(files):
         run = subprocess.run(["pmccabe"] + batch, capture_output=True, text=True, errors="replace")
-        for line in run.stdout.splitlines():
+        output = run.stdout
+        if run.returncode != 0:
+            # pmccabe gives up (or crashes) on some files and loses the rest of
+            # the batch: measure that batch file by file.
+            output = "".join(subprocess.run(["pmccabe", path], capture_output=True, text=True,
+                                            errors="replace").stdout for path in batch)
+        for line in output.splitlines():
             parts = line.split("\t")
             if len(parts) < 6:
                 continue
@@ -229,7 +237,7 @@ def tree_functions(tree, language):
     """Every function of the tree as (relative path, first line, last line,
     complexity, name, line where the body opens), cached."""
     files = source_files(tree, language)
-    stamp = hashlib.sha256()
+    stamp = hashlib.sha256(f"functions v{CACHE_FORMAT}".encode())
     for path in files:
         info = os.stat(path)
         stamp.update(f"{path}\0{info.st_size}\0{info.st_mtime_ns}\n".encode())
