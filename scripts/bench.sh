@@ -55,6 +55,12 @@ scripts/bench_program.sh "$tree" build/default
 echo "== overview map (the page in Chromium)"
 node bench/overview_map.js build/default/src/cli/varnholt-report "$tree"
 
+# Whether the audit and the line heat point at complex functions, against
+# independent complexity tools (trees or tools that are missing are skipped).
+echo "== heat against cyclomatic complexity: JDK java.util + java.lang, npm, the kernel, Python's library"
+python3 bench/validity.py --report build/default/src/cli/varnholt-report jdk npm kernel python ||
+  echo "validity: failed, going on"
+
 for exe in "$bench_dir"/*; do
   [ -f "$exe" ] && [ -x "$exe" ] || continue
   [ "$(basename "$exe")" = kernel_bench ] && continue
