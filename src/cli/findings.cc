@@ -173,13 +173,17 @@ FindingSet selectFindings(const ProjectFileMap& files, std::string_view root,
   const ProjectFileMap& scope = options.changed != nullptr ? changedOnly : files;
 
   const ProjectHeatScale scale = projectHeatScale(files);
-  // The audit's list never outgrows the lines there are.
-  size_t lines = 0;
-  for (const auto& entry : scope) lines += entry.second.lineHeatRaw.size();
-  // One line more than asked for tells whether the list was cut.
-  const size_t wanted = std::min(options.maxFindings, lines - std::min<size_t>(lines, 1)) + 1;
-  std::vector<HotLine> hot = selectHotLines(scope, wanted);
   FindingSet set;
+  for (const auto& entry : scope) {
+    for (const double heat : entry.second.lineHeatRaw) {
+      if (heat > 0.0 && heat >= options.minHeat) ++set.qualified;
+    }
+  }
+  set.cutByCount = set.qualified > options.maxFindings;
+  // The lines that qualify lead the audit's order, so no more are picked
+  // than are listed; at least one, the hottest line in scope.
+  const size_t listed = std::min(set.qualified, options.maxFindings);
+  std::vector<HotLine> hot = selectHotLines(scope, std::max<size_t>(listed, 1));
   // NaN (a line outside the changes) ranks last, so the first line is the
   // hottest in scope.
   if (!hot.empty() && hot.front().key > 0.0) {
@@ -187,18 +191,7 @@ FindingSet selectFindings(const ProjectFileMap& files, std::string_view root,
     set.hottestWhere =
         relativeSlashPath(*hot.front().path, root) + ":" + std::to_string(hot.front().index + 1);
   }
-  const auto qualified = std::find_if(hot.begin(), hot.end(),
-                                      [&](const HotLine& line) {
-                                        return !(line.key > 0.0 && line.key >= options.minHeat);
-                                      }) -
-                         hot.begin();
-  set.cutByCount = static_cast<size_t>(qualified) > options.maxFindings;
-  for (const auto& entry : scope) {
-    for (const double heat : entry.second.lineHeatRaw) {
-      if (heat > 0.0 && heat >= options.minHeat) ++set.qualified;
-    }
-  }
-  hot.resize(std::min(static_cast<size_t>(qualified), options.maxFindings));
+  hot.resize(std::min(hot.size(), listed));
 
   // Reading the files again dominates; each file's findings are its own.
   struct Job {
