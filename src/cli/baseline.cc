@@ -204,11 +204,15 @@ std::vector<GateFailure> compareWithBaseline(const FindingSet& set, const Baseli
           shift = int64_t{set.findings[m].line} - baseline.entries[match[m]].line;
         }
       }
-      for (size_t i : entriesByPath[baselinePathField(f.path)]) {
-        if (!entryUsed[i] && baseline.entries[i].line + shift == f.line) {
-          entry = i;
-          entryUsed[i] = true;
-          break;
+      // find, not []: a key added from the temporary field would dangle.
+      const auto entries = entriesByPath.find(baselinePathField(f.path));
+      if (entries != entriesByPath.end()) {
+        for (size_t i : entries->second) {
+          if (!entryUsed[i] && baseline.entries[i].line + shift == f.line) {
+            entry = i;
+            entryUsed[i] = true;
+            break;
+          }
         }
       }
     }
