@@ -41,7 +41,6 @@ uint64_t normalisedLineHash(std::string_view line) {
   return hash;
 }
 
-
 bool inRanges(const std::vector<LineRange>& ranges, int32_t line) {
   return std::any_of(ranges.begin(), ranges.end(),
                      [&](const LineRange& r) { return line >= r.first && line <= r.last; });
