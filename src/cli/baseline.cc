@@ -70,7 +70,8 @@ std::string writeBaselineText(const FindingSet& set, double minHeat, std::string
   out += toolVersion;
   out += "\nfloor " + shortest(floor) + (set.cutByCount ? " count\n" : " heat\n");
   for (const Finding& f : set.findings) {
-    out += f.fingerprint + ' ' + shortest(f.heatRaw) + ' ' + std::to_string(f.line) + ' ' +
+    out += fingerprintText(f.fingerprint).view();
+    out += ' ' + shortest(f.heatRaw) + ' ' + std::to_string(f.line) + ' ' +
            baselinePathField(f.path) + '\n';
   }
   out += "end " + std::to_string(set.findings.size()) + '\n';
@@ -172,7 +173,7 @@ std::vector<GateFailure> compareWithBaseline(const FindingSet& set, const Baseli
   std::vector<bool> entryUsed(baseline.entries.size(), false);
   std::vector<size_t> match(set.findings.size(), none);
   for (size_t k = 0; k < set.findings.size(); ++k) {
-    const auto it = byFingerprint.find(set.findings[k].fingerprint);
+    const auto it = byFingerprint.find(fingerprintText(set.findings[k].fingerprint).view());
     if (it == byFingerprint.end() || entryUsed[it->second]) continue;
     match[k] = it->second;
     entryUsed[it->second] = true;
@@ -181,7 +182,7 @@ std::vector<GateFailure> compareWithBaseline(const FindingSet& set, const Baseli
   // An edited line has a new fingerprint. It takes the place of an unmatched
   // entry of its file at its line, shifted as much as the nearest matched
   // line of that file moved.
-  std::unordered_map<std::string, std::vector<size_t>> matchedByPath;
+  std::unordered_map<std::string_view, std::vector<size_t>> matchedByPath;
   for (size_t k = 0; k < set.findings.size(); ++k) {
     if (match[k] != none) matchedByPath[set.findings[k].path].push_back(k);
   }
@@ -203,11 +204,15 @@ std::vector<GateFailure> compareWithBaseline(const FindingSet& set, const Baseli
           shift = int64_t{set.findings[m].line} - baseline.entries[match[m]].line;
         }
       }
-      for (size_t i : entriesByPath[baselinePathField(f.path)]) {
-        if (!entryUsed[i] && baseline.entries[i].line + shift == f.line) {
-          entry = i;
-          entryUsed[i] = true;
-          break;
+      // find, not []: a key added from the temporary field would dangle.
+      const auto entries = entriesByPath.find(baselinePathField(f.path));
+      if (entries != entriesByPath.end()) {
+        for (size_t i : entries->second) {
+          if (!entryUsed[i] && baseline.entries[i].line + shift == f.line) {
+            entry = i;
+            entryUsed[i] = true;
+            break;
+          }
         }
       }
     }

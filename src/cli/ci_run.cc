@@ -369,7 +369,7 @@ int finishCi(const CiOptions& options, const CiInputs& inputs, const ProjectFile
     }
     for (size_t k = 0; k < failures.size() && k < kFailuresShown; ++k) {
       const GateFailure& f = failures[k];
-      const std::string place = shown(f.finding->path + ":" + std::to_string(f.finding->line));
+      const std::string place = shown(std::string(f.finding->path) + ":" + std::to_string(f.finding->line));
       if (f.before < 0) {
         std::fprintf(stderr, "varnholt-report: new hot line %s, raw heat %s\n", place.c_str(),
                      formatFixed(f.finding->heatRaw, 2).c_str());

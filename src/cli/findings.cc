@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <span>
 #include <thread>
 #include <unordered_map>
 
@@ -40,20 +41,13 @@ uint64_t normalisedLineHash(std::string_view line) {
   return hash;
 }
 
-std::string hex16(uint64_t value) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string out(16, '0');
-  for (int i = 15; i >= 0; --i, value >>= 4) out[static_cast<size_t>(i)] = kDigits[value & 15];
-  return out;
-}
-
 bool inRanges(const std::vector<LineRange>& ranges, int32_t line) {
   return std::any_of(ranges.begin(), ranges.end(),
                      [&](const LineRange& r) { return line >= r.first && line <= r.last; });
 }
 
 // Fingerprints of the findings of one file, from its text on disk.
-void fingerprintFile(std::vector<Finding*>& ofFile, const std::string& fullPath) {
+void fingerprintFile(std::span<Finding* const> ofFile, const std::string& fullPath) {
   std::string text;
   if (!readWholeFile(utf8ToNative(fullPath), text, kMaxFileBytes)) text.clear();
   // Only the lines up to the last finding matter.
@@ -87,22 +81,32 @@ void fingerprintFile(std::vector<Finding*>& ofFile, const std::string& fullPath)
     hashes.push_back(hash);
     occurrences.push_back(hash != 0 ? seen[hash]++ : 0);
   }
+  std::string key;
   for (Finding* finding : ofFile) {
     const size_t index = static_cast<size_t>(finding->line - 1);
     // A line beyond the end (the file shrank) is known by its number.
     const bool known = index < hashes.size();
     const uint64_t own = known ? hashes[index] : 0;
     const size_t occurrence = known ? occurrences[index] : index;
-    std::string key = finding->path;
+    key.assign(finding->path);
     key += '\0';
-    key += hex16(own);
+    key += fingerprintText(own).view();
     key += '\0';
     key += std::to_string(occurrence);
-    finding->fingerprint = hex16(fnv1a64(key));
+    finding->fingerprint = fnv1a64(key);
   }
 }
 
 }  // namespace
+
+FingerprintText fingerprintText(uint64_t fingerprint) {
+  static const char kDigits[] = "0123456789abcdef";
+  FingerprintText text;
+  for (size_t i = sizeof text.digits; i-- > 0; fingerprint >>= 4) {
+    text.digits[i] = kDigits[fingerprint & 15];
+  }
+  return text;
+}
 
 Severity severityFor(double projectHeat) {
   if (projectHeat >= kErrorBand) return Severity::Error;
@@ -168,58 +172,71 @@ FindingSet selectFindings(const ProjectFileMap& files, std::string_view root,
   const ProjectFileMap& scope = options.changed != nullptr ? changedOnly : files;
 
   const ProjectHeatScale scale = projectHeatScale(files);
-  // The audit's list never outgrows the lines there are.
-  size_t lines = 0;
-  for (const auto& entry : scope) lines += entry.second.lineHeatRaw.size();
-  // One line more than asked for tells whether the list was cut.
-  const size_t wanted = std::min(options.maxFindings, lines - std::min<size_t>(lines, 1)) + 1;
-  std::vector<AuditItem> items = selectAuditItems(scope, wanted, /*previews=*/false);
   FindingSet set;
-  // NaN (a line outside the changes) ranks last, so the first item is the
-  // hottest line in scope.
-  if (!items.empty() && items.front().cv > 0.0) {
-    set.hottestInScope = items.front().cv;
-    set.hottestWhere =
-        relativeSlashPath(items.front().path, root) + ":" + std::to_string(items.front().lineStart);
-  }
-  const auto qualified = std::find_if(items.begin(), items.end(),
-                                      [&](const AuditItem& item) {
-                                        return !(item.cv > 0.0 && item.cv >= options.minHeat);
-                                      }) -
-                         items.begin();
-  set.cutByCount = static_cast<size_t>(qualified) > options.maxFindings;
   for (const auto& entry : scope) {
     for (const double heat : entry.second.lineHeatRaw) {
       if (heat > 0.0 && heat >= options.minHeat) ++set.qualified;
     }
   }
-  items.resize(std::min(static_cast<size_t>(qualified), options.maxFindings));
-  set.findings.reserve(items.size());
-  std::unordered_map<std::string, std::vector<size_t>> byFile;
-  for (const AuditItem& item : items) {
-    Finding& finding = set.findings.emplace_back();
-    finding.path = relativeSlashPath(item.path, root);
-    finding.line = item.lineStart;
-    finding.heatRaw = item.cv;
-    finding.projectHeat = scale.heat01(item.cv);
-    finding.severity = severityFor(finding.projectHeat);
-    byFile[item.path].push_back(set.findings.size() - 1);
+  set.cutByCount = set.qualified > options.maxFindings;
+  // The lines that qualify lead the audit's order, so no more are picked
+  // than are listed; at least one, the hottest line in scope.
+  const size_t listed = std::min(set.qualified, options.maxFindings);
+  std::vector<HotLine> hot = selectHotLines(scope, std::max<size_t>(listed, 1));
+  // NaN (a line outside the changes) ranks last, so the first line is the
+  // hottest in scope.
+  if (!hot.empty() && hot.front().key > 0.0) {
+    set.hottestInScope = hot.front().key;
+    set.hottestWhere =
+        relativeSlashPath(*hot.front().path, root) + ":" + std::to_string(hot.front().index + 1);
   }
-  std::vector<AuditItem>().swap(items);
+  hot.resize(std::min(hot.size(), listed));
+
   // Reading the files again dominates; each file's findings are its own.
   struct Job {
     const std::string* fullPath;
-    std::vector<Finding*> findings;
+    size_t begin = 0;  // into `ofFiles`
+    size_t count = 0;
   };
   std::vector<Job> jobs;
-  for (const auto& [fullPath, indices] : byFile) {
-    Job& job = jobs.emplace_back(Job{&fullPath, {}});
-    for (size_t i : indices) job.findings.push_back(&set.findings[i]);
+  std::unordered_map<const std::string*, size_t> jobOf;
+  set.findings.resize(hot.size());
+  for (size_t k = 0; k < hot.size(); ++k) {
+    const HotLine& line = hot[k];
+    auto [it, added] = jobOf.try_emplace(line.path, jobs.size());
+    if (added) {
+      jobs.push_back({line.path});
+      set.paths.push_back(relativeSlashPath(*line.path, root));
+    }
+    Finding& finding = set.findings[k];
+    finding.path = set.paths[it->second];
+    finding.line = static_cast<int32_t>(line.index + 1);
+    finding.heatRaw = line.key;
+    finding.projectHeat = scale.heat01(line.key);
+    finding.severity = severityFor(finding.projectHeat);
+    // The file's job stands in the fingerprint until the fingerprint is known.
+    finding.fingerprint = it->second;
+    ++jobs[it->second].count;
+  }
+  std::vector<HotLine>().swap(hot);
+  decltype(jobOf)().swap(jobOf);
+  // The findings grouped by file, in one array.
+  size_t begin = 0;
+  for (Job& job : jobs) {
+    job.begin = begin;
+    begin += job.count;
+    job.count = 0;
+  }
+  std::vector<Finding*> ofFiles(set.findings.size());
+  for (Finding& finding : set.findings) {
+    Job& job = jobs[finding.fingerprint];
+    ofFiles[job.begin + job.count++] = &finding;
   }
   std::atomic<size_t> next{0};
   auto work = [&] {
     for (size_t j; (j = next.fetch_add(1)) < jobs.size();) {
-      fingerprintFile(jobs[j].findings, *jobs[j].fullPath);
+      const std::span<Finding* const> ofFile(ofFiles.data() + jobs[j].begin, jobs[j].count);
+      fingerprintFile(ofFile, *jobs[j].fullPath);
     }
   };
   const size_t threads = std::min<size_t>(

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <limits>
 #include <map>
 #include <string>
@@ -13,7 +14,7 @@
 
 namespace varnholt_app {
 
-enum class Severity { Note, Warning, Error };
+enum class Severity : uint8_t { Note, Warning, Error };
 
 // Severity bands on the line's raw heat put on the project's 0..1 scale, the
 // one the file list uses (log scale against the 95th percentile of the
@@ -22,16 +23,25 @@ inline constexpr double kErrorBand = 0.75;
 inline constexpr double kWarningBand = 0.6;
 Severity severityFor(double projectHeat);
 
+// A run may list millions of findings, so each is kept small: the path is
+// shared by the findings of a file and the fingerprint is a number.
 struct Finding {
-  std::string path;  // relative to the analysed folder, "/" separated
-  int32_t line = 0;
-  double heatRaw = 0.0;
-  double projectHeat = 0.0;  // 0..1 on the project's scale
-  Severity severity = Severity::Note;
+  std::string_view path;  // relative to the analysed folder, "/" separated; in FindingSet::paths
   // Path, the line's text with its blanks normalised and how many lines
   // above it in the file have that same text: survives edits elsewhere.
-  std::string fingerprint;  // 16 lower-case hex digits
+  uint64_t fingerprint = 0;
+  double heatRaw = 0.0;
+  double projectHeat = 0.0;  // 0..1 on the project's scale
+  int32_t line = 0;
+  Severity severity = Severity::Note;
 };
+
+// A fingerprint as it is written: 16 lower-case hex digits.
+struct FingerprintText {
+  char digits[16];
+  std::string_view view() const { return {digits, sizeof digits}; }
+};
+FingerprintText fingerprintText(uint64_t fingerprint);
 
 // Lines added or changed, by relative path.
 struct LineRange {
@@ -52,6 +62,16 @@ struct FindingSet {
   size_t qualified = 0;           // lines the options let in, however many were listed
   double hottestInScope = 0.0;    // the hottest line the options let in
   std::string hottestWhere;       // as "path:line"
+  // One relative path per file with findings. A deque never moves its
+  // strings, so the findings' views stay valid when the set is moved.
+  std::deque<std::string> paths;
+
+  FindingSet() = default;
+  FindingSet(FindingSet&&) = default;
+  FindingSet& operator=(FindingSet&&) = default;
+  // A copy's findings would still view the original's paths.
+  FindingSet(const FindingSet&) = delete;
+  FindingSet& operator=(const FindingSet&) = delete;
 };
 
 // `root` is the analysed folder as the model's paths begin with it.

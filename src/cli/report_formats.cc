@@ -70,7 +70,7 @@ std::string sarifResult(const Finding& f) {
   out += ",\"endLine\":";
   appendInt(out, f.line);
   out += "}}}],\"partialFingerprints\":{\"varnholtLine/v1\":\"";
-  out += f.fingerprint;
+  out += fingerprintText(f.fingerprint).view();
   out += "\"}}";
   return out;
 }
@@ -236,7 +236,7 @@ void writeCodeQualityReport(const FindingSet& set, const ReportSink& sink) {
            : f.severity == Severity::Warning ? "major"
                                              : "minor";
     out += "\",\"fingerprint\":\"";
-    out += f.fingerprint;
+    out += fingerprintText(f.fingerprint).view();
     out += "\",\"location\":{\"path\":";
     appendJsonText(out, f.path);
     out += ",\"lines\":{\"begin\":";
@@ -291,8 +291,9 @@ void writeCsvReport(const FindingSet& set, const ReportSink& sink) {
   for (const Finding& f : set.findings) {
     appendCsvField(out, f.path);
     out += ',' + std::to_string(f.line) + ',' + formatFixed(f.heatRaw, 2) + ',' +
-           formatFixed(f.projectHeat, 4) + ',' + severityName(f.severity) + ',' + f.fingerprint +
-           "\r\n";
+           formatFixed(f.projectHeat, 4) + ',' + severityName(f.severity) + ',';
+    out += fingerprintText(f.fingerprint).view();
+    out += "\r\n";
     flushIfLarge(out, sink);
   }
   sink(out);

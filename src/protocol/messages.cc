@@ -244,15 +244,8 @@ std::string buildCodeMessage(std::string_view path, std::string_view text,
 
 namespace {
 
-struct AuditCandidate {
-  double key;  // the line's heat, NaN taken as -infinity
-  const std::string* path;
-  const ProjectFile* file;
-  size_t index;  // line number - 1
-};
-
 // Hotter first; equal heat by path bytes, then by line.
-bool ranksBefore(const AuditCandidate& a, const AuditCandidate& b) {
+bool ranksBefore(const HotLine& a, const HotLine& b) {
   if (a.key != b.key) return a.key > b.key;
   if (a.file != b.file) return *a.path < *b.path;
   return a.index < b.index;
@@ -277,8 +270,8 @@ std::string previewOf(std::string_view line) {
 
 }  // namespace
 
-std::vector<AuditItem> selectAuditItems(const ProjectFileMap& files, size_t limit,
-                                        bool previews, FileScope scope, size_t perFile) {
+std::vector<HotLine> selectHotLines(const ProjectFileMap& files, size_t limit, FileScope scope,
+                                    size_t perFile) {
   constexpr double kLowest = -std::numeric_limits<double>::infinity();
   // Lines are numbered in int32.
   constexpr size_t kMaxLines = static_cast<size_t>(std::numeric_limits<int32_t>::max());
@@ -306,12 +299,12 @@ std::vector<AuditItem> selectAuditItems(const ProjectFileMap& files, size_t limi
 
   // A heap whose front is the worst candidate kept so far. Most lines are
   // rejected by one comparison with its heat.
-  std::vector<AuditCandidate> heap;
+  std::vector<HotLine> heap;
   heap.reserve(limit);
   double threshold = kLowest;
   // With a cap per file, each file's own best lines are found first and
   // then compete as one file would.
-  std::vector<AuditCandidate> own;
+  std::vector<HotLine> own;
   for (size_t s = 0; s < spans.size(); ++s) {
     if (s + 1 < spans.size()) prefetch(spans[s + 1].heat->storage());
     const LineHeats& heat = *spans[s].heat;
@@ -322,7 +315,7 @@ std::vector<AuditItem> selectAuditItems(const ProjectFileMap& files, size_t limi
       if (heap.size() == limit && heap.front().key != kLowest && heat.highest() < heap.front().key) continue;
       own.clear();
       for (size_t k = 0; k < lines; ++k) {
-        const AuditCandidate c{std::isnan(heat[k]) ? kLowest : heat[k], &path, &file, k};
+        const HotLine c{std::isnan(heat[k]) ? kLowest : heat[k], &path, &file, k};
         if (own.size() < perFile) {
           own.push_back(c);
           std::push_heap(own.begin(), own.end(), ranksBefore);
@@ -332,7 +325,7 @@ std::vector<AuditItem> selectAuditItems(const ProjectFileMap& files, size_t limi
           std::push_heap(own.begin(), own.end(), ranksBefore);
         }
       }
-      for (const AuditCandidate& c : own) {
+      for (const HotLine& c : own) {
         if (heap.size() < limit) {
           heap.push_back(c);
           std::push_heap(heap.begin(), heap.end(), ranksBefore);
@@ -368,7 +361,7 @@ std::vector<AuditItem> selectAuditItems(const ProjectFileMap& files, size_t limi
       if (v == threshold) {
         // A tie goes to the smaller path; within one file the line already
         // kept is the earlier one and wins.
-        const AuditCandidate& front = heap.front();
+        const HotLine& front = heap.front();
         if (comparedWith != front.file) {
           comparedWith = front.file;
           pathBefore = path < *front.path;
@@ -382,7 +375,12 @@ std::vector<AuditItem> selectAuditItems(const ProjectFileMap& files, size_t limi
     }
   }
   std::sort_heap(heap.begin(), heap.end(), ranksBefore);
+  return heap;
+}
 
+std::vector<AuditItem> selectAuditItems(const ProjectFileMap& files, size_t limit,
+                                        bool previews, FileScope scope, size_t perFile) {
+  const std::vector<HotLine> hot = selectHotLines(files, limit, scope, perFile);
   // Previews: read each owning file once.
   struct LoadedFile {
     const ProjectFile* file;
@@ -392,10 +390,10 @@ std::vector<AuditItem> selectAuditItems(const ProjectFileMap& files, size_t limi
   std::vector<LoadedFile> loaded;
   // `lines` views into `text`, which must never move: a short text lives
   // inside the string object.
-  loaded.reserve(heap.size());
+  loaded.reserve(hot.size());
   std::vector<AuditItem> items;
-  items.reserve(heap.size());
-  for (const AuditCandidate& c : heap) {
+  items.reserve(hot.size());
+  for (const HotLine& c : hot) {
     AuditItem item;
     item.path = *c.path;
     item.lineStart = static_cast<int32_t>(c.index + 1);

@@ -68,11 +68,23 @@ struct AuditItem {
   double heat01 = 0.0;      // cv relative to the file's heat, 0..1
 };
 
+// A line as the audit ranks it, pointing into the map it was chosen from.
+struct HotLine {
+  double key;  // the line's raw heat, NaN taken as -infinity
+  const std::string* path;
+  const ProjectFile* file;
+  size_t index;  // line number - 1
+};
+
 // The `limit` hottest lines of the project, hottest first; equal heat is
-// ordered by path bytes, then line number. Reads only the files that own a
+// ordered by path bytes, then line number. Files outside `scope` take no
+// part. With `perFile` above 0 no file gives more than that many lines: the
+// hottest lines of each file compete. Reads no file.
+std::vector<HotLine> selectHotLines(const ProjectFileMap& files, size_t limit,
+                                    FileScope scope = FileScope::All, size_t perFile = 0);
+
+// The hot lines as the page lists them. Reads only the files that own a
 // selected line, for the previews, and none without `previews`.
-// Files outside `scope` take no part. With `perFile` above 0 no file gives
-// more than that many lines: the hottest lines of each file compete.
 std::vector<AuditItem> selectAuditItems(const ProjectFileMap& files,
                                         size_t limit = kAuditItemLimit, bool previews = true,
                                         FileScope scope = FileScope::All, size_t perFile = 0);

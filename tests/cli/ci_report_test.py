@@ -126,6 +126,16 @@ class CiReport(unittest.TestCase):
                 self.assertIn(message, r.stderr)
                 if name == "moved":
                     self.assertEqual(fingerprints(), before)
+        # Two new lines in a file whose recorded lines all still match; a
+        # long name, so that its baseline field is not kept in the string.
+        self.write("src/hot.c", body)
+        self.write("src/a_file_with_a_long_name.c", body)
+        self.ok("--write-baseline", base)
+        self.write("src/a_file_with_a_long_name.c", body + "int h(int a) {\n" + HOT + HOT + "}\n")
+        r = run("--baseline", base, self.dir)
+        self.assertEqual(r.returncode, 3, r.stderr)
+        self.assertIn("new hot line src/a_file_with_a_long_name.c:8", r.stderr)
+        self.assertIn("new hot line src/a_file_with_a_long_name.c:9", r.stderr)
 
     def test_changed_since_takes_only_lines_changed_in_git(self):
         git = lambda *a: subprocess.run(["git", "-C", self.dir, "-c", "user.name=t", "-c", "user.email=t@t",
