@@ -305,6 +305,17 @@ std::vector<HotLine> selectHotLines(const ProjectFileMap& files, size_t limit, F
   // With a cap per file, each file's own best lines are found first and
   // then compete as one file would.
   std::vector<HotLine> own;
+  // Keeps the `cap` best candidates offered to `kept`.
+  const auto offer = [](std::vector<HotLine>& kept, size_t cap, const HotLine& c) {
+    if (kept.size() < cap) {
+      kept.push_back(c);
+      std::push_heap(kept.begin(), kept.end(), ranksBefore);
+    } else if (ranksBefore(c, kept.front())) {
+      std::pop_heap(kept.begin(), kept.end(), ranksBefore);
+      kept.back() = c;
+      std::push_heap(kept.begin(), kept.end(), ranksBefore);
+    }
+  };
   for (size_t s = 0; s < spans.size(); ++s) {
     if (s + 1 < spans.size()) prefetch(spans[s + 1].heat->storage());
     const LineHeats& heat = *spans[s].heat;
@@ -315,26 +326,9 @@ std::vector<HotLine> selectHotLines(const ProjectFileMap& files, size_t limit, F
       if (heap.size() == limit && heap.front().key != kLowest && heat.highest() < heap.front().key) continue;
       own.clear();
       for (size_t k = 0; k < lines; ++k) {
-        const HotLine c{std::isnan(heat[k]) ? kLowest : heat[k], &path, &file, k};
-        if (own.size() < perFile) {
-          own.push_back(c);
-          std::push_heap(own.begin(), own.end(), ranksBefore);
-        } else if (ranksBefore(c, own.front())) {
-          std::pop_heap(own.begin(), own.end(), ranksBefore);
-          own.back() = c;
-          std::push_heap(own.begin(), own.end(), ranksBefore);
-        }
+        offer(own, perFile, HotLine{std::isnan(heat[k]) ? kLowest : heat[k], &path, &file, k});
       }
-      for (const HotLine& c : own) {
-        if (heap.size() < limit) {
-          heap.push_back(c);
-          std::push_heap(heap.begin(), heap.end(), ranksBefore);
-        } else if (ranksBefore(c, heap.front())) {
-          std::pop_heap(heap.begin(), heap.end(), ranksBefore);
-          heap.back() = c;
-          std::push_heap(heap.begin(), heap.end(), ranksBefore);
-        }
-      }
+      for (const HotLine& c : own) offer(heap, limit, c);
       continue;
     }
     size_t i = 0;
