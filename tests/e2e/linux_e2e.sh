@@ -148,6 +148,9 @@ web_kb() { for p in $(pgrep -P "$app_pid"); do [ "$(cat "/proc/$p/comm")" = WebK
 for i in $(seq 13); do  # the first list, then a pair per rescan; trace lines are cut
   wait_for 60 $((2 * i - 1)) '^> \{"type":"setProject"' || fail "rescan $((i - 1)) of 50,000 files sent no list"
   [ "$i" = 3 ] && steady=$(web_kb)
+  # The watcher adds its watches below the root only once the first list is
+  # out; an edit before that waits for the minute's rescan.
+  [ "$i" = 1 ] && sleep 2
   echo "// $i" >>"$big/d0/f0.c"
 done
 sleep 1; rescanned=$(web_kb)
