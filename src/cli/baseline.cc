@@ -148,21 +148,6 @@ bool finishBaseline(const BaselineParser& parser, std::string& error) {
   return false;
 }
 
-bool parseBaseline(std::string_view text, std::string_view toolVersion, Baseline& out,
-                   std::string& error) {
-  BaselineParser parser{&out, toolVersion};
-  for (size_t start = 0; start < text.size();) {
-    const size_t end = text.find('\n', start);
-    if (end == std::string_view::npos) {
-      error = "it ends in the middle of a line";
-      return false;
-    }
-    if (!parseBaselineLine(parser, text.substr(start, end - start), error)) return false;
-    start = end + 1;
-  }
-  return finishBaseline(parser, error);
-}
-
 std::vector<GateFailure> compareWithBaseline(const FindingSet& set, const Baseline& baseline,
                                              const GateTolerance& tolerance) {
   std::unordered_map<std::string_view, size_t> byFingerprint;

@@ -41,11 +41,6 @@ bool parseBaselineLine(BaselineParser& parser, std::string_view line, std::strin
 // After the last line: false when the baseline was cut short.
 bool finishBaseline(const BaselineParser& parser, std::string& error);
 
-// False with a one-line reason when the text is not a baseline of this tool
-// and version.
-bool parseBaseline(std::string_view text, std::string_view toolVersion, Baseline& out,
-                   std::string& error);
-
 struct GateFailure {
   const Finding* finding = nullptr;
   double before = -1.0;  // its heat in the baseline; negative when new

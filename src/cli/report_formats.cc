@@ -216,12 +216,6 @@ std::string sarifReport(const FindingSet& set, const SarifRun& run) {
   return head + results + tail;
 }
 
-std::string codeQualityReport(const FindingSet& set) {
-  std::string out;
-  writeCodeQualityReport(set, [&](std::string_view piece) { out += piece; });
-  return out;
-}
-
 void writeCodeQualityReport(const FindingSet& set, const ReportSink& sink) {
   std::string out = "[";
   for (size_t i = 0; i < set.findings.size(); ++i) {
@@ -248,12 +242,6 @@ void writeCodeQualityReport(const FindingSet& set, const ReportSink& sink) {
   sink(out);
 }
 
-std::string checkstyleReport(const FindingSet& set) {
-  std::string out;
-  writeCheckstyleReport(set, [&](std::string_view piece) { out += piece; });
-  return out;
-}
-
 void writeCheckstyleReport(const FindingSet& set, const ReportSink& sink) {
   std::map<std::string_view, std::vector<const Finding*>> byFile;
   for (const Finding& f : set.findings) byFile[f.path].push_back(&f);
@@ -278,12 +266,6 @@ void writeCheckstyleReport(const FindingSet& set, const ReportSink& sink) {
   }
   out += "</checkstyle>\n";
   sink(out);
-}
-
-std::string csvReport(const FindingSet& set) {
-  std::string out;
-  writeCsvReport(set, [&](std::string_view piece) { out += piece; });
-  return out;
 }
 
 void writeCsvReport(const FindingSet& set, const ReportSink& sink) {

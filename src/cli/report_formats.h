@@ -30,9 +30,6 @@ void writeCheckstyleReport(const FindingSet& set, const ReportSink& sink);
 void writeCsvReport(const FindingSet& set, const ReportSink& sink);
 
 std::string sarifReport(const FindingSet& set, const SarifRun& run);
-std::string codeQualityReport(const FindingSet& set);
-std::string checkstyleReport(const FindingSet& set);
-std::string csvReport(const FindingSet& set);
 // One row per file with findings: how many, their summed heat, the hottest.
 std::string csvByFileReport(const FindingSet& set);
 
