@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <system_error>
+#include <unordered_map>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -258,17 +259,28 @@ size_t dropFilesOutside(ProjectFileMap& files, const NativeString& folder) {
   std::error_code error;
   const fs::path root = fs::canonical(fs::path(folder), error);
   if (error) return 0;
-  // A file is inside when its real path has the folder's real path as prefix.
-  const auto inside = [&](const std::string& key) {
-    std::error_code ignored;
-    const fs::path real = fs::canonical(fs::path(utf8ToNative(key)), ignored);
-    if (ignored) return false;
-    auto r = root.begin();
+  const auto under = [&](const fs::path& real) {
     auto p = real.begin();
-    for (; r != root.end(); ++r, ++p) {
+    for (auto r = root.begin(); r != root.end(); ++r, ++p) {
       if (p == real.end() || *p != *r) return false;
     }
     return true;
+  };
+  // Resolving every file's path walks all its folders again; a folder is
+  // resolved once, and only a file that is itself a link on its own.
+  std::unordered_map<NativeString, bool> folderInside;
+  const auto inside = [&](const std::string& key) {
+    const fs::path path(utf8ToNative(key));
+    std::error_code ignored;
+    auto known = folderInside.find(path.parent_path().native());
+    if (known == folderInside.end()) {
+      const fs::path real = fs::canonical(path.parent_path(), ignored);
+      known = folderInside.emplace(path.parent_path().native(), !ignored && under(real)).first;
+    }
+    if (!known->second) return false;
+    if (!fs::is_symlink(fs::symlink_status(path, ignored))) return !ignored;
+    const fs::path real = fs::canonical(path, ignored);
+    return !ignored && under(real);
   };
   return std::erase_if(files, [&](const auto& entry) { return !inside(entry.first); });
 }
