@@ -330,13 +330,10 @@ std::vector<LineExplanation> explainText(std::string_view text,
     if (profile.indentBlocks) {
       indents.enter(line, std::min(line.find_first_not_of(" \t\r"), line.size()), f);
       depth = indents.depth();
-      uint32_t& id = indents.open.back().block;
-      if (scored && id == IndentBlocks::kNoBlock) {
-        id = static_cast<uint32_t>(blocks.size());
-        blocks.emplace_back();
-      }
     }
-    const size_t block = profile.indentBlocks ? indents.open.back().block : scopes.back();
+    const size_t block = !profile.indentBlocks ? scopes.back()
+                         : scored              ? indents.scoredBlock(blocks)
+                                               : indents.open.back().block;
     if (scored) {
       BlockTotals& b = blocks[block];
       b.lineCount += 1;

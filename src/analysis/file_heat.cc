@@ -312,16 +312,7 @@ void analyzeText(std::string_view text, const LanguageProfile& givenProfile,
         if (slot != nullptr) *slot = {key, k, heatBase, r.rawScore};
       }
       r.skipped = false;
-      if (indented) {
-        uint32_t& id = indents.open.back().block;
-        if (id == IndentBlocks::kNoBlock) {
-          id = static_cast<uint32_t>(scratch.blocks.size());
-          scratch.blocks.emplace_back();
-        }
-        r.block = id;
-      } else {
-        r.block = currentBlock(scratch);
-      }
+      r.block = indented ? indents.scoredBlock(scratch.blocks) : currentBlock(scratch);
       BlockStats& b = scratch.blocks[r.block];
       b.lineCount += 1;
       b.typeKwSum += f.typeKw;

@@ -70,6 +70,17 @@ struct IndentBlocks {
   // Carries the line's brackets and ending to the next line.
   void leave(const LineFacts& facts);
   int32_t depth() const;
+  // The innermost open block for a scored line: a block is numbered, as the
+  // next entry of `blocks`, when its first scored line comes.
+  template <class Blocks>
+  uint32_t scoredBlock(Blocks& blocks) {
+    uint32_t& id = open.back().block;
+    if (id == kNoBlock) {
+      id = static_cast<uint32_t>(blocks.size());
+      blocks.emplace_back();
+    }
+    return id;
+  }
 };
 
 // Called for every line of a Python file: inline.
