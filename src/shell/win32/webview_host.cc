@@ -95,6 +95,17 @@ HRESULT WebViewHost::onEnvironmentCreated(HRESULT result, ICoreWebView2Environme
   return S_OK;
 }
 
+// Registers one of the view's events with the handler of this host.
+template <class Callback, class Add, class Args>
+void WebViewHost::listen(Add add, HRESULT (WebViewHost::*handle)(Args*),
+                         EventRegistrationToken& token, const char* step) {
+  auto* callback =
+      Callback::create([this, handle](ICoreWebView2*, Args* args) { return (this->*handle)(args); });
+  if (callback == nullptr) return;
+  succeeded((webview_.get()->*add)(callback, &token), step);
+  callback->Release();
+}
+
 HRESULT WebViewHost::onControllerCreated(HRESULT result, ICoreWebView2Controller* controller) {
   if (FAILED(result) || controller == nullptr) {
     fail(result, "create the controller");
@@ -128,46 +139,20 @@ HRESULT WebViewHost::onControllerCreated(HRESULT result, ICoreWebView2Controller
     return S_OK;
   }
 
-  if (auto* onStarting = NavigationStartingCallback::create(
-          [this](ICoreWebView2*, ICoreWebView2NavigationStartingEventArgs* args) {
-            return onNavigationStarting(args);
-          })) {
-    succeeded(webview_->add_NavigationStarting(onStarting, &navigationStartingToken_),
-              "add the navigation filter");
-    onStarting->Release();
-  }
-  if (auto* onMessage = WebMessageReceivedCallback::create(
-          [this](ICoreWebView2*, ICoreWebView2WebMessageReceivedEventArgs* args) {
-            return onWebMessage(args);
-          })) {
-    succeeded(webview_->add_WebMessageReceived(onMessage, &webMessageToken_),
-              "add the message handler");
-    onMessage->Release();
-  }
-  if (auto* onNavigation = NavigationCompletedCallback::create(
-          [this](ICoreWebView2*, ICoreWebView2NavigationCompletedEventArgs* args) {
-            return onNavigationCompleted(args);
-          })) {
-    succeeded(webview_->add_NavigationCompleted(onNavigation, &navigationCompletedToken_),
-              "add the navigation handler");
-    onNavigation->Release();
-  }
-  if (auto* onFailed = ProcessFailedCallback::create(
-          [this](ICoreWebView2*, ICoreWebView2ProcessFailedEventArgs* args) {
-            return onProcessFailed(args);
-          })) {
-    succeeded(webview_->add_ProcessFailed(onFailed, &processFailedToken_),
-              "add the process handler");
-    onFailed->Release();
-  }
-  if (auto* onNewWindow = NewWindowRequestedCallback::create(
-          [this](ICoreWebView2*, ICoreWebView2NewWindowRequestedEventArgs* args) {
-            return onNewWindowRequested(args);
-          })) {
-    succeeded(webview_->add_NewWindowRequested(onNewWindow, &newWindowToken_),
-              "add the new-window handler");
-    onNewWindow->Release();
-  }
+  listen<NavigationStartingCallback>(&ICoreWebView2::add_NavigationStarting,
+                                     &WebViewHost::onNavigationStarting, navigationStartingToken_,
+                                     "add the navigation filter");
+  listen<WebMessageReceivedCallback>(&ICoreWebView2::add_WebMessageReceived,
+                                     &WebViewHost::onWebMessage, webMessageToken_,
+                                     "add the message handler");
+  listen<NavigationCompletedCallback>(&ICoreWebView2::add_NavigationCompleted,
+                                      &WebViewHost::onNavigationCompleted,
+                                      navigationCompletedToken_, "add the navigation handler");
+  listen<ProcessFailedCallback>(&ICoreWebView2::add_ProcessFailed, &WebViewHost::onProcessFailed,
+                                processFailedToken_, "add the process handler");
+  listen<NewWindowRequestedCallback>(&ICoreWebView2::add_NewWindowRequested,
+                                     &WebViewHost::onNewWindowRequested, newWindowToken_,
+                                     "add the new-window handler");
 
   showPage();
   app_.onWebViewReady();
@@ -325,8 +310,7 @@ bool WebViewHost::focusView() {
 
 bool WebViewHost::postJson(const std::u16string& json) {
   if (!webview_ || failed_) return false;
-  succeeded(webview_->PostWebMessageAsJson(toWide(json).c_str()), "post a message");
-  return true;
+  return succeeded(webview_->PostWebMessageAsJson(toWide(json).c_str()), "post a message");
 }
 
 void WebViewHost::release() {

@@ -37,7 +37,8 @@ class WebViewHost {
   // Puts the keyboard focus into the page; false without a view to take it.
   bool focusView();
 
-  // Posts one JSON text to the page; false without a view.
+  // Posts one JSON text to the page; false without a view or when the view
+  // refused it.
   bool postJson(const std::u16string& json);
 
   // Drops the view, closes and drops the controller, drops the environment.
@@ -52,6 +53,9 @@ class WebViewHost {
   HRESULT onProcessFailed(ICoreWebView2ProcessFailedEventArgs* args);
   HRESULT onNewWindowRequested(ICoreWebView2NewWindowRequestedEventArgs* args);
   HRESULT onWebMessage(ICoreWebView2WebMessageReceivedEventArgs* args);
+  template <class Callback, class Add, class Args>
+  void listen(Add add, HRESULT (WebViewHost::*handle)(Args*), EventRegistrationToken& token,
+              const char* step);
   // Hands our page to the view; paints why when it cannot.
   void showPage();
   // True when `result` succeeded; otherwise traces the step.
