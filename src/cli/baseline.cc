@@ -5,16 +5,13 @@
 #include <cstdlib>
 #include <unordered_map>
 
+#include "base/failure.h"
+#include "protocol/json.h"
+
 namespace varnholt_app {
 namespace {
 
 constexpr std::string_view kMagic = "varnholt-report baseline 1";
-
-std::string shortest(double value) {
-  char buffer[64];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-  return std::string(buffer, result.ptr);
-}
 
 std::vector<std::string_view> tokens(std::string_view line) {
   std::vector<std::string_view> out;
@@ -47,18 +44,8 @@ bool hotter(double now, double before, const GateTolerance& tolerance) {
 }  // namespace
 
 std::string baselinePathField(std::string_view path) {
-  static const char kHex[] = "0123456789ABCDEF";
   std::string out;
-  for (char c : path) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte <= 0x20 || byte == 0x7F || c == '%') {
-      out += '%';
-      out += kHex[byte >> 4];
-      out += kHex[byte & 15];
-    } else {
-      out += c;
-    }
-  }
+  appendPercentEncoded(out, path, [](unsigned char c) { return c > 0x20 && c != 0x7F && c != '%'; });
   return out;
 }
 
@@ -68,84 +55,74 @@ std::string writeBaselineText(const FindingSet& set, double minHeat, std::string
   std::string out(kMagic);
   out += "\nversion ";
   out += toolVersion;
-  out += "\nfloor " + shortest(floor) + (set.cutByCount ? " count\n" : " heat\n");
+  out += "\nfloor ";
+  appendShortest(out, floor);
+  out += set.cutByCount ? " count\n" : " heat\n";
   for (const Finding& f : set.findings) {
     out += fingerprintText(f.fingerprint).view();
-    out += ' ' + shortest(f.heatRaw) + ' ' + std::to_string(f.line) + ' ' +
-           baselinePathField(f.path) + '\n';
+    out += ' ';
+    appendShortest(out, f.heatRaw);
+    out += ' ' + std::to_string(f.line) + ' ' + baselinePathField(f.path) + '\n';
   }
   out += "end " + std::to_string(set.findings.size()) + '\n';
   return out;
 }
 
-bool parseBaselineLine(BaselineParser& parser, std::string_view line, std::string& error) {
+void parseBaselineLine(BaselineParser& parser, std::string_view line) {
   Baseline& out = *parser.out;
   const size_t number = ++parser.lines;
   // A checkout may have turned the line ends into CR LF.
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-  if (parser.ended) {
-    error = "it is cut short or has lines added";
-    return false;
-  }
+  if (parser.ended) throw Failure("it is cut short or has lines added");
   if (number == 1) {
-    if (line == kMagic) return true;
-    error = "it is not a varnholt-report baseline";
-    return false;
+    if (line != kMagic) throw Failure("it is not a varnholt-report baseline");
+    return;
   }
   if (number == 2) {
-    if (line.substr(0, 8) != "version ") {
-      error = "it is cut short";
-      return false;
-    }
+    if (line.substr(0, 8) != "version ") throw Failure("it is cut short");
     out.toolVersion = std::string(line.substr(8));
     if (out.toolVersion != parser.toolVersion) {
-      error = "it was written by version " + out.toolVersion + ", this is " +
-              std::string(parser.toolVersion) + "; write it again with --write-baseline";
-      return false;
+      throw Failure("it was written by version " + out.toolVersion + ", this is " +
+                    std::string(parser.toolVersion) + "; write it again with --write-baseline");
     }
-    return true;
+    return;
   }
   if (number == 3) {
     const std::vector<std::string_view> floor = tokens(line);
     // A floor of NaN or infinity would let every new line through.
     if (floor.size() != 3 || floor[0] != "floor" || !parseNumber(floor[1], out.floor) ||
         !std::isfinite(out.floor) || out.floor < 0 || (floor[2] != "count" && floor[2] != "heat")) {
-      error = "line 3 is not a floor";
-      return false;
+      throw Failure("line 3 is not a floor");
     }
     out.cutByCount = floor[2] == "count";
     out.entries.clear();
-    return true;
+    return;
   }
   const std::vector<std::string_view> fields = tokens(line);
   if (fields.size() == 2 && fields[0] == "end") {
     size_t count = 0;
     if (!parseNumber(fields[1], count) || count != out.entries.size()) {
-      error = "it is cut short or has lines added";
-      return false;
+      throw Failure("it is cut short or has lines added");
     }
     parser.ended = true;
-    return true;
+    return;
   }
   BaselineEntry entry;
   if (fields.size() != 4 || !isFingerprint(fields[0]) || !parseNumber(fields[1], entry.heatRaw) ||
       !std::isfinite(entry.heatRaw) || entry.heatRaw < 0 || !parseNumber(fields[2], entry.line) ||
       entry.line < 1 || fields[3].empty()) {
-    error = "line " + std::to_string(number) + " is not a finding";
-    return false;
+    throw Failure("line " + std::to_string(number) + " is not a finding");
   }
   entry.fingerprint = std::string(fields[0]);
   entry.pathField = std::string(fields[3]);
   out.entries.push_back(std::move(entry));
-  return true;
 }
 
-bool finishBaseline(const BaselineParser& parser, std::string& error) {
-  if (parser.ended) return true;
-  error = parser.lines == 0   ? "it is not a varnholt-report baseline"
-          : parser.lines < 4 ? "it is cut short"
-                             : "it is cut short or has lines added";
-  return false;
+void finishBaseline(const BaselineParser& parser) {
+  if (parser.ended) return;
+  throw Failure(parser.lines == 0  ? "it is not a varnholt-report baseline"
+                : parser.lines < 4 ? "it is cut short"
+                                   : "it is cut short or has lines added");
 }
 
 std::vector<GateFailure> compareWithBaseline(const FindingSet& set, const Baseline& baseline,

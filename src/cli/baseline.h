@@ -36,10 +36,10 @@ struct BaselineParser {
   size_t lines = 0;
   bool ended = false;  // the "end" line was read
 };
-// One line without its "\n". False with a one-line reason.
-bool parseBaselineLine(BaselineParser& parser, std::string_view line, std::string& error);
-// After the last line: false when the baseline was cut short.
-bool finishBaseline(const BaselineParser& parser, std::string& error);
+// One line without its "\n". Throws Failure with a one-line reason.
+void parseBaselineLine(BaselineParser& parser, std::string_view line);
+// After the last line: throws Failure when the baseline was cut short.
+void finishBaseline(const BaselineParser& parser);
 
 struct GateFailure {
   const Finding* finding = nullptr;

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
-#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -17,9 +15,11 @@
 #include <unistd.h>
 #endif
 
+#include "base/failure.h"
 #include "base/file_io.h"
 #include "cli/git_changes.h"
 #include "cli/report_formats.h"
+#include "cli/report_output.h"
 #include "protocol/json.h"
 
 namespace varnholt_app {
@@ -29,112 +29,56 @@ constexpr int64_t kMaxBaselineBytes = int64_t{256} << 20;
 constexpr size_t kMaxBaselineLine = size_t{1} << 20;
 constexpr size_t kFailuresShown = 20;
 
-struct FormatName {
-  const char* name;
-  ReportFormat format;
-};
-constexpr FormatName kFormats[] = {
-    {"text", ReportFormat::Text},
-    {"json", ReportFormat::Json},
-    {"dump", ReportFormat::Dump},
-    {"sarif", ReportFormat::Sarif},
-    {"codeclimate", ReportFormat::CodeQuality},
-    {"checkstyle", ReportFormat::Checkstyle},
-    {"csv", ReportFormat::Csv},
-};
-
 bool isCiFormat(std::optional<ReportFormat> f) {
   return f && *f != ReportFormat::Text && *f != ReportFormat::Json && *f != ReportFormat::Dump;
 }
 
-// "--name value" or "--name=value"; nullopt when args[i] is another option.
-std::optional<std::string> optionValue(const std::vector<NativeString>& args, size_t& i,
-                                       std::string_view name) {
-  const std::string arg = nativeToUtf8Lossy(args[i]);
-  if (arg == name) {
-    if (i + 1 >= args.size()) throw std::string(name) + " needs a value";
-    return nativeToUtf8Lossy(args[++i]);
-  }
-  if (arg.size() > name.size() && arg.compare(0, name.size(), name) == 0 &&
-      arg[name.size()] == '=') {
-    return arg.substr(name.size() + 1);
-  }
-  return std::nullopt;
-}
-
-// As optionValue, for a file name that must reach the system unchanged.
-std::optional<NativeString> pathValue(const std::vector<NativeString>& args, size_t& i,
-                                      std::string_view name) {
-  const size_t at = i;
-  std::optional<std::string> value = optionValue(args, i, name);
-  if (!value) return std::nullopt;
-  if (value->empty()) throw std::string(name) + " needs a file name";
-  if (i > at) return args[i];
-  return args[i].substr(name.size() + 1);
-}
-
-double heatValue(std::string_view name, const std::string& value) {
-  double out = 0.0;
-  const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), out);
-  if (value.empty() || error != std::errc() || end != value.data() + value.size() ||
-      !std::isfinite(out) || out < 0) {
-    throw std::string(name) + " needs a raw heat of 0 or more, not \"" + value + "\"";
-  }
-  return out;
-}
-
-bool readBaseline(const NativeString& path, const char* toolVersion, Baseline& out,
-                  std::string& error) {
+Baseline readBaseline(const NativeString& path, const char* toolVersion) {
   namespace fs = std::filesystem;
   const std::string name = nativeToUtf8Lossy(path);
   std::error_code statError;
   if (fs::is_directory(fs::path(path), statError)) {
-    error = "the baseline " + name + " is a folder, not a file";
-    return false;
+    throw Failure("the baseline " + name + " is a folder, not a file");
   }
   std::ifstream in(fs::path(path), std::ios::binary);
-  if (!in) {
-    error = "cannot read the baseline " + name;
-    return false;
-  }
+  if (!in) throw Failure("cannot read the baseline " + name);
+  Baseline out;
   BaselineParser parser{&out, toolVersion};
-  std::string why;
   std::string pending;
   std::vector<char> chunk(size_t{1} << 16);
   int64_t total = 0;
-  auto unusable = [&](const std::string& reason) {
-    error = "the baseline " + name + " is not usable: " + reason;
-    return false;
-  };
-  while (in) {
-    in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-    const auto got = static_cast<size_t>(in.gcount());
-    if (got == 0) break;
-    total += static_cast<int64_t>(got);
-    if (total > kMaxBaselineBytes) return unusable("it is larger than 256 MiB");
-    std::string_view data(chunk.data(), got);
-    for (size_t end; (end = data.find('\n')) != std::string_view::npos;) {
-      std::string_view line = data.substr(0, end);
-      if (!pending.empty()) {
-        pending += line;
-        line = pending;
+  try {
+    while (in) {
+      in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+      const auto got = static_cast<size_t>(in.gcount());
+      if (got == 0) break;
+      total += static_cast<int64_t>(got);
+      if (total > kMaxBaselineBytes) throw Failure("it is larger than 256 MiB");
+      std::string_view data(chunk.data(), got);
+      for (size_t end; (end = data.find('\n')) != std::string_view::npos;) {
+        std::string_view line = data.substr(0, end);
+        if (!pending.empty()) {
+          pending += line;
+          line = pending;
+        }
+        parseBaselineLine(parser, line);
+        pending.clear();
+        data.remove_prefix(end + 1);
       }
-      if (!parseBaselineLine(parser, line, why)) return unusable(why);
-      pending.clear();
-      data.remove_prefix(end + 1);
+      if (pending.size() + data.size() > kMaxBaselineLine) {
+        throw Failure("line " + std::to_string(parser.lines + 1) + " is too long");
+      }
+      pending += data;
     }
-    if (pending.size() + data.size() > kMaxBaselineLine) {
-      return unusable("line " + std::to_string(parser.lines + 1) + " is too long");
+    if (!in.bad()) {
+      if (!pending.empty()) throw Failure("it ends in the middle of a line");
+      finishBaseline(parser);
     }
-    pending += data;
+  } catch (const Failure& why) {
+    throw Failure("the baseline " + name + " is not usable: " + why.what());
   }
-  if (in.bad()) {
-    error = "cannot read the baseline " + name;
-    return false;
-  }
-  if (!pending.empty()) return unusable("it ends in the middle of a line");
-  if (!finishBaseline(parser, why)) return unusable(why);
-  return true;
+  if (in.bad()) throw Failure("cannot read the baseline " + name);
+  return out;
 }
 
 // Through a temporary file made beside the target and only for this run, so
@@ -189,66 +133,7 @@ bool writeFileReplacing(const NativeString& path, const std::string& bytes) {
 #endif
 }
 
-// A place for a terminal: control bytes as "?".
-std::string shown(std::string out) {
-  for (char& c : out) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-  }
-  return out;
-}
-
 }  // namespace
-
-bool parseCiOption(const std::vector<NativeString>& args, size_t& i, CiOptions& options) {
-  if (nativeToUtf8Lossy(args[i]) == "--by-file") {
-    options.byFile = true;
-  } else if (auto v = optionValue(args, i, "--format")) {
-    const FormatName* found = nullptr;
-    for (const FormatName& f : kFormats) {
-      if (*v == f.name) found = &f;
-    }
-    if (found == nullptr) {
-      throw "unknown format \"" + *v +
-          "\" (text, json, dump, sarif, codeclimate, checkstyle or csv)";
-    }
-    if (options.format && *options.format != found->format) {
-      throw std::string("more than one format given");
-    }
-    options.format = found->format;
-  } else if (auto minHeat = optionValue(args, i, "--min-heat")) {
-    options.minHeat = heatValue("--min-heat", *minHeat);
-  } else if (auto failAbove = optionValue(args, i, "--fail-above")) {
-    options.failAbove = heatValue("--fail-above", *failAbove);
-  } else if (auto tolerance = optionValue(args, i, "--tolerance")) {
-    // PERCENT or PERCENT,RAW
-    const size_t comma = tolerance->find(',');
-    std::string percent = tolerance->substr(0, comma);
-    if (!percent.empty() && percent.back() == '%') percent.pop_back();
-    options.tolerance.percent = heatValue("--tolerance", percent);
-    if (comma != std::string::npos) {
-      options.tolerance.raw = heatValue("--tolerance", tolerance->substr(comma + 1));
-    }
-  } else if (auto count = optionValue(args, i, "--max-findings")) {
-    size_t n = 0;
-    const auto [end, error] = std::from_chars(count->data(), count->data() + count->size(), n);
-    if (count->empty() || error != std::errc() || end != count->data() + count->size()) {
-      throw "--max-findings needs a number, not \"" + *count + "\"";
-    }
-    options.maxFindings = n;
-  } else if (auto revision = optionValue(args, i, "--changed-since")) {
-    if (revision->empty() || revision->front() == '-') {
-      throw "--changed-since needs a git revision, not \"" + *revision + "\"";
-    }
-    options.changedSince = *revision;
-  } else if (auto baseline = pathValue(args, i, "--baseline")) {
-    options.baseline = *baseline;
-  } else if (auto written = pathValue(args, i, "--write-baseline")) {
-    options.writeBaseline = *written;
-  } else {
-    return false;
-  }
-  return true;
-}
 
 bool keepsInsideFolder(const CiOptions& options) {
   return isCiFormat(options.format) || options.changedSince.has_value();
@@ -290,27 +175,20 @@ bool needsFindings(const CiOptions& options) {
          options.writeBaseline;
 }
 
-bool prepareCi(const CiOptions& options, const std::string& folder, CiInputs& inputs,
-               std::string& error) {
+CiInputs prepareCi(const CiOptions& options, const std::string& folder) {
   if (options.byFile && options.format != ReportFormat::Csv) {
-    error = "--by-file goes with --format csv";
-    return false;
+    throw Failure("--by-file goes with --format csv");
   }
-  if (options.baseline) {
-    Baseline baseline;
-    if (!readBaseline(*options.baseline, VARNHOLT_VERSION, baseline, error)) return false;
-    inputs.baseline = std::move(baseline);
-  }
+  CiInputs inputs;
+  if (options.baseline) inputs.baseline = readBaseline(*options.baseline, VARNHOLT_VERSION);
   if (options.changedSince) {
-    ChangedLines changed;
-    std::string why;
-    if (!changedLinesSince(folder, *options.changedSince, changed, why)) {
-      error = "--changed-since: " + why;
-      return false;
+    try {
+      inputs.changed = changedLinesSince(folder, *options.changedSince);
+    } catch (const Failure& why) {
+      throw Failure(std::string("--changed-since: ") + why.what());
     }
-    inputs.changed = std::move(changed);
   }
-  return true;
+  return inputs;
 }
 
 int finishCi(const CiOptions& options, const CiInputs& inputs, const ProjectFileMap& files,
@@ -357,9 +235,7 @@ int finishCi(const CiOptions& options, const CiInputs& inputs, const ProjectFile
   if (options.writeBaseline &&
       !writeFileReplacing(*options.writeBaseline,
                           writeBaselineText(set, findingOptions.minHeat, toolVersion))) {
-    std::fprintf(stderr, "varnholt-report: cannot write the baseline %s\n",
-                 nativeToUtf8Lossy(*options.writeBaseline).c_str());
-    return kExitUnreadable;
+    throw Failure("cannot write the baseline " + nativeToUtf8Lossy(*options.writeBaseline));
   }
 
   int code = kExitClean;
@@ -367,7 +243,7 @@ int finishCi(const CiOptions& options, const CiInputs& inputs, const ProjectFile
   // was accepted stays accepted.
   if (options.failAbove && !inputs.baseline && set.hottestInScope > *options.failAbove) {
     std::fprintf(stderr, "varnholt-report: gate failed: %s has a raw heat of %s, above %s\n",
-                 shown(set.hottestWhere).c_str(), formatFixed(set.hottestInScope, 2).c_str(),
+                 printable(set.hottestWhere).c_str(), formatFixed(set.hottestInScope, 2).c_str(),
                  formatFixed(*options.failAbove, 2).c_str());
     code = kExitGateFailed;
   }
@@ -381,7 +257,7 @@ int finishCi(const CiOptions& options, const CiInputs& inputs, const ProjectFile
     }
     for (size_t k = 0; k < failures.size() && k < kFailuresShown; ++k) {
       const GateFailure& f = failures[k];
-      const std::string place = shown(std::string(f.finding->path) + ":" + std::to_string(f.finding->line));
+      const std::string place = printable(std::string(f.finding->path) + ":" + std::to_string(f.finding->line));
       if (f.before < 0) {
         std::fprintf(stderr, "varnholt-report: new hot line %s, raw heat %s\n", place.c_str(),
                      formatFixed(f.finding->heatRaw, 2).c_str());

@@ -1,42 +1,18 @@
 #pragma once
-// The report's options for CI: formats for code review tools, what counts as
-// a finding, and the gate that fails a build.
+// The report's run for CI: formats for code review tools, what counts as a
+// finding, and the gate that fails a build.
 
 #include <cstddef>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "base/native_string.h"
 #include "cli/baseline.h"
 #include "cli/findings.h"
+#include "cli/report_options.h"
 #include "model/model.h"
 
 namespace varnholt_app {
-
-enum class ReportFormat { Text, Json, Dump, Sarif, CodeQuality, Checkstyle, Csv };
-
-struct CiOptions {
-  std::optional<ReportFormat> format;  // from --format
-  bool byFile = false;
-  std::optional<double> minHeat;
-  std::optional<size_t> maxFindings;
-  std::optional<double> failAbove;
-  std::optional<NativeString> baseline;
-  std::optional<NativeString> writeBaseline;
-  std::optional<std::string> changedSince;
-  GateTolerance tolerance;
-};
-
-// Exit codes of varnholt-report.
-inline constexpr int kExitClean = 0;
-inline constexpr int kExitUnreadable = 1;
-inline constexpr int kExitUsage = 2;
-inline constexpr int kExitGateFailed = 3;
-
-// Takes args[i] (and its value, advancing i) when it is one of these
-// options. Throws std::string with the reason when it is malformed.
-bool parseCiOption(const std::vector<NativeString>& args, size_t& i, CiOptions& options);
 
 // What the run needs before the analysis: the baseline and the changed lines.
 struct CiInputs {
@@ -45,9 +21,8 @@ struct CiInputs {
 };
 
 // Checks the options against each other and reads the baseline and the git
-// changes. False with a one-line reason: a usage error.
-bool prepareCi(const CiOptions& options, const std::string& folder, CiInputs& inputs,
-               std::string& error);
+// changes. Throws Failure: a usage error.
+CiInputs prepareCi(const CiOptions& options, const std::string& folder);
 
 // Whether the run keeps to files whose real path lies inside the folder:
 // the CI formats and --changed-since print lines into build logs, and a
@@ -61,7 +36,8 @@ size_t dropFilesOutside(ProjectFileMap& files, const NativeString& folder);
 bool needsFindings(const CiOptions& options);
 
 // Prints the findings in a CI format when one was chosen, writes the
-// baseline, applies the gate (messages on stderr). Returns the exit code.
+// baseline, applies the gate (messages on stderr). Returns kExitClean or
+// kExitGateFailed; throws Failure when the baseline cannot be written.
 int finishCi(const CiOptions& options, const CiInputs& inputs, const ProjectFileMap& files,
              const std::string& folder, const char* toolVersion);
 

@@ -11,7 +11,7 @@
 #include "base/file_io.h"
 #include "base/fnv1a.h"
 #include "base/native_string.h"
-#include "protocol/messages.h"
+#include "project/hot_lines.h"
 
 namespace varnholt_app {
 namespace {
@@ -171,7 +171,7 @@ FindingSet selectFindings(const ProjectFileMap& files, std::string_view root,
   if (options.changed != nullptr) changedOnly = changedPart(files, root, *options.changed);
   const ProjectFileMap& scope = options.changed != nullptr ? changedOnly : files;
 
-  const ProjectHeatScale scale = projectHeatScale(files);
+  const HeatScale scale = projectHeatScale(files);
   FindingSet set;
   for (const auto& entry : scope) {
     for (const double heat : entry.second.lineHeatRaw) {

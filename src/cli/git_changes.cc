@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
+#include "base/failure.h"
 #include "cli/run_command.h"
 
 namespace varnholt_app {
@@ -107,40 +108,29 @@ void parseUnifiedDiff(std::string_view diff, ChangedLines& out) {
   }
 }
 
-bool changedLinesSince(const std::string& folder, const std::string& revision, ChangedLines& out,
-                       std::string& error) {
+ChangedLines changedLinesSince(const std::string& folder, const std::string& revision) {
   const CommandResult inside =
       runCommand(git(folder, {"rev-parse", "--is-inside-work-tree"}), /*withErrors=*/true);
-  if (!inside.started) {
-    error = "git could not be run";
-    return false;
-  }
+  if (!inside.started) throw Failure("git could not be run");
   if (inside.out.find("dubious ownership") != std::string::npos) {
-    error = "git refuses the repository: it belongs to another user (see git's safe.directory)";
-    return false;
+    throw Failure("git refuses the repository: it belongs to another user (see git's safe.directory)");
   }
   // The answer is the last line; warnings may come before it.
   const std::string_view answer = inside.out;
   if (inside.exitCode != 0 || (answer != "true\n" && !answer.ends_with("\ntrue\n"))) {
-    error = "the folder is not in a git work tree";
-    return false;
+    throw Failure("the folder is not in a git work tree");
   }
   const CommandResult commit = runCommand(git(
       folder, {"rev-parse", "--verify", "--quiet", "--end-of-options", revision + "^{commit}"}));
   std::string hash = commit.out.substr(0, commit.out.find('\n'));
-  if (commit.exitCode != 0 || hash.empty()) {
-    error = "unknown revision \"" + revision + "\"";
-    return false;
-  }
+  if (commit.exitCode != 0 || hash.empty()) throw Failure("unknown revision \"" + revision + "\"");
   const CommandResult diff =
       runCommand(git(folder, {"diff", "--relative", "--text", "--no-color", "--no-ext-diff", "--no-textconv",
                               "-U0", "--src-prefix=a/", "--dst-prefix=b/", hash, "--"}));
   const CommandResult untracked =
       runCommand(git(folder, {"ls-files", "--others", "--exclude-standard", "-z"}));
-  if (diff.exitCode != 0 || untracked.exitCode != 0) {
-    error = "git diff failed";
-    return false;
-  }
+  if (diff.exitCode != 0 || untracked.exitCode != 0) throw Failure("git diff failed");
+  ChangedLines out;
   parseUnifiedDiff(diff.out, out);
   for (size_t start = 0; start < untracked.out.size();) {
     size_t end = untracked.out.find('\0', start);
@@ -148,7 +138,7 @@ bool changedLinesSince(const std::string& folder, const std::string& revision, C
     if (end > start) out[untracked.out.substr(start, end - start)] = {{1, INT32_MAX}};
     start = end + 1;
   }
-  return true;
+  return out;
 }
 
 }  // namespace varnholt_app

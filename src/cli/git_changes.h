@@ -14,8 +14,7 @@ void parseUnifiedDiff(std::string_view diff, ChangedLines& out);
 
 // Asks git about `folder` (absolute, UTF-8): the lines of its work tree
 // changed since `revision`, plus every file git does not track yet, by path
-// relative to `folder`. False with a one-line reason.
-bool changedLinesSince(const std::string& folder, const std::string& revision, ChangedLines& out,
-                       std::string& error);
+// relative to `folder`. Throws Failure with a one-line reason.
+ChangedLines changedLinesSince(const std::string& folder, const std::string& revision);
 
 }  // namespace varnholt_app

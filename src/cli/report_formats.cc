@@ -20,30 +20,14 @@ std::string validUtf8(std::string_view text) {
   return ascii ? std::string(text) : utf16ToUtf8Lossy(utf8ToUtf16(text));
 }
 
-void appendJsonText(std::string& out, std::string_view text) {
-  out += '"';
-  appendJsonEscaped(out, validUtf8(text));
-  out += '"';
-}
-
 // Percent-encodes all but unreserved characters and "/", so that the result
 // is a relative URI reference whatever the file is called.
 std::string uriPath(std::string_view path) {
-  static const char kHex[] = "0123456789ABCDEF";
   std::string out;
-  for (char c : path) {
-    const auto byte = static_cast<unsigned char>(c);
-    const bool plain = (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||
-                       (byte >= '0' && byte <= '9') || c == '-' || c == '.' || c == '_' ||
-                       c == '~' || c == '/';
-    if (plain) {
-      out += c;
-    } else {
-      out += '%';
-      out += kHex[byte >> 4];
-      out += kHex[byte & 15];
-    }
-  }
+  appendPercentEncoded(out, path, [](unsigned char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           c == '-' || c == '.' || c == '_' || c == '~' || c == '/';
+  });
   return out;
 }
 
@@ -62,9 +46,9 @@ std::string sarifResult(const Finding& f) {
   out += "\",\"level\":\"";
   out += sarifLevel(f.severity);
   out += "\",\"message\":{\"text\":";
-  appendJsonText(out, heatText(f));
+  appendJsonString(out, heatText(f));
   out += "},\"locations\":[{\"physicalLocation\":{\"artifactLocation\":{\"uri\":";
-  appendJsonText(out, uriPath(f.path));
+  appendJsonString(out, uriPath(f.path));
   out += ",\"uriBaseId\":\"SRCROOT\"},\"region\":{\"startLine\":";
   appendInt(out, f.line);
   out += ",\"endLine\":";
@@ -168,7 +152,7 @@ std::string sarifReport(const FindingSet& set, const SarifRun& run) {
   std::string head =
       "{\"$schema\":\"https://json.schemastore.org/sarif-2.1.0.json\",\"version\":\"2.1.0\","
       "\"runs\":[{\"tool\":{\"driver\":{\"name\":\"varnholt-report\",\"version\":";
-  appendJsonText(head, run.toolVersion);
+  appendJsonString(head, run.toolVersion);
   head += ",\"informationUri\":\"";
   head += kInformationUri;
   head += "\",\"rules\":[{\"id\":\"";
@@ -184,7 +168,7 @@ std::string sarifReport(const FindingSet& set, const SarifRun& run) {
       "\"defaultConfiguration\":{\"level\":\"warning\"},"
       "\"properties\":{\"tags\":[\"maintainability\",\"complexity\"]}}]}},"
       "\"originalUriBaseIds\":{\"SRCROOT\":{\"uri\":";
-  appendJsonText(head, run.rootUri);
+  appendJsonString(head, run.rootUri);
   head += "}},\"results\":[";
 
   std::string results;
@@ -204,7 +188,7 @@ std::string sarifReport(const FindingSet& set, const SarifRun& run) {
     tail +=
         ",\"toolExecutionNotifications\":[{\"level\":\"warning\",\"descriptor\":{\"id\":"
         "\"results-cut\"},\"message\":{\"text\":";
-    appendJsonText(tail, "Only the " + std::to_string(listed) + " hottest of " +
+    appendJsonString(tail, "Only the " + std::to_string(listed) + " hottest of " +
                              std::to_string(std::max(set.findings.size(), set.qualified)) +
                              " findings are listed, to stay within " +
                              std::to_string(run.maxResults) + " results and " +
@@ -224,7 +208,7 @@ void writeCodeQualityReport(const FindingSet& set, const ReportSink& sink) {
     out += "{\"type\":\"issue\",\"check_name\":\"";
     out += kRuleId;
     out += "\",\"description\":";
-    appendJsonText(out, heatText(f));
+    appendJsonString(out, heatText(f));
     out += ",\"categories\":[\"Complexity\"],\"severity\":\"";
     out += f.severity == Severity::Error     ? "critical"
            : f.severity == Severity::Warning ? "major"
@@ -232,7 +216,7 @@ void writeCodeQualityReport(const FindingSet& set, const ReportSink& sink) {
     out += "\",\"fingerprint\":\"";
     out += fingerprintText(f.fingerprint).view();
     out += "\",\"location\":{\"path\":";
-    appendJsonText(out, f.path);
+    appendJsonString(out, f.path);
     out += ",\"lines\":{\"begin\":";
     appendInt(out, f.line);
     out += "}}}";

@@ -48,7 +48,7 @@ std::string lastName(std::string_view path) {
 
 std::string toUtf8(const NativeString& native) {
   std::string utf8;
-  if (!nativeToUtf8(native, utf8)) throw WalkError("a file name has no UTF-8 form");
+  if (!nativeToUtf8(native, utf8)) throw Failure("a file name has no UTF-8 form");
   return utf8;
 }
 

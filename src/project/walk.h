@@ -2,20 +2,13 @@
 // The project walk: every analysable file below a root folder, with its
 // language, keyed by its full UTF-8 path.
 
-#include <stdexcept>
 #include <unordered_set>
 
+#include "base/failure.h"
 #include "base/native_string.h"
 #include "model/model.h"
 
 namespace varnholt_app {
-
-// Ends a whole walk: a directory listing broke off mid-way, or a name has no
-// UTF-8 form. No partial model is meant to survive it.
-class WalkError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
 
 struct FileStampHash {
   size_t operator()(const FileStamp& s) const {
@@ -30,7 +23,9 @@ using TextStamps = std::unordered_set<FileStamp, FileStampHash>;
 
 // Walks `root` into a fresh model. The root itself is never filtered: a root
 // named "build" is walked, a root that is a file gives at most one record, a
-// root that does not exist gives an empty model. Throws WalkError.
+// root that does not exist gives an empty model. Throws Failure when a
+// directory listing breaks off mid-way or a name has no UTF-8 form: no
+// partial model is meant to survive that.
 //
 // Directories are listed on up to `threads` threads (0: one per hardware
 // thread); the model, including the order in which records are inserted,
@@ -41,7 +36,7 @@ ProjectModel scanProject(const NativeString& root, int threads = 0,
 
 // Adds every analysable file at or below `path` to `files`; an existing key
 // keeps its record. The stamps of files admitted by the text test go to
-// `textByContent` if given. Throws WalkError.
+// `textByContent` if given. Throws Failure as scanProject does.
 void scanPath(const NativeString& path, ProjectFileMap& files, int threads = 0,
               const TextStamps* knownText = nullptr,
               std::vector<FileStamp>* textByContent = nullptr);

@@ -67,7 +67,7 @@ class DirectoryReader {
   bool open(const NativeString& path);
   DirIdentity identity() const { return identity_; }
   // The next entry in listing order; false at the normal end. Throws
-  // WalkError when the listing breaks off before that.
+  // Failure when the listing breaks off before that.
   bool next(DirEntry& entry);
   // Status of an entry of this directory, following links.
   PathStatus status(const DirEntry& entry);

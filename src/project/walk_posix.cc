@@ -131,7 +131,7 @@ bool DirectoryReader::next(DirEntry& entry) {
     const struct dirent* raw = ::readdir(dir);
     if (raw == nullptr) {
       if (errno != 0) {
-        throw WalkError("listing " + path_ + " failed: " + std::strerror(errno));
+        throw Failure("listing " + path_ + " failed: " + std::strerror(errno));
       }
       return false;
     }

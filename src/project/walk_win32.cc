@@ -213,7 +213,7 @@ bool DirectoryReader::next(DirEntry& entry) {
         const DWORD error = listing.ended ? ERROR_NO_MORE_FILES : GetLastError();
         close();
         if (error == ERROR_NO_MORE_FILES) return false;
-        throw WalkError("listing " + nativeToUtf8Lossy(path_) + " failed (error " +
+        throw Failure("listing " + nativeToUtf8Lossy(path_) + " failed (error " +
                         std::to_string(error) + ")");
       }
       const auto* bytes = reinterpret_cast<const unsigned char*>(listing.buffer.get());
@@ -221,7 +221,7 @@ bool DirectoryReader::next(DirEntry& entry) {
       const size_t nameStart = listing.offset + offsetof(FILE_ID_BOTH_DIR_INFO, FileName);
       if (nameStart > kListingBytes || info->FileNameLength > kListingBytes - nameStart) {
         close();
-        throw WalkError("listing " + nativeToUtf8Lossy(path_) + " gave a malformed entry");
+        throw Failure("listing " + nativeToUtf8Lossy(path_) + " gave a malformed entry");
       }
       nameLength = info->FileNameLength / sizeof(wchar_t);
       name = info->FileName;
@@ -237,7 +237,7 @@ bool DirectoryReader::next(DirEntry& entry) {
         const DWORD error = GetLastError();
         close();
         if (error == ERROR_NO_MORE_FILES) return false;
-        throw WalkError("listing " + nativeToUtf8Lossy(path_) + " failed (error " +
+        throw Failure("listing " + nativeToUtf8Lossy(path_) + " failed (error " +
                         std::to_string(error) + ")");
       }
       listing.havePending = false;
@@ -252,7 +252,7 @@ bool DirectoryReader::next(DirEntry& entry) {
     // Beyond this not even the long form reaches the entry: better a failed
     // run than a file that silently goes missing.
     if (path_.size() + 1 + entry.name.size() + kLongPrefixUnits >= kLongestSystemPath) {
-      throw WalkError("the path of " + nativeToUtf8Lossy(joinPath(path_, entry.name)) +
+      throw Failure("the path of " + nativeToUtf8Lossy(joinPath(path_, entry.name)) +
                       " is too long for the system");
     }
     entry.listedStamp = FileStamp{};

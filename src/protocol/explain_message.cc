@@ -1,10 +1,5 @@
 #include "protocol/explain_message.h"
 
-#include <algorithm>
-#include <charconv>
-#include <cmath>
-#include <map>
-
 #include "analysis/file_heat.h"
 #include "protocol/json.h"
 
@@ -12,24 +7,11 @@ namespace varnholt_app {
 
 namespace {
 
-void appendNumber(std::string& out, double value) {
-  if (!std::isfinite(value)) value = 0.0;
-  char buffer[32];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-  out.append(buffer, result.ptr);
-}
-
 void appendMember(std::string& out, const char* key, double value) {
   out += ",\"";
   out += key;
   out += "\":";
-  appendNumber(out, value);
-}
-
-void appendString(std::string& out, std::string_view text) {
-  out += '"';
-  appendJsonEscaped(out, text);
-  out += '"';
+  appendShortest(out, value);
 }
 
 void appendNeighbours(std::string& out, const char* key, const std::vector<HotNeighbour>& list) {
@@ -56,9 +38,9 @@ void appendExplanationJson(std::string& out, const LineExplanation& e) {
   out += e.scored ? "true" : "false";
   if (!e.scored) {
     out += ",\"notScoredBecause\":";
-    appendString(out, e.notScoredBecause);
+    appendJsonString(out, e.notScoredBecause);
     out += ",\"notScoredText\":";
-    appendString(out, e.notScoredText);
+    appendJsonString(out, e.notScoredText);
     out += '}';
     return;
   }
@@ -75,14 +57,14 @@ void appendExplanationJson(std::string& out, const LineExplanation& e) {
     if (t.value == 0) continue;
     out += first ? "{\"name\":" : ",{\"name\":";
     first = false;
-    appendString(out, termName(t.kind));
+    appendJsonString(out, termName(t.kind));
     out += ",\"count\":";
     appendInt(out, t.count);
     appendMember(out, "value", t.value);
     out += ",\"words\":[";
     for (size_t i = 0; i < t.words.size(); ++i) {
       if (i > 0) out += ',';
-      appendString(out, t.words[i]);
+      appendJsonString(out, t.words[i]);
     }
     out += "]}";
   }
@@ -95,13 +77,13 @@ void appendExplanationJson(std::string& out, const LineExplanation& e) {
   appendInt(out, e.depth);
   appendMember(out, "factor", e.blockFactor);
   out += "},\"trend\":{\"keyword\":";
-  appendNumber(out, e.keywordTrend);
+  appendShortest(out, e.keywordTrend);
   appendMember(out, "token", e.tokenTrend);
   appendMember(out, "factor", e.trendFactor);
   out += "},\"depthFactor\":";
-  appendNumber(out, e.depthFactor);
+  appendShortest(out, e.depthFactor);
   out += ",\"spread\":{\"before\":";
-  appendNumber(out, e.spreadBefore);
+  appendShortest(out, e.spreadBefore);
   appendMember(out, "after", e.spreadAfter);
   appendMember(out, "value", e.spread);
   appendMember(out, "factor", e.spreadFactor);
@@ -111,7 +93,7 @@ void appendExplanationJson(std::string& out, const LineExplanation& e) {
   const std::vector<HeatReason> reasons = heatReasons(e);
   for (size_t i = 0; i < reasons.size(); ++i) {
     out += i > 0 ? ",{\"text\":" : "{\"text\":";
-    appendString(out, reasons[i].text);
+    appendJsonString(out, reasons[i].text);
     appendMember(out, "factor", reasons[i].factor);
     appendMember(out, "points", reasons[i].points);
     out += ",\"lines\":[";
@@ -122,16 +104,6 @@ void appendExplanationJson(std::string& out, const LineExplanation& e) {
     out += "]}";
   }
   out += "]}";
-}
-
-bool explainFileLine(const ProjectFile& file, int32_t line, LineExplanation& out) {
-  std::string text;
-  if (line < 1 || !readFileText(file.path, text)) return false;
-  std::vector<LineExplanation> found =
-      explainText(text, profileForLanguage(file.language), {line});
-  if (found.empty()) return false;
-  out = std::move(found.front());
-  return true;
 }
 
 std::string buildExplainMessage(std::string_view path, int32_t line,
@@ -150,35 +122,11 @@ std::string buildExplainMessage(std::string_view path, int32_t line,
   return out;
 }
 
-std::vector<std::string> auditReasons(const std::vector<AuditItem>& items,
-                                      const ProjectFileMap& files) {
-  std::vector<std::string> reasons(items.size());
-  std::map<std::string_view, std::vector<size_t>> byPath;
-  for (size_t i = 0; i < items.size(); ++i) byPath[items[i].path].push_back(i);
-  std::string text;
-  for (const auto& [path, indices] : byPath) {
-    const auto file = files.find(path);
-    if (file == files.end() || !readFileText(path, text)) continue;
-    std::vector<int32_t> lines;
-    for (size_t i : indices) lines.push_back(items[i].lineStart);
-    std::sort(lines.begin(), lines.end());
-    lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
-    const std::vector<LineExplanation> explained =
-        explainText(text, profileForLanguage(file->second.language), lines);
-    for (size_t i : indices) {
-      for (const LineExplanation& e : explained) {
-        if (e.line == items[i].lineStart) reasons[i] = shortReason(e);
-      }
-    }
-  }
-  return reasons;
-}
-
 std::string buildAuditReasonsMessage(const std::vector<std::string>& reasons) {
   std::string out = "{\"type\":\"setAuditReasons\",\"reasons\":[";
   for (size_t i = 0; i < reasons.size(); ++i) {
     if (i > 0) out += ',';
-    appendString(out, reasons[i]);
+    appendJsonString(out, reasons[i]);
   }
   out += "]}";
   return out;

@@ -8,8 +8,6 @@
 #include <vector>
 
 #include "analysis/explain.h"
-#include "model/model.h"
-#include "protocol/messages.h"
 
 namespace varnholt_app {
 
@@ -17,18 +15,9 @@ namespace varnholt_app {
 // round-trip form), then the reasons in plain words, largest first.
 void appendExplanationJson(std::string& out, const LineExplanation& line);
 
-// The explanation of one line of a project file, read again from disk;
-// false when the file cannot be read or has no such line.
-bool explainFileLine(const ProjectFile& file, int32_t line, LineExplanation& out);
-
 // {"type":"setExplain","path_b64":...,"line":N,"explanation":{...} or null}
 std::string buildExplainMessage(std::string_view path, int32_t line,
                                 const LineExplanation* explanation);
-
-// A short reason per audit item, in the items' order ("" where none);
-// each file is read and explained once.
-std::vector<std::string> auditReasons(const std::vector<AuditItem>& items,
-                                      const ProjectFileMap& files);
 
 // {"type":"setAuditReasons","reasons":["...",...]}, aligned with setAudit's items.
 std::string buildAuditReasonsMessage(const std::vector<std::string>& reasons);

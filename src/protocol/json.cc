@@ -74,6 +74,32 @@ void appendJsonEscaped(std::string& out, std::string_view text) {
   out.append(data + runStart, n - runStart);
 }
 
+void appendJsonString(std::string& out, std::string_view text) {
+  out += '"';
+  appendJsonEscaped(out, text);
+  out += '"';
+}
+
+void appendShortest(std::string& out, double value) {
+  if (!std::isfinite(value)) value = 0.0;
+  char buffer[32];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  out.append(buffer, result.ptr);
+}
+
+void appendPercentEncoded(std::string& out, std::string_view bytes, bool (*plain)(unsigned char)) {
+  static constexpr char kUpperHex[] = "0123456789ABCDEF";
+  for (const char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (plain(byte)) {
+      out += c;
+    } else {
+      const char escape[3] = {'%', kUpperHex[byte >> 4], kUpperHex[byte & 15]};
+      out.append(escape, sizeof escape);
+    }
+  }
+}
+
 std::string jsonEscape(std::string_view text) {
   std::string out;
   out.reserve(text.size());

@@ -1,6 +1,6 @@
 #pragma once
 // The JSON, Base64 and text helpers behind every message exchanged with the
-// page. There is no JSON parser: outbound messages are concatenated, inbound
+// page and every report varnholt-report writes. There is no JSON parser: outbound messages are concatenated, inbound
 // ones are searched for single string members.
 
 #include <cstdint>
@@ -14,6 +14,17 @@ namespace varnholt_app {
 // as utf8ToWide would make it, so the result is always valid UTF-8.
 std::string jsonEscape(std::string_view text);
 void appendJsonEscaped(std::string& out, std::string_view text);
+
+// A JSON string: the text escaped as above, between quotes. Every string
+// any message or report writes goes through here.
+void appendJsonString(std::string& out, std::string_view text);
+
+// The shortest text that reads back as exactly `value` (std::to_chars); a
+// non-finite value is written as 0 so that JSON stays valid.
+void appendShortest(std::string& out, double value);
+
+// Every byte for which `plain` is false as "%XX" (upper-case hex).
+void appendPercentEncoded(std::string& out, std::string_view bytes, bool (*plain)(unsigned char));
 
 // Standard Base64 with padding and no line breaks.
 std::string base64Encode(std::string_view bytes);

@@ -8,6 +8,7 @@
 #include "base/file_io.h"
 #include "base/utf.h"
 #include "project/analysis_worker.h"
+#include "project/hot_lines.h"
 #include "project/stable_reader.h"
 #include "protocol/explain_message.h"
 #include "protocol/json.h"
