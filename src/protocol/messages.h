@@ -18,8 +18,7 @@ namespace varnholt_app {
 
 // The name of the folder holding one of the files, else that file's name,
 // else "Varnholt". The file is the first in the map's hash order, so with
-// files in several folders which folder names the project is not defined:
-// callers that know the opened folder name it themselves.
+// files in several folders it is not defined which folder names the project.
 std::string projectNameFor(const ProjectFileMap& files);
 
 // Files in byte-wise path order, each with its heat on the project scale.

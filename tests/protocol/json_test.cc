@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 #include <random>
 #include <tuple>
 
@@ -78,6 +80,23 @@ TEST(FormatFixed, ExactDecimalsAndValidJson) {
     }
   }
 #endif
+}
+
+// Numbers read back exactly, and a report never holds "nan" or "inf".
+TEST(ShortestAndPercent, RoundTripAndOnlyTheBytesAsked) {
+  std::mt19937_64 random(7);
+  for (int i = 0; i < 10000; ++i) {
+    const double v = std::ldexp(static_cast<double>(random() >> 11), static_cast<int>(random() % 80) - 60);
+    std::string text;
+    appendShortest(text, v);
+    ASSERT_EQ(std::strtod(text.c_str(), nullptr), v) << text;
+  }
+  std::string out;
+  for (const double odd : {double{NAN}, double{INFINITY}, -double{INFINITY}, -0.5}) appendShortest(out, odd);
+  EXPECT_EQ(out, "000-0.5");
+  out.clear();
+  appendPercentEncoded(out, std::string("a b%\xff\0/", 7), [](unsigned char c) { return c > 0x20 && c < 0x7F && c != '%'; });
+  EXPECT_EQ(out, "a%20b%25%FF%00/");
 }
 
 }  // namespace
