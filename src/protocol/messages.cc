@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "analysis/lexer.h"
+#include "analysis/line_split.h"
 #include "base/file_io.h"
 #include "base/native_string.h"
 #include "base/utf.h"
