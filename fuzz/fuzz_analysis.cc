@@ -14,6 +14,8 @@
 #include "analysis/explain.h"
 #include "analysis/file_heat.h"
 #include "analysis/lexer.h"
+#include "analysis/line_split.h"
+#include "analysis/text_scanner.h"
 #include "reference_model.h"
 
 namespace {

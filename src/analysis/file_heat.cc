@@ -8,6 +8,8 @@
 
 #include "analysis/heat_math.h"
 #include "analysis/lexer.h"
+#include "analysis/line_split.h"
+#include "analysis/text_scanner.h"
 #include "analysis/scoring.h"
 #include "base/file_io.h"
 #include "base/native_string.h"

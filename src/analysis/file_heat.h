@@ -11,6 +11,8 @@
 
 #include "analysis/language_profile.h"
 #include "analysis/lexer.h"
+#include "analysis/line_split.h"
+#include "analysis/text_scanner.h"
 #include "model/model.h"
 
 namespace varnholt_app {

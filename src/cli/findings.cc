@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "analysis/lexer.h"
+#include "analysis/line_split.h"
 #include "base/file_io.h"
 #include "base/fnv1a.h"
 #include "base/native_string.h"

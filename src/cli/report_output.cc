@@ -14,7 +14,7 @@
 
 #include "analysis/explain.h"
 #include "analysis/file_heat.h"
-#include "analysis/lexer.h"
+#include "analysis/line_split.h"
 #include "base/failure.h"
 #include "base/file_io.h"
 #include "base/utf.h"

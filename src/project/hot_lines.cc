@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "analysis/file_heat.h"
-#include "analysis/lexer.h"
+#include "analysis/line_split.h"
 #include "base/file_io.h"
 #include "base/native_string.h"
 #include "base/utf.h"

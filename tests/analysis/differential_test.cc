@@ -9,6 +9,8 @@
 
 #include "analysis/file_heat.h"
 #include "analysis/lexer.h"
+#include "analysis/line_split.h"
+#include "analysis/text_scanner.h"
 #include "reference_model.h"
 
 namespace varnholt_app {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "analysis/lexer.h"
+#include "analysis/line_split.h"
 #include "../project/temp_tree.h"
 
 namespace varnholt_app {

@@ -1,4 +1,5 @@
 #include "analysis/lexer.h"
+#include "analysis/line_split.h"
 
 #include <gtest/gtest.h>
 

@@ -10,6 +10,7 @@
 
 #include "analysis/language_profile.h"
 #include "analysis/lexer.h"
+#include "analysis/line_split.h"
 
 namespace varnholt_app::reference {
 

@@ -1,0 +1,615 @@
+#include "analysis/text_scanner.h"
+
+#include <algorithm>
+#include <bit>
+#include <climits>
+#include <cstring>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+// The text scanner also comes built for AVX2, taken when the CPU has it.
+// Not on Windows: gcc there does not align the stack for 32-byte values.
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__)) && !defined(_WIN32)
+#include <immintrin.h>
+#define VARNHOLT_WIDE_SCAN 1
+#endif
+
+#include "analysis/literal_skip.h"
+
+namespace varnholt_app {
+
+namespace {
+
+// Bytes of one 64-byte block, one bit per byte. Left uninitialised on
+// purpose: every classifier sets every field, and zeroing costs per block.
+struct RawMasks {
+  uint64_t events, blank, word, digit, keywordFirst;
+  uint64_t openBrace, closeBrace, dot, ternary, paren, amp, pipe;
+  uint64_t closeParen, openSquare, closeSquare;  // only where blocks come from indentation
+};
+
+// What the byte rules make of a block, given how the block before it ended.
+struct BlockMasks {
+  uint64_t events;      // line breaks, quotes and comment-marker starts
+  uint64_t blank;       // tab, CR, space
+  uint64_t word;        // A-Z a-z 0-9 _
+  uint64_t wordBefore;  // the byte before is a word byte
+  uint64_t inToken;     // word bytes from the first letter of their run on
+  uint64_t tokenStart;  // first byte of every token
+  uint64_t candidates;  // token starts that may begin a keyword
+  uint64_t code;        // bytes that make the line code
+  uint64_t openBrace, closeBrace, dot, ternary, paren;
+  uint64_t closeParen, openSquare, closeSquare;
+  uint64_t ampPairs, pipePairs;  // first byte of every "&&" / "||" taken
+  uint32_t nextRun;              // word bytes the block after begins with
+};
+
+// The bytes that leave the mask rules, and which counted bytes are on.
+struct ScanBytes {
+  char event[6];
+  char ternary;  // '?', or a line break when "?" does not count
+  bool boolOps;
+  bool backticks;
+  bool indentBlocks;
+  QuestionRule questionRule;
+  uint32_t maxKeyword;  // longest keyword, 0 for none
+  // Bytes that may begin a keyword, by nibbles of the byte OR 0x20 (whose
+  // high nibble is one of eight): bit of the high nibble per low nibble.
+  alignas(16) uint8_t firstLow[16] = {};
+  alignas(16) uint8_t firstHigh[16] = {};
+  explicit ScanBytes(const LanguageProfile& p) {
+    event[0] = '\n';
+    event[1] = '"';
+    event[2] = '\'';
+    event[3] = p.backtickStrings ? '`' : '"';
+    event[4] = p.lineComment.empty() ? '"' : p.lineComment[0];
+    event[5] = p.hasBlockComments && !p.blockOpen.empty() ? p.blockOpen[0] : '"';
+    ternary = p.countTernary ? '?' : '\n';
+    boolOps = p.countBooleanOps && !p.compiled.wordOperatorMode;
+    backticks = p.backtickStrings;
+    indentBlocks = p.indentBlocks;
+    questionRule = p.countTernary ? p.questionRule : QuestionRule::kEvery;
+    maxKeyword = p.compiled.maxKeywordLength;
+    for (int h = 0; h < 16; ++h) {
+      if (h & 2) firstHigh[h] = static_cast<uint8_t>(1u << (((h >> 2) << 1) | (h & 1)));
+    }
+    for (int f = 0; f < 256; ++f) {
+      if ((f & 0x20) != 0 && p.compiled.lengthsByFirstByte[static_cast<size_t>(f)] != 0) {
+        firstLow[f & 15] = static_cast<uint8_t>(firstLow[f & 15] | firstHigh[f >> 4]);
+      }
+    }
+  }
+};
+
+#ifdef __SSE2__
+void classify(const char* bytes, const ScanBytes& sb, RawMasks& r) {
+  r = RawMasks{0, 0, 0, 0, ~0ull, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  for (int k = 0; k < 4; ++k) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * k));
+    const auto eq = [&](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+    const auto bits = [&](__m128i m) {
+      return static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(m))) << (16 * k);
+    };
+    const __m128i fromA = _mm_sub_epi8(_mm_or_si128(v, _mm_set1_epi8(0x20)), _mm_set1_epi8('a'));
+    const __m128i alpha = _mm_cmpeq_epi8(_mm_min_epu8(fromA, _mm_set1_epi8(25)), fromA);
+    const __m128i from0 = _mm_sub_epi8(v, _mm_set1_epi8('0'));
+    const __m128i digit = _mm_cmpeq_epi8(_mm_min_epu8(from0, _mm_set1_epi8(9)), from0);
+    r.events |= bits(_mm_or_si128(
+        _mm_or_si128(_mm_or_si128(eq(sb.event[0]), eq(sb.event[1])), _mm_or_si128(eq(sb.event[2]), eq(sb.event[3]))),
+        _mm_or_si128(eq(sb.event[4]), eq(sb.event[5]))));
+    r.blank |= bits(_mm_or_si128(_mm_or_si128(eq(' '), eq('\t')), eq('\r')));
+    r.word |= bits(_mm_or_si128(_mm_or_si128(alpha, digit), eq('_')));
+    r.digit |= bits(digit);
+    r.openBrace |= bits(eq('{'));
+    r.closeBrace |= bits(eq('}'));
+    r.dot |= bits(eq('.'));
+    r.ternary |= bits(eq(sb.ternary));
+    r.paren |= bits(eq('('));
+    r.amp |= bits(eq('&'));
+    r.pipe |= bits(eq('|'));
+    if (sb.indentBlocks) {
+      r.closeParen |= bits(eq(')'));
+      r.openSquare |= bits(eq('['));
+      r.closeSquare |= bits(eq(']'));
+    }
+  }
+  if (!sb.boolOps) r.amp = r.pipe = 0;
+}
+#else
+void classify(const char* bytes, const ScanBytes& sb, RawMasks& r) {
+  r = RawMasks{0, 0, 0, 0, ~0ull, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  for (int i = 0; i < 64; ++i) {
+    const char c = bytes[i];
+    const uint64_t bit = uint64_t{1} << i;
+    const auto set = [&](uint64_t& m, bool on) { m |= on ? bit : 0; };
+    set(r.events, c == sb.event[0] || c == sb.event[1] || c == sb.event[2] || c == sb.event[3] ||
+                      c == sb.event[4] || c == sb.event[5]);
+    set(r.blank, c == ' ' || c == '\t' || c == '\r');
+    set(r.word, isWordByte(static_cast<unsigned char>(c)));
+    set(r.digit, c >= '0' && c <= '9');
+    set(r.openBrace, c == '{');
+    set(r.closeBrace, c == '}');
+    set(r.dot, c == '.');
+    set(r.ternary, c == sb.ternary);
+    set(r.paren, c == '(');
+    set(r.amp, sb.boolOps && c == '&');
+    set(r.pipe, sb.boolOps && c == '|');
+    set(r.closeParen, sb.indentBlocks && c == ')');
+    set(r.openSquare, sb.indentBlocks && c == '[');
+    set(r.closeSquare, sb.indentBlocks && c == ']');
+  }
+}
+#endif
+
+#ifdef VARNHOLT_WIDE_SCAN
+[[gnu::target("avx2"), gnu::always_inline]] inline __m256i eq32(__m256i v, char c) {
+  return _mm256_cmpeq_epi8(v, _mm256_set1_epi8(c));
+}
+
+[[gnu::target("avx2"), gnu::always_inline]] inline __m256i or32(__m256i a, __m256i b) {
+  return _mm256_or_si256(a, b);
+}
+
+
+#define VARNHOLT_AVX2 [[gnu::target("avx2"), gnu::always_inline]] inline
+VARNHOLT_AVX2 uint64_t both32(__m256i lo, __m256i hi) {
+  return static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(lo))) |
+         static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(hi))) << 32;
+}
+VARNHOLT_AVX2 __m256i letters32(__m256i v) {
+  const __m256i fromA = _mm256_sub_epi8(or32(v, _mm256_set1_epi8(0x20)), _mm256_set1_epi8('a'));
+  return or32(_mm256_cmpeq_epi8(_mm256_min_epu8(fromA, _mm256_set1_epi8(25)), fromA), eq32(v, '_'));
+}
+VARNHOLT_AVX2 __m256i digits32(__m256i v) {
+  const __m256i from0 = _mm256_sub_epi8(v, _mm256_set1_epi8('0'));
+  return _mm256_cmpeq_epi8(_mm256_min_epu8(from0, _mm256_set1_epi8(9)), from0);
+}
+VARNHOLT_AVX2 __m256i events32(__m256i v, const ScanBytes& sb) {
+  return or32(or32(or32(eq32(v, sb.event[0]), eq32(v, sb.event[1])), or32(eq32(v, sb.event[2]), eq32(v, sb.event[3]))),
+              or32(eq32(v, sb.event[4]), eq32(v, sb.event[5])));
+}
+VARNHOLT_AVX2 __m256i blanks32(__m256i v) { return or32(or32(eq32(v, ' '), eq32(v, '\t')), eq32(v, '\r')); }
+VARNHOLT_AVX2 __m256i keywordFirst32(__m256i v, __m256i low, __m256i high) {
+  const __m256i folded = or32(v, _mm256_set1_epi8(0x20));
+  const __m256i nibble = _mm256_set1_epi8(0x0f);
+  const __m256i bits = _mm256_and_si256(_mm256_shuffle_epi8(low, _mm256_and_si256(folded, nibble)),
+                                        _mm256_shuffle_epi8(high, _mm256_and_si256(_mm256_srli_epi16(folded, 4), nibble)));
+  return _mm256_xor_si256(_mm256_cmpeq_epi8(bits, _mm256_setzero_si256()), _mm256_set1_epi8(-1));
+}
+#undef VARNHOLT_AVX2
+
+// The same masks, 32 bytes at a time.
+[[gnu::target("avx2")]] void classifyWide(const char* bytes, const ScanBytes& sb, RawMasks& r) {
+  const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes));
+  const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + 32));
+  const __m256i digitLo = digits32(lo);
+  const __m256i digitHi = digits32(hi);
+  r.events = both32(events32(lo, sb), events32(hi, sb));
+  r.blank = both32(blanks32(lo), blanks32(hi));
+  r.word = both32(or32(letters32(lo), digitLo), or32(letters32(hi), digitHi));
+  r.digit = both32(digitLo, digitHi);
+  const __m256i firstLow = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(sb.firstLow)));
+  const __m256i firstHigh = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(sb.firstHigh)));
+  r.keywordFirst = both32(keywordFirst32(lo, firstLow, firstHigh), keywordFirst32(hi, firstLow, firstHigh));
+  r.openBrace = both32(eq32(lo, '{'), eq32(hi, '{'));
+  r.closeBrace = both32(eq32(lo, '}'), eq32(hi, '}'));
+  r.dot = both32(eq32(lo, '.'), eq32(hi, '.'));
+  r.ternary = both32(eq32(lo, sb.ternary), eq32(hi, sb.ternary));
+  r.paren = both32(eq32(lo, '('), eq32(hi, '('));
+  r.amp = sb.boolOps ? both32(eq32(lo, '&'), eq32(hi, '&')) : 0;
+  r.pipe = sb.boolOps ? both32(eq32(lo, '|'), eq32(hi, '|')) : 0;
+  r.closeParen = sb.indentBlocks ? both32(eq32(lo, ')'), eq32(hi, ')')) : 0;
+  r.openSquare = sb.indentBlocks ? both32(eq32(lo, '['), eq32(hi, '[')) : 0;
+  r.closeSquare = sb.indentBlocks ? both32(eq32(lo, ']'), eq32(hi, ']')) : 0;
+}
+#endif
+
+// First bytes of the pairs a left-to-right scan takes from the runs of
+// `a`; `nextSame` says whether the byte after the block continues a run.
+uint64_t pairStarts(uint64_t a, bool nextSame) {
+  const uint64_t next = nextSame ? uint64_t{1} << 63 : 0;
+  if ((a & (a << 1) & (a << 2)) == 0 && !((a >> 62) == 3 && nextSame)) return a & ((a >> 1) | next);
+  uint64_t starts = 0;  // runs of three or more: rare
+  for (int i = 0; i < 64; ++i) {
+    if (((a >> i) & 1) == 0) continue;
+    const bool follows = i == 63 ? nextSame : ((a >> (i + 1)) & 1) != 0;
+    if (follows) {
+      starts |= uint64_t{1} << i;
+      ++i;
+    }
+  }
+  return starts;
+}
+
+// Raw masks of the 64 bytes at `at`; bytes past the end of the text read
+// as line breaks.
+template <bool kWide>
+[[gnu::always_inline]] inline void classifyAt(std::string_view text, size_t at, const ScanBytes& sb, RawMasks& r) {
+  char pad[64];
+  const char* bytes = text.data() + at;
+  if (at >= text.size() || text.size() - at < 64) {
+    std::memset(pad, '\n', sizeof pad);
+    if (at < text.size()) std::memcpy(pad, text.data() + at, text.size() - at);
+    bytes = pad;
+  }
+#ifdef VARNHOLT_WIDE_SCAN
+  if (kWide) {
+    classifyWide(bytes, sb, r);
+  } else {
+    classify(bytes, sb, r);
+  }
+#else
+  classify(bytes, sb, r);
+#endif
+}
+
+// Bits p of `e` spread to every p - k, k < n: positions with a set bit of
+// `e` among the n bytes from them on.
+inline uint64_t reachingBack(uint64_t e, uint32_t n) {
+  uint64_t reach = 0;
+  uint32_t shift = 0;
+  for (uint32_t width = 1; width <= n; width <<= 1) {
+    if (n & width) {
+      reach |= e >> shift;
+      shift += width;
+    }
+    e |= e >> width;
+  }
+  return reach;
+}
+
+// Masks of a block from its raw masks and those of the block after it.
+// `before` is the block before it when the scan runs on into this one, else
+// null (the byte before the resume point is then a line break, a quote or
+// a marker end, which carries nothing).
+inline void deriveMasks(const RawMasks& r, const RawMasks& after, const ScanBytes& sb,
+                        const BlockMasks* before, BlockMasks& m) {
+  const uint64_t carryWord = before ? before->word >> 63 : 0;
+  const uint64_t carryToken = before ? before->inToken >> 63 : 0;
+  // Digits before the first letter of a word run make no token ("2x" is x).
+  const uint64_t runStart = r.word & ~((r.word << 1) | carryWord);
+  const uint64_t seed = (runStart | (carryWord & ~carryToken)) & r.digit;
+  const uint64_t leading = ((r.digit + seed) ^ r.digit) & r.digit;
+  m.events = r.events;
+  m.blank = r.blank;
+  m.word = r.word;
+  m.wordBefore = (r.word << 1) | carryWord;
+  m.inToken = r.word & ~leading;
+  m.tokenStart = m.inToken & ~((m.inToken << 1) | carryToken);
+  // Tokens short enough to be a keyword (one running into the next block
+  // counts as ending here: the probe checks the real length).
+  const uint64_t ends = m.inToken & ~(m.inToken >> 1);
+  m.candidates = m.tokenStart & r.keywordFirst & reachingBack(ends, sb.maxKeyword);
+  m.code = ~(r.blank | r.events);
+  m.openBrace = r.openBrace;
+  m.closeBrace = r.closeBrace;
+  m.dot = r.dot;
+  m.ternary = r.ternary;
+  m.paren = r.paren;
+  m.closeParen = r.closeParen;
+  m.openSquare = r.openSquare;
+  m.closeSquare = r.closeSquare;
+  // A word running through the whole next block is longer than any keyword
+  // already: 64 tells the probe all it needs.
+  m.nextRun = static_cast<uint32_t>(std::countr_zero(~after.word));
+  const uint64_t ampTaken = before ? before->ampPairs >> 63 : 0;
+  const uint64_t pipeTaken = before ? before->pipePairs >> 63 : 0;
+  m.ampPairs = pairStarts(r.amp & ~ampTaken, sb.boolOps && (after.amp & 1) != 0);
+  m.pipePairs = pairStarts(r.pipe & ~pipeTaken, sb.boolOps && (after.pipe & 1) != 0);
+}
+
+int32_t bitCount(uint64_t v) { return static_cast<int32_t>(std::popcount(v)); }
+
+// One batch of lines; kWide: AVX2 classification and hardware bit counts.
+template <bool kWide>
+[[gnu::always_inline]] inline size_t scanBatch(TextScanState& st, ScannedLine* out, size_t room) {
+  const char* const data = st.text.data();
+  const size_t size = st.text.size();
+  const LanguageProfile& profile = *st.profile;
+  const CompiledProfile& table = profile.compiled;
+  const ScanBytes sb(profile);
+  LexState& lex = st.lex;
+
+  BlockMasks m{};
+  size_t block = 0;
+  RawMasks next;  // the block after the current one, classified in advance
+  size_t nextAt = SIZE_MAX;
+  const auto load = [&](size_t at, bool runsOn) __attribute__((always_inline)) {
+    RawMasks r;
+    if (nextAt == at) {
+      r = next;
+    } else {
+      classifyAt<kWide>(st.text, at, sb, r);
+    }
+    classifyAt<kWide>(st.text, at + 64, sb, next);
+    nextAt = at + 64;
+    const BlockMasks before = m;
+    deriveMasks(r, next, sb, runsOn ? &before : nullptr, m);
+    block = at;
+  };
+  const auto moveTo = [&](size_t at) __attribute__((always_inline)) {
+    const size_t want = at & ~size_t{63};
+    if (want != block) load(want, want == block + 64);
+  };
+
+  size_t produced = 0;
+  size_t lineStart = st.lineStart;
+  size_t lineBreak = SIZE_MAX;  // found when a literal or comment needs it
+  size_t firstNonBlank = 0;
+  bool startedInside = false;  // in a comment or literal from the line before
+  size_t codeUntil = 0;        // where the first comment or literal of the line begins
+  LineFacts* f = nullptr;  // the facts of the line being scanned, in place
+  bool code = false;
+  const auto startLine = [&](size_t at) __attribute__((always_inline)) {
+    lineStart = at;
+    lineBreak = SIZE_MAX;
+    f = &out[produced].facts;
+    *f = LineFacts{};
+    code = false;
+    startedInside = lex.inBlockComment || lex.inString;
+    f->leftCode = startedInside;
+    f->startsInside = insideKind(lex);
+    codeUntil = startedInside ? at : SIZE_MAX;
+    lex.escapePending = false;
+    const uint64_t nonBlank = ~m.blank & (~uint64_t{0} << (at - block));
+    if (nonBlank != 0) {
+      firstNonBlank = block + static_cast<size_t>(std::countr_zero(nonBlank));
+    } else {
+      size_t q = block + 64;
+      while (q < size && (data[q] == ' ' || data[q] == '\t' || data[q] == '\r')) ++q;
+      firstNonBlank = q;
+    }
+  };
+  const auto findBreak = [&](size_t from) __attribute__((always_inline)) {
+    if (lineBreak == SIZE_MAX) {
+      const auto* nl = static_cast<const char*>(std::memchr(data + from, '\n', size - from));
+      lineBreak = nl != nullptr ? static_cast<size_t>(nl - data) : size;
+    }
+    return lineBreak;
+  };
+  const auto count = [&](uint32_t from, uint32_t to) __attribute__((always_inline)) {
+    const uint64_t range = (to == 64 ? ~uint64_t{0} : (uint64_t{1} << to) - 1) & (~uint64_t{0} << from);
+    code |= (m.code & range) != 0;
+    f->codeParen |= (m.paren & range) != 0;
+    f->openBraces += bitCount(m.openBrace & range);
+    f->closeBraces += bitCount(m.closeBrace & range);
+    f->dots += bitCount(m.dot & range);
+    if (sb.questionRule == QuestionRule::kEvery) {
+      f->ternaries += bitCount(m.ternary & range);
+    } else {
+      // "?" is rare: each one is looked at in its line.
+      for (uint64_t q = m.ternary & range; q != 0; q &= q - 1) {
+        const size_t at = block + static_cast<size_t>(std::countr_zero(q));
+        const size_t nl = findBreak(at);
+        const size_t lineEnd = nl > lineStart && data[nl - 1] == '\r' ? nl - 1 : nl;
+        f->ternaries += questionIsTernary(std::string_view(data + lineStart, lineEnd - lineStart), at - lineStart,
+                                          sb.questionRule);
+      }
+    }
+    if (sb.indentBlocks) {
+      f->openBrackets += bitCount((m.paren | m.openSquare | m.openBrace) & range);
+      f->closeBrackets += bitCount((m.closeParen | m.closeSquare | m.closeBrace) & range);
+      const uint64_t shown = m.code & range;
+      if (shown != 0) f->lastCodeByte = data[block + 63 - static_cast<size_t>(std::countl_zero(shown))];
+    }
+    f->boolOps += bitCount((m.ampPairs | m.pipePairs) & range);
+    const uint64_t starts = m.tokenStart & range;
+    f->tokenCount += bitCount(starts);
+    for (uint64_t t = m.candidates & range; t != 0; t &= t - 1) {
+      const auto s = static_cast<uint32_t>(std::countr_zero(t));
+      const uint64_t rest = ~(m.inToken >> s);
+      size_t length = rest != 0 ? static_cast<size_t>(std::countr_zero(rest)) : 64 - s;
+      const size_t begin = block + s;
+      length += s + length == 64 ? m.nextRun : 0;
+      // Both filters at once: most tokens fail one, in no pattern.
+      const auto first = static_cast<unsigned char>(data[begin] | 0x20);
+      const bool candidate = (length <= table.maxKeywordLength) &
+                             (((table.lengthsByFirstByte[first] >> (length & 31)) & 1u) != 0);
+      if (!candidate) continue;
+      const uint8_t bits = probeKeyword(table, data + begin, length, data + size);
+      if (bits == 0) continue;
+      // Digits before the token belong to its word in wordTokens ("2if").
+      const bool afterDigit = ((m.wordBefore >> s) & 1) != 0;
+      f->codeKeywordBits = static_cast<uint8_t>(f->codeKeywordBits | (bits & (afterDigit ? 0 : 0xff)));
+      f->loopKw += bits & kKwLoop;
+      f->branchKw += (bits >> 1) & 1;
+      f->exceptionKw += (bits >> 2) & 1;
+      f->functionKw += (bits >> 3) & 1;
+      f->typeKw += (bits >> 4) & 1;
+      f->boolOps += (bits >> 5) & 1;
+    }
+  };
+
+  // The next event at or after `from`, running on through the blocks.
+  const auto nextEvent = [&](size_t from) __attribute__((always_inline)) {
+    for (;;) {
+      if (from - block == 64) load(block + 64, true);
+      const uint64_t ahead = m.events & (~uint64_t{0} << (from - block));
+      if (ahead != 0) return block + static_cast<size_t>(std::countr_zero(ahead));
+      load(block + 64, true);
+      from = block;
+    }
+  };
+  const std::string& close = profile.blockClose;
+  const bool closeByEvents = profile.hasBlockComments && close.size() == 2 &&
+                             std::find(std::begin(sb.event), std::end(sb.event), close[1]) != std::end(sb.event);
+  const char closeFirst = closeByEvents ? close[0] : '\0';
+  const char closeLast = closeByEvents ? close[1] : '\0';
+
+  load(lineStart & ~size_t{63}, false);
+  startLine(lineStart);
+  size_t p = lineStart;
+  for (;;) {
+    size_t endsAt = SIZE_MAX;  // the line break (or text end) once the line is done
+    if (lex.inBlockComment || lex.inString) {
+      if (lex.inBlockComment ? closeByEvents : (lex.stringKind == 1 || lex.stringKind == 2)) {
+        // The closing byte is an event: no need to look at the bytes between.
+        const size_t from = p;
+        const char quote = lex.stringKind == 2 ? '"' : '\'';
+        for (;;) {
+          const size_t at = nextEvent(p);
+          const char c = at < size ? data[at] : '\n';
+          if (c == '\n') {
+            endsAt = at;
+            break;
+          }
+          p = at + 1;
+          if (lex.inBlockComment) {
+            if (c == closeLast && at > from && data[at - 1] == closeFirst) {
+              lex.inBlockComment = false;
+              break;
+            }
+          } else if (c == quote) {
+            // Escaped when an odd run of backslashes of this line leads to it.
+            size_t q = at;
+            while (q > from && data[q - 1] == '\\') --q;
+            if (((at - q) & 1) == 0) {
+              lex.inString = false;
+              lex.stringKind = 0;
+              break;
+            }
+          }
+        }
+        if (endsAt == SIZE_MAX) {
+          moveTo(p);
+          continue;
+        }
+      } else {
+        const size_t nl = findBreak(p);
+        const size_t lineEnd = nl > lineStart && data[nl - 1] == '\r' ? nl - 1 : nl;
+        const char* q = data + p;
+        const char* const e = data + lineEnd;
+        while (q < e && (lex.inBlockComment || lex.inString)) {
+          q = lex.inBlockComment ? skipBlockComment(q, e, profile, lex) : skipString(q, e, lex);
+        }
+        if (lex.inBlockComment || lex.inString) {
+          endsAt = nl;
+        } else {
+          p = static_cast<size_t>(q - data);
+          moveTo(p);
+          continue;
+        }
+      }
+    } else {
+      const auto off = static_cast<uint32_t>(p - block);
+      const uint64_t ahead = m.events & (~uint64_t{0} << off);
+      if (ahead == 0) {
+        count(off, 64);
+        load(block + 64, true);
+        p = block;
+        continue;
+      }
+      const auto e = static_cast<uint32_t>(std::countr_zero(ahead));
+      count(off, e);
+      const size_t at = block + e;
+      const char c = at < size ? data[at] : '\n';
+      if (c == '\n') {
+        endsAt = at;
+      } else if (matchesAt(data + at, data + size, profile.lineComment)) {
+        codeUntil = std::min(codeUntil, at);
+        f->leftCode = true;
+        size_t q = at + 1;
+        for (;;) {
+          q = nextEvent(q);
+          if (q >= size || data[q] == '\n') break;
+          ++q;
+        }
+        endsAt = q;
+      } else if (profile.hasBlockComments && matchesAt(data + at, data + size, profile.blockOpen)) {
+        codeUntil = std::min(codeUntil, at);
+        f->leftCode = true;
+        lex.inBlockComment = true;
+        p = at + profile.blockOpen.size();
+      } else if (c == '"' || c == '\'' || (c == '`' && sb.backticks)) {
+        const bool triple = c != '`' && profile.tripleQuoteStrings && size - at >= 3 &&
+                            data[at + 1] == c && data[at + 2] == c;
+        openString(lex, triple ? (c == '"' ? 5 : 4) : (c == '"' ? 2 : c == '\'' ? 1 : 3));
+        codeUntil = std::min(codeUntil, at);
+        f->leftCode = true;
+        if (sb.indentBlocks) f->lastCodeByte = c;
+        p = at + (triple ? 3 : 1);
+      } else {
+        // A marker's first byte that opens nothing is a plain byte.
+        code = true;
+        if (sb.indentBlocks) f->lastCodeByte = c;
+        p = at + 1;
+      }
+      if (endsAt == SIZE_MAX) {
+        moveTo(p);
+        continue;
+      }
+    }
+
+    // The line ends at endsAt.
+    const size_t lineEnd = endsAt > lineStart && data[endsAt - 1] == '\r' ? endsAt - 1 : endsAt;
+    ScannedLine& line = out[produced++];
+    line.text = std::string_view(data + lineStart, lineEnd - lineStart);
+    f->isBlank = !code && !lex.inBlockComment && !lex.inString;
+    f->hasCode = code;
+    f->endsInside = insideKind(lex);
+    f->lineLength = static_cast<int32_t>(lineEnd - lineStart);
+    const size_t blanks = std::min(firstNonBlank, lineEnd) - lineStart;
+    f->blankPrefix = startedInside ? 0 : static_cast<int32_t>(blanks);
+    line.firstNonBlank = static_cast<uint32_t>(blanks);
+    line.codeUntil = static_cast<uint32_t>(std::min(codeUntil, lineEnd) - lineStart);
+    if (endsAt >= size) {
+      st.done = true;
+      return produced;
+    }
+    if (produced == room) {
+      st.lineStart = endsAt + 1;
+      return produced;
+    }
+    moveTo(endsAt + 1);
+    startLine(endsAt + 1);
+    p = lineStart;
+  }
+}
+
+#ifdef VARNHOLT_WIDE_SCAN
+[[gnu::target("avx2,popcnt")]] size_t scanBatchWide(TextScanState& st, ScannedLine* out, size_t room) {
+  return scanBatch<true>(st, out, room);
+}
+#endif
+
+size_t scanBatchPlain(TextScanState& st, ScannedLine* out, size_t room) {
+  return scanBatch<false>(st, out, room);
+}
+
+}  // namespace
+
+bool canScanWhole(const LanguageProfile& p) {
+  const CompiledProfile& c = p.compiled;
+  if (!c.ready || c.slowLookup || !c.wordSafeMarkers) return false;
+  for (const std::string* marker : {&p.lineComment, &p.blockOpen, &p.blockClose}) {
+    if (marker->find_first_of("\r\n") != std::string::npos) return false;
+  }
+  // A marker's first byte must mean nothing else when no marker starts there.
+  const auto plain = [&](const std::string& marker) {
+    return marker.empty() || c.markerFallback[static_cast<unsigned char>(marker[0])] == kByteOther;
+  };
+  return plain(p.lineComment) && (!p.hasBlockComments || plain(p.blockOpen));
+}
+
+TextScanner::TextScanner(std::string_view text, const LanguageProfile& profile, bool wideIfAble) {
+  state_.text = text;
+  state_.profile = &profile;
+  state_.done = text.empty();
+#ifdef VARNHOLT_WIDE_SCAN
+  static const bool able = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
+  state_.wide = wideIfAble && able;
+#else
+  (void)wideIfAble;
+#endif
+}
+
+size_t TextScanner::next(ScannedLine* out, size_t room) {
+  if (state_.done || room == 0) return 0;
+#ifdef VARNHOLT_WIDE_SCAN
+  if (state_.wide) return scanBatchWide(state_, out, room);
+#endif
+  return scanBatchPlain(state_, out, room);
+}
+
+}  // namespace varnholt_app

@@ -1,0 +1,52 @@
+#pragma once
+// The whole-text scanner: the line lexer's results for a whole file, from
+// 64-byte bit masks.
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "analysis/language_profile.h"
+#include "analysis/lexer.h"
+
+namespace varnholt_app {
+
+// One line as the whole-text scanner reports it.
+struct ScannedLine {
+  std::string_view text;  // as splitLines cuts it
+  LineFacts facts;        // as scanLine gives them
+  uint32_t firstNonBlank; // offset of the first byte not in " \t\r", or text.size()
+  uint32_t codeUntil;     // offset where the first comment or literal begins, or text.size()
+};
+
+// Where a TextScanner stands between two batches of lines.
+struct TextScanState {
+  std::string_view text;
+  const LanguageProfile* profile = nullptr;
+  LexState lex;
+  size_t lineStart = 0;
+  bool done = false;
+  bool wide = false;  // AVX2 and hardware bit counts
+};
+
+// Scans a whole text once, line after line, with the same results as
+// forEachLine and scanLine with one LexState; bytes are classified 64 at a
+// time and the bytes between two events (a line break, a quote or a comment
+// marker) are counted from bit masks. Only for profiles where canScanWhole
+// holds.
+class TextScanner {
+ public:
+  // `wideIfAble`: use AVX2 when the CPU has it (off only to test the other path).
+  TextScanner(std::string_view text, const LanguageProfile& profile, bool wideIfAble = true);
+  // Fills up to `room` lines; returns how many, 0 after the last line.
+  size_t next(ScannedLine* out, size_t room);
+
+ private:
+  TextScanState state_;
+};
+
+// The profiles TextScanner handles: prepared, with comment markers and
+// keyword words that only the table probe and the byte rules need.
+bool canScanWhole(const LanguageProfile& profile);
+
+}  // namespace varnholt_app
