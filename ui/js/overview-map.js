@@ -59,15 +59,17 @@ function mapNode() {
 }
 
 // Squarified rows (Bruls, Huizing, van Wijk): each row is filled while its worst aspect ratio improves.
+// A value that is not positive gets no rectangle (a row of nothing would divide by zero).
 function squarify(values, x, y, w, h, emit) {
   let total = 0;
-  for (const v of values) total += v;
+  for (const v of values) if (v > 0) total += v;
   if (!(total > 0) || w <= 0 || h <= 0) return;
   const scale = (w * h) / total;
   for (let i = 0; i < values.length;) {
+    if (!(values[i] > 0)) { i++; continue; }
     const side = Math.min(w, h);
     let j = i, sum = 0, lo = Infinity, hi = 0, best = Infinity;
-    while (j < values.length) {
+    while (j < values.length && values[j] > 0) {
       const v = values[j] * scale, s = sum + v, l = Math.min(lo, v), m = Math.max(hi, v);
       const worst = Math.max((side * side * m) / (s * s), (s * s) / (side * side * l));
       if (j > i && worst > best) break;
