@@ -71,8 +71,10 @@ windows: deps
 	$(CMAKE_BUILD) mingw --target varnholt
 	@scripts/package-windows.sh build/mingw build/varnholt-windows-x64.zip
 
-# The page in the system Chromium (install-deps.sh runs npm ci for playwright-core).
-test-ui: deps
+# The built page in the system Chromium (install-deps.sh runs npm ci for
+# playwright-core), and its pure parts under Node alone.
+test-ui: deps build/default/build.ninja
+	$(CMAKE_BUILD) default --target varnholt_page
 	node --test tests/ui/
 
 # Only what an install takes: the two programs (not the tests).

@@ -6,9 +6,10 @@ cd "$(dirname "$0")/.."
 build=${1:-build/mingw}
 out=${2:-build/varnholt-windows-x64.zip}
 
-page=ui/VarnholtUI.html
+# The build joins the page beside the exe.
+page=$build/src/shell/win32/VarnholtUI.html
 if [ ! -s "$page" ]; then
-  echo "package-windows: $page is missing or empty; the program would show only its fallback page" >&2
+  echo "package-windows: $page is missing or empty (build the varnholt target); the program would show only its fallback page" >&2
   exit 1
 fi
 

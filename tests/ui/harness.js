@@ -1,12 +1,12 @@
 'use strict';
-// Shared setup for the page tests: the system Chromium, the page loaded as one
-// string (as the web view gets it), and a fake window.chrome.webview.
+// Shared setup for the page tests: the system Chromium, the built page loaded as
+// one string (as the web view gets it), and a fake window.chrome.webview.
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 const { chromium } = require('playwright-core');
 
-const PAGE_FILE = path.join(__dirname, '..', '..', 'ui', 'VarnholtUI.html');
+const PAGE_FILE = process.env.VARNHOLT_PAGE || path.join(__dirname, '..', '..', 'build', 'default', 'ui', 'VarnholtUI.html');
 const CHROMIUM = process.env.VARNHOLT_CHROMIUM || '/usr/bin/chromium';
 
 // Records every command the page posts and delivers messages the way the

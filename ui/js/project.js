@@ -1,0 +1,192 @@
+// ---------------------------------------------------------------- project
+function sameFiles(files, raw) {
+  if (files.length !== raw.length) return false;
+  for (let i = 0; i < raw.length; i++) {
+    const r = raw[i], f = files[i];
+    if (!r || r.path !== f.path || clamp01(num(r.heat01)) !== f.heat01 || num(r.heatCV) !== f.heatCV) return false;
+    if (typeof r.name === 'string' && r.name && r.name !== f.name) return false;
+  }
+  return true;
+}
+
+function onSetProject(d) {
+  const name = str(d.projectName) || 'Varnholt';
+  const totalLOC = Math.max(0, Math.round(num(d.totalLOC)));
+  const raw = Array.isArray(d.files) ? d.files : [];
+  const old = S.project;
+  if (old && sameFiles(old.files, raw)) {
+    old.name = name; old.totalLOC = totalLOC;
+    setProjectScale(old);
+    renderHeader();
+    return;
+  }
+  const files = [];
+  for (let i = 0; i < raw.length; i++) {
+    const r = raw[i];
+    if (!r || typeof r !== 'object' || typeof r.path !== 'string' || r.path === '') continue;
+    files.push({
+      rawIndex: i,
+      path: r.path,
+      name: (typeof r.name === 'string' && r.name) ? r.name : lastComponent(r.path),
+      heat01: clamp01(num(r.heat01)),
+      heatCV: num(r.heatCV),
+    });
+  }
+  const rootLen = commonRootLength(files.map((f) => f.path));
+  const root = files.length ? files[0].path.slice(0, rootLen) : '';
+  // Display and filter strings are made on demand: with tens of thousands of
+  // files, building them all up front costs more than the whole first paint.
+  S.project = { name, totalLOC, files, rootLen, root, keys: null, rawCount: raw.length, linesGen: 0, cls: null, densityTop: 0 };
+  S.orders = { total: null, density: null, path: null };
+  setProjectScale(S.project);
+  const otherFolder = !old || old.root !== root;
+  if (otherFolder) {
+    // Another folder: the old audit and list position mean nothing here.
+    S.audit = null; S.auditStale = false; S.cursorPath = '';
+    S.scopeInfo = null;  // its setScopeInfo follows
+    list.el.scrollTop = 0;
+    renderAudit();
+  } else if (S.audit && !S.auditLoading) {
+    S.auditStale = true;
+  }
+  renderHeader();
+  const rp = $('rootPath');
+  rp.innerHTML = '';
+  const bdi = document.createElement('bdi');
+  bdi.textContent = root;
+  rp.appendChild(bdi);
+  rp.title = root ? 'Project root: ' + root : '';
+  refreshList();
+  if (S.code) renderCodeInfo();
+  renderAuditStale();
+  setStatus(statusNow());
+  scheduleMap();
+  // Have the filter keys ready before the first keystroke.
+  const project = S.project;
+  const idle = window.requestIdleCallback || ((fn) => setTimeout(fn, 200));
+  idle(() => { if (S.project === project) fileKeys(); });
+}
+
+// Each file's class for the scopes, by index (0 code, 1 not code, 2 test or
+// generated); null until the host has told them.
+function scopeClasses() {
+  const p = S.project, info = S.scopeInfo;
+  if (!p || !info) return null;
+  if (!p.cls) {
+    p.cls = new Uint8Array(p.files.length);
+    for (let i = 0; i < p.files.length; i++) p.cls[i] = info.cls.get(p.files[i].path) || 0;
+  }
+  return p.cls;
+}
+// Whether the active scope leaves file i out: prose and data (class 1) are
+// outside both narrow scopes, tests and generated files (2) outside
+// "nontest". Null when the scope keeps every file.
+function scopeLeavesOut() {
+  const cls = S.scope === 'all' ? null : scopeClasses();
+  if (!cls) return null;
+  const hideTests = S.scope === 'nontest';
+  return (i) => cls[i] === 1 || (hideTests && cls[i] === 2);
+}
+
+function onSetScopeInfo(d) {
+  const cls = new Map();
+  const mark = (list, c) => { if (Array.isArray(list)) for (const path of list) if (typeof path === 'string') cls.set(path, c); };
+  mark(d.notCode, 1);
+  mark(d.testOrGenerated, 2);
+  S.scopeInfo = { folderName: str(d.folderName), cls };
+  if (S.project) { S.project.cls = null; S.project.densityTop = 0; }
+  map.tree = null; scheduleMap();
+  $('scope').disabled = false;
+  renderHeader();
+  if (S.project) {
+    refreshList();
+    setStatus(statusNow());  // it named the project before the folder's name came
+  }
+}
+
+function setScope(scope) {
+  if (scope !== 'code' && scope !== 'nontest') scope = 'all';
+  if (S.scope === scope) return;
+  S.scope = scope;
+  $('scope').value = scope;
+  if (!S.project) return;
+  S.project.densityTop = 0;
+  refreshList();
+  scheduleMap();
+  list.el.scrollTop = 0;
+  if (S.cursor >= 0) moveCursor(S.cursor);
+  if (S.view === 'audit') requestAudit();
+  else if (S.audit && S.audit.scope !== scope) { S.auditStale = true; renderAuditStale(); }
+}
+
+// The relative path of a file, as the list shows it.
+function relOf(f) {
+  return f.path.slice(S.project.rootLen) || f.name;
+}
+
+// Lower-case relative paths, for filtering and the path order.
+function fileKeys() {
+  const p = S.project;
+  if (!p.keys) p.keys = p.files.map((f) => relOf(f).toLowerCase());
+  return p.keys;
+}
+
+function fileOrder(mode) {
+  if (S.orders[mode]) return S.orders[mode];
+  const files = S.project.files, n = files.length;
+  const idx = new Int32Array(n);
+  for (let i = 0; i < n; i++) idx[i] = i;
+  // Ties keep the host's order, which is already by path.
+  if (mode === 'total') {
+    const h01 = new Float64Array(n), cv = new Float64Array(n);
+    for (let i = 0; i < n; i++) { h01[i] = files[i].heat01; cv[i] = files[i].heatCV; }
+    idx.sort((a, b) => (h01[b] - h01[a]) || (cv[b] - cv[a]) || (a - b));
+  } else if (mode === 'density') {
+    const dn = new Float64Array(n);
+    for (let i = 0; i < n; i++) dn[i] = densityOf(files[i]);
+    idx.sort((a, b) => (dn[b] - dn[a]) || (a - b));
+  } else {
+    const keys = fileKeys();
+    idx.sort((a, b) => {
+      const ka = keys[a], kb = keys[b];
+      return ka < kb ? -1 : ka > kb ? 1 : a - b;
+    });
+  }
+  S.orders[mode] = idx;
+  return idx;
+}
+
+function refreshList() {
+  const p = S.project;
+  if (!p) { S.visible = new Int32Array(0); renderList(true); return; }
+  const order = fileOrder(S.sort === 'heat' ? S.rank : 'path');
+  const terms = S.filter.toLowerCase().split(/\s+/).filter(Boolean);
+  S.filterTerms = terms;
+  const leftOut = scopeLeavesOut();
+  if (!terms.length && !leftOut) {
+    S.visible = order;
+  } else {
+    const out = new Int32Array(order.length);
+    const keys = terms.length ? fileKeys() : null;
+    let m = 0;
+    for (let i = 0; i < order.length; i++) {
+      if (leftOut && leftOut(order[i])) continue;
+      let ok = true;
+      if (keys) {
+        const key = keys[order[i]];
+        for (let t = 0; t < terms.length; t++) if (key.indexOf(terms[t]) < 0) { ok = false; break; }
+      }
+      if (ok) out[m++] = order[i];
+    }
+    S.visible = out.subarray(0, m);
+  }
+  S.cursor = -1;
+  if (S.cursorPath || S.selected) {
+    const want = S.cursorPath || S.selected;
+    for (let i = 0; i < S.visible.length; i++) if (p.files[S.visible[i]].path === want) { S.cursor = i; break; }
+  }
+  if (S.cursor < 0 && S.visible.length && terms.length) S.cursor = 0;
+  const n = S.visible.length, total = p.files.length;
+  $('listCount').textContent = terms.length || n < total ? fmtInt(n) + ' of ' + fmtInt(total) : fmtInt(total) + (total === 1 ? ' file' : ' files');
+  renderList(true);
+}
