@@ -1,6 +1,5 @@
 #include "protocol/explain_message.h"
 
-#include "analysis/file_heat.h"
 #include "protocol/json.h"
 
 namespace varnholt_app {
