@@ -28,6 +28,7 @@
 #include "base/native_string.h"
 #include "base/utf.h"
 #include "cli/ci_run.h"
+#include "cli/hotspot_report.h"
 #include "model/model.h"
 #include "project/file_scope.h"
 #include "project/project_analysis.h"
@@ -49,7 +50,8 @@ constexpr const char* kUsage =
     "                       [--min-heat RAW] [--max-findings N] [--changed-since REV]\n"
     "                       [--fail-above RAW] [--baseline FILE] [--write-baseline FILE]\n"
     "                       [--tolerance PERCENT[,RAW]]\n"
-    "                       [--scope all|code|nontest] [--rank total|density] [FOLDER]\n"
+    "                       [--scope all|code|nontest] [--rank total|density|hotspot] [FOLDER]\n"
+    "       varnholt-report --hotspots [--since DATE|N.months] [--json | --format csv] [FOLDER]\n"
     "       varnholt-report --explain FILE:LINE [--json]\n";
 
 constexpr const char* kHelp =
@@ -69,7 +71,13 @@ constexpr const char* kHelp =
     "             without tests and generated files); --json and --dump take\n"
     "             all files unless --scope is given\n"
     "  --rank R   rank the hottest files by total heat (the default) or by\n"
-    "             density: raw heat per line, over at least 50 lines\n"
+    "             density: raw heat per line, over at least 50 lines; for the CI\n"
+    "             formats also hotspot: a line's heat times its git changes\n"
+    "  --hotspots files and lines that are hot and change often in git (score:\n"
+    "             heat percentile times change percentile); --json as JSON lines,\n"
+    "             --format csv one row per file\n"
+    "  --since W  the history window: a date (YYYY-MM-DD) or N.days, N.weeks,\n"
+    "             N.months, N.years (default 12.months)\n"
     "\n"
     "Findings, for the CI formats and the gate: the hottest lines of the codebase\n"
     "as the audit picks them, paths relative to FOLDER with \"/\".\n"
@@ -120,6 +128,9 @@ struct Options {
   bool version = false;
   std::optional<FileScope> scope;  // by default code, but all for --json and --dump
   bool rankByDensity = false;
+  bool rankByHotspot = false;
+  bool hotspots = false;
+  std::optional<std::string> since;
   CiOptions ci;
   bool explainDump = false;                   // --explain without FILE:LINE
   std::optional<NativeString> explainFile;    // --explain FILE:LINE
@@ -200,11 +211,19 @@ Options parseArguments(const std::vector<NativeString>& args) {
       const std::optional<FileScope> scope = parseFileScope(value);
       if (!scope) throw UsageError{"--scope needs all, code or nontest, not \"" + value + "\""};
       options.scope = *scope;
-    } else if (auto rank = valueOf(args, i, "--rank", "total or density")) {
-      if (*rank != "total" && *rank != "density") {
-        throw UsageError{"--rank needs total or density, not \"" + *rank + "\""};
+    } else if (arg == "--hotspots") {
+      options.hotspots = true;
+    } else if (auto since = valueOf(args, i, "--since", "a date or N.months")) {
+      if (int64_t start = 0; !hotspotWindow(*since, 0, start)) {
+        throw UsageError{"--since needs YYYY-MM-DD or N.days|weeks|months|years, not \"" + *since + "\""};
+      }
+      options.since = *since;
+    } else if (auto rank = valueOf(args, i, "--rank", "total, density or hotspot")) {
+      if (*rank != "total" && *rank != "density" && *rank != "hotspot") {
+        throw UsageError{"--rank needs total, density or hotspot, not \"" + *rank + "\""};
       }
       options.rankByDensity = *rank == "density";
+      options.rankByHotspot = *rank == "hotspot";
     } else if (auto number = valueOf(args, i, "--top", "a number")) {
       const std::string& value = *number;
       size_t top = 0;
@@ -672,6 +691,21 @@ int run(const std::vector<NativeString>& args) {
   const FileScope defaultScope = options.mode == Mode::Report ? FileScope::Code : FileScope::All;
   const ScopeCut scopeCut = narrowToScope(analysis, options.scope.value_or(defaultScope));
 
+  const int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
+                          std::chrono::system_clock::now().time_since_epoch()).count();
+  if (options.hotspots) {
+    const HotspotFormat format = options.mode == Mode::Json ? HotspotFormat::Json
+                                 : options.ci.format == ReportFormat::Csv ? HotspotFormat::Csv
+                                                                           : HotspotFormat::Text;
+    printHotspotReport(analysis.model.files, folderUtf8, {format, options.top, 30, options.since, colour}, now);
+    return withOutputChecked(0);
+  }
+  if (options.rankByHotspot) {
+    int64_t since = 0;
+    hotspotWindow(options.since, now, since);
+    const std::string note = weighLinesByChanges(analysis.model.files, folderUtf8, since, now);
+    if (!note.empty()) std::fprintf(stderr, "varnholt-report: %s\n", printable(note).c_str());
+  }
   switch (options.mode) {
     case Mode::Json:
       printJson(analysis);
