@@ -688,7 +688,8 @@ int run(const std::vector<NativeString>& args) {
   if (keepsInsideFolder(options.ci)) dropFilesOutside(analysis.model.files, folder);
   // The page's own messages and the dump mirror the program, which applies
   // the scope on the page: they keep every file unless asked otherwise.
-  const FileScope defaultScope = options.mode == Mode::Report ? FileScope::Code : FileScope::All;
+  const FileScope defaultScope =
+      options.mode == Mode::Report || options.hotspots ? FileScope::Code : FileScope::All;
   const ScopeCut scopeCut = narrowToScope(analysis, options.scope.value_or(defaultScope));
 
   const int64_t now = std::chrono::duration_cast<std::chrono::seconds>(

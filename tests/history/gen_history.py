@@ -103,7 +103,7 @@ def run(args):
     head, g.time = first, START
 
     def step(ref, parent):
-        chosen = [p for p in rng.sample(sorted(g.files), min(3, len(g.files))) if g.modify(rng, p)]
+        chosen = [p for p in rng.sample(sorted(g.files), 3) if g.modify(rng, p)]
         mark, who = g.commit(ref, emit(g, sum((g.put(p) for p in chosen), [])), parent=parent)
         return mark, who, chosen
 
