@@ -1,6 +1,7 @@
 #include "cli/hotspot_report.h"
 
 #include <cstdio>
+#include <iterator>
 #include <string_view>
 #include <vector>
 
@@ -27,7 +28,9 @@ std::string dateOrDash(int64_t seconds) { return seconds > 0 ? isoDate(seconds) 
 
 void appendJsonDate(std::string& out, int64_t seconds) {
   if (seconds > 0) {
-    out += '"' + isoDate(seconds) + '"';
+    out += '"';
+    out += isoDate(seconds);
+    out += '"';
   } else {
     out += "null";
   }
@@ -92,25 +95,36 @@ void printFiles(const std::vector<FileHotspot>& files, const HotspotOptions& opt
   for (const FileHotspot& spot : files) {
     const FileHistory empty;
     const FileHistory& h = spot.history ? *spot.history : empty;
+    static const char* const kNames[] = {"score",   "heatPercentile", "changePercentile",
+                                         "heatRaw", "changes",        "frequency",
+                                         "authors", "linesAdded",     "linesDeleted"};
+    const std::string values[] = {formatFixed(spot.score, 4), formatFixed(spot.heatPercentile, 4),
+                                  formatFixed(spot.changePercentile, 4), formatFixed(spot.file->heatRaw, 2),
+                                  std::to_string(h.commits), formatFixed(h.frequency, 4),
+                                  std::to_string(h.authors.size()), std::to_string(h.linesAdded),
+                                  std::to_string(h.linesDeleted)};
     if (options.format == HotspotFormat::Json) {
       out += "{\"type\":\"hotspotFile\",\"path\":\"";
       appendJsonEscaped(out, spot.relativePath);
-      out += "\",\"score\":" + formatFixed(spot.score, 4) +
-             ",\"heatPercentile\":" + formatFixed(spot.heatPercentile, 4) +
-             ",\"changePercentile\":" + formatFixed(spot.changePercentile, 4) +
-             ",\"heatRaw\":" + formatFixed(spot.file->heatRaw, 2) + ",\"changes\":" + std::to_string(h.commits) +
-             ",\"frequency\":" + formatFixed(h.frequency, 4) + ",\"authors\":" + std::to_string(h.authors.size()) +
-             ",\"linesAdded\":" + std::to_string(h.linesAdded) + ",\"linesDeleted\":" +
-             std::to_string(h.linesDeleted) + ",\"lastChange\":";
+      out += '"';
+      for (size_t k = 0; k < std::size(values); ++k) {
+        out += ",\"";
+        out += kNames[k];
+        out += "\":";
+        out += values[k];
+      }
+      out += ",\"lastChange\":";
       appendJsonDate(out, h.lastChange);
       out += "}\n";
     } else if (options.format == HotspotFormat::Csv) {
       appendCsvField(out, spot.relativePath);
-      out += "," + formatFixed(spot.score, 4) + "," + formatFixed(spot.heatPercentile, 4) + "," +
-             formatFixed(spot.changePercentile, 4) + "," + formatFixed(spot.file->heatRaw, 2) + "," +
-             std::to_string(h.commits) + "," + formatFixed(h.frequency, 4) + "," +
-             std::to_string(h.authors.size()) + "," + std::to_string(h.linesAdded) + "," +
-             std::to_string(h.linesDeleted) + "," + (h.lastChange > 0 ? isoDate(h.lastChange) : "") + "\n";
+      for (const std::string& value : values) {
+        out += ',';
+        out += value;
+      }
+      out += ',';
+      if (h.lastChange > 0) out += isoDate(h.lastChange);
+      out += '\n';
     } else {
       char row[160];
       std::snprintf(row, sizeof row, "%7s %6s %8d %8zu  %-11s ", formatFixed(spot.score, 3).c_str(),
