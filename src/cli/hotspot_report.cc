@@ -1,5 +1,6 @@
 #include "cli/hotspot_report.h"
 
+#include <chrono>
 #include <cstdio>
 #include <iterator>
 #include <string_view>
@@ -211,6 +212,63 @@ std::string weighLinesByChanges(ProjectFileMap& files, const std::string& root, 
     file.heatRaw = total;
   }
   return {};
+}
+
+}  // namespace varnholt_app
+
+namespace varnholt_app {
+
+bool parseHotspotOption(const std::vector<NativeString>& args, size_t& i, HotspotArgs& out) {
+  const std::string arg = nativeToUtf8Lossy(args[i]);
+  if (arg == "--hotspots") {
+    out.report = true;
+    return true;
+  }
+  // "--name VALUE" or "--name=VALUE"; --rank only when it asks for hotspot.
+  const auto value = [&](std::string_view name, std::string& given) {
+    if (arg == name) {
+      if (i + 1 >= args.size()) throw std::string(name) + " needs a value";
+      given = nativeToUtf8Lossy(args[i + 1]);
+      return 2;
+    }
+    if (arg.size() > name.size() && arg.starts_with(name) && arg[name.size()] == '=') {
+      given = arg.substr(name.size() + 1);
+      return 1;
+    }
+    return 0;
+  };
+  std::string given;
+  if (const int taken = value("--since", given)) {
+    if (int64_t start = 0; !hotspotWindow(given, 0, start)) {
+      throw "--since needs YYYY-MM-DD or N.days|weeks|months|years, not \"" + given + "\"";
+    }
+    out.since = given;
+    i += static_cast<size_t>(taken - 1);
+    return true;
+  }
+  if (const int taken = value("--rank", given); taken && given == "hotspot") {
+    out.rankLines = true;
+    i += static_cast<size_t>(taken - 1);
+    return true;
+  }
+  return false;
+}
+
+bool runHotspots(const HotspotArgs& args, ProjectFileMap& files, const std::string& root,
+                 HotspotFormat format, size_t topFiles) {
+  if (!args.report && !args.rankLines) return false;
+  const int64_t now =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+          .count();
+  if (args.report) {
+    printHotspotReport(files, root, {format, topFiles, 30, args.since}, now);
+    return true;
+  }
+  int64_t since = 0;
+  hotspotWindow(args.since, now, since);
+  const std::string note = weighLinesByChanges(files, root, since, now);
+  if (!note.empty()) std::fprintf(stderr, "varnholt-report: %s\n", printable(note).c_str());
+  return false;
 }
 
 }  // namespace varnholt_app

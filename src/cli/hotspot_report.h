@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "base/native_string.h"
 #include "model/model.h"
 
 namespace varnholt_app {
@@ -18,8 +20,34 @@ struct HotspotOptions {
   size_t topFiles = 20;
   size_t topLines = 30;
   std::optional<std::string> since;  // --since DATE|N.months
-  bool colour = false;
 };
+
+inline constexpr const char* kHotspotHelp =
+    "\n"
+    "Hotspots, from the folder's git history:\n"
+    "  --hotspots       the files and lines that are hot and change often\n"
+    "                   (file score: heat percentile times change percentile;\n"
+    "                   line: raw heat times changes); --json as JSON lines,\n"
+    "                   --format csv one row per file\n"
+    "  --since W        the window: YYYY-MM-DD or N.days, N.weeks, N.months,\n"
+    "                   N.years (default 12.months)\n"
+    "  --rank hotspot   rank the findings and the hottest lines by line hotspot\n";
+
+// What the command line asks of the history.
+struct HotspotArgs {
+  bool report = false;     // --hotspots
+  bool rankLines = false;  // --rank hotspot
+  std::optional<std::string> since;
+};
+
+// Takes args[i] (and its value, advancing i) when it is --hotspots, --since
+// or --rank hotspot. Throws std::string with the reason when malformed.
+bool parseHotspotOption(const std::vector<NativeString>& args, size_t& i, HotspotArgs& out);
+
+// After the analysis: prints the hotspot report (true: the run is done), or
+// for --rank hotspot weighs the lines by their changes.
+bool runHotspots(const HotspotArgs& args, ProjectFileMap& files, const std::string& root,
+                 HotspotFormat format, size_t topFiles);
 
 // The window start for `since` against `now`; false when it cannot be read.
 bool hotspotWindow(const std::optional<std::string>& since, int64_t now, int64_t& start);

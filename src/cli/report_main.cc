@@ -50,7 +50,7 @@ constexpr const char* kUsage =
     "                       [--min-heat RAW] [--max-findings N] [--changed-since REV]\n"
     "                       [--fail-above RAW] [--baseline FILE] [--write-baseline FILE]\n"
     "                       [--tolerance PERCENT[,RAW]]\n"
-    "                       [--scope all|code|nontest] [--rank total|density|hotspot] [FOLDER]\n"
+    "                       [--scope all|code|nontest] [--rank total|density] [FOLDER]\n"
     "       varnholt-report --hotspots [--since DATE|N.months] [--json | --format csv] [FOLDER]\n"
     "       varnholt-report --explain FILE:LINE [--json]\n";
 
@@ -71,13 +71,7 @@ constexpr const char* kHelp =
     "             without tests and generated files); --json and --dump take\n"
     "             all files unless --scope is given\n"
     "  --rank R   rank the hottest files by total heat (the default) or by\n"
-    "             density: raw heat per line, over at least 50 lines; for the CI\n"
-    "             formats also hotspot: a line's heat times its git changes\n"
-    "  --hotspots files and lines that are hot and change often in git (score:\n"
-    "             heat percentile times change percentile); --json as JSON lines,\n"
-    "             --format csv one row per file\n"
-    "  --since W  the history window: a date (YYYY-MM-DD) or N.days, N.weeks,\n"
-    "             N.months, N.years (default 12.months)\n"
+    "             density: raw heat per line, over at least 50 lines\n"
     "\n"
     "Findings, for the CI formats and the gate: the hottest lines of the codebase\n"
     "as the audit picks them, paths relative to FOLDER with \"/\".\n"
@@ -128,9 +122,7 @@ struct Options {
   bool version = false;
   std::optional<FileScope> scope;  // by default code, but all for --json and --dump
   bool rankByDensity = false;
-  bool rankByHotspot = false;
-  bool hotspots = false;
-  std::optional<std::string> since;
+  HotspotArgs hotspots;
   CiOptions ci;
   bool explainDump = false;                   // --explain without FILE:LINE
   std::optional<NativeString> explainFile;    // --explain FILE:LINE
@@ -205,25 +197,17 @@ Options parseArguments(const std::vector<NativeString>& args) {
       modeGiven = true;
     } else if (arg == "--explain") {
       parseExplainTarget(args, i, options);
-    } else if (parseCiOption(args, i, options.ci)) {
+    } else if (parseCiOption(args, i, options.ci) || parseHotspotOption(args, i, options.hotspots)) {
     } else if (auto given = valueOf(args, i, "--scope", "all, code or nontest")) {
       const std::string& value = *given;
       const std::optional<FileScope> scope = parseFileScope(value);
       if (!scope) throw UsageError{"--scope needs all, code or nontest, not \"" + value + "\""};
       options.scope = *scope;
-    } else if (arg == "--hotspots") {
-      options.hotspots = true;
-    } else if (auto since = valueOf(args, i, "--since", "a date or N.months")) {
-      if (int64_t start = 0; !hotspotWindow(*since, 0, start)) {
-        throw UsageError{"--since needs YYYY-MM-DD or N.days|weeks|months|years, not \"" + *since + "\""};
-      }
-      options.since = *since;
-    } else if (auto rank = valueOf(args, i, "--rank", "total, density or hotspot")) {
-      if (*rank != "total" && *rank != "density" && *rank != "hotspot") {
-        throw UsageError{"--rank needs total, density or hotspot, not \"" + *rank + "\""};
+    } else if (auto rank = valueOf(args, i, "--rank", "total or density")) {
+      if (*rank != "total" && *rank != "density") {
+        throw UsageError{"--rank needs total or density, not \"" + *rank + "\""};
       }
       options.rankByDensity = *rank == "density";
-      options.rankByHotspot = *rank == "hotspot";
     } else if (auto number = valueOf(args, i, "--top", "a number")) {
       const std::string& value = *number;
       size_t top = 0;
@@ -623,6 +607,7 @@ int run(const std::vector<NativeString>& args) {
   if (options.help) {
     std::fputs(kUsage, stdout);
     std::fputs(kHelp, stdout);
+    std::fputs(kHotspotHelp, stdout);
     return withOutputChecked(0);
   }
   if (options.version) {
@@ -689,24 +674,15 @@ int run(const std::vector<NativeString>& args) {
   // The page's own messages and the dump mirror the program, which applies
   // the scope on the page: they keep every file unless asked otherwise.
   const FileScope defaultScope =
-      options.mode == Mode::Report || options.hotspots ? FileScope::Code : FileScope::All;
+      options.mode == Mode::Report || options.hotspots.report ? FileScope::Code : FileScope::All;
   const ScopeCut scopeCut = narrowToScope(analysis, options.scope.value_or(defaultScope));
-
-  const int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
-                          std::chrono::system_clock::now().time_since_epoch()).count();
-  if (options.hotspots) {
-    const HotspotFormat format = options.mode == Mode::Json ? HotspotFormat::Json
-                                 : options.ci.format == ReportFormat::Csv ? HotspotFormat::Csv
-                                                                           : HotspotFormat::Text;
-    printHotspotReport(analysis.model.files, folderUtf8, {format, options.top, 30, options.since, colour}, now);
+  const HotspotFormat hotspotFormat = options.mode == Mode::Json ? HotspotFormat::Json
+                                      : options.ci.format == ReportFormat::Csv ? HotspotFormat::Csv
+                                                                                : HotspotFormat::Text;
+  if (runHotspots(options.hotspots, analysis.model.files, folderUtf8, hotspotFormat, options.top)) {
     return withOutputChecked(0);
   }
-  if (options.rankByHotspot) {
-    int64_t since = 0;
-    hotspotWindow(options.since, now, since);
-    const std::string note = weighLinesByChanges(analysis.model.files, folderUtf8, since, now);
-    if (!note.empty()) std::fprintf(stderr, "varnholt-report: %s\n", printable(note).c_str());
-  }
+
   switch (options.mode) {
     case Mode::Json:
       printJson(analysis);
