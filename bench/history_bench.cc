@@ -95,6 +95,9 @@ int run(int argc, char** argv) {
   b = sample();
   print("read the whole history", a, b);
   memory("per-line data, whole history", all);
+  struct rusage usage;
+  getrusage(RUSAGE_SELF, &usage);
+  std::printf("peak RSS %.1f MiB\n", static_cast<double>(usage.ru_maxrss) / 1024.0);
   return 0;
 }
 
