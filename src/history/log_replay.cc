@@ -138,7 +138,7 @@ void LogReplay::line(std::string_view text) {
     // "a/X b/X" splits in the middle when both names are the same; other
     // cases name their files on later lines.
     std::string_view rest = text.substr(11);
-    if (rest.front() == '"') {
+    if (rest.starts_with('"')) {
       const size_t close = rest.find("\" ");
       if (close != std::string_view::npos) {
         oldPath_ = prefixedName(rest.substr(0, close + 1), 'a');
@@ -195,7 +195,8 @@ void LogReplay::startCommit(std::string_view header) {
   head.remove_prefix(blank == std::string_view::npos ? head.size() : blank + 1);
   int64_t when = 0;
   if (!readInt(head, when)) when = 0;
-  const std::string_view firstParent = head.substr(std::min<size_t>(1, head.size()), 40);
+  if (!head.empty()) head.remove_prefix(1);
+  const std::string_view firstParent = head.substr(0, head.find(' '));
   if (commits_ == 0 && !expectedParent_.empty() && firstParent != expectedParent_) {
     refused_ = true;
     return;
