@@ -73,7 +73,7 @@ std::vector<std::string> logArguments(const std::string& folder) {
 
 // Runs the log into `replay`, with progress against `total` commits.
 bool replayLog(const std::string& folder, std::vector<std::string> range, size_t total,
-               LogReplay& replay, const HistoryOptions& options) {
+               LogReplay& replay, const HistoryOptions& options, bool* stopped = nullptr) {
   std::vector<std::string> argv = logArguments(folder);
   argv.insert(argv.end(), range.begin(), range.end());
   argv.push_back("--");
@@ -90,6 +90,7 @@ bool replayLog(const std::string& folder, std::vector<std::string> range, size_t
     }
     return true;
   });
+  if (stopped != nullptr) *stopped = cancelled;
   if (!outcome.started || cancelled || replay.refused() || outcome.exitCode != 0) return false;
   replay.finish();
   if (options.progress) options.progress(replay.commits(), std::max(total, replay.commits()));
@@ -235,11 +236,13 @@ bool updateHistory(History& history, const std::string& folder, const HistoryOpt
     const std::vector<std::string> range = {history.head + ".." + now};
     const size_t total = countCommits(folder, range);
     LogReplay replay(next, history.head, shallowBoundaries(folder));
-    if (replayLog(folder, range, total, replay, options)) {
+    bool stopped = false;
+    if (replayLog(folder, range, total, replay, options, &stopped)) {
       next.head = now;
       history = std::move(next);
       return true;
     }
+    if (stopped) return false;
   }
   History fresh = readHistory(folder, options);
   history = std::move(fresh);

@@ -81,7 +81,8 @@ History readHistory(const std::string& folder, const HistoryOptions& options);
 
 // Brings `history` to the current HEAD: replays only the new commits when
 // the old HEAD is on the new one's first-parent line, else reads it all
-// again. True when something changed.
+// again. True when something changed; false also when the progress
+// callback stopped an update, which leaves `history` as it was.
 bool updateHistory(History& history, const std::string& folder, const HistoryOptions& options);
 
 // Twelve calendar months before `now` (UTC), the default window.

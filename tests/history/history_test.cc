@@ -1,7 +1,10 @@
 #include "history/history.h"
+#include "history/history_worker.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -140,6 +143,37 @@ TEST(History, FollowsHeadForwardAndRebuildsWhenRewritten) {
     EXPECT_EQ(history.files.at(path).runs, file.runs) << path;
     EXPECT_EQ(history.files.at(path).commits, file.commits) << path;
   }
+}
+
+TEST(History, WorkerReadsInTheBackgroundAndUpdatesOnlyWhatIsNew) {
+  const Generated g("worker", "--special --commits 40");
+  std::mutex mutex;
+  std::condition_variable arrived;
+  std::vector<std::shared_ptr<const History>> results;
+  std::atomic<size_t> lastDone = 0;
+  HistoryWorker worker([&](const std::string&, size_t done, size_t) { lastDone = done; },
+                       [&](const std::string& folder, std::shared_ptr<const History> h) {
+                         if (folder != g.repo) return;
+                         std::lock_guard lock(mutex);
+                         results.push_back(std::move(h));
+                         arrived.notify_all();
+                       });
+  const auto next = [&] {
+    std::unique_lock lock(mutex);
+    EXPECT_TRUE(arrived.wait_for(lock, std::chrono::seconds(60), [&] { return !results.empty(); }));
+    auto h = results.back();
+    results.clear();
+    return h;
+  };
+  ASSERT_EQ(sh(g.git("symbolic-ref HEAD refs/heads/early")), 0);
+  worker.request("/nonexistent-folder", kNow, 1);  // stopped or overtaken by the next
+  worker.request(g.repo, kNow, 1);
+  const std::shared_ptr<const History> early = next();
+  ASSERT_EQ(sh(g.git("symbolic-ref HEAD refs/heads/main")), 0);
+  worker.request(g.repo, kNow, 1);
+  const std::shared_ptr<const History> main = next();
+  EXPECT_LT(lastDone, early->commits);  // the update read only the new commits
+  expectAgrees(*main, g.truth, 1);
 }
 
 TEST(History, SaysWhyThereIsNone) {
