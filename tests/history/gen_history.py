@@ -16,28 +16,24 @@ AUTHORS = ["ana@example.org", "bo@example.org", "cy@example.org"]
 
 
 class Gen:
-    def __init__(s, repo):
+    def __init__(s):
         s.out, s.mark, s.time, s.uid = [], 0, START, 0
         s.files, s.commits, s.authors = {}, {}, {}  # path -> lines, dates, set
-        s.repo = repo
 
     def text(s):
         s.uid += 1
         return f"line {s.uid} {'x' * (s.uid % 7)}"
 
-    def blob(s, data):
-        s.out.append(b"data %d\n%s\n" % (len(data), data))
-
     def content(s, path):
         sep = b"\r\n" if path.endswith(b".crlf") else b"\n"
         return b"".join(l["text"].encode() + sep for l in s.files[path])
 
-    def commit(s, ref, changes, parent=None, merge=None, author=None, date=None):
+    def commit(s, ref, changes, parent=None, merge=None, date=None):
         s.mark += 1
         s.time = date or s.time + STEP
-        who = author or AUTHORS[s.mark % len(AUTHORS)]
-        s.out.append(b"commit %s\nmark :%d\ncommitter C <%s> %d +0000\n" % (ref, s.mark, who.encode(), s.time))
-        s.blob(b"c%d" % s.mark)
+        who = AUTHORS[s.mark % len(AUTHORS)]
+        s.out.append(b"commit %s\nmark :%d\ncommitter C <%s> %d +0000\ndata 2\nc\n\n"
+                     % (ref, s.mark, who.encode(), s.time))
         if parent: s.out.append(b"from :%d\n" % parent)
         if merge: s.out.append(b"merge :%d\n" % merge)
         for line in changes: s.out.append(line + b"\n")
@@ -92,7 +88,7 @@ def emit(g, changes):
 
 def run(args):
     rng = random.Random(args.seed)
-    g = Gen(args.repo)
+    g = Gen()
     paths = [b"sub/f%d.c" % i if i % 3 == 0 else b"f%d.c" % i for i in range(args.files)]
     if args.special: paths += [b"w.crlf", b"caf\xe9.c"]
     for p in paths:
