@@ -44,8 +44,11 @@ void HistoryWorker::loop() {
       std::lock_guard lock(mutex_);
       return !cancel_;
     };
-    const bool sameWindow = last_ && lastFolder_ == job.folder &&
-                            last_->since == (job.since ? job.since : monthsBefore(job.now, 12));
+    // The default window moves with the clock; a week's drift is not worth
+    // reading everything again.
+    const bool sameWindow =
+        last_ && lastFolder_ == job.folder &&
+        (job.since != 0 ? last_->since == job.since : monthsBefore(job.now, 12) - last_->since < 7 * 86400);
     std::shared_ptr<const History> result;
     if (sameWindow) {
       auto next = std::make_shared<History>(*last_);
