@@ -9,9 +9,9 @@ namespace varnholt_app {
 namespace {
 
 constexpr double kHalfLifeSeconds = 90.0 * 86400.0;
-// A hunk that reaches further is not a real file; its record is dropped
-// rather than expanded.
-constexpr int64_t kMaxLines = int64_t{1} << 26;
+// A file that reaches further (a data dump, not code) has no line history:
+// expanding it would cost 8 bytes a line for each commit that touches it.
+constexpr int64_t kMaxLines = int64_t{1} << 22;
 
 // git writes a name with unusual bytes in C quotes: "a\tb\303\244".
 std::string unquote(std::string_view text) {
@@ -66,7 +66,7 @@ bool readRange(std::string_view& text, char sign, int64_t& first, int64_t& count
     text.remove_prefix(1);
     if (!readInt(text, count)) return false;
   }
-  return first >= 0 && count >= 0 && first <= kMaxLines && count <= kMaxLines;
+  return first >= 0 && count >= 0;
 }
 
 bool linkOrSubmodule(std::string_view modeLine) {
@@ -160,6 +160,7 @@ void LogReplay::line(std::string_view text) {
         (rest.remove_prefix(1), readRange(rest, '+', hunk.newStart, hunk.newCount))) {
       oldLeft_ = hunk.oldCount;
       newLeft_ = hunk.newCount;
+      if (hunk.oldStart > kMaxLines - hunk.oldCount || hunk.newStart > kMaxLines - hunk.newCount) skip_ = true;
       hunks_.push_back(hunk);
     }
   } else if (text.starts_with("--- ")) {
@@ -271,16 +272,14 @@ void LogReplay::endSection() {
   if (newPath_.empty() && !deleted_) newPath_ = oldPath_;
   if (oldPath_.empty() && !added_) oldPath_ = newPath_;
   if (skip_ || !countCommit_) {
-    // Links, submodules and binary files carry no lines; a shallow clone's
-    // first commit only sets the lines that were there.
+    // Links, submodules, binary and huge files carry no lines; a shallow
+    // clone's first commit only sets the lines that were there.
     if (skip_) {
       history_.files.erase(oldPath_);
       history_.files.erase(newPath_);
     }
     return;
   }
-  const int64_t extent = hunks_.empty() ? 0 : hunks_.back().oldStart + hunks_.back().oldCount;
-  if (extent > kMaxLines) return;
   int64_t addedLines = 0, deletedLines = 0;
   for (const Hunk& h : hunks_) {
     addedLines += h.newCount;
