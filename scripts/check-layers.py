@@ -12,10 +12,11 @@ LOWER = {
     "analysis": ["base", "model"],
     "project": ["base", "model", "analysis"],
     "protocol": ["base", "model", "analysis", "project"],
-    "shell": ["base", "model", "analysis", "project", "protocol"],
-    "cli": ["base", "model", "analysis", "project", "protocol"],
-    "shell/linux": ["base", "model", "analysis", "project", "protocol", "shell"],
-    "shell/win32": ["base", "model", "analysis", "project", "protocol", "shell"],
+    "history": ["base", "model", "analysis", "project"],
+    "shell": ["base", "model", "analysis", "project", "protocol", "history"],
+    "cli": ["base", "model", "analysis", "project", "protocol", "history"],
+    "shell/linux": ["base", "model", "analysis", "project", "protocol", "history", "shell"],
+    "shell/win32": ["base", "model", "analysis", "project", "protocol", "history", "shell"],
 }
 LIBRARY = {
     "base": "varnholt_base",
@@ -23,6 +24,7 @@ LIBRARY = {
     "analysis": "varnholt_analysis",
     "project": "varnholt_project",
     "protocol": "varnholt_protocol",
+    "history": "varnholt_history",
     "shell": "varnholt_shell",
 }
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)

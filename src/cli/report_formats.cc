@@ -104,6 +104,8 @@ void appendXmlEscaped(std::string& out, std::string_view text) {
   }
 }
 
+}  // namespace
+
 // Valid UTF-8, quoted when needed, and never read as a formula: a spreadsheet
 // evaluates a cell that starts with "=", "+", "-", "@", a tab or CR.
 void appendCsvField(std::string& out, std::string_view bytes) {
@@ -122,6 +124,8 @@ void appendCsvField(std::string& out, std::string_view bytes) {
   }
   out += '"';
 }
+
+namespace {
 
 // Hands the text on once it is large, so that a long report is never held whole.
 void flushIfLarge(std::string& out, const ReportSink& sink) {

@@ -33,6 +33,9 @@ std::string sarifReport(const FindingSet& set, const SarifRun& run);
 // One row per file with findings: how many, their summed heat, the hottest.
 std::string csvByFileReport(const FindingSet& set);
 
+// A CSV cell: valid UTF-8, quoted when needed, never read as a formula.
+void appendCsvField(std::string& out, std::string_view bytes);
+
 // A file URI for an absolute UTF-8 path ("/" or "\" separated), ending in "/".
 std::string folderFileUri(std::string_view absolutePath);
 

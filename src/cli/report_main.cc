@@ -21,6 +21,7 @@
 #include "base/failure.h"
 #include "base/native_string.h"
 #include "cli/ci_run.h"
+#include "cli/hotspot_report.h"
 #include "cli/report_options.h"
 #include "cli/report_output.h"
 #include "project/file_scope.h"
@@ -107,6 +108,7 @@ int run(const std::vector<NativeString>& args) {
   if (options.help) {
     std::fputs(kReportUsage, stdout);
     std::fputs(kReportHelp, stdout);
+    std::fputs(kHotspotHelp, stdout);
     return withOutputChecked(kExitClean);
   }
   if (options.version) {
@@ -178,9 +180,16 @@ int run(const std::vector<NativeString>& args) {
   if (keepsInsideFolder(options.ci)) dropFilesOutside(analysis.model.files, folder);
   // The page's own messages and the dump mirror the program, which applies
   // the scope on the page: they keep every file unless asked otherwise.
-  const FileScope defaultScope =
-      options.mode == ReportMode::Report ? FileScope::Code : FileScope::All;
+  const FileScope defaultScope = options.mode == ReportMode::Report || options.hotspots.report
+                                     ? FileScope::Code
+                                     : FileScope::All;
   const ScopeCut scopeCut = narrowToScope(analysis, options.scope.value_or(defaultScope));
+  const HotspotFormat hotspotFormat = options.mode == ReportMode::Json                 ? HotspotFormat::Json
+                                      : options.ci.format == ReportFormat::Csv ? HotspotFormat::Csv
+                                                                               : HotspotFormat::Text;
+  if (runHotspots(options.hotspots, analysis.model.files, folderUtf8, hotspotFormat, options.top)) {
+    return withOutputChecked(kExitClean);
+  }
 
   switch (options.mode) {
     case ReportMode::Json:

@@ -15,6 +15,7 @@ const char* const kReportUsage =
     "                       [--fail-above RAW] [--baseline FILE] [--write-baseline FILE]\n"
     "                       [--tolerance PERCENT[,RAW]]\n"
     "                       [--scope all|code|nontest] [--rank total|density] [FOLDER]\n"
+    "       varnholt-report --hotspots [--since DATE|N.months] [--json | --format csv] [FOLDER]\n"
     "       varnholt-report --explain FILE:LINE [--json]\n";
 
 const char* const kReportHelp =
@@ -237,11 +238,19 @@ ReportOptions parseReportOptions(const std::vector<NativeString>& args) {
       const std::optional<FileScope> parsed = parseFileScope(*scope);
       if (!parsed) throw Failure("--scope needs all, code or nontest, not \"" + *scope + "\"");
       options.scope = *parsed;
-    } else if (auto rank = valueOf(args, i, "--rank", "total or density")) {
-      if (*rank != "total" && *rank != "density") {
-        throw Failure("--rank needs total or density, not \"" + *rank + "\"");
+    } else if (arg == "--hotspots") {
+      options.hotspots.report = true;
+    } else if (auto since = valueOf(args, i, "--since", "a date or a span")) {
+      if (int64_t start = 0; !hotspotWindow(*since, 0, start)) {
+        throw Failure("--since needs YYYY-MM-DD or N.days|weeks|months|years, not \"" + *since + "\"");
+      }
+      options.hotspots.since = *since;
+    } else if (auto rank = valueOf(args, i, "--rank", "total, density or hotspot")) {
+      if (*rank != "total" && *rank != "density" && *rank != "hotspot") {
+        throw Failure("--rank needs total, density or hotspot, not \"" + *rank + "\"");
       }
       options.rankByDensity = *rank == "density";
+      options.hotspots.rankLines = *rank == "hotspot";
     } else if (auto top = valueOf(args, i, "--top", "a number")) {
       options.top = countValue("--top", *top);
     } else {

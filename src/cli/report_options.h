@@ -10,6 +10,7 @@
 
 #include "base/native_string.h"
 #include "cli/baseline.h"
+#include "cli/hotspot_report.h"
 #include "project/file_scope.h"
 
 namespace varnholt_app {
@@ -50,6 +51,7 @@ struct ReportOptions {
   bool version = false;
   std::optional<FileScope> scope;  // by default code, but all for --json and --dump
   bool rankByDensity = false;
+  HotspotArgs hotspots;  // --hotspots, --since, --rank hotspot
   CiOptions ci;
   bool explainDump = false;                 // --explain without FILE:LINE
   std::optional<NativeString> explainFile;  // --explain FILE:LINE
