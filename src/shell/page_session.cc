@@ -95,7 +95,7 @@ void PageSession::postJson(const std::string& utf8) {
     return;
   }
   if (trace) traceLine("> ", utf8);
-  platform_.postWebMessageUtf8(utf8);
+  platform_.postWebMessage(utf8);
 }
 
 void PageSession::handleCommand(std::string_view message) {

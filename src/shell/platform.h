@@ -73,11 +73,9 @@ class Platform {
   // The main window's title bar text.
   virtual void setWindowTitle(const std::u16string& title) = 0;
 
-  // Hands one JSON text to the page. Only called while the view exists.
-  virtual void postWebMessage(const std::u16string& json) = 0;
-  // The same for UTF-8 text, which the messages are built in; a backend
-  // whose view takes UTF-8 spares the messages two conversions.
-  virtual void postWebMessageUtf8(const std::string& json) { postWebMessage(utf8ToWide(json)); }
+  // Hands one JSON text (UTF-8, as the messages are built) to the page.
+  // Only called while the view exists.
+  virtual void postWebMessage(const std::string& json) = 0;
 
   // A result was adopted and the model it replaced freed: a backend whose
   // allocator holds on to freed memory hands it back here.

@@ -86,8 +86,9 @@ class FakePlatform : public Platform {
     return saveAnswer;
   }
   void setWindowTitle(const std::u16string& text) override { title = text; }
-  void postWebMessage(const std::u16string& json) override { (json.starts_with(u"{\"type\":\"setProgress") ? progress : sent).push_back(json); }
-  void postWebMessageUtf8(const std::string& json) override { postWebMessage(utf8ToUtf16(json)); }
+  void postWebMessage(const std::string& json) override {
+    (json.starts_with("{\"type\":\"setProgress") ? progress : sent).push_back(utf8ToUtf16(json));
+  }
   void closeMainWindow() override { ++closeRequests; }
   void quitMessageLoop(int exitCode) override { quitCode = exitCode; }
 

@@ -69,8 +69,7 @@ void LinuxPlatform::setWindowTitle(const std::u16string& title) {
   if (window_ != nullptr) gtk_window_set_title(window_, utf16ToUtf8Lossy(title).c_str());
 }
 
-void LinuxPlatform::postWebMessage(const std::u16string& json) { web_.postJson(utf16ToUtf8Lossy(json)); }
-void LinuxPlatform::postWebMessageUtf8(const std::string& json) { web_.postJson(json); }
+void LinuxPlatform::postWebMessage(const std::string& json) { web_.postJson(json); }
 
 // glibc keeps what the threads of a run and the megabyte messages freed;
 // a tree like the kernel's leaves a hundred MB of it after a few rescans.

@@ -40,8 +40,7 @@ class LinuxPlatform final : public Platform {
   NativeString showFolderPicker() override;
   SnapshotSaveResult saveSnapshotWithDialog(const std::string& fileName, const std::string& pngBytes) override;
   void setWindowTitle(const std::u16string& title) override;
-  void postWebMessage(const std::u16string& json) override;
-  void postWebMessageUtf8(const std::string& json) override;
+  void postWebMessage(const std::string& json) override;
   void releaseFreedMemory() override;
   void closeMainWindow() override;
   void quitMessageLoop(int exitCode) override;

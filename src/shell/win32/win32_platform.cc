@@ -67,8 +67,8 @@ void Win32Platform::setWindowTitle(const std::u16string& title) {
   if (window_ != nullptr) SetWindowTextW(window_, toWide(title).c_str());
 }
 
-void Win32Platform::postWebMessage(const std::u16string& json) {
-  if (webView_ != nullptr) webView_->postJson(json);
+void Win32Platform::postWebMessage(const std::string& json) {
+  if (webView_ != nullptr) webView_->postJson(utf8ToWide(json));
 }
 
 void Win32Platform::closeMainWindow() {

@@ -41,7 +41,7 @@ class Win32Platform final : public Platform {
   SnapshotSaveResult saveSnapshotWithDialog(const std::string& fileName,
                                             const std::string& pngBytes) override;
   void setWindowTitle(const std::u16string& title) override;
-  void postWebMessage(const std::u16string& json) override;
+  void postWebMessage(const std::string& json) override;
   void closeMainWindow() override;
   void quitMessageLoop(int exitCode) override;
 
