@@ -51,7 +51,7 @@ void onCreate(HWND window) {
   parts->app.onCreate();
 }
 
-void onDestroy(HWND window) {
+void onDestroy() {
   // The view goes while its host window still exists.
   parts->webView.release();
   // No task reaches the window from now on; those already queued for it
@@ -124,7 +124,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       onCreate(window);
       return 0;
     case WM_DESTROY:
-      onDestroy(window);
+      onDestroy();
       return 0;
     case WM_SIZE:
       // Resized live during a drag too: a hidden view is not drawn at all,
