@@ -27,9 +27,8 @@ void traceLine(const char* prefix, std::string_view json) {
   std::fflush(stderr);
 }
 
-// The string value of the first `"key"` of a command, read the way
-// extractJsonString reads the UTF-16 text of the same command: plain text
-// search, no escapes, each UTF-16 unit reduced to 7 bits.
+}  // namespace
+
 std::string commandField(std::string_view json, std::string_view key) {
   if (json.empty()) return {};
   std::string needle = "\"";
@@ -59,6 +58,8 @@ std::string commandField(std::string_view json, std::string_view key) {
   }
   return value;
 }
+
+namespace {
 
 // Bytes that are not UTF-8 become U+FFFD, as a trip through UTF-16 would
 // make them.

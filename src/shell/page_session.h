@@ -16,6 +16,11 @@
 
 namespace varnholt_app {
 
+// The string value of the first `"key"` of a page command (UTF-8 JSON),
+// read the way extractJsonString reads the same command in UTF-16: plain
+// text search, no escapes, each UTF-16 unit reduced to 7 bits.
+std::string commandField(std::string_view json, std::string_view key);
+
 class PageSession {
  public:
   // What the page asks of the runs.
