@@ -31,10 +31,9 @@ void runAnalysisJob(const AnalysisJob& job) {
       } else {
         AnalyzeOptions options;
         options.previous = job.previous.get();
-        if (job.window) {
+        if (job.progress) {
           options.progress = [&job](const AnalysisProgress& progress) {
-            job.window->post(WM_APP_PROGRESS, progress.filesDone,
-                             static_cast<intptr_t>(progress.filesTotal));
+            job.progress(progress.filesDone, progress.filesTotal);
           };
         }
         ProjectAnalysis analysis = analyzeProject(job.root, options);
@@ -55,15 +54,7 @@ void runAnalysisJob(const AnalysisJob& job) {
   } catch (...) {
     result.reset();
   }
-  if (!job.window) return;
-  if (!result) {
-    job.window->post(WM_APP_ANALYSIS_DONE, 0, 0);
-    return;
-  }
-  AnalysisResult* handedOver = result.release();
-  if (!job.window->post(WM_APP_ANALYSIS_DONE, 0, reinterpret_cast<intptr_t>(handedOver))) {
-    delete handedOver;
-  }
+  if (job.done) job.done(std::move(result));
 }
 
 }  // namespace varnholt_app

@@ -2,23 +2,14 @@
 // One background analysis run: walk, analyse, count, hand the result over.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "base/native_string.h"
-#include "base/window_poster.h"
 #include "model/model.h"
 
 namespace varnholt_app {
-
-struct AnalysisJob {
-  std::shared_ptr<WindowPoster> window;  // receives WM_APP_ANALYSIS_DONE
-  NativeString root;
-  std::string selectedPath;  // file to show again afterwards, or empty
-  // The adopted model of the same root, whose unchanged files the run takes
-  // over; shared with the window, which never changes it. May be null.
-  std::shared_ptr<const ProjectModel> previous;
-};
 
 struct AnalysisResult {
   NativeString root;
@@ -36,11 +27,22 @@ struct AnalysisResult {
   const ProjectModel* repeats = nullptr;
 };
 
-// The worker thread's body. Posts WM_APP_PROGRESS now and then (wParam: files
-// analysed, lParam: files to analyse, 0 while the walk is still counting),
-// then WM_APP_ANALYSIS_DONE with a heap AnalysisResult, or with 0 when not
-// even that could be made. A result that cannot be posted (the window is
-// gone) is destroyed here.
+struct AnalysisJob {
+  NativeString root;
+  std::string selectedPath;  // file to show again afterwards, or empty
+  // The adopted model of the same root, whose unchanged files the run takes
+  // over; shared with the UI thread, which never changes it. May be null.
+  std::shared_ptr<const ProjectModel> previous;
+  // Called on the worker thread; either may be empty. `progress` gets the
+  // files analysed and the files to analyse (0 while the walk still counts).
+  // `done` is called once, with the result, or with null when not even that
+  // could be made.
+  std::function<void(uint64_t done, uint64_t total)> progress;
+  std::function<void(std::unique_ptr<AnalysisResult> result)> done;
+};
+
+// The worker thread's body: reports progress now and then, then hands the
+// result to `done`.
 void runAnalysisJob(const AnalysisJob& job);
 
 }  // namespace varnholt_app

@@ -8,8 +8,8 @@
 
 namespace varnholt_app {
 
-// Starts watching `watcher.path` for `watcher.window`, posting
-// `watcher.message`. Null when the folder cannot be watched or no thread
+// Starts watching `watcher.path`, calling `watcher.onChange` on the
+// watcher thread. Null when the folder cannot be watched or no thread
 // can be started; whatever was opened is closed again.
 std::shared_ptr<FolderWatchThread> startFolderWatchThread(const FolderWatcher& watcher);
 

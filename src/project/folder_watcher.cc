@@ -8,12 +8,11 @@ namespace varnholt_app {
 
 FolderWatcher::~FolderWatcher() { stopFolderWatcher(*this); }
 
-void startFolderWatcher(FolderWatcher& watcher, std::shared_ptr<WindowPoster> window,
+void startFolderWatcher(FolderWatcher& watcher, std::function<void()> onChange,
                         const NativeString& folder) {
   stopFolderWatcher(watcher);
-  if (!window || folder.empty()) return;
-  watcher.window = std::move(window);
-  watcher.message = WM_APP_FOLDER_CHANGED;
+  if (!onChange || folder.empty()) return;
+  watcher.onChange = std::move(onChange);
   watcher.path = folder;
   watcher.thread = startFolderWatchThread(watcher);
   // A watcher that cannot start stays stopped; the periodic rescan remains.
@@ -24,8 +23,7 @@ void stopFolderWatcher(FolderWatcher& watcher) {
   if (std::shared_ptr<FolderWatchThread> thread = std::move(watcher.thread)) {
     endFolderWatchThread(*thread);
   }
-  watcher.window.reset();
-  watcher.message = 0;
+  watcher.onChange = nullptr;
   watcher.path.clear();
 }
 

@@ -1,17 +1,16 @@
 #pragma once
-// The folder watcher: one background thread that tells the main window when
-// anything below the project's root changes. It never says what changed; the
-// window debounces the messages and the next walk finds out.
+// The folder watcher: one background thread that says when anything below
+// the project's root changes. It never says what changed; the application
+// debounces the calls and the next walk finds out.
 
-#include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "base/native_string.h"
-#include "base/window_poster.h"
 
 namespace varnholt_app {
 
-// What the watcher thread works with: the poster, the message, the running
+// What the watcher thread works with: the callback, the running
 // flag, the stop signal and the system handles (inotify on Linux, the
 // directory handle and stop event on Windows). The thread holds its own
 // reference, so the handles are closed only after it has let go of them,
@@ -20,9 +19,8 @@ struct FolderWatchThread;
 
 // The one watcher of the process, owned by the UI thread.
 struct FolderWatcher {
-  std::shared_ptr<WindowPoster> window;  // receiver; null when stopped
-  uint32_t message = 0;                  // WM_APP_FOLDER_CHANGED; 0 when stopped
-  NativeString path;                     // watched folder; empty when stopped
+  std::function<void()> onChange;  // called on the watcher thread; empty when stopped
+  NativeString path;               // watched folder; empty when stopped
   std::shared_ptr<FolderWatchThread> thread;  // null when no thread was started
 
   FolderWatcher() = default;
@@ -32,14 +30,14 @@ struct FolderWatcher {
 };
 
 // Stops the previous watcher, then watches `folder` and its whole subtree,
-// posting WM_APP_FOLDER_CHANGED (wParam 0, lParam 0) for every batch of
-// changes. When the watcher cannot start it stays stopped, silently.
-void startFolderWatcher(FolderWatcher& watcher, std::shared_ptr<WindowPoster> window,
+// calling `onChange` on the watcher thread for every batch of changes. When
+// the watcher cannot start it stays stopped, silently.
+void startFolderWatcher(FolderWatcher& watcher, std::function<void()> onChange,
                         const NativeString& folder);
 
 // Ends the watcher thread and releases everything; a no-op when stopped.
-// Waits for the thread at most 1500 ms; once it returns no further message
-// is posted.
+// Waits for the thread at most 1500 ms; once it returns `onChange` is not
+// called again.
 void stopFolderWatcher(FolderWatcher& watcher);
 
 // True while the watcher thread is still watching (it ends on its own when

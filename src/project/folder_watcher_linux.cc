@@ -14,6 +14,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <new>
 #include <string>
@@ -83,8 +84,7 @@ std::string childPath(const std::string& parent, std::string_view name) {
 }  // namespace
 
 struct FolderWatchThread {
-  std::shared_ptr<WindowPoster> window;
-  uint32_t message = 0;
+  std::function<void()> onChange;
   std::string root;
   std::atomic<bool> running{false};
   int inotifyFd = -1;
@@ -173,9 +173,7 @@ void watchTree(FolderWatchThread& self, const std::string& top, bool revisit) {
 }
 
 void post(FolderWatchThread& self) {
-  if (self.window && self.message != 0 && self.running.load()) {
-    self.window->post(self.message, 0, 0);
-  }
+  if (self.onChange && self.running.load()) self.onChange();
 }
 
 void watchLoop(FolderWatchThread& self) {
@@ -270,8 +268,7 @@ void setFolderWatchLimitForTesting(int limit) { watchLimitForTesting.store(limit
 
 std::shared_ptr<FolderWatchThread> startFolderWatchThread(const FolderWatcher& watcher) {
   auto self = std::make_shared<FolderWatchThread>();
-  self->window = watcher.window;
-  self->message = watcher.message;
+  self->onChange = watcher.onChange;
   self->root = watcher.path;
   self->inotifyFd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   self->stopFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <new>
 #include <utility>
@@ -26,8 +27,7 @@ constexpr DWORD kCancelRetryMs = 20;
 }  // namespace
 
 struct FolderWatchThread {
-  std::shared_ptr<WindowPoster> window;
-  uint32_t message = 0;
+  std::function<void()> onChange;
   std::atomic<bool> running{false};
   HANDLE stopEvent = nullptr;
   HANDLE directory = INVALID_HANDLE_VALUE;
@@ -63,7 +63,7 @@ void watchLoop(FolderWatchThread& self) {
       return;  // failed, or cancelled by stopFolderWatcher
     }
     if (stopRequested(self)) return;
-    if (self.window && self.message != 0) self.window->post(self.message, 0, 0);
+    if (self.onChange) self.onChange();
   }
 }
 
@@ -80,8 +80,7 @@ DWORD WINAPI threadMain(void* parameter) {
 
 std::shared_ptr<FolderWatchThread> startFolderWatchThread(const FolderWatcher& watcher) {
   auto self = std::make_shared<FolderWatchThread>();
-  self->window = watcher.window;
-  self->message = watcher.message;
+  self->onChange = watcher.onChange;
   self->stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   if (self->stopEvent == nullptr) return nullptr;
   self->directory = CreateFileW(watcher.path.c_str(), FILE_LIST_DIRECTORY,

@@ -166,28 +166,33 @@ std::u16string utf8ToWide(std::string_view text) {
   return utf8ToUtf16(text);
 }
 
-std::string extractJsonString(std::u16string_view message, const char16_t* key) {
-  if (message.empty() || key == nullptr) return {};
-  std::u16string needle = u"\"";
-  needle += key;
-  needle += u'"';
-  const size_t at = message.find(needle);
-  if (at == std::u16string_view::npos) return {};
-  const size_t colon = message.find(u':', at);
-  if (colon == std::u16string_view::npos) return {};
-  size_t pos = colon + 1;
-  while (pos < message.size() &&
-         (message[pos] == u' ' || message[pos] == u'\t' || message[pos] == u'\n' ||
-          message[pos] == u'\r')) {
+std::string extractJsonString(std::string_view json, std::string_view key) {
+  if (json.empty()) return {};
+  std::string needle = "\"";
+  needle.append(key).push_back('"');
+  const size_t at = json.find(needle);
+  if (at == std::string_view::npos) return {};
+  size_t pos = json.find(':', at);
+  if (pos == std::string_view::npos) return {};
+  ++pos;
+  while (pos < json.size() && (json[pos] == ' ' || json[pos] == '\t' || json[pos] == '\n' || json[pos] == '\r')) {
     ++pos;
   }
-  if (pos >= message.size() || message[pos] != u'"') return {};
-  const size_t begin = pos + 1;
-  const size_t end = message.find(u'"', begin);
-  if (end == std::u16string_view::npos) return {};
+  if (pos >= json.size() || json[pos] != '"') return {};
+  const size_t end = json.find('"', pos + 1);
+  if (end == std::string_view::npos) return {};
   std::string value;
-  value.reserve(end - begin);
-  for (size_t i = begin; i < end; ++i) value.push_back(static_cast<char>(message[i] & 0x7F));
+  value.reserve(end - pos - 1);
+  for (size_t i = pos + 1; i < end;) {
+    char32_t c = 0;
+    i += decodeUtf8At(json, i, c);
+    if (c >= 0x10000) {  // a surrogate pair in UTF-16
+      c -= 0x10000;
+      value.push_back(static_cast<char>((0xD800 + (c >> 10)) & 0x7F));
+      c = 0xDC00 + (c & 0x3FF);
+    }
+    value.push_back(static_cast<char>(c & 0x7F));
+  }
   return value;
 }
 

@@ -37,10 +37,11 @@ std::string base64Decode(std::string_view text);
 // UTF-8 to UTF-16; ill-formed input becomes U+FFFD.
 std::u16string utf8ToWide(std::string_view text);
 
-// The string value of the first `"key"` in `message`, found by plain text
-// search. Escapes are not interpreted and every unit is reduced to 7 bits;
-// anything unexpected gives an empty result. `key` may be null.
-std::string extractJsonString(std::u16string_view message, const char16_t* key);
+// The string value of the first `"key"` of a page command (UTF-8 JSON),
+// found by plain text search. Escapes are not interpreted and every UTF-16
+// unit of the value is reduced to 7 bits, as the command reader has always
+// read it; anything unexpected gives an empty result.
+std::string extractJsonString(std::string_view message, std::string_view key);
 
 // Fixed notation with exactly `decimals` digits after a "." whatever the
 // locale, rounded like printf("%.*f"). Non-finite values are written as 0

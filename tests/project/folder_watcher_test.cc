@@ -24,18 +24,16 @@ using namespace std::chrono_literals;
 constexpr auto kDeadline = 15s;  // only a fault waits this long
 constexpr auto kQuiet = 400ms;   // long enough for a pending post on a busy machine
 
-// Counts well-formed change posts; anything else counts as -1000.
-class CountingPoster : public WindowPoster {
- public:
-  bool post(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
-    count_ += message == WM_APP_FOLDER_CHANGED && wParam == 0 && lParam == 0 ? 1 : -1000;
-    return true;
-  }
-  int count() const { return count_; }
-
- private:
-  std::atomic<int> count_{0};
+// Counts the watcher's calls.
+struct CountingPoster {
+  std::atomic<int> calls{0};
+  int count() const { return calls; }
 };
+
+// The callback holds its counter, so a thread that let go of it shows.
+std::function<void()> counting(std::shared_ptr<CountingPoster> poster) {
+  return [poster] { ++poster->calls; };
+}
 
 // Waits until no post has come for kQuiet; returns the settled count.
 int settle(CountingPoster& poster) {
@@ -66,7 +64,7 @@ class FolderWatcherTest : public ::testing::Test {
  protected:
   void TearDown() override { stopFolderWatcher(watcher_); }
   void start(const fs::path& folder, std::shared_ptr<CountingPoster> poster = nullptr) {
-    startFolderWatcher(watcher_, poster ? poster : poster_, folder.native());
+    startFolderWatcher(watcher_, counting(poster ? poster : poster_), folder.native());
   }
   void write(const std::string& relative) { tree_.file(relative, std::to_string(++round_)); }
   bool writeIgnored(const std::string& relative) {
@@ -151,8 +149,8 @@ TEST_F(FolderWatcherTest, StopsAtOnceAndLeavesNothingBehind) {
 
   // Roots it cannot watch leave it stopped.
   start(tree_.path("missing"));
-  startFolderWatcher(watcher_, poster_, NativeString());
-  startFolderWatcher(watcher_, nullptr, tree_.native());
+  startFolderWatcher(watcher_, counting(poster_), NativeString());
+  startFolderWatcher(watcher_, {}, tree_.native());
   EXPECT_EQ(watcher_.thread, nullptr);
 
   // Starts that stop the previous one mid-setup leak no thread nor handle.

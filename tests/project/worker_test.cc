@@ -1,5 +1,4 @@
-// The worker body: its result crosses only by a post, and is freed by the
-// worker when the post fails.
+// The worker body: progress and one result, handed to its callbacks.
 
 #include <gtest/gtest.h>
 
@@ -13,44 +12,38 @@
 namespace varnholt_app {
 namespace {
 
-class RecordingPoster : public WindowPoster {
- public:
-  bool post(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
-    if (!alive) return false;
-    if (message == WM_APP_PROGRESS) return (lastProgress = {wParam, lParam}), true;
-    EXPECT_EQ(message, WM_APP_ANALYSIS_DONE);
-    results.emplace_back(reinterpret_cast<AnalysisResult*>(lParam));
-    return true;
-  }
-  bool alive = true;
-  std::pair<uintptr_t, intptr_t> lastProgress;
+struct Recorder {
+  std::pair<uint64_t, uint64_t> lastProgress;
   std::vector<std::unique_ptr<AnalysisResult>> results;
+  AnalysisJob job(const NativeString& root, std::string selected = {}) {
+    return {root, std::move(selected), nullptr, [this](uint64_t done, uint64_t total) { lastProgress = {done, total}; },
+            [this](std::unique_ptr<AnalysisResult> result) { results.push_back(std::move(result)); }};
+  }
 };
 
-TEST(AnalysisWorker, PostsOneResultOrFreesIt) {
+TEST(AnalysisWorker, HandsOverOneResultAndItsProgress) {
   testing::TempTree tree;
   for (const char* name : {"sub/a.c", "sub/b.c"}) tree.file(name, "int f(int x) {\n  if (x) return x;\n  return 0;\n}\n");
-  auto poster = std::make_shared<RecordingPoster>();
+  Recorder worker;
 
-  runAnalysisJob({poster, tree.native(), "kept", nullptr});
-  ASSERT_EQ(poster->results.size(), 1u);
-  const AnalysisResult* result = poster->results[0].get();
+  runAnalysisJob(worker.job(tree.native(), "kept"));
+  ASSERT_EQ(worker.results.size(), 1u);
+  const AnalysisResult* result = worker.results[0].get();
   ASSERT_NE(result, nullptr);
   EXPECT_EQ(result->root, tree.native());
   EXPECT_EQ(result->selectedPath, "kept");
   EXPECT_EQ(result->model.files.size(), 2u);
   EXPECT_EQ(result->totalLines, 8);
-  EXPECT_EQ(poster->lastProgress, std::make_pair(uintptr_t{2}, intptr_t{2})) << "the last word on progress is the whole";
+  EXPECT_EQ(worker.lastProgress, std::make_pair(uint64_t{2}, uint64_t{2})) << "the last word on progress is the whole";
 
   for (const char* root : {"missing", "sub/a.c"}) {  // gone, or replaced by a file
-    runAnalysisJob({poster, tree.path(root).native(), "", nullptr});
-    const AnalysisResult* gone = poster->results.back().get();
+    runAnalysisJob(worker.job(tree.path(root).native()));
+    const AnalysisResult* gone = worker.results.back().get();
     EXPECT_TRUE(gone && gone->rootMissing && gone->model.files.empty()) << root;
   }
 
-  poster->alive = false;  // the window is gone; LeakSanitizer checks the rest
-  runAnalysisJob({poster, tree.native(), "", nullptr});
-  EXPECT_EQ(poster->results.size(), 3u);
+  runAnalysisJob({tree.native(), "", nullptr, nullptr, nullptr});  // nobody waits: LeakSanitizer checks
+  EXPECT_EQ(worker.results.size(), 3u);
 }
 
 }  // namespace

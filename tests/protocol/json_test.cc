@@ -41,22 +41,26 @@ TEST(Base64, EncodesRoundTripsAndDecodesLeniently) {
 }
 
 TEST(ExtractJsonString, TextSearchForTheFirstStringMember) {
-  const std::pair<const char16_t*, const char*> cases[] = {
-      {u"{\"type\":\"uiReady\"}", "uiReady"},
-      {u"{\"type\":\r\n\t \"x\"}", "x"},
-      {u"{\"type\":\"\"}", ""},
-      {u"{\"type\":5}", ""},
-      {u"{\"kind\":\"x\"}", ""},
-      {u"{\"type\":\"x}", ""},  // no closing quote
-      {u"{\"type\":", ""},
-      {u"{\"type\":\u00A0\"x\"}", ""},  // only four blanks are skipped
-      {u"{\"type\":null,\"x\":{\"type\":\"y\"}}", ""},
-      {u"{\"type\":\"a\\\"b\"}", "a\\"},  // no escapes
-      {u"{\"kind\":\"type\",\"n\":\"y\",\"type\":\"x\"}", "y"},
-      {u"{\"type\":\"\u00E9\u20AC\"}", "\x69\x2C"},  // every unit cut to 7 bits
+  using namespace std::string_view_literals;
+  const std::pair<std::string_view, std::string_view> cases[] = {
+      {"{\"type\":\"uiReady\"}", "uiReady"},
+      {"{\"type\":\r\n\t \"x\"}", "x"},
+      {"{\"type\":\"\"}", ""},
+      {"{\"type\":5}", ""},
+      {"{\"kind\":\"x\"}", ""},
+      {"{\"type\":\"x}", ""},  // no closing quote
+      {"{\"type\":", ""},
+      {"{\"type\":\xC2\xA0\"x\"}", ""},  // only four blanks are skipped
+      {"{\"type\":null,\"x\":{\"type\":\"y\"}}", ""},
+      {"{\"type\":\"a\\\"b\"}", "a\\"},  // no escapes
+      {"{\"kind\":\"type\",\"n\":\"y\",\"type\":\"x\"}", "y"},
+      // Every UTF-16 unit cut to 7 bits: U+00E9, U+20AC; U+1F600 is the
+      // surrogates D83D DE00; ill-formed bytes are U+FFFD each.
+      {"{\"type\":\"\xC3\xA9\xE2\x82\xAC\"}", "\x69\x2C"},
+      {"{\"type\":\"a\xF0\x9F\x98\x80z\"}", "a\x3D\x00z"sv},
+      {"{\"type\":\"\xFF(\xED\xA0\x80\"}", "\x7D(\x7D\x7D\x7D"},
   };
-  for (const auto& [json, value] : cases) EXPECT_EQ(extractJsonString(json, u"type"), value);
-  EXPECT_EQ(extractJsonString(u"{\"type\":\"x\"}", nullptr), "");
+  for (const auto& [json, value] : cases) EXPECT_EQ(extractJsonString(json, "type"), value) << json;
   EXPECT_EQ(utf8ToWide("ab\xE2\x82\xFF"), u"ab\uFFFD\uFFFD");
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -24,8 +25,8 @@ using testing::TempTree;
 using Types = std::vector<std::string>;
 
 // Whether a message sent to the page names the file `key`.
-bool names(const std::u16string& json, const std::string& key) {
-  return json.find(utf8ToUtf16("\"path\":\"" + jsonEscape(key) + "\"")) != std::u16string::npos;
+bool names(const std::string& json, const std::string& key) {
+  return json.find("\"path\":\"" + jsonEscape(key) + "\"") != std::string::npos;
 }
 
 class AppUITest : public ::testing::Test {
@@ -38,7 +39,7 @@ class AppUITest : public ::testing::Test {
     b.file("lib.py", "def f(x):\n    return x and not x\n");
   }
 
-  void command(const std::string& json) { app.handleWebMessage(utf8ToUtf16(json)); }
+  void command(const std::string& json) { app.handleWebMessage(json); }
   void readyPage() {
     app.onWebViewReady();
     command(R"({"type":"uiReady"})");
@@ -46,11 +47,13 @@ class AppUITest : public ::testing::Test {
   void selectFile(const std::string& key) {
     command(R"({"type":"selectFile","path_b64":")" + base64Encode(key) + "\"}");
   }
-  void post(uint32_t message, intptr_t payload = 0) {
-    platform.poster->post(message, 0, payload);
+  // The watcher reports a change from its thread.
+  void folderChanged() {
+    ASSERT_TRUE(platform.watcher);
+    platform.watcher();
     platform.pump();
   }
-  void openFile(const std::string& key) { post(WM_APP_OPEN_FILE, reinterpret_cast<intptr_t>(new std::string(key))); }
+  void openFile(const std::string& key) { app.page().loadIntoCodeView(key); }
   // The user answers the folder dialog, which the window procedure shows.
   void pickFolder(const NativeString& root) {
     platform.pickerAnswer = root;
@@ -59,7 +62,7 @@ class AppUITest : public ::testing::Test {
   }
   // A change in the folder, and the quiet time after which it is rescanned.
   void changeAndRescan() {
-    post(WM_APP_FOLDER_CHANGED);
+    folderChanged();
     platform.advance(1000);
   }
   void finishWorker() {
@@ -70,24 +73,20 @@ class AppUITest : public ::testing::Test {
     pickFolder(root);
     finishWorker();
   }
-  // Runs the oldest worker and takes its posted result without delivering it.
-  std::unique_ptr<AnalysisResult> runWorker() {
-    FakePoster::Posted posted{};
-    if (!platform.runThread()) return nullptr;
-    while (platform.poster->take(posted) && posted.message == WM_APP_PROGRESS) {}
-    EXPECT_EQ(posted.message, WM_APP_ANALYSIS_DONE);
-    return std::unique_ptr<AnalysisResult>(reinterpret_cast<AnalysisResult*>(posted.lParam));
+  // A result made outside the app, handed to it as the worker's would be.
+  std::unique_ptr<AnalysisResult> analyse(const NativeString& root) {
+    std::unique_ptr<AnalysisResult> result;
+    runAnalysisJob({root, "", nullptr, nullptr, [&](std::unique_ptr<AnalysisResult> made) { result = std::move(made); }});
+    return result;
   }
-  void deliver(std::unique_ptr<AnalysisResult> result) {
-    app.onAppMessage(WM_APP_ANALYSIS_DONE, 0, reinterpret_cast<intptr_t>(result.release()));
-  }
+  void deliver(std::unique_ptr<AnalysisResult> result) { app.runs().onAnalysisDone(std::move(result)); }
   Types sentTypes() const {
     Types types;
-    for (const auto& json : platform.sent) types.push_back(extractJsonString(json, u"type"));
+    for (const auto& json : platform.sent) types.push_back(extractJsonString(json, "type"));
     return types;
   }
   std::string lastCode() const {
-    return platform.sent.empty() ? "" : base64Decode(extractJsonString(platform.sent.back(), u"code_b64"));
+    return platform.sent.empty() ? "" : base64Decode(extractJsonString(platform.sent.back(), "code_b64"));
   }
 
   FakePlatform platform;
@@ -100,22 +99,22 @@ TEST_F(AppUITest, DebounceWaitsForQuietAndForTheRunningWorker) {
   adopt(a.native());
   for (int i = 0; i < 3; ++i) {
     platform.advance(100);
-    post(WM_APP_FOLDER_CHANGED);
+    folderChanged();
   }
   const uint64_t lastChange = platform.now;
-  EXPECT_EQ(platform.timerArms[TIMER_FOLDER_DEBOUNCE], 1) << "a burst arms the timer once";
+  EXPECT_EQ(platform.timerArms[Timer::FolderDebounce], 1) << "a burst arms the timer once";
   while (platform.threads.empty() && platform.now < lastChange + 5000) platform.advance(10);
   EXPECT_GE(platform.now - lastChange, 900u);
   EXPECT_LE(platform.now - lastChange, 950u) << "starts when the quiet time is up";
-  EXPECT_EQ(platform.timers.count(TIMER_FOLDER_DEBOUNCE), 0u);
+  EXPECT_EQ(platform.timers.count(Timer::FolderDebounce), 0u);
 
-  post(WM_APP_FOLDER_CHANGED);  // while that rescan runs
+  folderChanged();  // while that rescan runs
   platform.advance(3000);
   EXPECT_EQ(platform.threads.size(), 1u) << "no second run while one is busy";
   finishWorker();
   platform.advance(250);
   EXPECT_EQ(platform.threads.size(), 1u) << "rescan on the first tick after the worker";
-  EXPECT_EQ(platform.timers.count(TIMER_FOLDER_DEBOUNCE), 0u);
+  EXPECT_EQ(platform.timers.count(Timer::FolderDebounce), 0u);
   platform.advance(5000);
   EXPECT_EQ(platform.threads.size(), 1u);
 }
@@ -123,14 +122,14 @@ TEST_F(AppUITest, DebounceWaitsForQuietAndForTheRunningWorker) {
 TEST_F(AppUITest, PeriodicRescanFollowsTheRootAndWaitsForIdle) {
   adopt(a.native());
   adopt(a.native());  // the same folder again
-  EXPECT_EQ(platform.timerArms[TIMER_PERIODIC_RESCAN], 1);
+  EXPECT_EQ(platform.timerArms[Timer::PeriodicRescan], 1);
   EXPECT_EQ(platform.watcherStarts, std::vector<NativeString>{a.native()});
   adopt(b.native());
-  EXPECT_EQ(platform.timerArms[TIMER_PERIODIC_RESCAN], 2);
+  EXPECT_EQ(platform.timerArms[Timer::PeriodicRescan], 2);
   EXPECT_EQ(platform.watcherStarts, (std::vector<NativeString>{a.native(), b.native()}));
 
   platform.advance(59'950);
-  post(WM_APP_FOLDER_CHANGED);  // debounce armed when the periodic tick comes
+  folderChanged();  // debounce armed when the periodic tick comes
   platform.advance(100);
   EXPECT_TRUE(platform.threads.empty());
   platform.advance(1200);
@@ -150,26 +149,20 @@ TEST_F(AppUITest, FolderAskedForDuringARunDecidesWhetherItsResultIsStale) {
   pickFolder(a.native());  // the same folder: the running result is adopted, then rerun
   a.file("extra.c", "int x;\n");
   platform.sent.clear();
-  auto result = runWorker();
-  ASSERT_NE(result, nullptr);
-  EXPECT_EQ(result->selectedPath, a.key("util.c"));
-  deliver(std::move(result));
+  finishWorker();
   ASSERT_FALSE(platform.sent.empty());
   EXPECT_TRUE(names(platform.sent[0], a.key("extra.c"))) << "adopted, not stale";
+  const Types types = sentTypes();
+  EXPECT_EQ(std::count(types.begin(), types.end(), "setCode"), 3) << "the rescan reopens the file";
+  EXPECT_TRUE(names(platform.sent.back(), a.key("util.c")));
 
   pickFolder(b.native());
   EXPECT_EQ(platform.threads.size(), 1u) << "B waits for A's rerun";
   platform.sent.clear();
-  result = runWorker();
-  ASSERT_NE(result, nullptr);
-  EXPECT_EQ(result->selectedPath, a.key("util.c")) << "the rerun keeps the selection";
-  deliver(std::move(result));
+  finishWorker();
   EXPECT_TRUE(platform.sent.empty()) << "a stale result is not adopted";
-  result = runWorker();
-  ASSERT_NE(result, nullptr) << "B starts at once";
-  EXPECT_EQ(result->root, b.native());
-  EXPECT_TRUE(result->selectedPath.empty()) << "a new folder drops the selection";
-  deliver(std::move(result));
+  ASSERT_EQ(platform.threads.size(), 1u) << "B starts at once";
+  finishWorker();
   ASSERT_FALSE(platform.sent.empty());
   EXPECT_TRUE(names(platform.sent[0], b.key("lib.py")));
 }
@@ -191,13 +184,13 @@ TEST_F(AppUITest, FailedOrUnstartedRunLeavesTheAppReadyForTheNextRequest) {
   deliver(nullptr);
   EXPECT_TRUE(platform.sent.empty()) << "the project stays";
   ASSERT_EQ(platform.threads.size(), 1u) << "three requests, one follow-up";
-  auto result = runWorker();
+  platform.threads.clear();
+  auto result = analyse(a.native());  // the newest request's, or it would be stale
   ASSERT_NE(result, nullptr);
-  EXPECT_EQ(result->root, a.native());
   result->failure = "Could not read /x: Permission denied";
   deliver(std::move(result));
   EXPECT_TRUE(platform.sent.empty()) << "nor does a failed run's empty model replace it";
-  EXPECT_EQ(platform.progress.back(), u"{\"type\":\"setProgress\",\"state\":\"failed\",\"text\":\"Could not read /x: Permission denied\"}");
+  EXPECT_EQ(platform.progress.back(), "{\"type\":\"setProgress\",\"state\":\"failed\",\"text\":\"Could not read /x: Permission denied\"}");
 }
 
 TEST_F(AppUITest, PageHearsNothingUnaskedBeforeUiReadyAndNothingForMalformedCommands) {
@@ -225,12 +218,12 @@ TEST_F(AppUITest, PageHearsNothingUnaskedBeforeUiReadyAndNothingForMalformedComm
   adopt(a.native());
   EXPECT_EQ(sentTypes(), (Types{"setProject", "setFileLines", "setScopeInfo", "setProject",
                                 "setFileLines", "setScopeInfo", "setCode"}));
-  EXPECT_EQ(platform.progress, (std::vector<std::u16string>{u"{\"type\":\"setProgress\",\"state\":\"busy\",\"done\":0,\"total\":0}",
-                                                            u"{\"type\":\"setProgress\",\"state\":\"idle\"}"}));
-  EXPECT_NE(platform.sent[0].find(u"\"totalLOC\":4,"), std::u16string::npos);
+  EXPECT_EQ(platform.progress, (std::vector<std::string>{"{\"type\":\"setProgress\",\"state\":\"busy\",\"done\":0,\"total\":0}",
+                                                            "{\"type\":\"setProgress\",\"state\":\"idle\"}"}));
+  EXPECT_NE(platform.sent[0].find("\"totalLOC\":4,"), std::string::npos);
 
-  std::u16string huge = u"{\"type\":\"selectFile\",\"path_b64\":\"";
-  app.handleWebMessage(huge.append(4'000'000, u'A') + u"\"}");
+  std::string huge = R"({"type":"selectFile","path_b64":")";
+  app.handleWebMessage(huge.append(4'000'000, 'A') + "\"}");
   command(R"({"type":"quitApp"})");
   EXPECT_EQ(platform.closeRequests, 1);
 }
@@ -244,18 +237,18 @@ TEST_F(AppUITest, ExplainLineAnswersForProjectFilesOnlyAndAuditRowsGetReasons) {
   };
   explain(a.key("main.c"), "2");
   ASSERT_EQ(sentTypes(), Types{"setExplain"});
-  const std::string why = utf16ToUtf8Lossy(platform.sent[0]);
+  const std::string why = platform.sent[0];
   EXPECT_NE(why.find(R"("line":2,"explanation":{"line":2,)"), std::string::npos) << why;
   EXPECT_NE(why.find(R"("name":"loop","count":1,"value":0.2,"words":["for"]})"), std::string::npos) << why;
   explain(b.key("lib.py"), "1");  // not in this project
-  EXPECT_NE(utf16ToUtf8Lossy(platform.sent.at(0)).find(R"("explanation":null})"), std::string::npos);
+  EXPECT_NE(platform.sent.at(0).find(R"("explanation":null})"), std::string::npos);
   for (const char* bad : {"", "x", "2x", "-", "99999999999"}) explain(a.key("main.c"), bad);
   EXPECT_TRUE(platform.sent.empty());
 
   command(R"({"type":"requestAudit"})");
   ASSERT_EQ(sentTypes(), (Types{"setAudit", "setAuditReasons"}));
-  EXPECT_NE(utf16ToUtf8Lossy(platform.sent[1]).find(R"x("reasons":["1 loop keyword (for)")x"), std::string::npos)
-      << utf16ToUtf8Lossy(platform.sent[1]);
+  EXPECT_NE(platform.sent[1].find(R"x("reasons":["1 loop keyword (for)")x"), std::string::npos)
+      << platform.sent[1];
 }
 
 TEST_F(AppUITest, TheFolderNamesTheWindowAndTheAuditKeepsToTheAskedScope) {
@@ -265,7 +258,7 @@ TEST_F(AppUITest, TheFolderNamesTheWindowAndTheAuditKeepsToTheAskedScope) {
   adopt(a.native());
   EXPECT_EQ(platform.title, utf8ToUtf16(folder + " \u2014 Varnholt"));
   readyPage();
-  EXPECT_EQ(platform.sent.at(2), utf8ToUtf16(R"({"type":"setScopeInfo","folderName":")" + folder +
+  EXPECT_EQ(platform.sent.at(2), std::string(R"({"type":"setScopeInfo","folderName":")" + folder +
                                              R"(","notCode":[")" + jsonEscape(a.key("notes.txt")) +
                                              R"("],"testOrGenerated":[")" +
                                              jsonEscape(a.key("tests/check.c")) + "\"]}"));
@@ -275,10 +268,10 @@ TEST_F(AppUITest, TheFolderNamesTheWindowAndTheAuditKeepsToTheAskedScope) {
     command(R"({"type":"requestAudit")" + scope + "}");
     return platform.sent.at(0);
   };
-  const std::u16string all = audit("");
+  const std::string all = audit("");
   EXPECT_EQ(audit(R"(,"scope":"everything")"), all) << "an unknown scope is the whole project";
   EXPECT_TRUE(names(all, a.key("notes.txt")) && names(all, a.key("tests/check.c")));
-  const std::u16string code = audit(R"(,"scope":"code")"), nontest = audit(R"(,"scope":"nontest")");
+  const std::string code = audit(R"(,"scope":"code")"), nontest = audit(R"(,"scope":"nontest")");
   EXPECT_TRUE(!names(code, a.key("notes.txt")) && names(code, a.key("tests/check.c")));
   EXPECT_TRUE(!names(nontest, a.key("notes.txt")) && !names(nontest, a.key("tests/check.c")) &&
               names(nontest, a.key("main.c")));
@@ -289,21 +282,23 @@ TEST_F(AppUITest, SnapshotsAreSavedFromTheWindowProcedureUnderTheGivenName) {
   const std::string save = R"({"type":"savePng","png_b64":")" + base64Encode(png);
   command(save + "\"}");
   command(save + R"(","name_b64":")" + base64Encode("h\xC3\xA9t") + "\"}");
+  command(save + R"(","name_b64":")" + base64Encode("a\xFF") + "\"}");
   command(save + R"(","name_b64":"===="})");
   command(R"({"type":"savePng","png_b64":"===="})");
   EXPECT_TRUE(platform.saves.empty()) << "no modal dialog inside the page's callback";
   platform.pump();
-  ASSERT_EQ(platform.saves.size(), 3u);
-  EXPECT_EQ(platform.saves[0], std::make_pair(std::u16string(u"Varnholt_snapshot.png"), png));
-  EXPECT_EQ(platform.saves[1].first, u"h\u00e9t") << "no extension added here";
-  EXPECT_EQ(platform.saves[2].first, u"Varnholt_snapshot.png");
+  ASSERT_EQ(platform.saves.size(), 4u);
+  EXPECT_EQ(platform.saves[0], std::make_pair(std::string("Varnholt_snapshot.png"), png));
+  EXPECT_EQ(platform.saves[1].first, "h\xC3\xA9t") << "no extension added here";
+  EXPECT_EQ(platform.saves[2].first, "a\xEF\xBF\xBD") << "a name that is not UTF-8";
+  EXPECT_EQ(platform.saves[3].first, "Varnholt_snapshot.png");
   readyPage();  // the page hears how each save went
   for (auto [path, error, said] : {std::tuple{"/x/s.png", "", R"("ok":true,"path":"/x/s.png"})"},
                                    {"/ro/s.png", "Read-only file system", R"("ok":false,"text":"Could not save /ro/s.png: Read-only file system"})"}}) {
     platform.saveAnswer = {asciiToNative(path), error};
     command(save + "\"}");
     platform.pump();
-    EXPECT_EQ(platform.sent.back(), utf8ToUtf16(std::string(R"({"type":"setSnapshot",)") + said));
+    EXPECT_EQ(platform.sent.back(), std::string(std::string(R"({"type":"setSnapshot",)") + said));
   }
 }
 
@@ -325,10 +320,10 @@ TEST_F(AppUITest, CodeViewKeepsTheLastGoodTextAndBlanksOnlyAfterGrace) {
   finishWorker();
   for (const std::string& type : sentTypes()) EXPECT_NE(type, "setCode") << "blanked before the grace";
   platform.advance(450);  // nothing else asks: a timer ends the grace
-  EXPECT_EQ(platform.sent.back(), utf8ToUtf16(kEmptyCodeMessage));
+  EXPECT_EQ(platform.sent.back(), std::string(kEmptyCodeMessage));
   platform.sent.clear();
   selectFile(a.key("gone.c"));
-  ASSERT_EQ(platform.sent, std::vector{utf8ToUtf16(kEmptyCodeMessage)});
+  ASSERT_EQ(platform.sent, std::vector{std::string(kEmptyCodeMessage)});
   openFile(a.key("nowhere.c"));
   EXPECT_EQ(platform.sent.size(), 2u) << "an empty selection blanks at once";
 
@@ -343,19 +338,19 @@ TEST_F(AppUITest, CodeViewKeepsTheLastGoodTextAndBlanksOnlyAfterGrace) {
 TEST_F(AppUITest, ProgressShowsAtOnceThenAtMostTenASecond) {
   readyPage();
   pickFolder(a.native());
-  for (intptr_t i = 1; i <= 100; ++i) {
+  for (uint64_t i = 1; i <= 100; ++i) {
     platform.advance(10);
-    post(WM_APP_PROGRESS, i);  // 0 of i files
+    app.runs().onProgress(0, i);  // 0 of i files
   }
   ASSERT_EQ(platform.progress.size(), 11u) << "one at the start, before the walk knows anything";
   // A folder not on screen yet is named, so the page shows it rather than its welcome.
-  EXPECT_EQ(platform.progress[10], utf8ToUtf16(R"({"type":"setProgress","state":"busy","done":0,"total":100,"folderName":")" +
+  EXPECT_EQ(platform.progress[10], std::string(R"({"type":"setProgress","state":"busy","done":0,"total":100,"folderName":")" +
                                                std::filesystem::path(a.native()).filename().string() + "\"}"));
   command(R"({"type":"uiReady"})");  // a page that (re)loads mid-run hears where it stands
   EXPECT_EQ(platform.progress.back(), platform.progress[10]);
   finishWorker();
   changeAndRescan();
-  EXPECT_EQ(platform.progress.back(), u"{\"type\":\"setProgress\",\"state\":\"busy\",\"done\":0,\"total\":0}") << "a rescan names nothing";
+  EXPECT_EQ(platform.progress.back(), "{\"type\":\"setProgress\",\"state\":\"busy\",\"done\":0,\"total\":0}") << "a rescan names nothing";
 }
 
 TEST_F(AppUITest, VanishedFolderKeepsItsProjectUntilItComesBackWatched) {
@@ -366,7 +361,7 @@ TEST_F(AppUITest, VanishedFolderKeepsItsProjectUntilItComesBackWatched) {
   changeAndRescan();
   platform.sent.clear();
   finishWorker();
-  EXPECT_EQ(platform.progress.back(), utf8ToUtf16(R"({"type":"setProgress","state":"missing","text":"Folder not found: )" +
+  EXPECT_EQ(platform.progress.back(), std::string(R"({"type":"setProgress","state":"missing","text":"Folder not found: )" +
                                                   jsonEscape(nativeToUtf8Lossy(a.native())) + "\"}"));
   EXPECT_TRUE(platform.sent.empty()) << "the last project stays";
   platform.advance(60'000);
@@ -395,7 +390,7 @@ TEST_F(AppUITest, NameThatIsNotUtf8IsOpenedAndRefreshedThroughTheTextThePageShow
   EXPECT_EQ(lastCode(), "int y;\n");
   EXPECT_TRUE(names(platform.sent.back(), shown));
   command(R"({"type":"explainLine","path_b64":")" + base64Encode(shown) + R"(","line":"1"})");
-  const std::string why = utf16ToUtf8Lossy(platform.sent.back());
+  const std::string why = platform.sent.back();
   EXPECT_NE(why.find(R"("explanation":{"line":1,)"), std::string::npos) << why;
 }
 
@@ -407,7 +402,7 @@ TEST_F(AppUITest, EditsArriveWhileAnotherFileKeepsChangingAndAfterTheFolderIsRep
   a.file("main.c", "int main(void) { return 1; }\n");
   const uint64_t start = platform.now;
   while (platform.threads.empty() && platform.now < start + 75'000) {
-    post(WM_APP_FOLDER_CHANGED);
+    folderChanged();
     platform.advance(500);
   }
   ASSERT_EQ(platform.threads.size(), 1u);
@@ -434,7 +429,7 @@ TEST_F(AppUITest, EditsArriveWhileAnotherFileKeepsChangingAndAfterTheFolderIsRep
 
 TEST_F(AppUITest, ClosingStopsEverythingAndAResultLeftBehindIsFreed) {
   adopt(a.native());
-  post(WM_APP_FOLDER_CHANGED);
+  folderChanged();
   pickFolder(b.native());
   app.onDestroy();
   EXPECT_EQ(platform.watcherStops, 1);
@@ -442,7 +437,7 @@ TEST_F(AppUITest, ClosingStopsEverythingAndAResultLeftBehindIsFreed) {
   EXPECT_EQ(platform.quitCode, 0);
   command(R"({"type":"quitApp"})");
   EXPECT_EQ(platform.closeRequests, 0) << "the window is gone";
-  platform.poster->kill();
+  platform.ui->kill();
   ASSERT_TRUE(platform.runThread());  // LeakSanitizer sees a result it failed to free
 }
 
@@ -463,7 +458,7 @@ TEST_F(AppUITest, RequestsDuringARunOnRealThreadsCollapseIntoOneFollowUp) {
   EXPECT_EQ(platform.running.size(), 2u) << "the first run and one follow-up";
   ASSERT_EQ(sentTypes(), (Types{"setProject", "setFileLines", "setScopeInfo", "setCode"}));
   EXPECT_TRUE(names(platform.sent[0], b.key("lib.py")));
-  EXPECT_NE(platform.sent[0].find(u"\"totalLOC\":2,"), std::u16string::npos);
+  EXPECT_NE(platform.sent[0].find("\"totalLOC\":2,"), std::string::npos);
 }
 
 }  // namespace

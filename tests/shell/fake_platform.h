@@ -1,6 +1,6 @@
 #pragma once
 // A platform for tests: a manual clock whose timers fire as the test moves
-// it, a queue of posted messages the test pumps, thread bodies the test runs
+// it, a queue of dispatched tasks the test pumps, thread bodies the test runs
 // when it chooses (or real threads), and a record of what the page and the
 // desktop were asked.
 
@@ -17,37 +17,34 @@
 #include <utility>
 #include <vector>
 
+#include "base/utf.h"
 #include "shell/app_ui.h"
 #include "shell/platform.h"
 
 namespace varnholt_app {
 
-class FakePoster : public WindowPoster {
+class FakeDispatcher : public Dispatcher {
  public:
-  struct Posted {
-    uint32_t message;
-    intptr_t lParam;
-  };
-  bool post(uint32_t message, uintptr_t, intptr_t lParam) override {
+  bool dispatch(Task task) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (alive_) queue_.push_back({message, lParam});
+    if (alive_) queue_.push_back(std::move(task));
     return alive_;
   }
   void kill() {
     std::lock_guard<std::mutex> lock(mutex_);
     alive_ = false;
   }
-  bool take(Posted& out) {
+  bool take(Task& out) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (queue_.empty()) return false;
-    out = queue_.front();
+    out = std::move(queue_.front());
     queue_.pop_front();
     return true;
   }
 
  private:
   std::mutex mutex_;
-  std::deque<Posted> queue_;
+  std::deque<Task> queue_;
   bool alive_ = true;
 };
 
@@ -56,12 +53,12 @@ class FakePlatform : public Platform {
   ~FakePlatform() override {
     for (auto& thread : running) thread.join();
   }
-  std::shared_ptr<WindowPoster> windowPoster() override { return poster; }
-  void setTimer(uint32_t id, uint32_t periodMs) override {
+  std::shared_ptr<Dispatcher> dispatcher() override { return ui; }
+  void setTimer(Timer id, uint32_t periodMs) override {
     timers[id] = {periodMs, now + periodMs};
     ++timerArms[id];
   }
-  void killTimer(uint32_t id) override { timers.erase(id); }
+  void killTimer(Timer id) override { timers.erase(id); }
   uint32_t tickCount() override { return static_cast<uint32_t>(now); }
   uint64_t monotonicMs() override { return now; }
   bool startThread(std::function<void()> body) override {
@@ -75,28 +72,31 @@ class FakePlatform : public Platform {
     }
     return !failThreads;
   }
-  void startFolderWatcher(const NativeString& folder) override { watcherStarts.push_back(folder); }
-  void stopFolderWatcher() override { ++watcherStops; }
+  void startFolderWatcher(const NativeString& folder, std::function<void()> onChange) override {
+    watcherStarts.push_back(folder);
+    watcher = std::move(onChange);
+  }
+  void stopFolderWatcher() override {
+    ++watcherStops;
+    watcher = nullptr;
+  }
   NativeString showFolderPicker() override { return std::exchange(pickerAnswer, {}); }
-  SnapshotSaveResult saveSnapshotWithDialog(const std::u16string& fileName, const std::string& pngBytes) override {
+  SnapshotSaveResult saveSnapshotWithDialog(const std::string& fileName, const std::string& pngBytes) override {
     saves.emplace_back(fileName, pngBytes);
     return saveAnswer;
   }
   void setWindowTitle(const std::u16string& text) override { title = text; }
-  void postWebMessage(const std::u16string& json) override { (json.starts_with(u"{\"type\":\"setProgress") ? progress : sent).push_back(json); }
+  void postWebMessage(const std::string& json) override {
+    (json.starts_with("{\"type\":\"setProgress") ? progress : sent).push_back(json);
+  }
   void closeMainWindow() override { ++closeRequests; }
   void quitMessageLoop(int exitCode) override { quitCode = exitCode; }
 
   void attach(AppUI* application) { app = application; }
 
-  // Delivers every queued posted message, as the message loop would.
+  // Runs every queued task, as the message loop would.
   void pump() {
-    FakePoster::Posted posted{};
-    while (poster->take(posted)) {
-      if (app == nullptr || !app->onAppMessage(posted.message, 0, posted.lParam)) {
-        destroyAppMessagePayload(posted.message, posted.lParam);
-      }
-    }
+    for (Dispatcher::Task task; ui->take(task);) task();
   }
 
   // Runs the oldest pending thread body to its end, on this thread.
@@ -109,7 +109,7 @@ class FakePlatform : public Platform {
   }
 
   // Moves the clock forward, firing due timers in time order and pumping
-  // posted messages before each, as a message loop would.
+  // the queued tasks before each, as a message loop would.
   void advance(uint64_t ms) {
     const uint64_t target = now + ms;
     for (pump();; pump()) {
@@ -123,27 +123,28 @@ class FakePlatform : public Platform {
     now = target;
   }
 
-  struct Timer {
+  struct Due {
     uint32_t period;
     uint64_t due;
   };
-  std::shared_ptr<FakePoster> poster = std::make_shared<FakePoster>();
+  std::shared_ptr<FakeDispatcher> ui = std::make_shared<FakeDispatcher>();
   AppUI* app = nullptr;
   uint64_t now = 1'000'000;  // a monotonic clock never reads 0 in practice
-  std::map<uint32_t, Timer> timers;
-  std::map<uint32_t, int> timerArms;
+  std::map<Timer, Due> timers;
+  std::map<Timer, int> timerArms;
   std::deque<std::function<void()>> threads;
   bool failThreads = false;
   bool realThreads = false;  // bodies run at once on threads of their own
   std::vector<std::thread> running;
   std::atomic<size_t> finished{0};
   std::vector<NativeString> watcherStarts;
+  std::function<void()> watcher;  // the running watcher's callback
   int watcherStops = 0;
   NativeString pickerAnswer;
-  std::vector<std::pair<std::u16string, std::string>> saves;
+  std::vector<std::pair<std::string, std::string>> saves;
   SnapshotSaveResult saveAnswer;  // cancelled unless a test says otherwise
-  std::vector<std::u16string> sent;
-  std::vector<std::u16string> progress;  // "setProgress" messages, kept apart
+  std::vector<std::string> sent;
+  std::vector<std::string> progress;  // "setProgress" messages, kept apart
   std::u16string title;
   int closeRequests = 0;
   int quitCode = -1;

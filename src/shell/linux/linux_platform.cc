@@ -1,6 +1,9 @@
 #include "shell/linux/linux_platform.h"
 
 #include <gtk/gtk.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include <system_error>
 #include <thread>
@@ -15,25 +18,23 @@ namespace varnholt_app {
 
 LinuxPlatform::LinuxPlatform(GMainLoop* loop, WebHost& web)
     : loop_(loop), web_(web), timers_([this](uint32_t id) {
-        if (app_ != nullptr && window_ != nullptr) app_->onTimer(id);
+        if (app_ != nullptr && window_ != nullptr) app_->onTimer(static_cast<Timer>(id));
       }) {}
 
-void LinuxPlatform::attachWindow(AppUI& app, GtkWindow* window, std::shared_ptr<GlibWindowPoster> poster) {
+void LinuxPlatform::attachWindow(AppUI& app, GtkWindow* window) {
   app_ = &app;
   window_ = window;
-  poster_ = std::move(poster);
+  dispatcher_ = std::make_shared<GlibDispatcher>(nullptr);
 }
 
 void LinuxPlatform::detachWindow() {
   window_ = nullptr;
-  if (poster_) poster_->close();
+  if (dispatcher_) dispatcher_->close();
 }
 
-std::shared_ptr<WindowPoster> LinuxPlatform::windowPoster() { return poster_; }
+void LinuxPlatform::setTimer(Timer id, uint32_t periodMs) { timers_.set(static_cast<uint32_t>(id), periodMs); }
 
-void LinuxPlatform::setTimer(uint32_t id, uint32_t periodMs) { timers_.set(id, periodMs); }
-
-void LinuxPlatform::killTimer(uint32_t id) { timers_.kill(id); }
+void LinuxPlatform::killTimer(Timer id) { timers_.kill(static_cast<uint32_t>(id)); }
 
 uint32_t LinuxPlatform::tickCount() { return static_cast<uint32_t>(monotonicMs()); }
 
@@ -48,8 +49,8 @@ bool LinuxPlatform::startThread(std::function<void()> body) {
   }
 }
 
-void LinuxPlatform::startFolderWatcher(const NativeString& folder) {
-  varnholt_app::startFolderWatcher(watcher_, poster_, folder);
+void LinuxPlatform::startFolderWatcher(const NativeString& folder, std::function<void()> onChange) {
+  varnholt_app::startFolderWatcher(watcher_, std::move(onChange), folder);
 }
 
 void LinuxPlatform::stopFolderWatcher() { varnholt_app::stopFolderWatcher(watcher_); }
@@ -59,17 +60,24 @@ NativeString LinuxPlatform::showFolderPicker() {
   return varnholt_app::showFolderPicker(window_);
 }
 
-SnapshotSaveResult LinuxPlatform::saveSnapshotWithDialog(const std::u16string& fileName,
+SnapshotSaveResult LinuxPlatform::saveSnapshotWithDialog(const std::string& fileName,
                                                          const std::string& pngBytes) {
-  return varnholt_app::saveSnapshotWithDialog(window_, utf16ToUtf8Lossy(fileName), pngBytes);
+  return varnholt_app::saveSnapshotWithDialog(window_, fileName, pngBytes);
 }
 
 void LinuxPlatform::setWindowTitle(const std::u16string& title) {
   if (window_ != nullptr) gtk_window_set_title(window_, utf16ToUtf8Lossy(title).c_str());
 }
 
-void LinuxPlatform::postWebMessage(const std::u16string& json) { web_.postJson(utf16ToUtf8Lossy(json)); }
-void LinuxPlatform::postWebMessageUtf8(const std::string& json) { web_.postJson(json); }
+void LinuxPlatform::postWebMessage(const std::string& json) { web_.postJson(json); }
+
+// glibc keeps what the threads of a run and the megabyte messages freed;
+// a tree like the kernel's leaves a hundred MB of it after a few rescans.
+void LinuxPlatform::releaseFreedMemory() {
+#ifdef __GLIBC__
+  malloc_trim(0);
+#endif
+}
 
 int LinuxPlatform::onCloseIdle(void* data) {
   auto* platform = static_cast<LinuxPlatform*>(data);

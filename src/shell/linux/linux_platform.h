@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "project/folder_watcher.h"
-#include "shell/linux/glib_poster.h"
+#include "shell/linux/glib_dispatcher.h"
 #include "shell/linux/glib_timers.h"
 #include "shell/platform.h"
 
@@ -23,25 +23,25 @@ class LinuxPlatform final : public Platform {
   LinuxPlatform(const LinuxPlatform&) = delete;
   LinuxPlatform& operator=(const LinuxPlatform&) = delete;
 
-  // The window exists; posts and timer expiries go to `app` from now on.
-  void attachWindow(AppUI& app, GtkWindow* window, std::shared_ptr<GlibWindowPoster> poster);
-  // The window is being destroyed: posts fail from now on.
+  // The window exists; tasks run and timers fire for `app` from now on.
+  void attachWindow(AppUI& app, GtkWindow* window);
+  // The window is being destroyed: dispatches fail from now on.
   void detachWindow();
   int exitCode() const { return exitCode_; }
 
-  std::shared_ptr<WindowPoster> windowPoster() override;
-  void setTimer(uint32_t id, uint32_t periodMs) override;
-  void killTimer(uint32_t id) override;
+  std::shared_ptr<Dispatcher> dispatcher() override { return dispatcher_; }
+  void setTimer(Timer id, uint32_t periodMs) override;
+  void killTimer(Timer id) override;
   uint32_t tickCount() override;
   uint64_t monotonicMs() override;
   bool startThread(std::function<void()> body) override;
-  void startFolderWatcher(const NativeString& folder) override;
+  void startFolderWatcher(const NativeString& folder, std::function<void()> onChange) override;
   void stopFolderWatcher() override;
   NativeString showFolderPicker() override;
-  SnapshotSaveResult saveSnapshotWithDialog(const std::u16string& fileName, const std::string& pngBytes) override;
+  SnapshotSaveResult saveSnapshotWithDialog(const std::string& fileName, const std::string& pngBytes) override;
   void setWindowTitle(const std::u16string& title) override;
-  void postWebMessage(const std::u16string& json) override;
-  void postWebMessageUtf8(const std::string& json) override;
+  void postWebMessage(const std::string& json) override;
+  void releaseFreedMemory() override;
   void closeMainWindow() override;
   void quitMessageLoop(int exitCode) override;
 
@@ -52,7 +52,7 @@ class LinuxPlatform final : public Platform {
   WebHost& web_;
   AppUI* app_ = nullptr;
   GtkWindow* window_ = nullptr;  // null once destroyed
-  std::shared_ptr<GlibWindowPoster> poster_;
+  std::shared_ptr<GlibDispatcher> dispatcher_;
   GlibTimers timers_;
   FolderWatcher watcher_;
   int exitCode_ = 0;

@@ -13,10 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "base/utf.h"
 #include "shell/app_ui.h"
 #include "shell/command_line.h"
-#include "shell/linux/glib_poster.h"
 #include "shell/linux/linux_platform.h"
 #include "shell/linux/signal_callback.h"
 #include "shell/linux/web_host.h"
@@ -34,19 +32,11 @@ struct Shell {
   AppUI app{platform};
 };
 
-// glibc keeps what the threads of a run and the megabyte messages freed,
-// and a tree like the kernel's leaves a hundred MB of it after a few
-// rescans: large blocks are mapped on their own (so freeing them returns
-// them), and the rest is handed back once a result has been adopted.
+// Large blocks are mapped on their own, so freeing them returns them; the
+// rest is handed back once a result has been adopted (releaseFreedMemory).
 void keepHeapSmall() {
 #ifdef __GLIBC__
   mallopt(M_MMAP_THRESHOLD, 1 << 20);
-#endif
-}
-
-void releaseFreedMemory() {
-#ifdef __GLIBC__
-  malloc_trim(0);
 #endif
 }
 
@@ -79,29 +69,22 @@ int run(const std::vector<std::string>& args) {
 
   keepHeapSmall();
   auto* shell = new Shell;
-  shell->app.trace = cl.trace;
+  shell->app.setTrace(cl.trace);
   AppUI* app = &shell->app;
-  auto poster = std::make_shared<GlibWindowPoster>(
-      nullptr,
-      [app](uint32_t message, uintptr_t wParam, intptr_t lParam) {
-        app->onAppMessage(message, wParam, lParam);
-        if (message == WM_APP_ANALYSIS_DONE) releaseFreedMemory();
-      },
-      &destroyAppMessagePayload);
 
   GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
   gtk_window_set_title(GTK_WINDOW(window), "Varnholt");
   // The installed theme icon (the menu entry's); a build has none, harmlessly.
   gtk_window_set_icon_name(GTK_WINDOW(window), "org.varnholt.Varnholt");
   gtk_window_set_default_size(GTK_WINDOW(window), 1400, 860);
-  shell->platform.attachWindow(shell->app, GTK_WINDOW(window), poster);
+  shell->platform.attachWindow(shell->app, GTK_WINDOW(window));
   g_signal_connect(window, "realize", asCallback(&onRealize), shell);
   g_signal_connect(window, "destroy", asCallback(&onDestroy), shell);
   g_unix_signal_add(SIGTERM, &onQuitSignal, shell);
   g_unix_signal_add(SIGINT, &onQuitSignal, shell);
 
   GtkWidget* view = shell->web.create(
-      [app](std::string_view json) { app->handleWebMessage(utf8ToUtf16(json)); }, cl.trace);
+      [app](std::string_view json) { app->handleWebMessage(json); }, cl.trace);
   gtk_container_add(GTK_CONTAINER(window), view);
   gtk_widget_show_all(window);
 

@@ -31,7 +31,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     AppUI app(platform);
     WebViewHost webView(app);
     platform.setWebViewHost(&webView);
-    app.trace = commandLine.trace;
+    app.setTrace(commandLine.trace);
     webView.setTrace(commandLine.trace);
     exitCode = runMainWindow(instance, showCommand, {app, platform, webView}, commandLine.folder);
     // Released on WM_DESTROY already; whatever is left goes before the

@@ -2,8 +2,8 @@
 
 #include <dwmapi.h>
 
-#include "base/window_poster.h"
 #include "shell/app_ui.h"
+#include "shell/win32/hwnd_dispatcher.h"
 #include "shell/win32/resource.h"
 #include "shell/win32/webview_host.h"
 #include "shell/win32/win32_platform.h"
@@ -51,20 +51,12 @@ void onCreate(HWND window) {
   parts->app.onCreate();
 }
 
-void onDestroy(HWND window) {
+void onDestroy() {
   // The view goes while its host window still exists.
   parts->webView.release();
-  // No post reaches the window from now on; messages already queued for it
-  // would die with it, so free what they carry.
+  // No task reaches the window from now on; those already queued for it
+  // would die with it and are freed unrun.
   parts->platform.windowClosing();
-  MSG queued;
-  while (PeekMessageW(&queued, window, WM_APP_FOLDER_CHANGED, WM_APP_SAVE_SNAPSHOT, PM_REMOVE)) {
-    if (queued.message == WM_QUIT) {  // PeekMessageW returns it whatever the filter
-      PostQuitMessage(static_cast<int>(queued.wParam));
-      break;
-    }
-    destroyAppMessagePayload(queued.message, queued.lParam);
-  }
   parts->app.onDestroy();
   mainWindow = nullptr;
   webHostWindow = nullptr;
@@ -132,7 +124,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       onCreate(window);
       return 0;
     case WM_DESTROY:
-      onDestroy(window);
+      onDestroy();
       return 0;
     case WM_SIZE:
       // Resized live during a drag too: a hidden view is not drawn at all,
@@ -161,14 +153,10 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       parts->webView.focusView();
       return 0;
     case WM_TIMER:
-      if (parts->app.onTimer(static_cast<uint32_t>(wParam))) return 0;
+      if (parts->app.onTimer(static_cast<Timer>(wParam))) return 0;
       break;
     default:
-      if (message >= WM_APP &&
-          parts->app.onAppMessage(message, static_cast<uintptr_t>(wParam),
-                                  static_cast<intptr_t>(lParam))) {
-        return 0;
-      }
+      if (HwndDispatcher::run(message, lParam)) return 0;
       break;
   }
   return DefWindowProcW(window, message, wParam, lParam);

@@ -266,9 +266,9 @@ HRESULT WebViewHost::onWebMessage(ICoreWebView2WebMessageReceivedEventArgs* args
   if (args == nullptr) return S_OK;
   LPWSTR text = nullptr;
   if (FAILED(args->get_WebMessageAsJson(&text)) || text == nullptr) return S_OK;
-  std::u16string json;
+  std::string json;
   try {
-    json = toU16(text);
+    json = utf16ToUtf8Lossy(toU16(text));
   } catch (...) {
     CoTaskMemFree(text);
     throw;

@@ -18,19 +18,19 @@ DWORD WINAPI runThreadBody(LPVOID parameter) {
 
 void Win32Platform::attachWindow(HWND window) {
   window_ = window;
-  poster_ = std::make_shared<HwndPoster>(window);
+  dispatcher_ = std::make_shared<HwndDispatcher>(window);
 }
 
 void Win32Platform::windowClosing() {
-  if (poster_) poster_->close();
+  if (dispatcher_) dispatcher_->close();
 }
 
-void Win32Platform::setTimer(uint32_t id, uint32_t periodMs) {
-  if (window_ != nullptr) SetTimer(window_, id, periodMs, nullptr);
+void Win32Platform::setTimer(Timer id, uint32_t periodMs) {
+  if (window_ != nullptr) SetTimer(window_, static_cast<UINT_PTR>(id), periodMs, nullptr);
 }
 
-void Win32Platform::killTimer(uint32_t id) {
-  if (window_ != nullptr) KillTimer(window_, id);
+void Win32Platform::killTimer(Timer id) {
+  if (window_ != nullptr) KillTimer(window_, static_cast<UINT_PTR>(id));
 }
 
 uint32_t Win32Platform::tickCount() { return GetTickCount(); }
@@ -49,26 +49,26 @@ bool Win32Platform::startThread(std::function<void()> body) {
   return true;
 }
 
-void Win32Platform::startFolderWatcher(const NativeString& folder) {
-  varnholt_app::startFolderWatcher(folderWatcher_, poster_, folder);
+void Win32Platform::startFolderWatcher(const NativeString& folder, std::function<void()> onChange) {
+  varnholt_app::startFolderWatcher(folderWatcher_, std::move(onChange), folder);
 }
 
 void Win32Platform::stopFolderWatcher() { varnholt_app::stopFolderWatcher(folderWatcher_); }
 
 NativeString Win32Platform::showFolderPicker() { return varnholt_app::showFolderPicker(window_); }
 
-SnapshotSaveResult Win32Platform::saveSnapshotWithDialog(const std::u16string& fileName,
+SnapshotSaveResult Win32Platform::saveSnapshotWithDialog(const std::string& fileName,
                                                          const std::string& pngBytes) {
   HWND owner = window_ != nullptr ? window_ : GetActiveWindow();
-  return varnholt_app::saveSnapshotWithDialog(owner, toWide(fileName), pngBytes);
+  return varnholt_app::saveSnapshotWithDialog(owner, toWide(utf8ToWide(fileName)), pngBytes);
 }
 
 void Win32Platform::setWindowTitle(const std::u16string& title) {
   if (window_ != nullptr) SetWindowTextW(window_, toWide(title).c_str());
 }
 
-void Win32Platform::postWebMessage(const std::u16string& json) {
-  if (webView_ != nullptr) webView_->postJson(json);
+void Win32Platform::postWebMessage(const std::string& json) {
+  if (webView_ != nullptr) webView_->postJson(utf8ToWide(json));
 }
 
 void Win32Platform::closeMainWindow() {

@@ -9,7 +9,7 @@
 
 #include "project/folder_watcher.h"
 #include "shell/platform.h"
-#include "shell/win32/hwnd_poster.h"
+#include "shell/win32/hwnd_dispatcher.h"
 
 namespace varnholt_app {
 
@@ -23,31 +23,32 @@ class Win32Platform final : public Platform {
 
   // The main window exists (start of WM_CREATE).
   void attachWindow(HWND window);
-  // The main window is being destroyed: posts fail from now on. Timers and
-  // the handle stay usable until the window is gone.
+  // The main window is being destroyed: dispatches fail from now on and the
+  // queued ones are dropped. Timers and the handle stay usable until the
+  // window is gone.
   void windowClosing();
   void setWebViewHost(WebViewHost* webView) { webView_ = webView; }
 
-  std::shared_ptr<WindowPoster> windowPoster() override { return poster_; }
-  void setTimer(uint32_t id, uint32_t periodMs) override;
-  void killTimer(uint32_t id) override;
+  std::shared_ptr<Dispatcher> dispatcher() override { return dispatcher_; }
+  void setTimer(Timer id, uint32_t periodMs) override;
+  void killTimer(Timer id) override;
   uint32_t tickCount() override;
   uint64_t monotonicMs() override;
   bool startThread(std::function<void()> body) override;
-  void startFolderWatcher(const NativeString& folder) override;
+  void startFolderWatcher(const NativeString& folder, std::function<void()> onChange) override;
   void stopFolderWatcher() override;
   NativeString showFolderPicker() override;
-  SnapshotSaveResult saveSnapshotWithDialog(const std::u16string& fileName,
+  SnapshotSaveResult saveSnapshotWithDialog(const std::string& fileName,
                                             const std::string& pngBytes) override;
   void setWindowTitle(const std::u16string& title) override;
-  void postWebMessage(const std::u16string& json) override;
+  void postWebMessage(const std::string& json) override;
   void closeMainWindow() override;
   void quitMessageLoop(int exitCode) override;
 
  private:
   HWND window_ = nullptr;
   // Stays with the watcher and workers after the window is gone.
-  std::shared_ptr<HwndPoster> poster_;
+  std::shared_ptr<HwndDispatcher> dispatcher_;
   WebViewHost* webView_ = nullptr;
   FolderWatcher folderWatcher_;
 };

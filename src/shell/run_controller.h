@@ -1,0 +1,90 @@
+#pragma once
+// The analysis runs of the open folder: starting them and adopting their
+// results, the rescans that changes and the minute ask for, the folder's
+// watcher, a folder that vanishes and comes back, and the run's state as
+// the page hears it. Runs on the UI thread; the worker and the watcher
+// hand their values over through the platform's dispatcher.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "base/file_io.h"
+#include "base/native_string.h"
+#include "model/model.h"
+#include "protocol/messages.h"
+#include "shell/page_session.h"
+#include "shell/platform.h"
+
+namespace varnholt_app {
+
+struct AnalysisResult;
+
+class RunController final : public PageSession::Listener {
+ public:
+  RunController(Platform& platform, PageSession& page) : platform_(platform), page_(page) {}
+  RunController(const RunController&) = delete;
+  RunController& operator=(const RunController&) = delete;
+
+  // Analyses `root` on a worker thread; a request during a run waits for
+  // its end, and only the newest one runs then.
+  void startAnalysis(const NativeString& root, bool keepSelection);
+  // One of the run timers fired.
+  void onTimer(Timer id);
+  // The window is going: the watcher stops, the timers end, a running
+  // worker is let go.
+  void onDestroy();
+
+  // What the worker and the watcher hand over, on the UI thread.
+  void onProgress(uint64_t done, uint64_t total);
+  // Takes the result (null: the run died without one).
+  void onAnalysisDone(std::shared_ptr<AnalysisResult> result);
+  void onFolderChanged();
+
+  void onPageReady() override;
+  void onPickFolder() override;
+
+ private:
+  void startPendingAnalysis();
+  void setRunState(RunState state, std::string text = {});
+  void sendProgress();
+  void finishRun(RunState state, std::string text = {});
+  void showFolderInTitle();
+  // The open folder going and coming back.
+  void onRootMissing(const NativeString& root);
+  void onRootFound(bool rootChanged);
+  void onRootPoll();
+  // Starts the watcher on the open folder and notes which folder that is.
+  void watchRoot();
+
+  Platform& platform_;
+  PageSession& page_;
+
+  NativeString rootFolder;
+  NativeString requestedRoot;
+  bool analysisBusy = false;
+  std::atomic<bool> analysisPending{false};
+  bool debounceArmed = false;
+  uint32_t lastChangeTick = 0;
+  // Immutable once adopted: a rescan's worker reads it while this thread
+  // does, and takes over its unchanged files.
+  std::shared_ptr<const ProjectModel> projectModel;
+  bool runIsRescan = false;  // the running analysis keeps the selection
+
+  RunState runState = RunState::Idle;  // as the page heard it last
+  uint64_t runDone = 0;
+  uint64_t runTotal = 0;
+  std::string runText;
+  uint64_t lastProgressMs = 0;
+  NativeString missingRoot;  // polled until it is a folder again
+  bool watcherLost = false;  // the open folder vanished under its watcher
+  // The folder the watcher follows; another one under the same name (moved
+  // away and replaced) needs a new watcher.
+  FileIdentity watchedRoot;
+  bool watchedRootKnown = false;
+  // The minute is up while changes keep the debounce waiting for quiet.
+  bool periodicDue = false;
+};
+
+}  // namespace varnholt_app
