@@ -14,6 +14,7 @@ LOWER = {
     "protocol": ["base", "model", "analysis", "project"],
     "shell": ["base", "model", "analysis", "project", "protocol"],
     "cli": ["base", "model", "analysis", "project", "protocol"],
+    "lsp": ["base", "model", "analysis", "project", "protocol"],
     "shell/linux": ["base", "model", "analysis", "project", "protocol", "shell"],
     "shell/win32": ["base", "model", "analysis", "project", "protocol", "shell"],
 }

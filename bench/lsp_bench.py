@@ -1,0 +1,137 @@
+#!/usr/bin/env python3
+"""The language server's figures: diagnostics latency after an edit of a
+2 MiB file (didChange sent to publishDiagnostics of that version received),
+and the server's memory on a large workspace after its first scan.
+
+    bench/lsp_bench.py VARNHOLT_LSP TREE [EDITS]
+"""
+import json
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+
+class Client:
+    def __init__(self, exe, root):
+        self.proc = subprocess.Popen([exe], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        self.next_id = 1
+        self.request("initialize", {
+            "processId": os.getpid(), "rootUri": None,
+            "capabilities": {"window": {"workDoneProgress": True}},
+            "workspaceFolders": [{"uri": "file://" + root, "name": "w"}],
+            "initializationOptions": {"lineHeat": False}})
+        self.notify("initialized", {})
+
+    def send(self, msg):
+        body = json.dumps(msg).encode()
+        self.proc.stdin.write(b"Content-Length: %d\r\n\r\n" % len(body) + body)
+        self.proc.stdin.flush()
+
+    def read(self):
+        length = 0
+        while True:
+            line = self.proc.stdout.readline()
+            if not line:
+                sys.exit("the server closed its output")
+            if line in (b"\r\n", b"\n"):
+                break
+            if line.lower().startswith(b"content-length:"):
+                length = int(line.split(b":")[1])
+        return json.loads(self.proc.stdout.read(length))
+
+    def notify(self, method, params):
+        self.send({"jsonrpc": "2.0", "method": method, "params": params})
+
+    def request(self, method, params):
+        self.next_id += 1
+        self.send({"jsonrpc": "2.0", "id": self.next_id, "method": method, "params": params})
+        return self.wait(lambda m: m.get("id") == self.next_id and "method" not in m)
+
+    def wait(self, pred):
+        while True:
+            m = self.read()
+            if "id" in m and "method" in m:  # a request of the server's: accept it
+                self.send({"jsonrpc": "2.0", "id": m["id"], "result": None})
+            if pred(m):
+                return m
+
+    def close(self):
+        self.request("shutdown", None)
+        self.notify("exit", None)
+        self.proc.wait(10)
+
+    def rss(self):
+        fields = {}
+        with open(f"/proc/{self.proc.pid}/status") as f:
+            for line in f:
+                key, _, value = line.partition(":")
+                fields[key] = value.strip()
+        return fields["VmRSS"], fields["VmHWM"]
+
+
+def two_mib_of_c(tree):
+    parts, size = [], 0
+    for base, _, files in os.walk(os.path.join(tree, "kernel")):
+        for name in sorted(files):
+            if name.endswith(".c"):
+                with open(os.path.join(base, name), "rb") as f:
+                    data = f.read().decode("utf-8", "replace")
+                if size + len(data.encode()) > 2 * 1024 * 1024 - 4096:
+                    return "".join(parts)
+                parts.append(data)
+                size += len(data.encode())
+    return "".join(parts)
+
+
+def diagnostics_of(uri, version):
+    return lambda m: (m.get("method") == "textDocument/publishDiagnostics"
+                      and m["params"]["uri"] == uri and m["params"].get("version") == version)
+
+
+def latency(exe, tree, edits):
+    with tempfile.TemporaryDirectory() as root:
+        text = two_mib_of_c(tree)
+        path = os.path.join(root, "big.c")
+        with open(path, "w") as f:
+            f.write(text)
+        uri = "file://" + path
+        c = Client(exe, root)
+        c.notify("textDocument/didOpen", {"textDocument": {"uri": uri, "languageId": "c", "version": 1, "text": text}})
+        c.wait(diagnostics_of(uri, 1))
+        hot = "  if (a && b || c > d && !e) { x = f ? g : h; }\n"
+        times = []
+        for v in range(2, edits + 2):
+            # Alternately add a hot line at the middle and take it out again.
+            line = text.count("\n") // 2
+            if v % 2 == 0:
+                change = {"range": {"start": {"line": line, "character": 0}, "end": {"line": line, "character": 0}}, "text": hot}
+            else:
+                change = {"range": {"start": {"line": line, "character": 0}, "end": {"line": line + 1, "character": 0}}, "text": ""}
+            start = time.monotonic()
+            c.notify("textDocument/didChange", {"textDocument": {"uri": uri, "version": v}, "contentChanges": [change]})
+            c.wait(diagnostics_of(uri, v))
+            times.append((time.monotonic() - start) * 1000)
+        c.close()
+    times.sort()
+    print(f"diagnostics after an edit of a {len(text.encode()) / 1048576:.2f} MiB file: median "
+          f"{statistics.median(times):.1f} ms, p90 {times[int(len(times) * 0.9)]:.1f} ms, "
+          f"max {times[-1]:.1f} ms ({edits} edits)")
+
+
+def memory(exe, tree):
+    start = time.monotonic()
+    c = Client(exe, tree)
+    c.wait(lambda m: m.get("method") == "$/progress" and m["params"]["value"]["kind"] == "end")
+    scan = time.monotonic() - start
+    rss, peak = c.rss()
+    c.close()
+    print(f"workspace {tree}: first scan {scan:.2f} s, RSS after it {rss}, peak {peak}")
+
+
+if __name__ == "__main__":
+    exe, tree = sys.argv[1], sys.argv[2]
+    latency(exe, tree, int(sys.argv[3]) if len(sys.argv) > 3 else 40)
+    memory(exe, tree)
