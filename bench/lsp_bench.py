@@ -79,7 +79,10 @@ def two_mib_of_c(tree):
             if name.endswith(".c"):
                 with open(os.path.join(base, name), "rb") as f:
                     data = f.read().decode("utf-8", "replace")
-                if size + len(data.encode()) > 2 * 1024 * 1024 - 4096:
+                room = 2 * 1024 * 1024 - 64 - size  # just inside the engine's window
+                if len(data.encode()) > room:
+                    cut = data.encode()[:room].decode("utf-8", "ignore")
+                    parts.append(cut[:cut.rfind("\n") + 1])
                     return "".join(parts)
                 parts.append(data)
                 size += len(data.encode())

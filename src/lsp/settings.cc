@@ -1,5 +1,6 @@
 #include "lsp/settings.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include <nlohmann/json.hpp>
@@ -50,7 +51,11 @@ bool matchFrom(std::string_view p, std::string_view s) {
 }  // namespace
 
 bool globMatches(std::string_view pattern, std::string_view path) {
-  if (pattern.empty() || pattern.size() > 256) return false;  // keeps the backtracking small
+  // Each "*" multiplies the backtracking by the path's length: keep both small.
+  if (pattern.empty() || pattern.size() > 256 ||
+      std::count(pattern.begin(), pattern.end(), '*') > 8) {
+    return false;
+  }
   while (!pattern.empty() && pattern.back() == '/') pattern.remove_suffix(1);
   if (pattern.find('/') == std::string_view::npos) {
     // Any component, or anything below a matching folder.
