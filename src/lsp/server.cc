@@ -516,11 +516,14 @@ void LspServer::analyse(Document& doc) {
     ProjectModel own;
     ProjectFile file;
     file.path = doc.path;
+    file.language = doc.language;
     file.lineHeatRaw = LineHeats(doc.heat.lines);
     file.heatRaw = doc.heat.total;
     file.lineCount = static_cast<int32_t>(doc.heat.lines.size());
     own.files.emplace(file.path, std::move(file));
-    stats_ = computeProjectStats({{"", &own}}, settings_);
+    LspSettings alone = settings_;
+    alone.scope = FileScope::All;  // the buffer passed the scope test already
+    stats_ = computeProjectStats({{"", &own}}, alone);
   }
   markHotLines(doc.text.text(), doc.language, stats_, settings_, doc.heat);
 }
