@@ -19,6 +19,9 @@
 #else
 #include <unistd.h>
 #endif
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include "base/native_string.h"
 #include "base/window_poster.h"
@@ -197,6 +200,9 @@ int run() {
       std::unique_ptr<ProjectAnalysis> analysis;
       if (s->analysis) analysis = std::make_unique<ProjectAnalysis>(std::move(*s->analysis));
       server.scanDone(s->ticket, std::move(analysis), s->failure);
+#ifdef __GLIBC__
+      malloc_trim(0);  // the replaced model's pages go back, not only to the heap
+#endif
     } else if (auto* f = std::get_if<FolderChanged>(&event)) {
       server.folderChanged(f->root);
     }

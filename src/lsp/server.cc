@@ -29,6 +29,7 @@ constexpr int kInternalError = -32603;
 constexpr int kServerNotInitialized = -32002;
 constexpr int kRequestCancelled = -32800;
 constexpr auto kRescanDelay = std::chrono::milliseconds(300);
+constexpr auto kRescanMaxDelay = std::chrono::seconds(2);
 constexpr std::string_view kProgressToken = "varnholt/scan";
 
 void appendString(std::string& out, std::string_view text) {
@@ -334,7 +335,7 @@ void LspServer::setRoots(std::vector<std::string> roots) {
     if (old != workspaces_.end()) {
       next.push_back(std::move(*old));
     } else {
-      next.push_back({root, nullptr, false, false, std::nullopt});
+      next.push_back({root, nullptr, false, false, std::nullopt, std::nullopt});
     }
   }
   workspaces_ = std::move(next);
@@ -415,8 +416,13 @@ void LspServer::scanDone(uint64_t ticket, std::unique_ptr<ProjectAnalysis> analy
 }
 
 void LspServer::folderChanged(const std::string& root) {
+  const LspClock::time_point now = LspClock::now();
   for (Workspace& w : workspaces_) {
-    if (w.root == root) w.due = LspClock::now() + kRescanDelay;
+    if (w.root != root) continue;
+    // Quiet time after the last change, but a folder that never rests
+    // (a build, a checkout) is still rescanned every few seconds.
+    if (!w.firstChange) w.firstChange = now;
+    w.due = std::min(now + kRescanDelay, *w.firstChange + kRescanMaxDelay);
   }
 }
 
@@ -433,6 +439,7 @@ void LspServer::tick(LspClock::time_point now) {
     Workspace& w = workspaces_[i];
     if (!w.due || *w.due > now) continue;
     w.due.reset();
+    w.firstChange.reset();
     if (w.scanning) {
       w.rescan = true;
       continue;

@@ -78,6 +78,7 @@ class LspServer {
     bool scanning = false;
     bool rescan = false;  // changed while a scan ran, or settings changed
     std::optional<LspClock::time_point> due;
+    std::optional<LspClock::time_point> firstChange;  // of the changes the next rescan takes
   };
 
   void request(const nlohmann::json& id, const std::string& method, const nlohmann::json& params);
