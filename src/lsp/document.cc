@@ -44,12 +44,17 @@ void TextDocument::replace(TextPosition start, TextPosition end, std::string_vie
   size_t a = offsetOf(start);
   size_t b = offsetOf(end);
   if (a > b) std::swap(a, b);
-  std::string next;
-  next.reserve(text_.size() - (b - a) + text.size());
-  next.append(text_, 0, a);
-  next.append(text);
-  next.append(text_, b, std::string::npos);
-  setText(std::move(next));
+  text_.replace(a, b - a, text);
+  // Keystrokes on a large buffer: move the line starts, do not recount them.
+  const auto first = std::upper_bound(lineStarts_.begin(), lineStarts_.end(), a);
+  const auto last = std::upper_bound(first, lineStarts_.end(), b);
+  std::vector<size_t> added;
+  for (size_t i = text.find('\n'); i != std::string_view::npos; i = text.find('\n', i + 1)) {
+    added.push_back(a + i + 1);
+  }
+  const auto shifted = lineStarts_.erase(first, last);
+  for (auto it = shifted; it != lineStarts_.end(); ++it) *it = *it - (b - a) + text.size();
+  lineStarts_.insert(shifted, added.begin(), added.end());
 }
 
 int64_t utf16Length(std::string_view line) {

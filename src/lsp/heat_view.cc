@@ -4,8 +4,10 @@
 #include <cmath>
 #include <functional>
 #include <queue>
+#include <unordered_map>
 
 #include "analysis/language_profile.h"
+#include "analysis/lexer.h"
 #include "protocol/json.h"
 
 namespace varnholt_app {
@@ -141,16 +143,41 @@ void markHotLines(std::string_view text, LanguageId language, const ProjectStats
     out.hot.resize(kMaxHotLines);
     std::sort(out.hot.begin(), out.hot.end());
   }
-  std::vector<int32_t> wanted;
-  wanted.reserve(out.hot.size());
-  for (const int32_t i : out.hot) wanted.push_back(i + 1);
-  const std::vector<LineExplanation> explained = explainText(text, profile, wanted);
+  // A hot line with the same text and the same heat, to the bit, as before
+  // an edit has the same reasons: only new ones take the explanation pass.
+  std::unordered_map<std::string, std::string> known;
+  known.swap(out.reasonCache);
+  std::vector<std::string> keys(out.hot.size());
+  size_t next = 0;
+  int32_t index = 0;
+  forEachLine(text, [&](std::string_view line) {
+    if (next < out.hot.size() && out.hot[next] == index) {
+      const double heat = out.lines[static_cast<size_t>(index)];
+      keys[next].assign(reinterpret_cast<const char*>(&heat), sizeof heat);
+      keys[next].append(line);
+      ++next;
+    }
+    ++index;
+  });
   out.reasons.assign(out.hot.size(), std::string());
-  size_t k = 0;
-  for (const LineExplanation& e : explained) {
-    while (k < wanted.size() && wanted[k] < e.line) ++k;
-    if (k < wanted.size() && wanted[k] == e.line) out.reasons[k] = diagnosticReason(e);
+  std::vector<int32_t> wanted;
+  for (size_t k = 0; k < out.hot.size(); ++k) {
+    const auto it = known.find(keys[k]);
+    if (it != known.end()) {
+      out.reasons[k] = it->second;
+    } else {
+      wanted.push_back(out.hot[k] + 1);
+    }
   }
+  if (!wanted.empty()) {
+    const std::vector<LineExplanation> explained = explainText(text, profile, wanted);
+    size_t k = 0;
+    for (const LineExplanation& e : explained) {
+      while (k < out.hot.size() && out.hot[k] + 1 < e.line) ++k;
+      if (k < out.hot.size() && out.hot[k] + 1 == e.line) out.reasons[k] = diagnosticReason(e);
+    }
+  }
+  for (size_t k = 0; k < out.hot.size(); ++k) out.reasonCache.emplace(std::move(keys[k]), out.reasons[k]);
 }
 
 std::string formatHeat(double heat, int decimals) {

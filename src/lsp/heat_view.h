@@ -7,6 +7,7 @@
 #include <limits>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "analysis/explain.h"
@@ -57,6 +58,8 @@ struct BufferHeat {
   double total = 0.0;
   std::vector<int32_t> hot;   // 0-based hot lines, at most kMaxHotLines, in line order
   std::vector<std::string> reasons;  // aligned with `hot`
+  // Reasons of the hot lines by heat bits and text, for the next pass.
+  std::unordered_map<std::string, std::string> reasonCache;
 };
 inline constexpr size_t kMaxHotLines = 1000;  // the hottest, when more pass the test
 

@@ -54,6 +54,10 @@ TEST(Document, Utf16PositionsAndEdits) {
   doc.replace({1, 3}, {2, 2}, "X\nY");
   EXPECT_EQ(doc.text().substr(10), "secX\nYird");
   EXPECT_EQ(doc.line(2), "Yird");
+  doc.replace({0, 1}, {1, 0}, "\n\n");  // the kept line starts match a recount
+  const TextDocument fresh(doc.text());
+  ASSERT_EQ(doc.lineCount(), fresh.lineCount());
+  for (size_t i = 0; i < doc.lineCount(); ++i) EXPECT_EQ(doc.line(i), fresh.line(i));
 }
 
 TEST(Document, FileUris) {
