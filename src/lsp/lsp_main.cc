@@ -1,6 +1,6 @@
-// varnholt-lsp: the language server on stdin/stdout. Three kinds of
-// threads: one reads and frames stdin, scans run in the background, and
-// this one owns the server and answers in order.
+// varnholt-lsp: the language server on stdin/stdout. One thread reads and
+// frames stdin, scans and the folder watcher run in the background, and
+// this one owns the server: everything reaches it through one queue.
 
 #include <condition_variable>
 #include <cstdio>
