@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -60,14 +61,25 @@ TEST(Document, Utf16PositionsAndEdits) {
   for (size_t i = 0; i < doc.lineCount(); ++i) EXPECT_EQ(doc.line(i), fresh.line(i));
 }
 
+std::string native(std::string path) {
+#ifdef _WIN32
+  std::replace(path.begin(), path.end(), '/', '\\');
+#endif
+  return path;
+}
+
 TEST(Document, FileUris) {
-  EXPECT_EQ(pathFromFileUri("file:///tmp/a%20b/%C3%A9.c"), "/tmp/a b/\xC3\xA9.c");
-  EXPECT_EQ(pathFromFileUri("file://localhost/x"), "/x");
+  EXPECT_EQ(pathFromFileUri("file:///tmp/a%20b/%C3%A9.c"), native("/tmp/a b/\xC3\xA9.c"));
+  EXPECT_EQ(pathFromFileUri("file://localhost/x"), native("/x"));
   EXPECT_FALSE(pathFromFileUri("file://server/x"));
   EXPECT_FALSE(pathFromFileUri("untitled:1"));
   EXPECT_FALSE(pathFromFileUri("file:///a%2"));
   EXPECT_FALSE(pathFromFileUri("file:///a%00b"));
-  EXPECT_EQ(pathFromFileUri(fileUriFromPath("/a b/#%?.c")), "/a b/#%?.c");
+  EXPECT_EQ(pathFromFileUri(fileUriFromPath(native("/a b/#%?.c"))), native("/a b/#%?.c"));
+#ifdef _WIN32
+  EXPECT_EQ(pathFromFileUri("file:///c%3A/x/y.c"), "c:\\x\\y.c");
+  EXPECT_EQ(fileUriFromPath("C:\\x"), "file:///C%3A/x");
+#endif
 }
 
 TEST(Settings, Globs) {
