@@ -95,8 +95,8 @@ async function note(pred, what) {
   const after = await note((m, i) => i >= before && m.method === 'textDocument/publishDiagnostics', 'diagnostics after the edit');
   assert.equal(after.params.version, 2);
   assert.deepEqual(after.params.diagnostics.map((d) => d.range.start.line), [1, 2]);
-  const lens = await request('textDocument/hover', { textDocument: { uri }, position: { line: 2, character: 0 } });
-  assert.match(lens.result.contents.value, /heat/);
+  const hover2 = await request('textDocument/hover', { textDocument: { uri }, position: { line: 2, character: 0 } });
+  assert.match(hover2.result.contents.value, /^\*\*Varnholt heat \d/);
 
   assert.equal((await request('shutdown', null)).result, null);
   assert.equal((await request('textDocument/hover', { textDocument: { uri }, position: { line: 1, character: 0 } })).error.code, -32600);
