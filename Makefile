@@ -77,13 +77,13 @@ test-ui: deps build/default/build.ninja
 	$(CMAKE_BUILD) default --target varnholt_page
 	node --test tests/ui/
 
-# Only what an install takes: the two programs (not the tests).
+# Only what an install takes: the programs (not the tests).
 programs:
 	@scripts/install-deps.sh --packages
 	cmake --preset default >/dev/null
-	$(CMAKE_BUILD) default --target varnholt varnholt-report
+	$(CMAKE_BUILD) default --target varnholt varnholt-report varnholt-lsp
 
-# The two programs, the page, the menu entry and the icons under PREFIX.
+# The programs, the page, the menu entry and the icons under PREFIX.
 PREFIX ?= /usr/local
 install: programs
 	cmake --install build/default --prefix "$(PREFIX)"

@@ -52,6 +52,9 @@ PY
 echo "== Linux program: $tree"
 scripts/bench_program.sh "$tree" build/default
 
+echo "== language server: latency of diagnostics after an edit, memory on the tree"
+python3 bench/lsp_bench.py build/default/src/lsp/varnholt-lsp "$tree"
+
 echo "== overview map (the page in Chromium)"
 node bench/overview_map.js build/default/src/cli/varnholt-report "$tree"
 

@@ -15,6 +15,7 @@ LOWER = {
     "history": ["base", "model", "analysis", "project"],
     "shell": ["base", "model", "analysis", "project", "protocol", "history"],
     "cli": ["base", "model", "analysis", "project", "protocol", "history"],
+    "lsp": ["base", "model", "analysis", "project", "protocol"],
     "shell/linux": ["base", "model", "analysis", "project", "protocol", "history", "shell"],
     "shell/win32": ["base", "model", "analysis", "project", "protocol", "history", "shell"],
 }

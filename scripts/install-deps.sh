@@ -8,7 +8,8 @@ cd "$(dirname "$0")/.."
 packages="cmake ninja-build g++ make clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev
 libbenchmark-dev g++-mingw-w64-x86-64-posix wine64 libgtk-3-dev libwebkit2gtk-4.1-dev
 xvfb xauth xdotool chromium nodejs npm imagemagick zip python3 python3-yaml git libicu72
-desktop-file-utils appstream dpkg-dev ccache ca-certificates pkg-config libglib2.0-dev"
+desktop-file-utils appstream dpkg-dev ccache ca-certificates pkg-config libglib2.0-dev
+nlohmann-json3-dev neovim"
 
 missing=""
 for p in $packages; do
@@ -27,6 +28,11 @@ fi
 
 if [ -f tests/ui/package-lock.json ] && [ ! -d tests/ui/node_modules/playwright-core ]; then
   (cd tests/ui && npm ci --no-audit --no-fund --loglevel=error)
+fi
+
+# vscode-jsonrpc for the language server's client session.
+if [ -f tests/lsp/package-lock.json ] && [ ! -d tests/lsp/node_modules/vscode-jsonrpc ]; then
+  (cd tests/lsp && npm ci --no-audit --no-fund --loglevel=error)
 fi
 
 # The SARIF multitool (a .NET program that needs libicu) for the CI report test.

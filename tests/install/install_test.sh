@@ -20,6 +20,7 @@ prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" >"$work/install.log"
 id=org.varnholt.Varnholt
 expected="bin/varnholt
+bin/varnholt-lsp
 bin/varnholt-report
 share/applications/$id.desktop
 share/metainfo/$id.metainfo.xml
