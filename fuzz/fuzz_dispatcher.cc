@@ -48,14 +48,17 @@ struct Loaded {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Loaded* loaded = new Loaded();
-  // Half the inputs as UTF-8, half as raw UTF-16 units, so both reach the parser.
-  std::u16string message;
+  // Half the inputs as UTF-8 bytes as they come on Linux, half as UTF-16
+  // units turned into UTF-8 as the Windows view does.
+  std::string message;
   if (size > 0 && (data[0] & 1)) {
+    std::u16string units;
     for (size_t i = 1; i + 1 < size; i += 2) {
-      message.push_back(static_cast<char16_t>(data[i] | (data[i + 1] << 8)));
+      units.push_back(static_cast<char16_t>(data[i] | (data[i + 1] << 8)));
     }
+    message = utf16ToUtf8Lossy(units);
   } else {
-    message = utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(data), size));
+    message.assign(reinterpret_cast<const char*>(data), size);
   }
   loaded->app.handleWebMessage(message);
   loaded->platform.pump();
