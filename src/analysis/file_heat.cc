@@ -1,6 +1,7 @@
 #include "analysis/file_heat.h"
 
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -63,7 +64,7 @@ bool declarationFlag(const LineFacts& f, std::string_view line, const LanguagePr
   if (!profile.compiled.wordSafeMarkers) return looksLikeDeclaration(line, profile);
   if (f.codeKeywordBits & (kKwLoop | kKwBranch)) return false;
   if (!f.leftCode) {
-    return (f.codeKeywordBits & kKwDeclModifier) != 0 || (f.codeParen && f.openBraces > 0);
+    return ((f.codeKeywordBits & kKwDeclModifier) != 0) | (f.codeParen & (f.openBraces > 0));
   }
   return looksLikeDeclaration(line, profile, codeUntil, f.codeKeywordBits);
 }
@@ -82,6 +83,13 @@ double rawScoreOf(const LineFacts& f, double k) {
   return std::max(k + 0.055 * std::max(std::min(f.tokenCount, 60) - 12, 0) +
                       0.22 * std::max(f.dots - 3, 0) + 0.08 * std::min(f.typeKw, 10),
                   0.0);
+}
+
+// What a line adds to the spread sums: 0.55 * rawScore on a hot line, else
+// +0.0 (rawScore is never negative), by a mask: hot lines come in no pattern.
+inline double hotShare(double rawScore) {
+  const uint64_t keep = uint64_t{0} - static_cast<uint64_t>(rawScore > kHotScore);
+  return std::bit_cast<double>(std::bit_cast<uint64_t>(0.55 * rawScore) & keep);
 }
 
 double intensityOf(double rawScore) { return clamp01((rawScore - 1.2) * 0.25); }
@@ -326,9 +334,7 @@ void analyzeText(std::string_view text, const LanguageProfile& givenProfile,
     tokenTrend = 0.94 * tokenTrend + 0.06 * std::min(f.tokenCount, 40);
     r.keywordTrend = keywordTrend;
     r.tokenTrend = tokenTrend;
-    // A line that is not hot adds +0.0, which changes no bit of the sum
-    // (rawScore is 0 on skipped lines); no branch to guess.
-    forward = 0.55 * r.rawScore * static_cast<double>(r.rawScore > kHotScore) + 0.6 * forward;
+    forward = hotShare(r.rawScore) + 0.6 * forward;
     r.spread = forward;
     if (indented) {
       indents.leave(f);
@@ -364,7 +370,7 @@ void analyzeText(std::string_view text, const LanguageProfile& givenProfile,
   for (size_t i = scratch.records.size(); i-- > 0;) {
     LineRecord& r = scratch.records[i];
     // The same sums as in the forward pass.
-    backward = 0.55 * r.rawScore * static_cast<double>(r.rawScore > kHotScore) + 0.6 * backward;
+    backward = hotShare(r.rawScore) + 0.6 * backward;
     r.spread = std::max(r.spread, backward);
     if (r.rawScore > 1.2 && lineHeatRaw[i] > 0) {
       lineHeatRaw[i] = liftedHeat(lineHeatRaw[i], r, scratch);
