@@ -76,6 +76,8 @@ inline bool isScored(const LineFacts& f, std::string_view line, size_t knownBlan
   const bool braceless = static_cast<int64_t>(f.openBraces) + f.closeBraces == 0;
   // A line wholly inside a multi-line string holds no code, like a comment.
   if (f.isBlank | isStringOnly(f) | !(counts | braceless)) return false;
+  // Most scored lines begin with a byte no trivial line begins with.
+  if (knownBlanks < line.size() && !kTrivialLeads.may[static_cast<unsigned char>(line[knownBlanks])]) return true;
   return !isTrivialUntrimmed(line, knownBlanks);
 }
 
