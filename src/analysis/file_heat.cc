@@ -7,6 +7,10 @@
 #include <cstring>
 #include <optional>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "analysis/heat_math.h"
 #include "analysis/lexer.h"
 #include "analysis/line_split.h"
@@ -32,6 +36,29 @@ struct WordBytes {
 };
 constexpr WordBytes kWordBytes;
 
+#ifdef __SSE2__
+constexpr size_t kMaskedBytes = 256;
+
+// Word bytes (A-Z a-z 0-9 _) of the n <= kMaskedBytes bytes at p, one bit
+// each, 64 to an element; bits past n are 0.
+void wordBits(const char* p, size_t n, uint64_t* out) {
+  alignas(16) char bytes[kMaskedBytes];
+  const size_t chunks = (n + 15) / 16;
+  std::memcpy(bytes, p, n);
+  std::memset(bytes + n, 0, chunks * 16 - n);
+  for (size_t k = 0; k < (chunks + 3) / 4; ++k) out[k] = 0;
+  for (size_t c = 0; c < chunks; ++c) {
+    const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i*>(bytes + 16 * c));
+    const __m128i fromA = _mm_sub_epi8(_mm_or_si128(v, _mm_set1_epi8(0x20)), _mm_set1_epi8('a'));
+    const __m128i alpha = _mm_cmpeq_epi8(_mm_min_epu8(fromA, _mm_set1_epi8(25)), fromA);
+    const __m128i from0 = _mm_sub_epi8(v, _mm_set1_epi8('0'));
+    const __m128i digit = _mm_cmpeq_epi8(_mm_min_epu8(from0, _mm_set1_epi8(9)), from0);
+    const __m128i word = _mm_or_si128(_mm_or_si128(alpha, digit), _mm_cmpeq_epi8(v, _mm_set1_epi8('_')));
+    out[c / 4] |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(word))) << (16 * (c % 4));
+  }
+}
+#endif
+
 // C-family declaration test over the raw line, comments and strings
 // included: no loop or branch word, and a modifier or both "(" and "{".
 bool looksLikeDeclaration(std::string_view line, const LanguageProfile& profile, size_t from = 0,
@@ -39,6 +66,31 @@ bool looksLikeDeclaration(std::string_view line, const LanguageProfile& profile,
   const char* p = line.data() + from;
   const char* const end = line.data() + line.size();
   bool modifier = (knownBits & kKwDeclModifier) != 0;
+#ifdef __SSE2__
+  // Words from bit masks: a byte loop would guess wrong at every word's end.
+  const size_t n = line.size() - from;
+  if (n <= kMaskedBytes) {
+    uint64_t bits[kMaskedBytes / 64];
+    wordBits(p, n, bits);
+    const size_t elements = (n + 63) / 64;
+    uint64_t carry = 0;  // the byte before the element is a word byte
+    for (size_t k = 0; k < elements; ++k) {
+      const uint64_t w = bits[k];
+      for (uint64_t starts = w & ~((w << 1) | carry); starts != 0; starts &= starts - 1) {
+        const auto s = static_cast<size_t>(std::countr_zero(starts));
+        size_t length = static_cast<size_t>(std::countr_zero(~(w >> s)));
+        for (size_t j = k + 1; s + length == 64 * (j - k) && j < elements; ++j) {
+          length += static_cast<size_t>(std::countr_zero(~bits[j]));
+        }
+        const uint8_t kw = keywordMask(profile, p + 64 * k + s, length, end);
+        if (kw & (kKwLoop | kKwBranch)) return false;
+        if (kw & kKwDeclModifier) modifier = true;
+      }
+      carry = w >> 63;
+    }
+    p = end;
+  }
+#endif
   while (p < end) {
     if (!kWordBytes.table[static_cast<unsigned char>(*p)]) {
       ++p;
