@@ -1,10 +1,15 @@
 #include "analysis/file_heat.h"
 
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cmath>
 #include <cstring>
 #include <optional>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include "analysis/heat_math.h"
 #include "analysis/lexer.h"
@@ -31,6 +36,29 @@ struct WordBytes {
 };
 constexpr WordBytes kWordBytes;
 
+#ifdef __SSE2__
+constexpr size_t kMaskedBytes = 256;
+
+// Word bytes (A-Z a-z 0-9 _) of the n <= kMaskedBytes bytes at p, one bit
+// each, 64 to an element; bits past n are 0.
+void wordBits(const char* p, size_t n, uint64_t* out) {
+  alignas(16) char bytes[kMaskedBytes];
+  const size_t chunks = (n + 15) / 16;
+  std::memcpy(bytes, p, n);
+  std::memset(bytes + n, 0, chunks * 16 - n);
+  for (size_t k = 0; k < (chunks + 3) / 4; ++k) out[k] = 0;
+  for (size_t c = 0; c < chunks; ++c) {
+    const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i*>(bytes + 16 * c));
+    const __m128i fromA = _mm_sub_epi8(_mm_or_si128(v, _mm_set1_epi8(0x20)), _mm_set1_epi8('a'));
+    const __m128i alpha = _mm_cmpeq_epi8(_mm_min_epu8(fromA, _mm_set1_epi8(25)), fromA);
+    const __m128i from0 = _mm_sub_epi8(v, _mm_set1_epi8('0'));
+    const __m128i digit = _mm_cmpeq_epi8(_mm_min_epu8(from0, _mm_set1_epi8(9)), from0);
+    const __m128i word = _mm_or_si128(_mm_or_si128(alpha, digit), _mm_cmpeq_epi8(v, _mm_set1_epi8('_')));
+    out[c / 4] |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(word))) << (16 * (c % 4));
+  }
+}
+#endif
+
 // C-family declaration test over the raw line, comments and strings
 // included: no loop or branch word, and a modifier or both "(" and "{".
 bool looksLikeDeclaration(std::string_view line, const LanguageProfile& profile, size_t from = 0,
@@ -38,6 +66,31 @@ bool looksLikeDeclaration(std::string_view line, const LanguageProfile& profile,
   const char* p = line.data() + from;
   const char* const end = line.data() + line.size();
   bool modifier = (knownBits & kKwDeclModifier) != 0;
+#ifdef __SSE2__
+  // Words from bit masks: a byte loop would guess wrong at every word's end.
+  const size_t n = line.size() - from;
+  if (n <= kMaskedBytes) {
+    uint64_t bits[kMaskedBytes / 64];
+    wordBits(p, n, bits);
+    const size_t elements = (n + 63) / 64;
+    uint64_t carry = 0;  // the byte before the element is a word byte
+    for (size_t k = 0; k < elements; ++k) {
+      const uint64_t w = bits[k];
+      for (uint64_t starts = w & ~((w << 1) | carry); starts != 0; starts &= starts - 1) {
+        const auto s = static_cast<size_t>(std::countr_zero(starts));
+        size_t length = static_cast<size_t>(std::countr_zero(~(w >> s)));
+        for (size_t j = k + 1; s + length == 64 * (j - k) && j < elements; ++j) {
+          length += static_cast<size_t>(std::countr_zero(~bits[j]));
+        }
+        const uint8_t kw = keywordMask(profile, p + 64 * k + s, length, end);
+        if (kw & (kKwLoop | kKwBranch)) return false;
+        if (kw & kKwDeclModifier) modifier = true;
+      }
+      carry = w >> 63;
+    }
+    p = end;
+  }
+#endif
   while (p < end) {
     if (!kWordBytes.table[static_cast<unsigned char>(*p)]) {
       ++p;
@@ -63,7 +116,7 @@ bool declarationFlag(const LineFacts& f, std::string_view line, const LanguagePr
   if (!profile.compiled.wordSafeMarkers) return looksLikeDeclaration(line, profile);
   if (f.codeKeywordBits & (kKwLoop | kKwBranch)) return false;
   if (!f.leftCode) {
-    return (f.codeKeywordBits & kKwDeclModifier) != 0 || (f.codeParen && f.openBraces > 0);
+    return ((f.codeKeywordBits & kKwDeclModifier) != 0) | (f.codeParen & (f.openBraces > 0));
   }
   return looksLikeDeclaration(line, profile, codeUntil, f.codeKeywordBits);
 }
@@ -75,6 +128,8 @@ inline bool isScored(const LineFacts& f, std::string_view line, size_t knownBlan
   const bool braceless = static_cast<int64_t>(f.openBraces) + f.closeBraces == 0;
   // A line wholly inside a multi-line string holds no code, like a comment.
   if (f.isBlank | isStringOnly(f) | !(counts | braceless)) return false;
+  // Most scored lines begin with a byte no trivial line begins with.
+  if (knownBlanks < line.size() && !kTrivialLeads.may[static_cast<unsigned char>(line[knownBlanks])]) return true;
   return !isTrivialUntrimmed(line, knownBlanks);
 }
 
@@ -82,6 +137,13 @@ double rawScoreOf(const LineFacts& f, double k) {
   return std::max(k + 0.055 * std::max(std::min(f.tokenCount, 60) - 12, 0) +
                       0.22 * std::max(f.dots - 3, 0) + 0.08 * std::min(f.typeKw, 10),
                   0.0);
+}
+
+// What a line adds to the spread sums: 0.55 * rawScore on a hot line, else
+// +0.0 (rawScore is never negative), by a mask: hot lines come in no pattern.
+inline double hotShare(double rawScore) {
+  const uint64_t keep = uint64_t{0} - static_cast<uint64_t>(rawScore > kHotScore);
+  return std::bit_cast<double>(std::bit_cast<uint64_t>(0.55 * rawScore) & keep);
 }
 
 double intensityOf(double rawScore) { return clamp01((rawScore - 1.2) * 0.25); }
@@ -326,9 +388,7 @@ void analyzeText(std::string_view text, const LanguageProfile& givenProfile,
     tokenTrend = 0.94 * tokenTrend + 0.06 * std::min(f.tokenCount, 40);
     r.keywordTrend = keywordTrend;
     r.tokenTrend = tokenTrend;
-    // A line that is not hot adds +0.0, which changes no bit of the sum
-    // (rawScore is 0 on skipped lines); no branch to guess.
-    forward = 0.55 * r.rawScore * static_cast<double>(r.rawScore > kHotScore) + 0.6 * forward;
+    forward = hotShare(r.rawScore) + 0.6 * forward;
     r.spread = forward;
     if (indented) {
       indents.leave(f);
@@ -364,7 +424,7 @@ void analyzeText(std::string_view text, const LanguageProfile& givenProfile,
   for (size_t i = scratch.records.size(); i-- > 0;) {
     LineRecord& r = scratch.records[i];
     // The same sums as in the forward pass.
-    backward = 0.55 * r.rawScore * static_cast<double>(r.rawScore > kHotScore) + 0.6 * backward;
+    backward = hotShare(r.rawScore) + 0.6 * backward;
     r.spread = std::max(r.spread, backward);
     if (r.rawScore > 1.2 && lineHeatRaw[i] > 0) {
       lineHeatRaw[i] = liftedHeat(lineHeatRaw[i], r, scratch);

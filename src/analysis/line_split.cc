@@ -8,6 +8,12 @@
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
+// As for the text scanner: an AVX2 build of the count, taken when the CPU
+// has it; not on Windows, where gcc does not align the stack for it.
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__)) && !defined(_WIN32)
+#include <immintrin.h>
+#define VARNHOLT_WIDE_COUNT 1
+#endif
 
 namespace varnholt_app {
 
@@ -50,6 +56,28 @@ constexpr uint64_t kPrefixMask5 = prefixMask(5);
 constexpr uint64_t kPrefixMask6 = prefixMask(6);
 constexpr uint64_t kPrefixMask7 = prefixMask(7);
 
+#ifdef VARNHOLT_WIDE_COUNT
+// Line breaks among the first `size` bytes, 32 at a time, up to 31 left over.
+[[gnu::target("avx2")]] size_t countBreaksWide(const char* data, size_t size, size_t& done) {
+  const __m256i newline = _mm256_set1_epi8('\n');
+  size_t breaks = 0;
+  size_t i = 0;
+  while (size - i >= 32) {
+    const size_t blocks = std::min<size_t>((size - i) / 32, 255);
+    __m256i lanes = _mm256_setzero_si256();
+    for (size_t b = 0; b < blocks; ++b, i += 32) {
+      const __m256i chunk = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + i));
+      lanes = _mm256_sub_epi8(lanes, _mm256_cmpeq_epi8(chunk, newline));
+    }
+    const __m256i sums = _mm256_sad_epu8(lanes, _mm256_setzero_si256());
+    breaks += static_cast<size_t>(_mm256_extract_epi64(sums, 0)) + static_cast<size_t>(_mm256_extract_epi64(sums, 1)) +
+              static_cast<size_t>(_mm256_extract_epi64(sums, 2)) + static_cast<size_t>(_mm256_extract_epi64(sums, 3));
+  }
+  done = i;
+  return breaks;
+}
+#endif
+
 }  // namespace
 
 size_t countSplitLines(std::string_view text) {
@@ -58,6 +86,10 @@ size_t countSplitLines(std::string_view text) {
   const size_t size = text.size();
   size_t breaks = 0;
   size_t i = 0;
+#ifdef VARNHOLT_WIDE_COUNT
+  static const bool wide = __builtin_cpu_supports("avx2");
+  if (wide) breaks = countBreaksWide(data, size, i);
+#endif
 #ifdef __SSE2__
   // Sixteen bytes at a time; per-lane counters are folded before they wrap.
   const __m128i newline = _mm_set1_epi8('\n');

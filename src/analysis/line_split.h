@@ -45,4 +45,16 @@ bool isTrivialLine(std::string_view trimmedLine);
 // the first `knownBlanks` bytes are known to be blanks.
 bool isTrivialUntrimmed(std::string_view line, size_t knownBlanks);
 
+// False for a byte that neither is a blank nor can begin a trivial line: a
+// line whose first byte after its blanks is one is never trivial.
+struct TrivialLeads {
+  bool may[256];
+  constexpr TrivialLeads() : may() {
+    for (char c : {' ', '\t', '\r', '\n', '*', '#', '/', '(', ')', ',', ';', '[', ']', '{', '}', 'i', 'p', 'u'}) {
+      may[static_cast<unsigned char>(c)] = true;
+    }
+  }
+};
+inline constexpr TrivialLeads kTrivialLeads;
+
 }  // namespace varnholt_app

@@ -19,6 +19,30 @@
 
 namespace varnholt_app {
 
+ScanBytes::ScanBytes(const LanguageProfile& p) {
+  event[0] = '\n';
+  event[1] = '"';
+  event[2] = '\'';
+  event[3] = p.backtickStrings ? '`' : '"';
+  event[4] = p.lineComment.empty() ? '"' : p.lineComment[0];
+  event[5] = p.hasBlockComments && !p.blockOpen.empty() ? p.blockOpen[0] : '"';
+  ternary = p.countTernary ? '?' : '\n';
+  boolOps = p.countBooleanOps && !p.compiled.wordOperatorMode;
+  backticks = p.backtickStrings;
+  indentBlocks = p.indentBlocks;
+  questionRule = p.countTernary ? p.questionRule : QuestionRule::kEvery;
+  maxKeyword = p.compiled.maxKeywordLength;
+  for (uint32_t lengths : p.compiled.lengthsByFirstByte) oneByteKeywords |= (lengths & 2u) != 0;
+  for (int h = 0; h < 16; ++h) {
+    if (h & 2) firstHigh[h] = static_cast<uint8_t>(1u << (((h >> 2) << 1) | (h & 1)));
+  }
+  for (int f = 0; f < 256; ++f) {
+    if ((f & 0x20) != 0 && p.compiled.lengthsByFirstByte[static_cast<size_t>(f)] != 0) {
+      firstLow[f & 15] = static_cast<uint8_t>(firstLow[f & 15] | firstHigh[f >> 4]);
+    }
+  }
+}
+
 namespace {
 
 // Bytes of one 64-byte block, one bit per byte. Left uninitialised on
@@ -43,43 +67,6 @@ struct BlockMasks {
   uint64_t closeParen, openSquare, closeSquare;
   uint64_t ampPairs, pipePairs;  // first byte of every "&&" / "||" taken
   uint32_t nextRun;              // word bytes the block after begins with
-};
-
-// The bytes that leave the mask rules, and which counted bytes are on.
-struct ScanBytes {
-  char event[6];
-  char ternary;  // '?', or a line break when "?" does not count
-  bool boolOps;
-  bool backticks;
-  bool indentBlocks;
-  QuestionRule questionRule;
-  uint32_t maxKeyword;  // longest keyword, 0 for none
-  // Bytes that may begin a keyword, by nibbles of the byte OR 0x20 (whose
-  // high nibble is one of eight): bit of the high nibble per low nibble.
-  alignas(16) uint8_t firstLow[16] = {};
-  alignas(16) uint8_t firstHigh[16] = {};
-  explicit ScanBytes(const LanguageProfile& p) {
-    event[0] = '\n';
-    event[1] = '"';
-    event[2] = '\'';
-    event[3] = p.backtickStrings ? '`' : '"';
-    event[4] = p.lineComment.empty() ? '"' : p.lineComment[0];
-    event[5] = p.hasBlockComments && !p.blockOpen.empty() ? p.blockOpen[0] : '"';
-    ternary = p.countTernary ? '?' : '\n';
-    boolOps = p.countBooleanOps && !p.compiled.wordOperatorMode;
-    backticks = p.backtickStrings;
-    indentBlocks = p.indentBlocks;
-    questionRule = p.countTernary ? p.questionRule : QuestionRule::kEvery;
-    maxKeyword = p.compiled.maxKeywordLength;
-    for (int h = 0; h < 16; ++h) {
-      if (h & 2) firstHigh[h] = static_cast<uint8_t>(1u << (((h >> 2) << 1) | (h & 1)));
-    }
-    for (int f = 0; f < 256; ++f) {
-      if ((f & 0x20) != 0 && p.compiled.lengthsByFirstByte[static_cast<size_t>(f)] != 0) {
-        firstLow[f & 15] = static_cast<uint8_t>(firstLow[f & 15] | firstHigh[f >> 4]);
-      }
-    }
-  }
 };
 
 #ifdef __SSE2__
@@ -205,12 +192,10 @@ VARNHOLT_AVX2 __m256i keywordFirst32(__m256i v, __m256i low, __m256i high) {
 }
 #endif
 
-// First bytes of the pairs a left-to-right scan takes from the runs of
-// `a`; `nextSame` says whether the byte after the block continues a run.
-uint64_t pairStarts(uint64_t a, bool nextSame) {
-  const uint64_t next = nextSame ? uint64_t{1} << 63 : 0;
-  if ((a & (a << 1) & (a << 2)) == 0 && !((a >> 62) == 3 && nextSame)) return a & ((a >> 1) | next);
-  uint64_t starts = 0;  // runs of three or more: rare
+// First bytes of the pairs a left-to-right scan takes from `a`, with runs
+// of three or more (rare) taken one by one.
+[[gnu::noinline]] uint64_t pairStartsSlow(uint64_t a, bool nextSame) {
+  uint64_t starts = 0;
   for (int i = 0; i < 64; ++i) {
     if (((a >> i) & 1) == 0) continue;
     const bool follows = i == 63 ? nextSame : ((a >> (i + 1)) & 1) != 0;
@@ -220,6 +205,14 @@ uint64_t pairStarts(uint64_t a, bool nextSame) {
     }
   }
   return starts;
+}
+
+// First bytes of the pairs a left-to-right scan takes from the runs of
+// `a`; `nextSame` says whether the byte after the block continues a run.
+inline uint64_t pairStarts(uint64_t a, bool nextSame) {
+  const uint64_t next = nextSame ? uint64_t{1} << 63 : 0;
+  if ((a & (a << 1) & (a << 2)) == 0 && !((a >> 62) == 3 && nextSame)) return a & ((a >> 1) | next);
+  return pairStartsSlow(a, nextSame);
 }
 
 // Raw masks of the 64 bytes at `at`; bytes past the end of the text read
@@ -259,14 +252,19 @@ inline uint64_t reachingBack(uint64_t e, uint32_t n) {
   return reach;
 }
 
+// What the last byte of a block hands to the next one, as bit 0 of each.
+struct BlockCarry {
+  uint64_t word = 0, inToken = 0, ampPair = 0, pipePair = 0;
+};
+
 // Masks of a block from its raw masks and those of the block after it.
-// `before` is the block before it when the scan runs on into this one, else
-// null (the byte before the resume point is then a line break, a quote or
-// a marker end, which carries nothing).
-inline void deriveMasks(const RawMasks& r, const RawMasks& after, const ScanBytes& sb,
-                        const BlockMasks* before, BlockMasks& m) {
-  const uint64_t carryWord = before ? before->word >> 63 : 0;
-  const uint64_t carryToken = before ? before->inToken >> 63 : 0;
+// `before` is from the block before it when the scan runs on into this one,
+// else zero (the byte before the resume point is then a line break, a quote
+// or a marker end, which carries nothing).
+[[gnu::always_inline]] inline void deriveMasks(const RawMasks& r, const RawMasks& after, const ScanBytes& sb,
+                        const BlockCarry& before, BlockMasks& m) {
+  const uint64_t carryWord = before.word;
+  const uint64_t carryToken = before.inToken;
   // Digits before the first letter of a word run make no token ("2x" is x).
   const uint64_t runStart = r.word & ~((r.word << 1) | carryWord);
   const uint64_t seed = (runStart | (carryWord & ~carryToken)) & r.digit;
@@ -280,7 +278,10 @@ inline void deriveMasks(const RawMasks& r, const RawMasks& after, const ScanByte
   // Tokens short enough to be a keyword (one running into the next block
   // counts as ending here: the probe checks the real length).
   const uint64_t ends = m.inToken & ~(m.inToken >> 1);
-  m.candidates = m.tokenStart & r.keywordFirst & reachingBack(ends, sb.maxKeyword);
+  // One-byte tokens ("i", "x") are common and no keyword in most families; a
+  // token in the last byte may run on into the next block.
+  const uint64_t oneByte = sb.oneByteKeywords ? 0 : m.tokenStart & ends & ~((after.word & 1) << 63);
+  m.candidates = m.tokenStart & r.keywordFirst & reachingBack(ends, sb.maxKeyword) & ~oneByte;
   m.code = ~(r.blank | r.events);
   m.openBrace = r.openBrace;
   m.closeBrace = r.closeBrace;
@@ -293,10 +294,8 @@ inline void deriveMasks(const RawMasks& r, const RawMasks& after, const ScanByte
   // A word running through the whole next block is longer than any keyword
   // already: 64 tells the probe all it needs.
   m.nextRun = static_cast<uint32_t>(std::countr_zero(~after.word));
-  const uint64_t ampTaken = before ? before->ampPairs >> 63 : 0;
-  const uint64_t pipeTaken = before ? before->pipePairs >> 63 : 0;
-  m.ampPairs = pairStarts(r.amp & ~ampTaken, sb.boolOps && (after.amp & 1) != 0);
-  m.pipePairs = pairStarts(r.pipe & ~pipeTaken, sb.boolOps && (after.pipe & 1) != 0);
+  m.ampPairs = pairStarts(r.amp & ~before.ampPair, sb.boolOps && (after.amp & 1) != 0);
+  m.pipePairs = pairStarts(r.pipe & ~before.pipePair, sb.boolOps && (after.pipe & 1) != 0);
 }
 
 int32_t bitCount(uint64_t v) { return static_cast<int32_t>(std::popcount(v)); }
@@ -308,24 +307,28 @@ template <bool kWide>
   const size_t size = st.text.size();
   const LanguageProfile& profile = *st.profile;
   const CompiledProfile& table = profile.compiled;
-  const ScanBytes sb(profile);
+  const ScanBytes& sb = st.bytes;
   LexState& lex = st.lex;
 
   BlockMasks m{};
   size_t block = 0;
-  RawMasks next;  // the block after the current one, classified in advance
+  // The current block's raw masks and the next block's, classified in
+  // advance; the two swap places as the scan runs on.
+  RawMasks raw[2];
+  unsigned current = 0;
   size_t nextAt = SIZE_MAX;
   const auto load = [&](size_t at, bool runsOn) __attribute__((always_inline)) {
-    RawMasks r;
     if (nextAt == at) {
-      r = next;
+      current ^= 1;
     } else {
-      classifyAt<kWide>(st.text, at, sb, r);
+      classifyAt<kWide>(st.text, at, sb, raw[current]);
     }
+    RawMasks& next = raw[current ^ 1];
     classifyAt<kWide>(st.text, at + 64, sb, next);
     nextAt = at + 64;
-    const BlockMasks before = m;
-    deriveMasks(r, next, sb, runsOn ? &before : nullptr, m);
+    BlockCarry carry;
+    if (runsOn) carry = {m.word >> 63, m.inToken >> 63, m.ampPairs >> 63, m.pipePairs >> 63};
+    deriveMasks(raw[current], next, sb, carry, m);
     block = at;
   };
   const auto moveTo = [&](size_t at) __attribute__((always_inline)) {
@@ -347,7 +350,7 @@ template <bool kWide>
     f = &out[produced].facts;
     *f = LineFacts{};
     code = false;
-    startedInside = lex.inBlockComment || lex.inString;
+    startedInside = lex.inBlockComment | lex.inString;
     f->leftCode = startedInside;
     f->startsInside = insideKind(lex);
     codeUntil = startedInside ? at : SIZE_MAX;
@@ -542,10 +545,13 @@ template <bool kWide>
     }
 
     // The line ends at endsAt.
-    const size_t lineEnd = endsAt > lineStart && data[endsAt - 1] == '\r' ? endsAt - 1 : endsAt;
+    // A "\r" before the break is dropped; the byte before an empty line is
+    // the break before it, and one at 0 has no byte before it.
+    const size_t back = endsAt != 0;
+    const size_t lineEnd = endsAt - (back & (data[endsAt - back] == '\r'));
     ScannedLine& line = out[produced++];
     line.text = std::string_view(data + lineStart, lineEnd - lineStart);
-    f->isBlank = !code && !lex.inBlockComment && !lex.inString;
+    f->isBlank = !(code | lex.inBlockComment | lex.inString);
     f->hasCode = code;
     f->endsInside = insideKind(lex);
     f->lineLength = static_cast<int32_t>(lineEnd - lineStart);
@@ -596,6 +602,7 @@ TextScanner::TextScanner(std::string_view text, const LanguageProfile& profile, 
   state_.text = text;
   state_.profile = &profile;
   state_.done = text.empty();
+  state_.bytes = ScanBytes(profile);
 #ifdef VARNHOLT_WIDE_SCAN
   static const bool able = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
   state_.wide = wideIfAble && able;

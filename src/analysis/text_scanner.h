@@ -19,6 +19,24 @@ struct ScannedLine {
   uint32_t codeUntil;     // offset where the first comment or literal begins, or text.size()
 };
 
+// The bytes that leave the mask rules, and which counted bytes are on.
+struct ScanBytes {
+  char event[6] = {};
+  char ternary = '\n';  // '?', or a line break when "?" does not count
+  bool boolOps = false;
+  bool backticks = false;
+  bool indentBlocks = false;
+  QuestionRule questionRule = QuestionRule::kEvery;
+  uint32_t maxKeyword = 0;  // longest keyword, 0 for none
+  bool oneByteKeywords = false;
+  // Bytes that may begin a keyword, by nibbles of the byte OR 0x20 (whose
+  // high nibble is one of eight): bit of the high nibble per low nibble.
+  alignas(16) uint8_t firstLow[16] = {};
+  alignas(16) uint8_t firstHigh[16] = {};
+  ScanBytes() = default;
+  explicit ScanBytes(const LanguageProfile& p);
+};
+
 // Where a TextScanner stands between two batches of lines.
 struct TextScanState {
   std::string_view text;
@@ -27,6 +45,7 @@ struct TextScanState {
   size_t lineStart = 0;
   bool done = false;
   bool wide = false;  // AVX2 and hardware bit counts
+  ScanBytes bytes;    // made once per text
 };
 
 // Scans a whole text once, line after line, with the same results as

@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "analysis/file_heat.h"
-#include "project/count_lines.h"
 #include "project/file_scope.h"
 #include "project/scan_rules.h"
 #include "project/walk.h"
@@ -79,7 +78,10 @@ void analyzeRecord(ProjectFile& file, AnalysisScratch& scratch, std::vector<doub
   }
   analyzeText(scratch.text, file.language, heats, file.heatRaw, scratch);
   file.lineHeatRaw = LineHeats(heats);
-  file.lineCount = countLinesIn(scratch.text);
+  // One heat per line as splitLines cuts them: the line count without a
+  // second pass over the bytes (a final line break starts no line of its own).
+  const size_t lines = heats.size() - (!scratch.text.empty() && scratch.text.back() == '\n' ? 1 : 0);
+  file.lineCount = static_cast<int32_t>(std::min<size_t>(lines, std::numeric_limits<int32_t>::max()));
 }
 
 // Hands out the files in key order to any number of threads and collects

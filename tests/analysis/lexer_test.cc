@@ -110,7 +110,7 @@ TEST(SplitLines, LineBreaksAndCounts) {
   using Lines = std::vector<std::string_view>;
   EXPECT_EQ(splitLines("a\r\r\nb\r"), (Lines{"a\r", "b"}));  // only a CR before LF or the end goes
   // Long texts take the counter's block path; it must still count exactly.
-  for (size_t size : {15u, 16u, 17u, 4079u, 4080u, 4081u, 100000u}) {
+  for (size_t size : {15u, 16u, 17u, 31u, 32u, 33u, 4079u, 4080u, 4081u, 8160u, 8161u, 100000u}) {
     std::string many;
     size_t breaks = 0;
     for (size_t i = 0; i < size; ++i) {
