@@ -37,6 +37,9 @@ struct LspHost {
   std::function<void(std::string_view line)> log;  // stderr; may be null
 };
 
+// The token of the work-done progress of the workspace's first scan.
+inline constexpr std::string_view kProgressToken = "varnholt/scan";
+
 class LspServer {
  public:
   explicit LspServer(LspHost host);
