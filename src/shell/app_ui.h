@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "base/native_string.h"
+#include "shell/history_session.h"
 #include "shell/page_session.h"
 #include "shell/platform.h"
 #include "shell/run_controller.h"
@@ -17,7 +18,12 @@ namespace varnholt_app {
 
 class AppUI {
  public:
-  explicit AppUI(Platform& platform) : platform_(platform), runs_(platform, page_), page_(platform, runs_) {}
+  explicit AppUI(Platform& platform)
+      : platform_(platform), runs_(platform, page_), page_(platform, runs_), history_(platform, page_) {
+    runs_.onAdopted = [this](const NativeString& root, std::shared_ptr<const ProjectModel> model, bool repeat) {
+      history_.onProject(root, std::move(model), repeat);
+    };
+  }
   AppUI(const AppUI&) = delete;
   AppUI& operator=(const AppUI&) = delete;
 
@@ -48,6 +54,7 @@ class AppUI {
 
   PageSession& page() { return page_; }
   RunController& runs() { return runs_; }
+  HistorySession& history() { return history_; }
 
  private:
   Platform& platform_;
@@ -55,6 +62,7 @@ class AppUI {
   // is a constructed object.
   RunController runs_;
   PageSession page_;
+  HistorySession history_;
 };
 
 }  // namespace varnholt_app
