@@ -34,6 +34,9 @@ test('the Hotspots tab plots the files; hover names one, click and Enter open it
   const hotAt = at(0.9, 0.9), coolAt = at(0.2, 0.3);
   const pixel = (p) => page.$eval('#hotCanvas', (c, q) => Array.from(c.getContext('2d').getImageData(q.x, q.y, 1, 1).data), { x: p.x - box.x, y: p.y - box.y });
   assert.notDeepEqual(await pixel(hotAt), await pixel(at(0.05, 0.6)), 'a point is drawn where the file sits');
+  await h.clearSent(page);
+  await page.keyboard.press('Control+s');
+  assert.match(h.unb64((await h.sent(page))[0].name_b64).toString(), /^Varnholt_demo_hotspots\.png$/);
   await page.mouse.move(hotAt.x, hotAt.y);
   assert.match(await page.textContent('#hotTip'), /^hot\.c\nscore 0\.81 .* changes 12, last on 2026-11-30$/);
   await page.mouse.move(coolAt.x, coolAt.y);

@@ -102,10 +102,15 @@ function setLineBy(by) {
 }
 
 function renderLineByLegend() {
-  const c = S.code, el = $('lineByLegend');
-  if (hot.lineBy === 'heat' || !c || !c.hist) { el.textContent = ''; return; }
+  const c = S.code;
+  // The heat legend says nothing about these colours: this one stands in for it.
+  const shown = hot.lineBy !== 'heat' && c && c.hist;
+  $('lineLegend').hidden = !!shown;
+  $('lineByLegend').hidden = !shown;
+  if (!shown) return;
+  paintRamp($('lineByRamp'));
   const top = lineMeasure(c, hot.lineBy).top;
-  el.textContent = hot.lineBy === 'changes' ? '0 \u2192 ' + fmtInt(top) + ' changes' : '0 \u2192 ' + fmt2(top) + ' heat \u00d7 changes';
+  $('lineByText').textContent = 'Lines: 0 \u2192 ' + (hot.lineBy === 'changes' ? fmtInt(top) + ' changes' : fmt2(top) + ' heat \u00d7 changes');
 }
 
 // For the Why panel and the line's tooltip.

@@ -235,6 +235,7 @@ function drawLegendSnapshot(ctx, dy, { col, ui }) {
   const sw = at(document.querySelector('.scale-seg'));
   ctx.fillText('Scale: ' + (scale.mode === 'file' ? 'per file' : 'project'), sw.left, sw.top + dy + sw.height / 2);
   for (const item of document.querySelectorAll('.legend-item')) {
+    if (item.hidden) continue;  // a legend standing in for another
     const label = at(item.firstElementChild), ramp = item.querySelector('canvas'), r = at(ramp);
     ctx.font = ui(12); ctx.fillStyle = col.muted;
     ctx.fillText(item.firstElementChild.textContent, label.left, label.top + dy + label.height / 2);
