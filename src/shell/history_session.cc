@@ -135,9 +135,10 @@ void HistorySession::onProject(const NativeString& root, std::shared_ptr<const P
 }
 
 void HistorySession::onProgress(const std::string& folder, size_t done, size_t total) {
-  if (folder != folder_ || !page_.ready()) return;
+  if (folder != folder_) return;
   done_ = done;
   total_ = total;
+  if (!page_.ready()) return;
   const uint64_t now = platform_.monotonicMs();
   if (done < total && now - lastProgressMs_ < kProgressIntervalMs) return;
   lastProgressMs_ = now;

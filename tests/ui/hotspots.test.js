@@ -69,6 +69,9 @@ test('lines are coloured by changes or hotspot on request, and Why says when the
   const backgrounds = () => page.$$eval('#code .cl', (rows) => rows.filter((r) => r.style.display !== 'none')
     .sort((a, b) => a.dataset.line - b.dataset.line).map((r) => r.style.background !== ''));
   assert.deepEqual(await backgrounds(), [false, true, false, false], 'by heat: only the loop');
+  // An update being read keeps what is shown.
+  await h.deliver(page, { type: 'setHistory', state: 'reading', done: 10, total: 50 });
+  assert.equal(await page.textContent('#historyState'), 'Reading history \u2026 10 of 50 commits');
   await page.click('#lineByChanges');
   assert.deepEqual(await backgrounds(), [true, false, false, true], 'by changes: lines 1 and 4');
   assert.match(await page.textContent('#lineByLegend'), /0 \u2192 3 changes/);

@@ -3,8 +3,9 @@
 // it has it; until then (and for a folder without history) the page works as
 // before. A file's score is its heat percentile times its change percentile.
 const hot = {
-  state: '',              // '', 'reading', 'read' or 'none'
-  reason: '', done: 0, total: 0, since: '', commits: 0,
+  state: '',              // '', 'read' or 'none': what the page has
+  reading: null,          // { done, total } while the host reads
+  reason: '', since: '', commits: 0,
   files: [],              // { path, score, heatPct, changePct, changes, authors, last } in score order
   byPath: new Map(),
   gen: 0,
@@ -18,15 +19,15 @@ const dayOf = (d) => { const t = typeof d === 'string' ? Date.parse(d + 'T00:00:
 
 function onSetHistory(d) {
   if (d.state === 'reading') {
-    hot.done = Math.max(0, num(d.done)); hot.total = Math.max(0, num(d.total));
-    // 0 of 0: another folder, whose history is not there yet.
-    if (hot.total === 0) { hot.state = 'reading'; hot.files = []; hot.byPath = new Map(); hot.gen++; }
-    else if (hot.state !== 'read' || hot.done < hot.total) hot.state = 'reading';
+    const done = Math.max(0, num(d.done)), total = Math.max(0, num(d.total));
+    // An update keeps what is shown; 0 of 0 is another folder, whose history is not there yet.
+    hot.reading = done < total || !total ? { done, total } : null;
+    if (!total) { hot.state = ''; hot.files = []; hot.byPath = new Map(); hot.gen++; }
   } else if (d.state === 'none') {
-    hot.state = 'none'; hot.reason = str(d.reason) || 'no history';
+    hot.state = 'none'; hot.reading = null; hot.reason = str(d.reason) || 'no history';
     hot.files = []; hot.byPath = new Map(); hot.gen++;
   } else if (d.state === 'read') {
-    hot.state = 'read'; hot.reason = str(d.reason); hot.since = str(d.since); hot.commits = Math.max(0, num(d.commits));
+    hot.state = 'read'; hot.reading = null; hot.reason = str(d.reason); hot.since = str(d.since); hot.commits = Math.max(0, num(d.commits));
     hot.files = [];
     for (const r of Array.isArray(d.files) ? d.files : []) {
       if (!r || typeof r.path !== 'string' || !r.path) continue;
@@ -45,7 +46,8 @@ function onSetHistory(d) {
 }
 
 function historyText() {
-  if (hot.state === 'reading') return 'Reading history \u2026' + (hot.total > 0 ? ' ' + countText(hot.done) + ' of ' + countText(hot.total) + ' commits' : '');
+  const r = hot.reading;
+  if (r) return 'Reading history \u2026' + (r.total > 0 ? ' ' + countText(r.done) + ' of ' + countText(r.total) + ' commits' : '');
   if (hot.state === 'none') return 'No history: ' + hot.reason;
   if (hot.state === 'read') return 'History: ' + countText(hot.commits) + (hot.commits === 1 ? ' commit' : ' commits') + (hot.since ? ' since ' + hot.since : '') + (hot.reason ? ' (' + hot.reason + ')' : '');
   return '';
@@ -162,10 +164,10 @@ function projectLines() {
 function drawHotspots() {
   const box = $('hotBox'), canvas = $('hotCanvas');
   const note = hot.state === 'read' ? (hot.files.length ? '' : 'No files to plot.') : historyText() || 'The history is read once the project is open.';
+  const quad = hot.files.filter((f) => f.heatPct >= 0.5 && f.changePct >= 0.5).length;
   $('hotNote').textContent = note;
   $('hotNote').hidden = !note;
-  const inQuad = hot.files.filter((f) => f.heatPct >= 0.5 && f.changePct >= 0.5).length;
-  $('hotHead').textContent = hot.state === 'read' ? historyText() + '  \u00b7  ' + fmtInt(inQuad) + (inQuad === 1 ? ' file' : ' files') + ' hot and changing' : '';
+  $('hotHead').textContent = hot.state === 'read' ? historyText() + '  \u00b7  ' + fmtInt(quad) + (quad === 1 ? ' file' : ' files') + ' hot and changing' : '';
   const dpr = Math.min(2, window.devicePixelRatio || 1), W = box.clientWidth, H = box.clientHeight;
   canvas.width = Math.max(1, Math.round(W * dpr)); canvas.height = Math.max(1, Math.round(H * dpr));
   const ctx = canvas.getContext('2d');
