@@ -226,6 +226,7 @@ function hotPoint(e) {
 
 // Up and Down step through the files by score, as the audit's rows; Enter opens.
 function hotKeys(e) {
+  if (e.key === 'Escape') { showView('code'); code.el.focus(); e.preventDefault(); return true; }
   const n = hot.files.length;
   if (!n) return false;
   let k = hot.focus;

@@ -309,6 +309,7 @@ function onSetFileLines(d) {
   S.orders.density = null;
   if (S.rank === 'density' && S.sort === 'heat') refreshList(); else renderList(true);
   scheduleMap();
+  if (S.view === 'hotspots') drawHotspots();  // its points are sized by lines
 }
 
 function initMap() {
