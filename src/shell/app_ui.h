@@ -4,7 +4,8 @@
 // owns the window and the web view and forwards their events here; this
 // class reaches the desktop only through Platform. It owns the two halves:
 // the page session (what the page is sent and asks) and the run controller
-// (analysis runs, rescans, the watcher and the timers).
+// (analysis runs, rescans, the watcher and the timers), and beside them the
+// history session, which follows the runs' projects with their git history.
 
 #include <string_view>
 
@@ -54,7 +55,6 @@ class AppUI {
 
   PageSession& page() { return page_; }
   RunController& runs() { return runs_; }
-  HistorySession& history() { return history_; }
 
  private:
   Platform& platform_;
