@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The Linux program with a large tree open, under its own Xvfb with --trace:
-# the time to the first "setProject"; three times, a line appended to one file
-# and the time until the next "setProject" reaches the page (the file is then
-# put back, which is one more rescan); the peak RSS through all of that; and
-# the CPU seconds used over 2 idle minutes, twice.
+# the time to the first "setProject" and to its history; three times, a line
+# appended to one file and the time until the next "setProject" reaches the
+# page (the file is then put back, which is one more rescan); the peak RSS
+# through all of that; and the CPU seconds used over 2 idle minutes, twice.
 #   scripts/bench_program.sh TREE [BUILD_DIR]     (BUILD_DIR: build/default)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -42,12 +42,18 @@ wait_projects() {
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 
 started=$(now)
-"$exe" --trace "$tree" 2> >(grep --line-buffered -o '^> {"type":"setProject"' |
-  while read -r _; do now >>"$work/projects"; done) >/dev/null &
+"$exe" --trace "$tree" 2> >(grep --line-buffered -o -E '^> \{"type":"(setProject"|setHistory","state":"(read|none)")' |
+  while read -r line; do
+    case $line in *setHistory*) now >>"$work/history" ;; *) now >>"$work/projects" ;; esac
+  done) >/dev/null &
 app_pid=$!
 wait_projects 1
 first=$(sed -n 1p "$work/projects")
 printf 'program: first setProject %.2f s after start\n' "$(echo "$first - $started" | bc)"
+# The history is read after the first project, on a thread of its own.
+for _ in $(seq 12000); do [ -s "$work/history" ] && break; sleep 0.01; done
+[ -s "$work/history" ] && printf 'program: history (read or none) %.2f s after start\n' \
+  "$(echo "$(sed -n 1p "$work/history") - $started" | bc)"
 
 cp -p "$edited" "$work/saved"
 for i in 1 2 3; do

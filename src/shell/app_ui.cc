@@ -4,6 +4,7 @@ namespace varnholt_app {
 
 void AppUI::onDestroy() {
   runs_.onDestroy();
+  history_.onDestroy();
   page_.setWindowExists(false);
   platform_.quitMessageLoop(0);
 }

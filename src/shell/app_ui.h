@@ -4,11 +4,13 @@
 // owns the window and the web view and forwards their events here; this
 // class reaches the desktop only through Platform. It owns the two halves:
 // the page session (what the page is sent and asks) and the run controller
-// (analysis runs, rescans, the watcher and the timers).
+// (analysis runs, rescans, the watcher and the timers), and beside them the
+// history session, which follows the runs' projects with their git history.
 
 #include <string_view>
 
 #include "base/native_string.h"
+#include "shell/history_session.h"
 #include "shell/page_session.h"
 #include "shell/platform.h"
 #include "shell/run_controller.h"
@@ -17,7 +19,12 @@ namespace varnholt_app {
 
 class AppUI {
  public:
-  explicit AppUI(Platform& platform) : platform_(platform), runs_(platform, page_), page_(platform, runs_) {}
+  explicit AppUI(Platform& platform)
+      : platform_(platform), runs_(platform, page_), page_(platform, runs_), history_(platform, page_) {
+    runs_.onAdopted = [this](const NativeString& root, std::shared_ptr<const ProjectModel> model, bool repeat) {
+      history_.onProject(root, std::move(model), repeat);
+    };
+  }
   AppUI(const AppUI&) = delete;
   AppUI& operator=(const AppUI&) = delete;
 
@@ -55,6 +62,7 @@ class AppUI {
   // is a constructed object.
   RunController runs_;
   PageSession page_;
+  HistorySession history_;
 };
 
 }  // namespace varnholt_app

@@ -76,6 +76,7 @@ void PageSession::handleCommand(std::string_view message) {
     sendProject();
     sendCode();
     listener_.onPageReady();
+    if (follower_ != nullptr) follower_->afterPageReady();
   } else if (type == "pickFolder") {
     // The dialog runs once this handler has returned.
     if (windowExists_) platform_.dispatch([this] { listener_.onPickFolder(); });
@@ -251,6 +252,7 @@ void PageSession::sendCode() {
 
   postJson(buildCodeMessage(selectedPath_, text, found->second));
   codeText_ = std::move(text);
+  if (follower_ != nullptr) follower_->afterCode(selectedPath_, found->second);
 }
 
 void PageSession::sendAudit(FileScope scope, size_t perFile) {

@@ -30,6 +30,18 @@ class PageSession {
     ~Listener() = default;
   };
 
+  // Sends messages of its own after some of the page's.
+  class Follower {
+   public:
+    // A "setCode" for this project file went out.
+    virtual void afterCode(const std::string& path, const ProjectFile& file) = 0;
+    // "uiReady" was answered.
+    virtual void afterPageReady() = 0;
+
+   protected:
+    ~Follower() = default;
+  };
+
   PageSession(Platform& platform, Listener& listener) : platform_(platform), listener_(listener) {}
   PageSession(const PageSession&) = delete;
   PageSession& operator=(const PageSession&) = delete;
@@ -52,6 +64,9 @@ class PageSession {
   // Loads `path` of the project into the code view afresh.
   void loadIntoCodeView(const std::string& path);
   const std::string& lastOpenedFile() const { return lastOpenedFile_; }
+  // The file the code view shows or was asked for.
+  const std::string& shownPath() const { return selectedPath_; }
+  void setFollower(Follower* follower) { follower_ = follower; }
 
   // Whether the page has said "uiReady" since it was (re)loaded.
   bool ready() const { return pageReady_; }
@@ -75,6 +90,7 @@ class PageSession {
 
   Platform& platform_;
   Listener& listener_;
+  Follower* follower_ = nullptr;
   bool windowExists_ = false;
   bool hasWebView_ = false;
   bool pageReady_ = false;

@@ -111,6 +111,7 @@ void RunController::onAnalysisDone(std::shared_ptr<AnalysisResult> result) {
   rootFolder = result->root;
   page_.showProject(*projectModel, result->totalLines,
                     std::string(folderDisplayName(nativeToUtf8Lossy(rootFolder))), repeat);
+  if (onAdopted) onAdopted(rootFolder, projectModel, repeat);
 
   if (rootChanged) {
     showFolderInTitle();

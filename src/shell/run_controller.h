@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -44,6 +45,11 @@ class RunController final : public PageSession::Listener {
 
   void onPageReady() override;
   void onPickFolder() override;
+
+  // Told of every result adopted (`repeat`: a rescan that changed nothing),
+  // once the page has it.
+  std::function<void(const NativeString& root, std::shared_ptr<const ProjectModel> model, bool repeat)>
+      onAdopted;
 
  private:
   void startPendingAnalysis();

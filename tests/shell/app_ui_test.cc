@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -459,6 +460,67 @@ TEST_F(AppUITest, RequestsDuringARunOnRealThreadsCollapseIntoOneFollowUp) {
   ASSERT_EQ(sentTypes(), (Types{"setProject", "setFileLines", "setScopeInfo", "setCode"}));
   EXPECT_TRUE(names(platform.sent[0], b.key("lib.py")));
   EXPECT_NE(platform.sent[0].find("\"totalLOC\":2,"), std::string::npos);
+}
+
+// The history worker's own thread, through the dispatcher.
+TEST_F(AppUITest, HistoryFollowsTheProjectAndAddsMessagesOnlyForAGitFolder) {
+  // The newest setHistory holding `needle`, pumping until one comes.
+  const auto awaitHistory = [&](const std::string& needle) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    for (; std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(std::chrono::milliseconds(2))) {
+      platform.pump();
+      for (auto it = platform.history.rbegin(); it != platform.history.rend(); ++it) {
+        if (it->starts_with("{\"type\":\"setHistory\"") && it->find(needle) != std::string::npos) {
+          return *it;
+        }
+      }
+    }
+    return std::string();
+  };
+  const auto lineMessages = [&] {
+    return std::count_if(platform.history.begin(), platform.history.end(),
+                         [](const std::string& json) { return json.find("setLineHistory") != std::string::npos; });
+  };
+  readyPage();
+  // Outside a work tree: one message that says so, and the code view as before.
+  adopt(b.native());
+  std::string read = awaitHistory("\"state\":\"none\"");
+  ASSERT_FALSE(read.empty());
+  EXPECT_FALSE(extractJsonString(read, "reason").empty()) << read;
+  platform.sent.clear();
+  openFile(b.key("lib.py"));
+  platform.pump();
+  EXPECT_EQ(sentTypes(), (Types{"setCode", "setCode"}));
+  EXPECT_EQ(lineMessages(), 0);
+
+  const auto git = [](const TempTree& tree, const std::string& args) {
+    const std::string command = "git -C '" + tree.root().string() +
+                                "' -c user.name=T -c user.email=t@example.invalid " + args + " >/dev/null 2>&1";
+    return std::system(command.c_str()) == 0;
+  };
+  if (!git(a, "init -q") || !git(a, "add -A") || !git(a, "commit -qm one")) GTEST_SKIP() << "no git";
+  platform.history.clear();
+  adopt(a.native());
+  read = awaitHistory("\"state\":\"read\"");
+  EXPECT_NE(read.find("\"path\":\"" + jsonEscape(a.key("main.c")) + "\",\"score\":"), std::string::npos) << read;
+  EXPECT_NE(read.find("\"changes\":1,"), std::string::npos) << read;
+
+  platform.history.clear();
+  openFile(a.key("main.c"));
+  ASSERT_GT(lineMessages(), 0);
+  EXPECT_NE(platform.history.back().find("\"runs\":[[3,1,\""), std::string::npos) << platform.history.back();
+
+  // A new commit is read after the next adopted rescan: main.c changed twice.
+  a.file("main.c", "int main(void) { return 0; }\n");
+  ASSERT_TRUE(git(a, "commit -qam two"));
+  platform.history.clear();
+  changeAndRescan();
+  finishWorker();
+  read = awaitHistory("\"commits\":2,");
+  const size_t main = read.find(jsonEscape(a.key("main.c")));
+  ASSERT_NE(main, std::string::npos) << read;
+  EXPECT_EQ(read.compare(read.find("\"changes\":", main), 12, "\"changes\":2,"), 0) << read;
+  EXPECT_NE(platform.history.back().find("\"runs\":[[1,2,\""), std::string::npos) << platform.history.back();
 }
 
 }  // namespace

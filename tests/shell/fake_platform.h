@@ -87,7 +87,11 @@ class FakePlatform : public Platform {
   }
   void setWindowTitle(const std::u16string& text) override { title = text; }
   void postWebMessage(const std::string& json) override {
-    (json.starts_with("{\"type\":\"setProgress") ? progress : sent).push_back(json);
+    if (json.starts_with("{\"type\":\"setHistory") || json.starts_with("{\"type\":\"setLineHistory")) {
+      history.push_back(json);
+    } else {
+      (json.starts_with("{\"type\":\"setProgress") ? progress : sent).push_back(json);
+    }
   }
   void closeMainWindow() override { ++closeRequests; }
   void quitMessageLoop(int exitCode) override { quitCode = exitCode; }
@@ -145,6 +149,7 @@ class FakePlatform : public Platform {
   SnapshotSaveResult saveAnswer;  // cancelled unless a test says otherwise
   std::vector<std::string> sent;
   std::vector<std::string> progress;  // "setProgress" messages, kept apart
+  std::vector<std::string> history;   // and the history's, which arrive when git is done
   std::u16string title;
   int closeRequests = 0;
   int quitCode = -1;

@@ -124,7 +124,8 @@ function renderCode(contentChanged) {
       cut.textContent = ' \u2026 ' + fmtInt(s.length - MAX_COLS) + ' more characters';
       v.tx.appendChild(cut);
     }
-    row.title = 'Line ' + fmtInt(i + 1) + '\nHeat ' + fmt2(c.cv[i]) + '  (' + pct(h) + ' of ' + scaleWord() + ')';
+    const changed = lineHistoryText(i);
+    row.title = 'Line ' + fmtInt(i + 1) + '\nHeat ' + fmt2(c.cv[i]) + (hot.lineBy === 'heat' ? '  (' + pct(h) + ' of ' + scaleWord() + ')' : '') + (changed ? '\n' + changed : '');
     row.dataset.line = i + 1;
     row.classList.toggle('mark', marked);
   }

@@ -72,6 +72,8 @@ function onMessage(ev) {
       case 'setScopeInfo': onSetScopeInfo(d); break;
       case 'setExplain': onSetExplain(d); break;
       case 'setAuditReasons': onSetAuditReasons(d); break;
+      case 'setHistory': onSetHistory(d); break;
+      case 'setLineHistory': onSetLineHistory(d); break;
       default: break;
     }
   } catch (err) {

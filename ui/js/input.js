@@ -71,6 +71,7 @@ function onKey(e) {
     case 'a': case 'A': if (S.project) requestAudit(true); break;
     case 'c': case 'C': showView('code'); code.el.focus(); break;
     case 'o': case 'O': if (S.project) showView('map'); break;
+    case 'h': case 'H': if (S.project) { showView('hotspots'); $('hotCanvas').focus(); } break;
     case ']': jumpHot(1); break;
     case '[': jumpHot(-1); break;
     case '?': $('help').classList.toggle('show'); break;
@@ -225,6 +226,7 @@ function init() {
   code.el.addEventListener('scroll', onCodeScroll, { passive: true });
   initFindYourWay();
   initMap();
+  initHotspots();
   code.el.addEventListener('mouseover', (e) => {
     const row = e.target.closest('.cl');
     if (!row || !S.code || row._v.idx < 0) return;

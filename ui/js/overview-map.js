@@ -100,7 +100,7 @@ function drawMap() {
   if (map.as === 'table') { renderMapTable(node); map.ms = performance.now() - t0; return; }
   const dpr = Math.min(2, window.devicePixelRatio || 1), W = box.clientWidth, H = box.clientHeight;
   const PW = Math.max(1, Math.round(W * dpr)), PH = Math.max(1, Math.round(H * dpr));
-  const key = [map.tree && map.tree.gen, map.zoom.join('/'), PW, PH, heatUI.fill[LUT - 1]].join('|');
+  const key = [map.tree && map.tree.gen, map.zoom.join('/'), PW, PH, heatUI.fill[LUT - 1], hot.mapBy, hot.gen].join('|');
   if (key === map.drawn) return;
   map.drawn = key;
   if (canvas.width !== PW || canvas.height !== PH) { canvas.width = PW; canvas.height = PH; }
@@ -129,7 +129,7 @@ function drawMap() {
     squarify(items.map((it) => it[0]), x, y, w, h, (k, rx, ry, rw, rh) => {
       const it = items[k][1];
       if (typeof it === 'number') {
-        const f = files[it], heat = fileHeat(f), gap = rw > 3 && rh > 3 ? 1 : 0;
+        const f = files[it], heat = mapColour(f), gap = rw > 3 && rh > 3 ? 1 : 0;
         fill(rx, ry, rw - gap, rh - gap, heatPx[lutIndex(heat)]);
         fx[nf] = rx; fy[nf] = ry; fw[nf] = rw; fh[nf] = rh; fi[nf++] = it;
         if (rw > 44 && rh > 15) labels.push([f.name, rx, ry + 8, rw, heat < 0.75 || heatUI.dark]);
@@ -309,6 +309,7 @@ function onSetFileLines(d) {
   S.orders.density = null;
   if (S.rank === 'density' && S.sort === 'heat') refreshList(); else renderList(true);
   scheduleMap();
+  if (S.view === 'hotspots') drawHotspots();  // its points are sized by lines
 }
 
 function initMap() {

@@ -4,6 +4,7 @@ function snapshotName() {
   let view = 'files';
   if (S.view === 'audit') view = 'audit';
   else if (S.view === 'map') view = 'overview';
+  else if (S.view === 'hotspots') view = 'hotspots';
   else if (S.code) view = 'code_' + lastComponent(S.code.path);
   const raw = 'Varnholt_' + (p ? displayName() : 'project') + '_' + view;
   // Keep the name valid on every file system we save to.
@@ -128,7 +129,7 @@ function drawSnapshot() {
   hline(vr.left, vr.right, tr.bottom - 1);
   ctx.font = ui(13, '600'); ctx.fillStyle = col.text;
   const c = S.code;
-  const title = S.view === 'audit' ? 'Audit \u2014 hottest lines' : S.view === 'map' ? 'Overview \u2014 ' + $('mapCrumbs').textContent
+  const title = S.view === 'hotspots' ? 'Hotspots \u2014 ' + $('hotHead').textContent : S.view === 'audit' ? 'Audit \u2014 hottest lines' : S.view === 'map' ? 'Overview \u2014 ' + $('mapCrumbs').textContent
     : c ? relPath(c.path) : 'No file selected';
   ctx.fillText(fitText(ctx, title, vr.width * 0.6), vr.left + 16, (tr.top + tr.bottom) / 2);
   ctx.font = ui(12); ctx.fillStyle = col.muted; ctx.textAlign = 'right';
@@ -160,6 +161,9 @@ function drawSnapshot() {
     ctx.fillStyle = col.gutter; ctx.fillRect(or.left, or.top, or.width, or.height);
     ctx.fillStyle = col.border; ctx.fillRect(or.left, or.top, 1, or.height);
     ctx.drawImage($('ovCanvas'), or.left + 1, or.top, or.width - 1, or.height);
+  } else if (S.view === 'hotspots' && hot.layout) {
+    const hr = rectOf($('hotCanvas'));
+    ctx.drawImage($('hotCanvas'), hr.left, hr.top, hr.width, hr.height);
   } else if (S.view === 'map' && map.as === 'map') {
     const mr = rectOf($('mapCanvas'));
     ctx.drawImage($('mapCanvas'), mr.left, mr.top, mr.width, mr.height);
@@ -167,7 +171,7 @@ function drawSnapshot() {
     drawAuditSnapshot(ctx, vr, rectOf($('auditPane')).top, { col, ui, mono, hline });
   } else {
     ctx.font = ui(14); ctx.fillStyle = col.muted; ctx.textAlign = 'center';
-    const msg = S.view === 'audit' ? 'No audit yet' : S.view === 'map' ? 'Folder table: see the window' : 'No file selected';
+    const msg = S.view === 'hotspots' ? historyText() || 'No history' : S.view === 'audit' ? 'No audit yet' : S.view === 'map' ? 'Folder table: see the window' : 'No file selected';
     ctx.fillText(msg, (vr.left + vr.right) / 2, (tr.bottom + vr.bottom) / 2);
     ctx.textAlign = 'left';
   }
@@ -231,6 +235,7 @@ function drawLegendSnapshot(ctx, dy, { col, ui }) {
   const sw = at(document.querySelector('.scale-seg'));
   ctx.fillText('Scale: ' + (scale.mode === 'file' ? 'per file' : 'project'), sw.left, sw.top + dy + sw.height / 2);
   for (const item of document.querySelectorAll('.legend-item')) {
+    if (item.hidden) continue;  // a legend standing in for another
     const label = at(item.firstElementChild), ramp = item.querySelector('canvas'), r = at(ramp);
     ctx.font = ui(12); ctx.fillStyle = col.muted;
     ctx.fillText(item.firstElementChild.textContent, label.left, label.top + dy + label.height / 2);

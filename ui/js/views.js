@@ -1,7 +1,7 @@
 // ---------------------------------------------------------------- views
 function showView(v) {
   const was = S.view;
-  S.view = v === 'audit' || v === 'map' ? v : 'code';
+  S.view = v === 'audit' || v === 'map' || v === 'hotspots' ? v : 'code';
   $('tabCode').setAttribute('aria-selected', S.view === 'code' ? 'true' : 'false');
   $('tabAudit').setAttribute('aria-selected', S.view === 'audit' ? 'true' : 'false');
   $('codePane').classList.toggle('active', S.view === 'code');
@@ -9,6 +9,9 @@ function showView(v) {
   $('tabMap').setAttribute('aria-selected', S.view === 'map' ? 'true' : 'false');
   $('mapPane').classList.toggle('active', S.view === 'map');
   if (S.view === 'map') drawMap();
+  $('tabHot').setAttribute('aria-selected', S.view === 'hotspots' ? 'true' : 'false');
+  $('hotPane').classList.toggle('active', S.view === 'hotspots');
+  if (S.view === 'hotspots') drawHotspots();
   $('btnAudit').classList.toggle('on', S.view === 'audit');
   renderCodeInfo();
   if (S.view === 'code') { measure(); renderCode(false); drawOverview(); }

@@ -49,6 +49,8 @@ function renderWhy() {
   head.append(title, close);
   el.appendChild(head);
   const note = (text) => { const n = document.createElement('div'); n.className = 'why-note'; n.textContent = text; el.appendChild(n); };
+  const changed = lineHistoryText(why.line - 1);
+  if (changed) note(changed + '.');
   if (e.line === undefined) { note('This line cannot be explained (the file has changed or left the project).'); return; }
   if (!e.scored) { note('Not scored: ' + (e.notScoredText ? str(e.notScoredText) : str(e.notScoredBecause) + ' line') + '.'); return; }
   const reasons = Array.isArray(e.reasons) ? e.reasons.slice(0, 5) : [];
