@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <limits>
 #include <mutex>
 #include <string>
@@ -197,6 +198,125 @@ std::vector<ProjectFile*> takeOverUnchanged(ProjectModel& model, const ProjectMo
   return files;
 }
 
+// The keys inserted in byte order into a map made as ProjectModel makes it:
+// the iteration order (the first key names the project) then follows from
+// the keys alone, whether a walk or a guided rescan found them.
+void insertInKeyOrder(ProjectFileMap& files) {
+  std::vector<ProjectFileMap::node_type> nodes;
+  nodes.reserve(files.size());
+  while (!files.empty()) nodes.push_back(files.extract(files.begin()));
+  std::sort(nodes.begin(), nodes.end(),
+            [](const auto& a, const auto& b) { return a.key() < b.key(); });
+  ProjectFileMap ordered(8);
+  ordered.max_load_factor(1.0f);
+  ordered.reserve(nodes.size());
+  for (auto& node : nodes) ordered.insert(std::move(node));
+  files.swap(ordered);
+}
+
+#ifdef _WIN32
+constexpr char kSeparator = '\\';
+#else
+constexpr char kSeparator = '/';
+#endif
+
+// More named paths than this, and the walk is the cheaper way.
+constexpr size_t kMaxGuidedPaths = 256;
+
+// What one named path below the root is to a walk.
+struct NamedPath {
+  std::string key;  // as the walk would key a file there
+  bool outside = false;  // below a folder the walk does not enter
+  bool ignoredFolderName = false;  // a folder of this name is not entered
+};
+
+// False when the walk might see `path` otherwise than by its name: not below
+// the root, no UTF-8 form, or a link on the way.
+bool placeNamedPath(const NativeString& path, const std::string& utf8Root, NamedPath& out) {
+  std::string utf8;
+  if (!nativeToUtf8(path, utf8)) return false;
+  std::string prefix = utf8Root;
+  if (prefix.empty() || prefix.back() != kSeparator) prefix += kSeparator;
+  if (utf8.size() <= prefix.size() || utf8.compare(0, prefix.size(), prefix) != 0) return false;
+  out.key = utf8;
+  out.outside = false;
+  std::string folder = prefix;
+  for (size_t start = prefix.size();;) {
+    const size_t end = utf8.find(kSeparator, start);
+    const std::string_view name = std::string_view(utf8).substr(start, end == std::string::npos ? std::string::npos : end - start);
+    if (name.empty() || name == "." || name == "..") return false;
+    if (end == std::string::npos) {
+      out.outside = out.outside || name.front() == '.' || isInsideXcuserdata(folder);
+      out.ignoredFolderName = isIgnoredDirectoryName(name);
+      return true;
+    }
+    if (name.front() == '.' || isIgnoredDirectoryName(name)) out.outside = true;
+    folder.append(name);
+    std::error_code error;
+    const auto type = std::filesystem::symlink_status(std::filesystem::path(utf8ToNative(folder)), error).type();
+    if (type == std::filesystem::file_type::symlink) return false;
+    folder.push_back(kSeparator);
+    start = end + 1;
+  }
+}
+
+// The records of `previous` less those at or below each named path, plus the
+// files found at those paths now; the files stamped close to the previous
+// walk are looked at again as if named. False when only a walk can tell.
+bool guidedScan(const NativeString& root, const ProjectModel& previous,
+                const std::vector<NativeString>& changed, const TextStamps& knownText,
+                ProjectModel& model) {
+  if (changed.size() > kMaxGuidedPaths || previous.scanStart == 0) return false;
+  const PathStatus rootStatus = statPath(root);
+  if (!rootStatus.exists || !rootStatus.isDirectory) return false;
+  std::string utf8Root;
+  if (!nativeToUtf8(root, utf8Root)) return false;
+  model.scanStart = fileClockNow();
+
+  std::vector<NamedPath> named(changed.size());
+  for (size_t i = 0; i < changed.size(); ++i) {
+    if (!placeNamedPath(changed[i], utf8Root, named[i])) return false;
+  }
+  for (const auto& [key, file] : previous.files) {
+    if (isRacy(file.stamp, previous.scanStart)) named.push_back({key, false, false});
+  }
+  if (named.size() > kMaxGuidedPaths) return false;
+
+  ProjectFileMap found;
+  for (const NamedPath& path : named) {
+    if (path.outside || found.count(path.key) != 0) continue;
+    const NativeString native = utf8ToNative(path.key);
+    const PathStatus status = statPath(native);
+    if (!status.exists) continue;
+    if (status.isDirectory && path.ignoredFolderName) continue;
+    if (status.isDirectory) return false;  // a folder appeared: its links and all
+    const std::string_view name = std::string_view(path.key).substr(path.key.rfind(kSeparator) + 1);
+    if (isIgnoredFileName(name) || isIgnoredExtension(extensionOf(name))) continue;
+    scanPath(native, found, 1, &knownText, &model.textByContent);
+  }
+
+  const auto isNamed = [&named](const std::string& key) {
+    for (const NamedPath& path : named) {
+      if (key.size() < path.key.size() || key.compare(0, path.key.size(), path.key) != 0) continue;
+      if (key.size() == path.key.size() || key[path.key.size()] == kSeparator) return true;
+    }
+    return false;
+  };
+  TextStamps dropped;
+  for (const auto& [key, file] : previous.files) {
+    if (isNamed(key)) {
+      dropped.insert(file.stamp);
+    } else {
+      model.files.emplace(key, file);
+    }
+  }
+  for (auto& [key, file] : found) model.files.insert_or_assign(key, std::move(file));
+  for (const FileStamp& stamp : previous.textByContent) {
+    if (dropped.count(stamp) == 0) model.textByContent.push_back(stamp);
+  }
+  return true;
+}
+
 }  // namespace
 
 bool reusesRecord(const ProjectFile& old, int64_t oldScanStart, const ProjectFile& fresh) {
@@ -211,10 +331,15 @@ ProjectAnalysis analyzeProject(const NativeString& root, const AnalyzeOptions& o
   ProjectAnalysis result;
   if (options.previous != nullptr) {
     const TextStamps knownText = knownTextOf(*options.previous);
-    result.model = scanProject(root, threads, &knownText);
+    if (options.changedPaths != nullptr) {
+      result.guided = guidedScan(root, *options.previous, *options.changedPaths, knownText, result.model);
+      if (!result.guided) result.model = ProjectModel();
+    }
+    if (!result.guided) result.model = scanProject(root, threads, &knownText);
   } else {
     result.model = scanProject(root, threads);
   }
+  insertInKeyOrder(result.model.files);
 
   int64_t takenOverLines = 0;
   bool sameKeys = false;

@@ -144,14 +144,12 @@ void PageSession::saveSnapshot(const std::string& fileName, const std::string& p
 
 void PageSession::showProject(const ProjectModel& model, int32_t totalLines, std::string folderName,
                               bool repeat) {
-  const bool hadProject = projectFiles_ != nullptr;
   projectFiles_ = &model.files;
   // Copies of the keys: a repeat has the same ones.
   if (!repeat) rebuildPageKeys();
   folderName_ = std::move(folderName);
   totalLOC_ = std::max(totalLines, 0);
   if (!pageReady_ || repeat) return;
-  if (hadProject) sendProject();
   sendProject();
   sendCode();
 }
