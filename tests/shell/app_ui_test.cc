@@ -47,10 +47,10 @@ class AppUITest : public ::testing::Test {
   void selectFile(const std::string& key) {
     command(R"({"type":"selectFile","path_b64":")" + base64Encode(key) + "\"}");
   }
-  // The watcher reports a change from its thread.
-  void folderChanged() {
+  // The watcher reports a change from its thread; by default one it cannot name.
+  void folderChanged(FolderChanges changes = {{}, false}) {
     ASSERT_TRUE(platform.watcher);
-    platform.watcher();
+    platform.watcher(std::move(changes));
     platform.pump();
   }
   void openFile(const std::string& key) { app.page().loadIntoCodeView(key); }
@@ -76,7 +76,7 @@ class AppUITest : public ::testing::Test {
   // A result made outside the app, handed to it as the worker's would be.
   std::unique_ptr<AnalysisResult> analyse(const NativeString& root) {
     std::unique_ptr<AnalysisResult> result;
-    runAnalysisJob({root, "", nullptr, nullptr, [&](std::unique_ptr<AnalysisResult> made) { result = std::move(made); }});
+    runAnalysisJob({root, "", nullptr, nullptr, [&](std::unique_ptr<AnalysisResult> made) { result = std::move(made); }, {}, false});
     return result;
   }
   void deliver(std::unique_ptr<AnalysisResult> result) { app.runs().onAnalysisDone(std::move(result)); }
