@@ -214,12 +214,15 @@ TEST_F(AppUITest, PageHearsNothingUnaskedBeforeUiReadyAndNothingForMalformedComm
 
   command(R"({"type":"uiReady"})");
   EXPECT_EQ(sentTypes(), (Types{"setProject", "setFileLines", "setScopeInfo", "setCode"}));
-  platform.sent.clear();
-  adopt(a.native());
-  EXPECT_EQ(sentTypes(), (Types{"setProject", "setFileLines", "setScopeInfo", "setCode"})) << "once per adoption";
-  EXPECT_EQ(platform.progress, (std::vector<std::string>{"{\"type\":\"setProgress\",\"state\":\"busy\",\"done\":0,\"total\":0}",
-                                                            "{\"type\":\"setProgress\",\"state\":\"idle\"}"}));
   EXPECT_NE(platform.sent[0].find("\"totalLOC\":4,"), std::string::npos);
+  platform.sent.clear();
+  adopt(b.native());
+  EXPECT_EQ(sentTypes(), (Types{"setProject", "setFileLines", "setScopeInfo", "setCode"})) << "once per adoption";
+  EXPECT_EQ(platform.progress.back(), "{\"type\":\"setProgress\",\"state\":\"idle\"}");
+  platform.sent.clear();
+  adopt(b.native());
+  EXPECT_EQ(sentTypes(), (Types{"updateProject", "setCode"})) << "the same folder again";
+  EXPECT_NE(platform.sent[0].find("\"files\":[],\"removed\":[]}"), std::string::npos);
 
   std::string huge = R"({"type":"selectFile","path_b64":")";
   app.handleWebMessage(huge.append(4'000'000, 'A') + "\"}");
@@ -458,6 +461,30 @@ TEST_F(AppUITest, RequestsDuringARunOnRealThreadsCollapseIntoOneFollowUp) {
   ASSERT_EQ(sentTypes(), (Types{"setProject", "setFileLines", "setScopeInfo", "setCode"}));
   EXPECT_TRUE(names(platform.sent[0], b.key("lib.py")));
   EXPECT_NE(platform.sent[0].find("\"totalLOC\":2,"), std::string::npos);
+}
+
+// The watcher's named paths alone are looked at, and the page hears only
+// what changed; the minute's rescan walks and finds the rest.
+TEST_F(AppUITest, NamedChangesSendAnUpdateNotTheProject) {
+  readyPage();
+  adopt(a.native());
+  a.file("new.c", "int n;\n");
+  a.file("unnamed.c", "int u;\n");
+  std::filesystem::remove(a.path("main.c"));
+  platform.sent.clear();
+  folderChanged({{a.path("new.c").native(), a.path("main.c").native()}, true});
+  platform.advance(1000);
+  finishWorker();
+  ASSERT_EQ(sentTypes(), (Types{"updateProject", "setCode"}));
+  EXPECT_TRUE(names(platform.sent[0], a.key("new.c")));
+  EXPECT_FALSE(names(platform.sent[0], a.key("unnamed.c"))) << "not named, not looked at";
+  EXPECT_NE(platform.sent[0].find("\"removed\":[\"" + jsonEscape(a.key("main.c")) + "\"]"), std::string::npos);
+
+  platform.sent.clear();
+  platform.advance(60000);
+  finishWorker();
+  ASSERT_EQ(sentTypes(), (Types{"updateProject", "setCode"}));
+  EXPECT_TRUE(names(platform.sent[0], a.key("unnamed.c")));
 }
 
 }  // namespace
