@@ -198,19 +198,26 @@ std::vector<ProjectFile*> takeOverUnchanged(ProjectModel& model, const ProjectMo
   return files;
 }
 
-// The keys inserted in byte order into a map made as ProjectModel makes it:
-// the iteration order (the first key names the project) then follows from
-// the keys alone, whether a walk or a guided rescan found them.
+// The keys inserted in the order of their hashes (then bytes) into a map
+// sized for them: the iteration order (the first key names the project)
+// then follows from the keys alone, whether a walk or a guided rescan found
+// them. Hashes sort faster than paths.
 void insertInKeyOrder(ProjectFileMap& files) {
-  std::vector<ProjectFileMap::node_type> nodes;
+  std::vector<std::pair<size_t, ProjectFileMap::node_type>> nodes;
   nodes.reserve(files.size());
-  while (!files.empty()) nodes.push_back(files.extract(files.begin()));
-  std::sort(nodes.begin(), nodes.end(),
-            [](const auto& a, const auto& b) { return a.key() < b.key(); });
+  const Fnv1aHash hash;
+  while (!files.empty()) {
+    ProjectFileMap::node_type node = files.extract(files.begin());
+    const size_t h = hash(node.key());
+    nodes.emplace_back(h, std::move(node));
+  }
+  std::sort(nodes.begin(), nodes.end(), [](const auto& a, const auto& b) {
+    return a.first != b.first ? a.first < b.first : a.second.key() < b.second.key();
+  });
   ProjectFileMap ordered(8);
   ordered.max_load_factor(1.0f);
   ordered.reserve(nodes.size());
-  for (auto& node : nodes) ordered.insert(std::move(node));
+  for (auto& node : nodes) ordered.insert(std::move(node.second));
   files.swap(ordered);
 }
 
@@ -238,6 +245,10 @@ bool placeNamedPath(const NativeString& path, const std::string& utf8Root, Named
   std::string prefix = utf8Root;
   if (prefix.empty() || prefix.back() != kSeparator) prefix += kSeparator;
   if (utf8.size() <= prefix.size() || utf8.compare(0, prefix.size(), prefix) != 0) return false;
+#ifdef _WIN32
+  // A short (8.3) name would key the file twice.
+  if (utf8.find('~', prefix.size()) != std::string::npos) return false;
+#endif
   out.key = utf8;
   out.outside = false;
   std::string folder = prefix;
@@ -263,9 +274,11 @@ bool placeNamedPath(const NativeString& path, const std::string& utf8Root, Named
 // The records of `previous` less those at or below each named path, plus the
 // files found at those paths now; the files stamped close to the previous
 // walk are looked at again as if named. False when only a walk can tell.
+// `sameKeys`: no file came or went, so the model keeps the previous one's
+// order.
 bool guidedScan(const NativeString& root, const ProjectModel& previous,
                 const std::vector<NativeString>& changed, const TextStamps& knownText,
-                ProjectModel& model) {
+                ProjectModel& model, bool& sameKeys) {
   if (changed.size() > kMaxGuidedPaths || previous.scanStart == 0) return false;
   const PathStatus rootStatus = statPath(root);
   if (!rootStatus.exists || !rootStatus.isDirectory) return false;
@@ -295,6 +308,34 @@ bool guidedScan(const NativeString& root, const ProjectModel& previous,
     scanPath(native, found, 1, &knownText, &model.textByContent);
   }
 
+  sameKeys = true;
+  for (const NamedPath& path : named) {
+    const auto old = previous.files.find(path.key);
+    if ((old != previous.files.end()) != (found.count(path.key) != 0)) sameKeys = false;
+  }
+  // Whatever lies below a named path that is not a file was a folder.
+  for (const NamedPath& path : named) {
+    if (!sameKeys) break;
+    if (previous.files.count(path.key) != 0) continue;
+    std::string below = path.key;
+    below.push_back(kSeparator);
+    for (const auto& [key, file] : previous.files) {
+      if (key.compare(0, below.size(), below) == 0) {
+        sameKeys = false;
+        break;
+      }
+    }
+  }
+  if (sameKeys) {
+    // A copy iterates as its original does: no new order to make.
+    ProjectFileMap copy(previous.files);
+    model.files.swap(copy);
+    for (auto& [key, file] : found) model.files.find(key)->second = std::move(file);
+    model.textByContent.insert(model.textByContent.end(), previous.textByContent.begin(),
+                               previous.textByContent.end());
+    return true;
+  }
+
   const auto isNamed = [&named](const std::string& key) {
     for (const NamedPath& path : named) {
       if (key.size() < path.key.size() || key.compare(0, path.key.size(), path.key) != 0) continue;
@@ -303,6 +344,7 @@ bool guidedScan(const NativeString& root, const ProjectModel& previous,
     return false;
   };
   TextStamps dropped;
+  model.files.reserve(previous.files.size() + found.size());
   for (const auto& [key, file] : previous.files) {
     if (isNamed(key)) {
       dropped.insert(file.stamp);
@@ -329,17 +371,19 @@ ProjectAnalysis analyzeProject(const NativeString& root, const AnalyzeOptions& o
                           ? options.threads
                           : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   ProjectAnalysis result;
+  bool keptOrder = false;
   if (options.previous != nullptr) {
     const TextStamps knownText = knownTextOf(*options.previous);
     if (options.changedPaths != nullptr) {
-      result.guided = guidedScan(root, *options.previous, *options.changedPaths, knownText, result.model);
+      result.guided = guidedScan(root, *options.previous, *options.changedPaths, knownText,
+                                 result.model, keptOrder);
       if (!result.guided) result.model = ProjectModel();
     }
     if (!result.guided) result.model = scanProject(root, threads, &knownText);
   } else {
     result.model = scanProject(root, threads);
   }
-  insertInKeyOrder(result.model.files);
+  if (!result.guided || !keptOrder) insertInKeyOrder(result.model.files);
 
   int64_t takenOverLines = 0;
   bool sameKeys = false;

@@ -188,6 +188,7 @@ std::string buildProjectUpdateMessage(const ProjectFileMap& before, const Projec
   if (kept == 0) return {};
   std::vector<std::string_view> removed;
   for (const auto& [path, file] : before) {
+    if (kept == before.size()) break;  // every file there is still here
     if (after.count(path) != 0) continue;
     if (changed.size() + removed.size() == limit) return {};
     removed.push_back(path);
