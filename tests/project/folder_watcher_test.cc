@@ -32,10 +32,13 @@ struct CountingPoster {
   std::mutex mutex;
   std::vector<FolderChanges> batches;
   int count() const { return calls; }
+  // Whether a call names `path` (a later batch may, so it waits a while).
   bool named(const fs::path& path) {
-    std::lock_guard lock(mutex);
-    for (const FolderChanges& batch : batches) {
-      for (const NativeString& named : batch.paths) if (named == path.native()) return true;
+    for (const auto end = Clock::now() + kDeadline; Clock::now() < end; std::this_thread::sleep_for(10ms)) {
+      std::lock_guard lock(mutex);
+      for (const FolderChanges& batch : batches) {
+        for (const NativeString& named : batch.paths) if (named == path.native()) return true;
+      }
     }
     return false;
   }
