@@ -202,7 +202,7 @@ std::vector<ProjectFile*> takeOverUnchanged(ProjectModel& model, const ProjectMo
 // sized for them: the iteration order (the first key names the project)
 // then follows from the keys alone, whether a walk or a guided rescan found
 // them. Hashes sort faster than paths.
-void insertInKeyOrder(ProjectFileMap& files) {
+void insertInHashOrder(ProjectFileMap& files) {
   std::vector<std::pair<size_t, ProjectFileMap::node_type>> nodes;
   nodes.reserve(files.size());
   const Fnv1aHash hash;
@@ -383,7 +383,7 @@ ProjectAnalysis analyzeProject(const NativeString& root, const AnalyzeOptions& o
   } else {
     result.model = scanProject(root, threads);
   }
-  if (!result.guided || !keptOrder) insertInKeyOrder(result.model.files);
+  if (!result.guided || !keptOrder) insertInHashOrder(result.model.files);
 
   int64_t takenOverLines = 0;
   bool sameKeys = false;

@@ -55,10 +55,10 @@ struct ProjectAnalysis {
 bool reusesRecord(const ProjectFile& old, int64_t oldScanStart, const ProjectFile& fresh);
 
 // Walks `root`, analyses every file and counts the project's lines. The
-// model's keys are inserted in byte order, so its iteration order depends
-// on its keys only. The result is the same for every thread count: files are independent, and
-// each is analysed exactly as in one pass over the keys in byte order. With
-// a previous model the result is the same as without, only cheaper.
+// model's iteration order depends on its keys only. The result is the same
+// for every thread count: files are independent, and each is analysed
+// exactly as in one pass over the keys in byte order. With a previous model
+// (and changed paths) the result is the same as without, only cheaper.
 // Errors of the walk (and allocation failures) propagate; no partial result
 // survives them.
 ProjectAnalysis analyzeProject(const NativeString& root, const AnalyzeOptions& options = {});
