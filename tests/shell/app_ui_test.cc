@@ -485,6 +485,15 @@ TEST_F(AppUITest, NamedChangesSendAnUpdateNotTheProject) {
   finishWorker();
   ASSERT_EQ(sentTypes(), (Types{"updateProject", "setCode"}));
   EXPECT_TRUE(names(platform.sent[0], a.key("unnamed.c")));
+
+  a.file("second.c", "int s;\n");
+  platform.sent.clear();
+  folderChanged({{a.path("new.c").native()}, true});
+  folderChanged();  // events were lost
+  platform.advance(1000);
+  finishWorker();
+  ASSERT_FALSE(platform.sent.empty());
+  EXPECT_TRUE(names(platform.sent[0], a.key("second.c"))) << "the whole folder is walked";
 }
 
 }  // namespace
