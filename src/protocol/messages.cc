@@ -171,8 +171,17 @@ std::string buildProjectUpdateMessage(const ProjectFileMap& before, const Projec
                                       int32_t totalLOC, std::string_view folderName, size_t limit) {
   std::vector<const ProjectFile*> changed;
   size_t kept = 0;
+  // A rescan that kept every file keeps the order too: while the two maps
+  // go in step, the earlier record is the next one, with no lookup.
+  auto next = before.begin();
   for (const auto& [path, file] : after) {
-    const auto old = before.find(path);
+    auto old = before.end();
+    if (next != before.end() && next->first == path) {
+      old = next++;
+    } else {
+      next = before.end();
+      old = before.find(path);
+    }
     if (old != before.end()) {
       ++kept;
       const ProjectFile& was = old->second;
