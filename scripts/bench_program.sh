@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The Linux program with a large tree open, under its own Xvfb with --trace:
 # the time to the first "setProject" and to its history; three times, a line
-# appended to one file and the time until the next "setProject" reaches the
-# page (the file is then put back, which is one more rescan); the peak RSS
-# through all of that; and the CPU seconds used over 2 idle minutes, twice.
+# appended to one file and the time until the next project message
+# ("setProject" or the smaller "updateProject") reaches the page (the file is
+# then put back, which is one more rescan); the peak RSS through all of that;
+# and the CPU seconds used over 2 idle minutes, twice.
 #   scripts/bench_program.sh TREE [BUILD_DIR]     (BUILD_DIR: build/default)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -30,19 +31,19 @@ export DISPLAY=":$(head -n1 "$work/display")"
 unset WAYLAND_DISPLAY
 
 now() { date +%s.%N; }
-# One line with the arrival time of every "setProject", however long the message.
+# One line with the arrival time of every project message, however long.
 projects() { [ -f "$work/projects" ] && wc -l <"$work/projects" || echo 0; }
 wait_projects() {
   local deadline=$((SECONDS + 120))
   while [ "$(projects)" -lt "$1" ]; do
-    [ "$SECONDS" -lt "$deadline" ] || { echo "bench: no setProject within 120 s" >&2; exit 1; }
+    [ "$SECONDS" -lt "$deadline" ] || { echo "bench: no project message within 120 s" >&2; exit 1; }
     sleep 0.01
   done
 }
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 
 started=$(now)
-"$exe" --trace "$tree" 2> >(grep --line-buffered -o -E '^> \{"type":"(setProject"|setHistory","state":"(read|none)")' |
+"$exe" --trace "$tree" 2> >(grep --line-buffered -o -E '^> \{"type":"(setProject"|updateProject"|setHistory","state":"(read|none)")' |
   while read -r line; do
     case $line in *setHistory*) now >>"$work/history" ;; *) now >>"$work/projects" ;; esac
   done) >/dev/null &
@@ -64,7 +65,7 @@ for i in 1 2 3; do
   wait_projects $((seen + 1))
   arrived=$(sed -n "$((seen + 1))p" "$work/projects")
   printf 'program: appended line visible %.2f s after the save (%d of 3)\n' "$(echo "$arrived - $saved_at" | bc)" "$i"
-  sleep 3  # both setProject messages of that rescan
+  sleep 3  # quiet again
   seen=$(projects)
   cp -p "$work/saved" "$edited"
   wait_projects $((seen + 1))

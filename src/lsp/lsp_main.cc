@@ -155,7 +155,7 @@ int run() {
     for (const std::string& root : roots) {
       watchers.push_back(std::make_unique<FolderWatcher>());
       // The watcher's thread only queues the event; the server handles it.
-      startFolderWatcher(*watchers.back(), [&queue, root] { queue.push(FolderChanged{root}); },
+      startFolderWatcher(*watchers.back(), [&queue, root](FolderChanges) { queue.push(FolderChanged{root}); },
                          utf8ToNative(root));
     }
   };

@@ -31,6 +31,7 @@ void runAnalysisJob(const AnalysisJob& job) {
       } else {
         AnalyzeOptions options;
         options.previous = job.previous.get();
+        if (job.guided && job.previous) options.changedPaths = &job.changedPaths;
         if (job.progress) {
           options.progress = [&job](const AnalysisProgress& progress) {
             job.progress(progress.filesDone, progress.filesTotal);

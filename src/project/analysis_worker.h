@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/native_string.h"
 #include "model/model.h"
@@ -39,6 +40,10 @@ struct AnalysisJob {
   // could be made.
   std::function<void(uint64_t done, uint64_t total)> progress;
   std::function<void(std::unique_ptr<AnalysisResult> result)> done;
+  // With `previous` and `guided`: the paths the watcher named since it was
+  // made, the only ones looked at unless they cannot settle the rescan.
+  std::vector<NativeString> changedPaths;
+  bool guided = false;
 };
 
 // The worker thread's body: reports progress now and then, then hands the

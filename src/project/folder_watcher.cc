@@ -8,7 +8,7 @@ namespace varnholt_app {
 
 FolderWatcher::~FolderWatcher() { stopFolderWatcher(*this); }
 
-void startFolderWatcher(FolderWatcher& watcher, std::function<void()> onChange,
+void startFolderWatcher(FolderWatcher& watcher, FolderChangeHandler onChange,
                         const NativeString& folder) {
   stopFolderWatcher(watcher);
   if (!onChange || folder.empty()) return;

@@ -1,10 +1,11 @@
 #pragma once
 // The folder watcher: one background thread that says when anything below
-// the project's root changes. It never says what changed; the application
-// debounces the calls and the next walk finds out.
+// the project's root changes, and which paths did when the system tells.
+// The application debounces the calls; the next rescan finds out the rest.
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "base/native_string.h"
 
@@ -17,9 +18,19 @@ namespace varnholt_app {
 // and a stop that gives up waiting never leaves it with a dangling record.
 struct FolderWatchThread;
 
+// One call of the watcher: the paths created, written, moved or deleted in
+// a batch of changes; or, with `complete` false, that it cannot say which
+// (events were lost, the root itself moved, or the watches below the root
+// are new and something may have changed before they existed).
+struct FolderChanges {
+  std::vector<NativeString> paths;
+  bool complete = true;
+};
+using FolderChangeHandler = std::function<void(FolderChanges)>;
+
 // The one watcher of the process, owned by the UI thread.
 struct FolderWatcher {
-  std::function<void()> onChange;  // called on the watcher thread; empty when stopped
+  FolderChangeHandler onChange;  // called on the watcher thread; empty when stopped
   NativeString path;               // watched folder; empty when stopped
   std::shared_ptr<FolderWatchThread> thread;  // null when no thread was started
 
@@ -30,9 +41,10 @@ struct FolderWatcher {
 };
 
 // Stops the previous watcher, then watches `folder` and its whole subtree,
-// calling `onChange` on the watcher thread for every batch of changes. When
-// the watcher cannot start it stays stopped, silently.
-void startFolderWatcher(FolderWatcher& watcher, std::function<void()> onChange,
+// calling `onChange` on the watcher thread for every batch of changes, and
+// once, incomplete, when the watches are in place. When the watcher cannot
+// start it stays stopped, silently.
+void startFolderWatcher(FolderWatcher& watcher, FolderChangeHandler onChange,
                         const NativeString& folder);
 
 // Ends the watcher thread and releases everything; a no-op when stopped.

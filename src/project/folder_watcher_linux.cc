@@ -84,7 +84,7 @@ std::string childPath(const std::string& parent, std::string_view name) {
 }  // namespace
 
 struct FolderWatchThread {
-  std::function<void()> onChange;
+  FolderChangeHandler onChange;
   std::string root;
   std::atomic<bool> running{false};
   int inotifyFd = -1;
@@ -172,13 +172,16 @@ void watchTree(FolderWatchThread& self, const std::string& top, bool revisit) {
   }
 }
 
-void post(FolderWatchThread& self) {
-  if (self.onChange && self.running.load()) self.onChange();
+void post(FolderWatchThread& self, FolderChanges changes) {
+  if (self.onChange && self.running.load()) self.onChange(std::move(changes));
 }
 
 void watchLoop(FolderWatchThread& self) {
   self.watchPaths.emplace(self.rootWatch, self.root);
   watchTree(self, self.root, false);
+  // Whatever changed before the watches below the root existed (after the
+  // walk that the watcher follows) is found by one look at everything.
+  post(self, {{}, false});
 
   struct alignas(inotify_event) Buffer {
     char bytes[kBufferSize];
@@ -206,6 +209,7 @@ void watchLoop(FolderWatchThread& self) {
 
     bool changed = false;
     bool overflow = false;
+    FolderChanges changes;
     bool rootGone = false;
     newDirectories.clear();
     for (size_t offset = 0; offset + sizeof(inotify_event) <= static_cast<size_t>(got);) {
@@ -223,9 +227,18 @@ void watchLoop(FolderWatchThread& self) {
         if (event.wd == self.rootWatch) rootGone = true;
         continue;
       }
+      auto parent = self.watchPaths.find(event.wd);
+      if ((event.mask & kChangeMask) != 0) {
+        // A folder below the root that moves or goes is named by its parent.
+        const bool aboutItself = (event.mask & (IN_DELETE_SELF | IN_MOVE_SELF)) != 0;
+        if (!name.empty() && parent != self.watchPaths.end()) {
+          changes.paths.push_back(childPath(parent->second, name));
+        } else if (!aboutItself || event.wd == self.rootWatch) {
+          changes.complete = false;
+        }
+      }
       if ((event.mask & (IN_CREATE | IN_MOVED_TO)) == 0 || name.empty()) continue;
       if (skipDirectoryName(name)) continue;
-      auto parent = self.watchPaths.find(event.wd);
       if (parent == self.watchPaths.end()) continue;
       std::string path = childPath(parent->second, name);
       if ((event.mask & IN_ISDIR) == 0) {
@@ -238,7 +251,7 @@ void watchLoop(FolderWatchThread& self) {
     }
 
     if (rootGone) {
-      post(self);
+      post(self, {{}, false});
       return;
     }
     // New directories may have been filled before their watch existed;
@@ -248,7 +261,8 @@ void watchLoop(FolderWatchThread& self) {
     } else {
       for (const std::string& path : newDirectories) watchTree(self, path, false);
     }
-    if (changed) post(self);
+    if (overflow) changes.complete = false;
+    if (changed) post(self, std::move(changes));
   }
 }
 

@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstring>
+#include <string>
 #include <functional>
 #include <memory>
 #include <new>
@@ -27,7 +29,8 @@ constexpr DWORD kCancelRetryMs = 20;
 }  // namespace
 
 struct FolderWatchThread {
-  std::function<void()> onChange;
+  FolderChangeHandler onChange;
+  std::wstring root;
   std::atomic<bool> running{false};
   HANDLE stopEvent = nullptr;
   HANDLE directory = INVALID_HANDLE_VALUE;
@@ -48,22 +51,51 @@ bool stopRequested(const FolderWatchThread& self) {
   return !self.running.load() || WaitForSingleObject(self.stopEvent, 0) == WAIT_OBJECT_0;
 }
 
+// The paths one batch names; none, and incomplete, when the buffer
+// overflowed (zero bytes returned) or a record does not fit.
+FolderChanges changesIn(const FolderWatchThread& self, const std::byte* bytes, DWORD returned) {
+  FolderChanges changes;
+  changes.complete = returned > 0;
+  for (DWORD offset = 0; changes.complete;) {
+    FILE_NOTIFY_INFORMATION record;
+    const DWORD header = offsetof(FILE_NOTIFY_INFORMATION, FileName);
+    if (returned - offset < header) break;
+    std::memcpy(&record, bytes + offset, header);
+    if (record.FileNameLength > returned - offset - header) {
+      changes.complete = false;
+      break;
+    }
+    std::wstring path = self.root;
+    if (!path.empty() && path.back() != L'\\' && path.back() != L'/') path += L'\\';
+    const size_t start = path.size();
+    path.resize(start + record.FileNameLength / sizeof(wchar_t));
+    std::memcpy(path.data() + start, bytes + offset + header, record.FileNameLength / sizeof(wchar_t) * sizeof(wchar_t));
+    changes.paths.push_back(std::move(path));
+    if (record.NextEntryOffset == 0) break;
+    offset += record.NextEntryOffset;
+    if (offset >= returned) break;
+  }
+  if (!changes.complete) changes.paths.clear();
+  return changes;
+}
+
 void watchLoop(FolderWatchThread& self) {
   struct alignas(32) Buffer {
     std::byte bytes[kBufferSize];
   };
   std::unique_ptr<Buffer> buffer(new (std::nothrow) Buffer());
   if (!buffer) return;
+  // What changed between the walk and the first read is found by one look
+  // at everything.
+  if (self.onChange) self.onChange({{}, false});
   while (!stopRequested(self)) {
     DWORD returned = 0;
-    // The records are not read: any batch, even one that overflowed the
-    // buffer (zero bytes returned), means "look again".
     if (!ReadDirectoryChangesW(self.directory, buffer->bytes, kBufferSize, TRUE, kNotifyFilter,
                                &returned, nullptr, nullptr)) {
       return;  // failed, or cancelled by stopFolderWatcher
     }
     if (stopRequested(self)) return;
-    if (self.onChange) self.onChange();
+    if (self.onChange) self.onChange(changesIn(self, buffer->bytes, returned));
   }
 }
 
@@ -81,6 +113,7 @@ DWORD WINAPI threadMain(void* parameter) {
 std::shared_ptr<FolderWatchThread> startFolderWatchThread(const FolderWatcher& watcher) {
   auto self = std::make_shared<FolderWatchThread>();
   self->onChange = watcher.onChange;
+  self->root = watcher.path;
   self->stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   if (self->stopEvent == nullptr) return nullptr;
   self->directory = CreateFileW(watcher.path.c_str(), FILE_LIST_DIRECTORY,

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <limits>
 #include <mutex>
 #include <string>
@@ -199,6 +200,167 @@ std::vector<ProjectFile*> takeOverUnchanged(ProjectModel& model, const ProjectMo
   return files;
 }
 
+// The keys inserted in the order of their hashes (then bytes) into a map
+// sized for them: the iteration order (the first key names the project)
+// then follows from the keys alone, whether a walk or a guided rescan found
+// them. Hashes sort faster than paths.
+void insertInHashOrder(ProjectFileMap& files) {
+  std::vector<std::pair<size_t, ProjectFileMap::node_type>> nodes;
+  nodes.reserve(files.size());
+  const Fnv1aHash hash;
+  while (!files.empty()) {
+    ProjectFileMap::node_type node = files.extract(files.begin());
+    const size_t h = hash(node.key());
+    nodes.emplace_back(h, std::move(node));
+  }
+  std::sort(nodes.begin(), nodes.end(), [](const auto& a, const auto& b) {
+    return a.first != b.first ? a.first < b.first : a.second.key() < b.second.key();
+  });
+  ProjectFileMap ordered(8);
+  ordered.max_load_factor(1.0f);
+  ordered.reserve(nodes.size());
+  for (auto& node : nodes) ordered.insert(std::move(node.second));
+  files.swap(ordered);
+}
+
+#ifdef _WIN32
+constexpr char kSeparator = '\\';
+#else
+constexpr char kSeparator = '/';
+#endif
+
+// More named paths than this, and the walk is the cheaper way.
+constexpr size_t kMaxGuidedPaths = 256;
+
+// What one named path below the root is to a walk.
+struct NamedPath {
+  std::string key;  // as the walk would key a file there
+  bool outside = false;  // below a folder the walk does not enter
+  bool ignoredFolderName = false;  // a folder of this name is not entered
+};
+
+// False when the walk might see `path` otherwise than by its name: not below
+// the root, no UTF-8 form, or a link on the way.
+bool placeNamedPath(const NativeString& path, const std::string& utf8Root, NamedPath& out) {
+  std::string utf8;
+  if (!nativeToUtf8(path, utf8)) return false;
+  std::string prefix = utf8Root;
+  if (prefix.empty() || prefix.back() != kSeparator) prefix += kSeparator;
+  if (utf8.size() <= prefix.size() || utf8.compare(0, prefix.size(), prefix) != 0) return false;
+#ifdef _WIN32
+  // A short (8.3) name would key the file twice.
+  if (utf8.find('~', prefix.size()) != std::string::npos) return false;
+#endif
+  out.key = utf8;
+  out.outside = false;
+  std::string folder = prefix;
+  for (size_t start = prefix.size();;) {
+    const size_t end = utf8.find(kSeparator, start);
+    const std::string_view name = std::string_view(utf8).substr(start, end == std::string::npos ? std::string::npos : end - start);
+    if (name.empty() || name == "." || name == "..") return false;
+    if (end == std::string::npos) {
+      out.outside = out.outside || name.front() == '.' || isInsideXcuserdata(folder);
+      out.ignoredFolderName = isIgnoredDirectoryName(name);
+      return true;
+    }
+    if (name.front() == '.' || isIgnoredDirectoryName(name)) out.outside = true;
+    folder.append(name);
+    std::error_code error;
+    const auto type = std::filesystem::symlink_status(std::filesystem::path(utf8ToNative(folder)), error).type();
+    if (type == std::filesystem::file_type::symlink) return false;
+    folder.push_back(kSeparator);
+    start = end + 1;
+  }
+}
+
+// The records of `previous` less those at or below each named path, plus the
+// files found at those paths now; the files stamped close to the previous
+// walk are looked at again as if named. False when only a walk can tell.
+// `sameKeys`: no file came or went, so the model keeps the previous one's
+// order.
+bool guidedScan(const NativeString& root, const ProjectModel& previous,
+                const std::vector<NativeString>& changed, const TextStamps& knownText,
+                ProjectModel& model, bool& sameKeys) {
+  if (changed.size() > kMaxGuidedPaths || previous.scanStart == 0) return false;
+  const PathStatus rootStatus = statPath(root);
+  if (!rootStatus.exists || !rootStatus.isDirectory) return false;
+  std::string utf8Root;
+  if (!nativeToUtf8(root, utf8Root)) return false;
+  model.scanStart = fileClockNow();
+
+  std::vector<NamedPath> named(changed.size());
+  for (size_t i = 0; i < changed.size(); ++i) {
+    if (!placeNamedPath(changed[i], utf8Root, named[i])) return false;
+  }
+  for (const auto& [key, file] : previous.files) {
+    if (isRacy(file.stamp, previous.scanStart)) named.push_back({key, false, false});
+  }
+  if (named.size() > kMaxGuidedPaths) return false;
+
+  ProjectFileMap found;
+  for (const NamedPath& path : named) {
+    if (path.outside || found.count(path.key) != 0) continue;
+    const NativeString native = utf8ToNative(path.key);
+    const PathStatus status = statPath(native);
+    if (!status.exists) continue;
+    if (status.isDirectory && path.ignoredFolderName) continue;
+    if (status.isDirectory) return false;  // a folder appeared: its links and all
+    const std::string_view name = std::string_view(path.key).substr(path.key.rfind(kSeparator) + 1);
+    if (isIgnoredFileName(name) || isIgnoredExtension(extensionOf(name))) continue;
+    scanPath(native, found, 1, &knownText, &model.textByContent);
+  }
+
+  sameKeys = true;
+  for (const NamedPath& path : named) {
+    const auto old = previous.files.find(path.key);
+    if ((old != previous.files.end()) != (found.count(path.key) != 0)) sameKeys = false;
+  }
+  // Whatever lies below a named path that is not a file was a folder.
+  for (const NamedPath& path : named) {
+    if (!sameKeys) break;
+    if (previous.files.count(path.key) != 0) continue;
+    std::string below = path.key;
+    below.push_back(kSeparator);
+    for (const auto& [key, file] : previous.files) {
+      if (key.compare(0, below.size(), below) == 0) {
+        sameKeys = false;
+        break;
+      }
+    }
+  }
+  if (sameKeys) {
+    // A copy iterates as its original does: no new order to make.
+    ProjectFileMap copy(previous.files);
+    model.files.swap(copy);
+    for (auto& [key, file] : found) model.files.find(key)->second = std::move(file);
+    model.textByContent.insert(model.textByContent.end(), previous.textByContent.begin(),
+                               previous.textByContent.end());
+    return true;
+  }
+
+  const auto isNamed = [&named](const std::string& key) {
+    for (const NamedPath& path : named) {
+      if (key.size() < path.key.size() || key.compare(0, path.key.size(), path.key) != 0) continue;
+      if (key.size() == path.key.size() || key[path.key.size()] == kSeparator) return true;
+    }
+    return false;
+  };
+  TextStamps dropped;
+  model.files.reserve(previous.files.size() + found.size());
+  for (const auto& [key, file] : previous.files) {
+    if (isNamed(key)) {
+      dropped.insert(file.stamp);
+    } else {
+      model.files.emplace(key, file);
+    }
+  }
+  for (auto& [key, file] : found) model.files.insert_or_assign(key, std::move(file));
+  for (const FileStamp& stamp : previous.textByContent) {
+    if (dropped.count(stamp) == 0) model.textByContent.push_back(stamp);
+  }
+  return true;
+}
+
 }  // namespace
 
 bool reusesRecord(const ProjectFile& old, int64_t oldScanStart, const ProjectFile& fresh) {
@@ -211,12 +373,19 @@ ProjectAnalysis analyzeProject(const NativeString& root, const AnalyzeOptions& o
                           ? options.threads
                           : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   ProjectAnalysis result;
+  bool keptOrder = false;
   if (options.previous != nullptr) {
     const TextStamps knownText = knownTextOf(*options.previous);
-    result.model = scanProject(root, threads, &knownText);
+    if (options.changedPaths != nullptr) {
+      result.guided = guidedScan(root, *options.previous, *options.changedPaths, knownText,
+                                 result.model, keptOrder);
+      if (!result.guided) result.model = ProjectModel();
+    }
+    if (!result.guided) result.model = scanProject(root, threads, &knownText);
   } else {
     result.model = scanProject(root, threads);
   }
+  if (!result.guided || !keptOrder) insertInHashOrder(result.model.files);
 
   int64_t takenOverLines = 0;
   bool sameKeys = false;

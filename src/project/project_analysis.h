@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "base/native_string.h"
 #include "model/model.h"
@@ -26,6 +27,13 @@ struct AnalyzeOptions {
   // record there is still good (reusesRecord) keeps its results, shared with
   // that model, instead of being read again. The model is only read.
   const ProjectModel* previous = nullptr;
+  // With `previous`: every path created, changed, moved or deleted below
+  // the root since that model was made, as the folder watcher named them.
+  // Only those (and files stamped close to the previous walk) are looked at
+  // again instead of walking the whole tree. Where the paths cannot settle
+  // it (a folder appeared, a link on the way, too many of them) the whole
+  // tree is walked after all. Null: walk.
+  const std::vector<NativeString>* changedPaths = nullptr;
 };
 
 struct ProjectAnalysis {
@@ -35,6 +43,8 @@ struct ProjectAnalysis {
   // either taken over or read again with the same bytes (a file stamped
   // close to the last walk, or touched): the result repeats that model.
   bool sameAsPrevious = false;
+  // The changed paths sufficed: no walk was made.
+  bool guided = false;
 };
 
 // True when `fresh`, as the walk just saw it, is the file `old` describes:
@@ -45,9 +55,10 @@ struct ProjectAnalysis {
 bool reusesRecord(const ProjectFile& old, int64_t oldScanStart, const ProjectFile& fresh);
 
 // Walks `root`, analyses every file and counts the project's lines. The
-// result is the same for every thread count: files are independent, and
-// each is analysed exactly as in one pass over the keys in byte order. With
-// a previous model the result is the same as without, only cheaper.
+// model's iteration order depends on its keys only. The result is the same
+// for every thread count: files are independent, and each is analysed
+// exactly as in one pass over the keys in byte order. With a previous model
+// (and changed paths) the result is the same as without, only cheaper.
 // Errors of the walk (and allocation failures) propagate; no partial result
 // survives them.
 ProjectAnalysis analyzeProject(const NativeString& root, const AnalyzeOptions& options = {});

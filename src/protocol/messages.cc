@@ -1,7 +1,9 @@
 #include "protocol/messages.h"
 
 #include <algorithm>
+#include <cstring>
 
+#include "project/file_scope.h"
 #include "protocol/json.h"
 #include "protocol/paths.h"
 
@@ -150,6 +152,93 @@ std::string buildProjectMessage(const ProjectFileMap& files, int32_t totalLOC) {
     out += ",\"heatCV\":";
     appendFixed(out, record.heatRaw, 2);
     out += '}';
+  }
+  out += "]}";
+  return out;
+}
+
+namespace {
+
+// The page's scope class: 0 code, 1 prose or data, 2 test or generated code.
+int scopeClassOf(const ProjectFile& file) {
+  if (!isCodeLanguage(file.language)) return 1;
+  return file.testOrGenerated ? 2 : 0;
+}
+
+}  // namespace
+
+std::string buildProjectUpdateMessage(const ProjectFileMap& before, const ProjectFileMap& after,
+                                      int32_t totalLOC, std::string_view folderName, size_t limit) {
+  std::vector<const ProjectFile*> changed;
+  size_t kept = 0;
+  // A rescan that kept every file keeps the order too: while the two maps
+  // go in step, the earlier record is the next one, with no lookup.
+  auto next = before.begin();
+  for (const auto& [path, file] : after) {
+    auto old = before.end();
+    if (next != before.end() && next->first == path) {
+      old = next++;
+    } else {
+      next = before.end();
+      old = before.find(path);
+    }
+    if (old != before.end()) {
+      ++kept;
+      const ProjectFile& was = old->second;
+      // Bitwise, so NaN heats compare as they were sent.
+      if (std::memcmp(&was.heatRaw, &file.heatRaw, sizeof file.heatRaw) == 0 &&
+          was.lineCount == file.lineCount && scopeClassOf(was) == scopeClassOf(file)) {
+        continue;
+      }
+    }
+    if (changed.size() == limit) return {};
+    changed.push_back(&file);
+  }
+  if (kept == 0) return {};
+  std::vector<std::string_view> removed;
+  for (const auto& [path, file] : before) {
+    if (kept == before.size()) break;  // every file there is still here
+    if (after.count(path) != 0) continue;
+    if (changed.size() + removed.size() == limit) return {};
+    removed.push_back(path);
+  }
+  const auto byPath = [](const ProjectFile* a, const ProjectFile* b) { return a->path < b->path; };
+  std::sort(changed.begin(), changed.end(), byPath);
+  std::sort(removed.begin(), removed.end());
+
+  const HeatScale scale = projectHeatScale(after);
+  std::string out = "{\"type\":\"updateProject\",";
+  appendStringMember(out, "projectName", projectNameFor(after));
+  out += ',';
+  appendStringMember(out, "folderName", folderName);
+  out += ",\"totalLOC\":";
+  appendInt(out, totalLOC);
+  if (scale.denominator != projectHeatScale(before).denominator) {
+    out += ",\"heatScaleLog\":";
+    appendFixed(out, scale.denominator, 9);
+  }
+  out += ",\"files\":[";
+  for (size_t k = 0; k < changed.size(); ++k) {
+    const ProjectFile& file = *changed[k];
+    if (k) out += ',';
+    out += '{';
+    appendStringMember(out, "path", file.path);
+    out += ',';
+    appendStringMember(out, "name", lastComponent(file.path));
+    out += ",\"heat01\":";
+    appendFixed(out, scale.heat01(file.heatRaw), 4);
+    out += ",\"heatCV\":";
+    appendFixed(out, file.heatRaw, 2);
+    out += ",\"lines\":";
+    appendInt(out, std::max(file.lineCount, 0));
+    out += ",\"scope\":";
+    appendInt(out, scopeClassOf(file));
+    out += '}';
+  }
+  out += "],\"removed\":[";
+  for (size_t k = 0; k < removed.size(); ++k) {
+    if (k) out += ',';
+    appendJsonString(out, removed[k]);
   }
   out += "]}";
   return out;

@@ -29,6 +29,22 @@ std::string buildProjectMessage(const ProjectFileMap& files, int32_t totalLOC);
 // {"type":"setFileLines","lines":[...]}.
 std::string buildFileLinesMessage(const ProjectFileMap& files);
 
+// --- "updateProject" ---
+
+// At most this many files changed, appeared or went: the page is sent
+// "updateProject" instead of the whole project again. Past it, rebuilding
+// the list from "setProject" costs the page no more than patching it.
+inline constexpr size_t kProjectUpdateLimit = 512;
+
+// What the page needs to turn the project `before` into `after`: every file
+// that is new or whose heat, line count or scope class changed (with those),
+// the paths gone, the new totals, and the project's heat scale when it
+// moved. Empty when more than `limit` files would be listed or no file is
+// kept: then "setProject" is the cheaper message.
+std::string buildProjectUpdateMessage(const ProjectFileMap& before, const ProjectFileMap& after,
+                                      int32_t totalLOC, std::string_view folderName,
+                                      size_t limit = kProjectUpdateLimit);
+
 // --- "setCode" ---
 
 // Sent when nothing is selected or the selection has left the project.

@@ -145,15 +145,25 @@ void PageSession::saveSnapshot(const std::string& fileName, const std::string& p
 
 void PageSession::showProject(const ProjectModel& model, int32_t totalLines, std::string folderName,
                               bool repeat) {
-  const bool hadProject = projectFiles_ != nullptr;
+  const ProjectFileMap* shown = projectFiles_;
   projectFiles_ = &model.files;
   // Copies of the keys: a repeat has the same ones.
   if (!repeat) rebuildPageKeys();
+  const bool sameFolder = folderName_ == folderName;
   folderName_ = std::move(folderName);
   totalLOC_ = std::max(totalLines, 0);
   if (!pageReady_ || repeat) return;
-  if (hadProject) sendProject();
-  sendProject();
+  // A few files changed: the page patches its list. The page still holds
+  // `shown`, which lives until this call returns.
+  std::string update;
+  if (shown != nullptr && sameFolder && hasWebView_) {
+    update = buildProjectUpdateMessage(*shown, model.files, totalLOC_, folderName_);
+  }
+  if (!update.empty()) {
+    postJson(update);
+  } else {
+    sendProject();
+  }
   sendCode();
 }
 

@@ -11,6 +11,7 @@
 
 #include "base/dispatcher.h"
 #include "base/native_string.h"
+#include "project/folder_watcher.h"
 #include "protocol/json.h"
 
 namespace varnholt_app {
@@ -59,7 +60,7 @@ class Platform {
   // The one folder watcher: start stops the previous one first; `onChange`
   // runs on the watcher's thread for every batch of changes. Stop waits a
   // bounded time; `onChange` is not called after it.
-  virtual void startFolderWatcher(const NativeString& folder, std::function<void()> onChange) = 0;
+  virtual void startFolderWatcher(const NativeString& folder, FolderChangeHandler onChange) = 0;
   virtual void stopFolderWatcher() = 0;
 
   // Modal dialogs; they keep dispatching messages while open.

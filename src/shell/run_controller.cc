@@ -1,5 +1,6 @@
 #include "shell/run_controller.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <utility>
 
@@ -51,7 +52,9 @@ void RunController::onTimer(Timer id) {
       }
       platform_.killTimer(Timer::FolderDebounce);
       debounceArmed = false;
+      guideNextRun = !periodicDue;  // the minute's rescan walks
       if (!rootFolder.empty()) startAnalysis(rootFolder, true);
+      guideNextRun = false;
       return;
     }
     case Timer::PeriodicRescan:
@@ -71,8 +74,20 @@ void RunController::onTimer(Timer id) {
   }
 }
 
-void RunController::onFolderChanged() {
+// More than this many named paths, and the rescan walks anyway.
+constexpr size_t kMaxNamedPaths = 256;
+
+void RunController::onFolderChanged(FolderChanges changes) {
   lastChangeTick = platform_.tickCount();
+  changesComplete = changesComplete && changes.complete;
+  for (NativeString& path : changes.paths) {
+    if (!changesComplete || changedPaths.size() > kMaxNamedPaths) break;
+    if (std::find(changedPaths.begin(), changedPaths.end(), path) == changedPaths.end()) {
+      changedPaths.push_back(std::move(path));
+    }
+  }
+  if (changedPaths.size() > kMaxNamedPaths) changesComplete = false;
+  if (!changesComplete) changedPaths.clear();
   if (!debounceArmed) {
     debounceArmed = true;
     platform_.setTimer(Timer::FolderDebounce, kDebouncePeriodMs);
@@ -202,9 +217,11 @@ void RunController::onRootMissing(const NativeString& root) {
 void RunController::watchRoot() {
   watchedRootKnown = fileIdentity(rootFolder, watchedRoot);
   // Called on the watcher's thread, which never touches this object.
-  std::function<void()> onChange;
+  FolderChangeHandler onChange;
   if (std::shared_ptr<Dispatcher> ui = platform_.dispatcher()) {
-    onChange = [ui, this] { ui->dispatch([this] { onFolderChanged(); }); };
+    onChange = [ui, this](FolderChanges changes) {
+      ui->dispatch([this, changes = std::move(changes)]() mutable { onFolderChanged(std::move(changes)); });
+    };
   }
   platform_.startFolderWatcher(rootFolder, std::move(onChange));
 }
@@ -246,6 +263,11 @@ void RunController::startAnalysis(const NativeString& root, bool keepSelection) 
   if (keepSelection) job->selectedPath = page_.lastOpenedFile();
   runIsRescan = keepSelection;
   if (projectModel && requestedRoot == rootFolder) job->previous = projectModel;
+  // From here on the watcher's news is for the next run.
+  job->guided = guideNextRun && changesComplete && !changedPaths.empty() && job->previous;
+  if (job->guided) job->changedPaths = std::move(changedPaths);
+  changedPaths.clear();
+  changesComplete = true;
   // The worker never touches this object: what it reports is handled here,
   // on the UI thread, and only while the window lives.
   if (std::shared_ptr<Dispatcher> ui = platform_.dispatcher()) {

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/file_io.h"
 #include "base/native_string.h"
@@ -41,7 +42,7 @@ class RunController final : public PageSession::Listener {
   void onProgress(uint64_t done, uint64_t total);
   // Takes the result (null: the run died without one).
   void onAnalysisDone(std::shared_ptr<AnalysisResult> result);
-  void onFolderChanged();
+  void onFolderChanged(FolderChanges changes);
 
   void onPageReady() override;
   void onPickFolder() override;
@@ -91,6 +92,11 @@ class RunController final : public PageSession::Listener {
   bool watchedRootKnown = false;
   // The minute is up while changes keep the debounce waiting for quiet.
   bool periodicDue = false;
+  // What the watcher named since the last run started; incomplete when it
+  // could not say. The debounced rescan looks at those paths only.
+  std::vector<NativeString> changedPaths;
+  bool changesComplete = true;
+  bool guideNextRun = false;
 };
 
 }  // namespace varnholt_app

@@ -6,7 +6,9 @@
 #include <functional>
 #include <atomic>
 #include <string>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -24,15 +26,37 @@ using namespace std::chrono_literals;
 constexpr auto kDeadline = 15s;  // only a fault waits this long
 constexpr auto kQuiet = 400ms;   // long enough for a pending post on a busy machine
 
-// Counts the watcher's calls.
+// Counts the watcher's calls and keeps what they said.
 struct CountingPoster {
   std::atomic<int> calls{0};
+  std::mutex mutex;
+  std::vector<FolderChanges> batches;
   int count() const { return calls; }
+  bool firstComplete() {
+    std::lock_guard lock(mutex);
+    return batches.front().complete;
+  }
+  // Whether a call names `path` (a later batch may, so it waits a while).
+  bool named(const fs::path& path) {
+    for (const auto end = Clock::now() + kDeadline; Clock::now() < end; std::this_thread::sleep_for(10ms)) {
+      std::lock_guard lock(mutex);
+      for (const FolderChanges& batch : batches) {
+        for (const NativeString& named : batch.paths) if (named == path.native()) return true;
+      }
+    }
+    return false;
+  }
 };
 
 // The callback holds its counter, so a thread that let go of it shows.
-std::function<void()> counting(std::shared_ptr<CountingPoster> poster) {
-  return [poster] { ++poster->calls; };
+FolderChangeHandler counting(std::shared_ptr<CountingPoster> poster) {
+  return [poster](FolderChanges changes) {
+    {
+      std::lock_guard lock(poster->mutex);
+      poster->batches.push_back(std::move(changes));
+    }
+    ++poster->calls;
+  };
 }
 
 // Waits until no post has come for kQuiet; returns the settled count.
@@ -87,6 +111,7 @@ TEST_F(FolderWatcherTest, ReportsChangesAnywhereBelowTheRoot) {
   tree_.dir("gone/inner");
   start(tree_.root());
   ASSERT_TRUE(writeReported("ready.txt", true));
+  EXPECT_FALSE(poster_->firstComplete()) << "first: one look at everything";
 #ifdef _WIN32
   const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
 #else
@@ -100,6 +125,7 @@ TEST_F(FolderWatcherTest, ReportsChangesAnywhereBelowTheRoot) {
   // Folders made later, several levels at once, and a file at the bottom.
   EXPECT_TRUE(reported(*poster_, [&] { tree_.dir("fresh/x/y"); }));
   EXPECT_TRUE(writeReported("fresh/x/y/deep.txt"));
+  EXPECT_TRUE(poster_->named(tree_.path("fresh/x/y/deep.txt")));
   // A tree filled elsewhere and moved in whole.
   testing::TempTree outside;
   outside.dir("x/y");
@@ -109,6 +135,7 @@ TEST_F(FolderWatcherTest, ReportsChangesAnywhereBelowTheRoot) {
   }
   // A folder deleted and made again under the same name.
   EXPECT_TRUE(reported(*poster_, [&] { fs::remove_all(tree_.path("gone")); }));
+  EXPECT_TRUE(poster_->named(tree_.path("gone")));
   EXPECT_TRUE(reported(*poster_, [&] { tree_.dir("gone/inner"); }));
   EXPECT_TRUE(writeReported("gone/inner/g.txt"));
   // Attribute-only changes are not changes.

@@ -25,10 +25,12 @@ namespace {
 using testing::TempTree;
 namespace fs = std::filesystem;
 
-ProjectAnalysis analyze(const TempTree& tree, const ProjectModel* previous = nullptr) {
+ProjectAnalysis analyze(const TempTree& tree, const ProjectModel* previous = nullptr,
+                        const std::vector<NativeString>* changed = nullptr) {
   AnalyzeOptions options;
   options.threads = 2;
   options.previous = previous;
+  options.changedPaths = changed;
   return analyzeProject(tree.native(), options);
 }
 
@@ -135,6 +137,59 @@ TEST(Rescan, EqualsFreshAnalysisAfterEveryKindOfChange) {
   rescan = analyze(racy, &previous.model);
   expectFresh(racy, rescan, "same tick");
   EXPECT_FALSE(rescan.sameAsPrevious);
+}
+
+// Told which paths changed, a rescan looks at those alone, unless only a
+// walk can settle them, and still equals a fresh analysis.
+TEST(Rescan, GuidedByChangedPathsEqualsFreshAnalysis) {
+  TempTree tree;
+  TempTree away;
+  for (const char* name : {"a.c", "dir/c.c", "dir/deep/d.c", "dir/deep/e.c"}) tree.file(name, kC);
+  tree.file("README", "plain words\n");
+  away.file("x.c", kC2);
+  const auto settle = [](ProjectAnalysis& a) { a.model.scanStart = fileClockNow() + 3600 * fileClockGranularity(); };
+  ProjectAnalysis previous = analyze(tree);
+  settle(previous);
+  struct Step {
+    const char* name;
+    std::function<void()> change;
+    std::vector<std::string> paths;  // below the tree; "/" leads out of it
+    bool guided;
+  };
+  const Step steps[] = {
+      {"edited", [&] { rewriteKeepingTime(tree.path("dir/c.c"), kC2); }, {"dir/c.c"}, true},
+      {"created", [&] { tree.file("dir/new.c", kC); }, {"dir/new.c"}, true},
+      {"deleted", [&] { fs::remove(tree.path("a.c")); }, {"a.c"}, true},
+      {"renamed", [&] { fs::rename(tree.path("dir/new.c"), tree.path("new.py")); }, {"dir/new.c", "new.py"}, true},
+      {"moved in", [&] { fs::rename(away.path("x.c"), tree.path("dir/x.c")); }, {"dir/x.c"}, true},
+      {"moved out", [&] { fs::rename(tree.path("dir/x.c"), away.path("x.c")); }, {"dir/x.c"}, true},
+      {"folder moved out", [&] { fs::rename(tree.path("dir/deep"), away.path("deep")); }, {"dir/deep"}, true},
+      {"ignored names", [&] { tree.file(".h.c", kC), tree.file("node_modules/m.js", "x\n"); },
+       {".h.c", "node_modules", "node_modules/m.js"}, true},
+      {"text turned binary", [&] { rewriteKeepingTime(tree.path("README"), std::string("plain\0words\n", 12)); }, {"README"}, true},
+      {"folder moved in", [&] { fs::rename(away.path("deep"), tree.path("deep")); }, {"deep"}, false},
+      {"folder renamed", [&] { fs::rename(tree.path("dir"), tree.path("dir2")); }, {"dir", "dir2"}, false},
+      {"a path out of the tree", [&] { tree.file("b.c", kC); }, {"b.c", "/"}, false},
+  };
+  for (const Step& step : steps) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    step.change();
+    std::vector<NativeString> paths;
+    for (const std::string& path : step.paths) {
+      paths.push_back(path == "/" ? away.native() : tree.path(path).native());
+    }
+    ProjectAnalysis rescan = analyze(tree, &previous.model, &paths);
+    EXPECT_EQ(rescan.guided, step.guided) << step.name;
+    expectFresh(tree, rescan, step.name);
+    EXPECT_EQ(rescan.sameAsPrevious, step.paths[0] == ".h.c") << step.name;
+    previous = std::move(rescan);
+    settle(previous);
+  }
+  // What the paths leave out stays as it was: no walk saw it.
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  tree.file("unnamed.c", kC);
+  const std::vector<NativeString> none;
+  EXPECT_EQ(analyze(tree, &previous.model, &none).model.files.count(tree.key("unnamed.c")), 0u);
 }
 
 }  // namespace

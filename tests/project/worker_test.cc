@@ -17,7 +17,7 @@ struct Recorder {
   std::vector<std::unique_ptr<AnalysisResult>> results;
   AnalysisJob job(const NativeString& root, std::string selected = {}) {
     return {root, std::move(selected), nullptr, [this](uint64_t done, uint64_t total) { lastProgress = {done, total}; },
-            [this](std::unique_ptr<AnalysisResult> result) { results.push_back(std::move(result)); }};
+            [this](std::unique_ptr<AnalysisResult> result) { results.push_back(std::move(result)); }, {}, false};
   }
 };
 
@@ -42,7 +42,7 @@ TEST(AnalysisWorker, HandsOverOneResultAndItsProgress) {
     EXPECT_TRUE(gone && gone->rootMissing && gone->model.files.empty()) << root;
   }
 
-  runAnalysisJob({tree.native(), "", nullptr, nullptr, nullptr});  // nobody waits: LeakSanitizer checks
+  runAnalysisJob({tree.native(), "", nullptr, nullptr, nullptr, {}, false});  // nobody waits: LeakSanitizer checks
   EXPECT_EQ(worker.results.size(), 3u);
 }
 

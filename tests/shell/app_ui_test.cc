@@ -48,10 +48,10 @@ class AppUITest : public ::testing::Test {
   void selectFile(const std::string& key) {
     command(R"({"type":"selectFile","path_b64":")" + base64Encode(key) + "\"}");
   }
-  // The watcher reports a change from its thread.
-  void folderChanged() {
+  // The watcher reports a change from its thread; by default one it cannot name.
+  void folderChanged(FolderChanges changes = {{}, false}) {
     ASSERT_TRUE(platform.watcher);
-    platform.watcher();
+    platform.watcher(std::move(changes));
     platform.pump();
   }
   void openFile(const std::string& key) { app.page().loadIntoCodeView(key); }
@@ -77,7 +77,7 @@ class AppUITest : public ::testing::Test {
   // A result made outside the app, handed to it as the worker's would be.
   std::unique_ptr<AnalysisResult> analyse(const NativeString& root) {
     std::unique_ptr<AnalysisResult> result;
-    runAnalysisJob({root, "", nullptr, nullptr, [&](std::unique_ptr<AnalysisResult> made) { result = std::move(made); }});
+    runAnalysisJob({root, "", nullptr, nullptr, [&](std::unique_ptr<AnalysisResult> made) { result = std::move(made); }, {}, false});
     return result;
   }
   void deliver(std::unique_ptr<AnalysisResult> result) { app.runs().onAnalysisDone(std::move(result)); }
@@ -215,13 +215,15 @@ TEST_F(AppUITest, PageHearsNothingUnaskedBeforeUiReadyAndNothingForMalformedComm
 
   command(R"({"type":"uiReady"})");
   EXPECT_EQ(sentTypes(), (Types{"setProject", "setFileLines", "setScopeInfo", "setCode"}));
-  platform.sent.clear();
-  adopt(a.native());
-  EXPECT_EQ(sentTypes(), (Types{"setProject", "setFileLines", "setScopeInfo", "setProject",
-                                "setFileLines", "setScopeInfo", "setCode"}));
-  EXPECT_EQ(platform.progress, (std::vector<std::string>{"{\"type\":\"setProgress\",\"state\":\"busy\",\"done\":0,\"total\":0}",
-                                                            "{\"type\":\"setProgress\",\"state\":\"idle\"}"}));
   EXPECT_NE(platform.sent[0].find("\"totalLOC\":4,"), std::string::npos);
+  platform.sent.clear();
+  adopt(b.native());
+  EXPECT_EQ(sentTypes(), (Types{"setProject", "setFileLines", "setScopeInfo", "setCode"})) << "once per adoption";
+  EXPECT_EQ(platform.progress.back(), "{\"type\":\"setProgress\",\"state\":\"idle\"}");
+  platform.sent.clear();
+  adopt(b.native());
+  EXPECT_EQ(sentTypes(), (Types{"updateProject", "setCode"})) << "the same folder again";
+  EXPECT_NE(platform.sent[0].find("\"files\":[],\"removed\":[]}"), std::string::npos);
 
   std::string huge = R"({"type":"selectFile","path_b64":")";
   app.handleWebMessage(huge.append(4'000'000, 'A') + "\"}");
@@ -521,6 +523,39 @@ TEST_F(AppUITest, HistoryFollowsTheProjectAndAddsMessagesOnlyForAGitFolder) {
   ASSERT_NE(main, std::string::npos) << read;
   EXPECT_EQ(read.compare(read.find("\"changes\":", main), 12, "\"changes\":2,"), 0) << read;
   EXPECT_NE(platform.history.back().find("\"runs\":[[1,2,\""), std::string::npos) << platform.history.back();
+}
+
+// The watcher's named paths alone are looked at, and the page hears only
+// what changed; the minute's rescan walks and finds the rest.
+TEST_F(AppUITest, NamedChangesSendAnUpdateNotTheProject) {
+  readyPage();
+  adopt(a.native());
+  a.file("new.c", "int n;\n");
+  a.file("unnamed.c", "int u;\n");
+  std::filesystem::remove(a.path("main.c"));
+  platform.sent.clear();
+  folderChanged({{a.path("new.c").native(), a.path("main.c").native()}, true});
+  platform.advance(1000);
+  finishWorker();
+  ASSERT_EQ(sentTypes(), (Types{"updateProject", "setCode"}));
+  EXPECT_TRUE(names(platform.sent[0], a.key("new.c")));
+  EXPECT_FALSE(names(platform.sent[0], a.key("unnamed.c"))) << "not named, not looked at";
+  EXPECT_NE(platform.sent[0].find("\"removed\":[\"" + jsonEscape(a.key("main.c")) + "\"]"), std::string::npos);
+
+  platform.sent.clear();
+  platform.advance(60000);
+  finishWorker();
+  ASSERT_EQ(sentTypes(), (Types{"updateProject", "setCode"}));
+  EXPECT_TRUE(names(platform.sent[0], a.key("unnamed.c")));
+
+  a.file("second.c", "int s;\n");
+  platform.sent.clear();
+  folderChanged({{a.path("new.c").native()}, true});
+  folderChanged();  // events were lost
+  platform.advance(1000);
+  finishWorker();
+  ASSERT_FALSE(platform.sent.empty());
+  EXPECT_TRUE(names(platform.sent[0], a.key("second.c"))) << "the whole folder is walked";
 }
 
 }  // namespace

@@ -72,7 +72,7 @@ class FakePlatform : public Platform {
     }
     return !failThreads;
   }
-  void startFolderWatcher(const NativeString& folder, std::function<void()> onChange) override {
+  void startFolderWatcher(const NativeString& folder, FolderChangeHandler onChange) override {
     watcherStarts.push_back(folder);
     watcher = std::move(onChange);
   }
@@ -142,7 +142,7 @@ class FakePlatform : public Platform {
   std::vector<std::thread> running;
   std::atomic<size_t> finished{0};
   std::vector<NativeString> watcherStarts;
-  std::function<void()> watcher;  // the running watcher's callback
+  FolderChangeHandler watcher;  // the running watcher's callback
   int watcherStops = 0;
   NativeString pickerAnswer;
   std::vector<std::pair<std::string, std::string>> saves;

@@ -202,3 +202,25 @@ test('malformed, unexpected and oversized messages neither throw nor break the p
   assert.deepEqual(pageErrors, []);
   await page.close();
 });
+
+test('a project update patches the list: rows changed, added, removed, totals and scope', async () => {
+  const { page, pageErrors } = await h.openPage(browser);
+  const files = ['/w/a/b.c', '/w/a/c.c', '/w/a/d.c', '/w/a/z.c'].map((p, i) => file(p, 0.1 * (i + 1), i + 1));
+  await h.deliver(page, { type: 'setProject', projectName: 'a', totalLOC: 40, files });
+  await h.deliver(page, { type: 'setScopeInfo', folderName: 'a', notCode: [], testOrGenerated: [] });
+  await h.deliver(page, { type: 'updateProject', projectName: 'a', folderName: 'a', totalLOC: 55, heatScaleLog: 2,
+    files: [{ path: '/w/a/b.c', name: 'b.c', heat01: 0.9, heatCV: 50, lines: 9, scope: 0 },
+      { path: '/w/a/ca.c', name: 'ca.c', heat01: 0.5, heatCV: 5, lines: 3, scope: 0 },
+      { path: '/w/a/e.txt', name: 'e.txt', heat01: 0, heatCV: 0, lines: 1, scope: 1 }],
+    removed: ['/w/a/d.c'] });
+  // Unsent files follow the moved scale: z.c at log1p(4) / 2, c.c at log1p(2) / 2.
+  assert.deepEqual(await texts(page), ['b.c', 'z.c', 'c.c', 'ca.c'], 'heat order, e.txt outside the code scope');
+  assert.match((await page.textContent('#projStats')).replace(/[^\d a-z]/g, ''), /^5 files\s+55 lines$/);
+  const b = await page.getAttribute('#list .row[aria-posinset="1"]', 'title');
+  assert.match(b, /^\/w\/a\/b\.c\nHeat 50\.00 .*over 9 lines$/s);
+  await page.selectOption('#scope', 'all');
+  await page.click('#sortPath');
+  assert.deepEqual(await texts(page), ['b.c', 'c.c', 'ca.c', 'e.txt', 'z.c']);
+  assert.deepEqual(pageErrors, []);
+  await page.close();
+});

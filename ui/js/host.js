@@ -64,6 +64,7 @@ function onMessage(ev) {
     if (d.type === 'setProject') endConnecting();
     switch (d.type) {
       case 'setProject': onSetProject(d); break;
+      case 'updateProject': onUpdateProject(d); break;
       case 'setCode': onSetCode(d); break;
       case 'setAudit': onSetAudit(d); break;
       case 'setProgress': onSetProgress(d); break;

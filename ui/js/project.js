@@ -50,12 +50,7 @@ function onSetProject(d) {
     S.auditStale = true;
   }
   renderHeader();
-  const rp = $('rootPath');
-  rp.innerHTML = '';
-  const bdi = document.createElement('bdi');
-  bdi.textContent = root;
-  rp.appendChild(bdi);
-  rp.title = root ? 'Project root: ' + root : '';
+  showRoot(root);
   refreshList();
   if (S.code) renderCodeInfo();
   renderAuditStale();
@@ -65,6 +60,93 @@ function onSetProject(d) {
   const project = S.project;
   const idle = window.requestIdleCallback || ((fn) => setTimeout(fn, 200));
   idle(() => { if (S.project === project) fileKeys(); });
+}
+
+function showRoot(root) {
+  const rp = $('rootPath');
+  rp.innerHTML = '';
+  const bdi = document.createElement('bdi');
+  bdi.textContent = root;
+  rp.appendChild(bdi);
+  rp.title = root ? 'Project root: ' + root : '';
+}
+
+// The host's order: UTF-8 bytes, which is code point order; UTF-16 units
+// from U+E000 up sort after the surrogates there.
+function pathBefore(a, b) {
+  const n = Math.min(a.length, b.length);
+  for (let i = 0; i < n; i++) {
+    let x = a.charCodeAt(i), y = b.charCodeAt(i);
+    if (x === y) continue;
+    x += x >= 0xE000 ? -0x800 : x >= 0xD800 ? 0x2000 : 0;
+    y += y >= 0xE000 ? -0x800 : y >= 0xD800 ? 0x2000 : 0;
+    return x < y;
+  }
+  return a.length < b.length;
+}
+
+// A few files changed, came or went: the list is patched, not rebuilt, and
+// keeps its place.
+function onUpdateProject(d) {
+  const p = S.project;
+  if (!p) return;
+  const sent = new Map(), gone = new Set();
+  for (const r of Array.isArray(d.files) ? d.files : []) {
+    if (r && typeof r === 'object' && typeof r.path === 'string' && r.path !== '') sent.set(r.path, r);
+  }
+  for (const path of Array.isArray(d.removed) ? d.removed : []) if (typeof path === 'string') gone.add(path);
+  const cls = S.scopeInfo ? S.scopeInfo.cls : null;
+  const fromHost = new Set();
+  const fill = (f, r) => {
+    fromHost.add(f);
+    f.name = (typeof r.name === 'string' && r.name) ? r.name : lastComponent(r.path);
+    f.heat01 = clamp01(num(r.heat01));
+    f.heatCV = num(r.heatCV);
+    f.lines = Math.max(0, Math.floor(num(r.lines)));
+    const c = Math.floor(num(r.scope));
+    if (cls && (c === 1 || c === 2)) cls.set(r.path, c); else if (cls) cls.delete(r.path);
+    return f;
+  };
+  const kept = [];
+  for (const f of p.files) {
+    if (gone.has(f.path)) { if (cls) cls.delete(f.path); continue; }
+    const r = sent.get(f.path);
+    if (r) { fill(f, r); sent.delete(f.path); }
+    kept.push(f);
+  }
+  const added = [];
+  for (const r of sent.values()) added.push(fill({ rawIndex: 0, path: r.path }, r));
+  added.sort((a, b) => (pathBefore(a.path, b.path) ? -1 : pathBefore(b.path, a.path) ? 1 : 0));
+  const files = [];
+  for (let i = 0, j = 0; i < kept.length || j < added.length;) {
+    files.push(j >= added.length || (i < kept.length && pathBefore(kept[i].path, added[j].path)) ? kept[i++] : added[j++]);
+  }
+  // The host's file scale moved: every other file's heat01 follows it.
+  const scaleLog = num(d.heatScaleLog);
+  for (let i = 0; i < files.length; i++) {
+    const f = files[i];
+    f.rawIndex = i;
+    if (scaleLog > 0 && !fromHost.has(f)) f.heat01 = clamp01(Math.round((Math.log1p(f.heatCV) / scaleLog) * 1e4) / 1e4);
+  }
+  p.files = files;
+  p.rawCount = files.length;
+  p.name = str(d.projectName) || p.name;
+  p.totalLOC = Math.max(0, Math.round(num(d.totalLOC)));
+  if (S.scopeInfo && str(d.folderName)) S.scopeInfo.folderName = str(d.folderName);
+  p.keys = null; p.cls = null; p.densityTop = 0;
+  p.linesGen = (p.linesGen || 0) + 1;
+  S.orders = { total: null, density: null, path: null };
+  const rootLen = commonRootLength(files.map((f) => f.path));
+  const root = files.length ? files[0].path.slice(0, rootLen) : '';
+  if (root !== p.root) { p.root = root; p.rootLen = rootLen; showRoot(root); }
+  if (S.audit && !S.auditLoading) S.auditStale = true;
+  setProjectScale(p);
+  renderHeader();
+  refreshList();
+  if (S.code) renderCodeInfo();
+  renderAuditStale();
+  setStatus(statusNow());
+  scheduleMap();
 }
 
 // Each file's class for the scopes, by index (0 code, 1 not code, 2 test or

@@ -49,7 +49,7 @@ bool LinuxPlatform::startThread(std::function<void()> body) {
   }
 }
 
-void LinuxPlatform::startFolderWatcher(const NativeString& folder, std::function<void()> onChange) {
+void LinuxPlatform::startFolderWatcher(const NativeString& folder, FolderChangeHandler onChange) {
   varnholt_app::startFolderWatcher(watcher_, std::move(onChange), folder);
 }
 

@@ -35,7 +35,7 @@ class LinuxPlatform final : public Platform {
   uint32_t tickCount() override;
   uint64_t monotonicMs() override;
   bool startThread(std::function<void()> body) override;
-  void startFolderWatcher(const NativeString& folder, std::function<void()> onChange) override;
+  void startFolderWatcher(const NativeString& folder, FolderChangeHandler onChange) override;
   void stopFolderWatcher() override;
   NativeString showFolderPicker() override;
   SnapshotSaveResult saveSnapshotWithDialog(const std::string& fileName, const std::string& pngBytes) override;

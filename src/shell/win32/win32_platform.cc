@@ -49,7 +49,7 @@ bool Win32Platform::startThread(std::function<void()> body) {
   return true;
 }
 
-void Win32Platform::startFolderWatcher(const NativeString& folder, std::function<void()> onChange) {
+void Win32Platform::startFolderWatcher(const NativeString& folder, FolderChangeHandler onChange) {
   varnholt_app::startFolderWatcher(folderWatcher_, std::move(onChange), folder);
 }
 
