@@ -4,6 +4,8 @@
 #include <array>
 #include <limits>
 
+#include "base/thread_scratch.h"
+
 namespace varnholt_app {
 
 namespace {
@@ -55,8 +57,8 @@ LineHeats::LineHeats(const double* values, size_t count) : size_(count) {
   if (count == 0) return;
 
   // The indices are built in a buffer each thread keeps for its next file.
-  thread_local std::vector<unsigned char> buffer;
-  thread_local std::vector<uint64_t> distinct;
+  VARNHOLT_THREAD_SCRATCH std::vector<unsigned char> buffer;
+  VARNHOLT_THREAD_SCRATCH std::vector<uint64_t> distinct;
   distinct.clear();
   bool indexed = false;
   size_t width = 1;

@@ -6,6 +6,7 @@
 
 #include "base/file_io.h"
 #include "base/native_string.h"
+#include "base/thread_scratch.h"
 
 namespace varnholt_app {
 
@@ -38,7 +39,7 @@ int32_t countLines(std::string_view utf8Path, int64_t& bytesRead) {
   if (!file.open(utf8ToNative(utf8Path))) return 0;
   // One block per thread, kept: a fresh (zeroed) 64 KiB per file would cost
   // more than counting a small file.
-  thread_local const std::unique_ptr<char[]> block(new char[kBlockBytes]);
+  VARNHOLT_THREAD_SCRATCH const std::unique_ptr<char[]> block(new char[kBlockBytes]);
   uint64_t lineFeeds = 0;
   char last = '\n';
   // One byte past the window tells a file that grew since the walk; it
