@@ -156,7 +156,7 @@ def session(build):
         % (b64(png), b64(win(os.path.join(shots, "snap")).encode())),
         "navigate file:///Z:/dropped.txt", "navigate data:text/html,late",
         "resize 1000 700", "sizemove 900 600", "move 40 30",
-        "append %s int more(void) {|  return 1;|}|" % win(main_c), "wait setProject 30000",
+        "append %s int more(void) {|  return 1;|}|" % win(main_c), "wait updateProject 30000",
         "activate", "popup https://example.com/",
         "crash render", "append %s int again(void) {|  return 2;|}|" % win(main_c), "sleep 4000",
         "mark reloaded", 'send {"type":"uiReady"}', "wait setProject 30000", "wait setCode",
@@ -252,13 +252,13 @@ def session(build):
     again = posts(lines, "setProject", reloaded, cancel)
     check(again and again[-1]["totalLOC"] == first["totalLOC"] + 6 and
           posts(lines, "setCode", reloaded, cancel), "its uiReady gets the current project")
-    rescan = posts(lines, "setProject", index(lines, "appended 1"), index(lines, "step activate"))
+    rescan = posts(lines, "updateProject", index(lines, "appended 1"), index(lines, "step activate"))
     check(rescan and rescan[-1]["totalLOC"] == first["totalLOC"] + 3, "the edit is rescanned")
     check(os.listdir(shots) == ["snap.png"] and open(os.path.join(shots, "snap.png"), "rb").read()
           == png, "the snapshot is saved where the dialog said, .png added, bytes unchanged")
     check(lines[index(lines, 'send {"type":"savePng","png_b64":""') + 1].startswith("step"),
           "an empty snapshot asks nothing")
-    check(0 <= cancel < pick and not posts(lines, "setProject", cancel, pick),
+    check(0 <= cancel < pick and not posts(lines, "setProject", cancel, pick) + posts(lines, "updateProject", cancel, pick),
           "a cancelled folder picker starts no analysis")
     picked = posts(lines, "setProject", pick)
     check(picked and [f["name"] for f in picked[-1]["files"]] == ["tool.go"], "picked folder sent")
