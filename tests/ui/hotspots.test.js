@@ -30,7 +30,8 @@ test('the Hotspots tab plots the files; hover names one, click and Enter open it
 
   // Where a point must be: heat along x, change frequency up the y axis, inside the plot's frame.
   const box = await page.$eval('#hotCanvas', (c) => { const r = c.getBoundingClientRect(); return { x: r.left, y: r.top, w: r.width, h: r.height }; });
-  const at = (heatPct, changePct) => ({ x: box.x + 46 + heatPct * (box.w - 64), y: box.y + 18 + (1 - changePct) * (box.h - 56) });
+  const pw = box.w - 64, ph = box.h - 56, inset = Math.min(13.5, pw / 4, ph / 4);  // centres kept one radius inside
+  const at = (heatPct, changePct) => ({ x: box.x + 46 + inset + heatPct * (pw - 2 * inset), y: box.y + 18 + inset + (1 - changePct) * (ph - 2 * inset) });
   const hotAt = at(0.9, 0.9), coolAt = at(0.2, 0.3);
   const pixel = (p) => page.$eval('#hotCanvas', (c, q) => Array.from(c.getContext('2d').getImageData(q.x, q.y, 1, 1).data), { x: p.x - box.x, y: p.y - box.y });
   assert.notDeepEqual(await pixel(hotAt), await pixel(at(0.05, 0.6)), 'a point is drawn where the file sits');

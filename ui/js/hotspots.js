@@ -130,9 +130,12 @@ function scatterLayout(files, linesOf, W, H, pad) {
   const pw = Math.max(1, W - pad.l - pad.r), ph = Math.max(1, H - pad.t - pad.b);
   let most = 1;
   for (const f of files) most = Math.max(most, linesOf(f));
+  // Centres stay one largest radius inside the frame, so no point is cut;
+  // the middle, where the quadrant lines run, stays where it was.
+  const inset = Math.min(13.5, pw / 4, ph / 4);
   const pts = files.map((f) => ({
-    x: pad.l + clamp01(f.heatPct) * pw,
-    y: pad.t + (1 - clamp01(f.changePct)) * ph,
+    x: pad.l + inset + clamp01(f.heatPct) * (pw - 2 * inset),
+    y: pad.t + inset + (1 - clamp01(f.changePct)) * (ph - 2 * inset),
     r: 2.5 + 11 * Math.sqrt(Math.max(0, linesOf(f)) / most),
   }));
   return { pw, ph, pts };
@@ -185,7 +188,7 @@ function drawHotspots() {
   ctx.strokeRect(x0 + 0.5, y0 + 0.5, lay.pw, lay.ph);
   ctx.beginPath(); ctx.moveTo(midX, y0); ctx.lineTo(midX, y0 + lay.ph); ctx.moveTo(x0, midY); ctx.lineTo(x0 + lay.pw, midY); ctx.stroke();
   ctx.font = '11px ' + cssVar('--font-ui'); ctx.fillStyle = cssVar('--muted'); ctx.textBaseline = 'middle';
-  ctx.textAlign = 'right'; ctx.fillText('Hot and changing', x0 + lay.pw - 6, y0 + 10);
+  ctx.textAlign = 'right'; ctx.fillText('Hot and changing', x0 + lay.pw, y0 - 8);
   ctx.textAlign = 'center'; ctx.fillText('Heat (percentile) \u2192', midX, y0 + lay.ph + 22);
   ctx.save(); ctx.translate(x0 - 24, midY); ctx.rotate(-Math.PI / 2); ctx.fillText('Change frequency (percentile) \u2192', 0, 0); ctx.restore();
   ctx.textAlign = 'left';
