@@ -4,34 +4,10 @@
 #include <charconv>
 
 #include "base/failure.h"
-#include "cli/run_command.h"
+#include "history/git_process.h"
 
 namespace varnholt_app {
 namespace {
-
-// git writes a name with unusual bytes in C quotes: "a\tb\303\244".
-std::string unquoteGitPath(std::string_view text) {
-  if (text.size() < 2 || text.front() != '"' || text.back() != '"') return std::string(text);
-  text = text.substr(1, text.size() - 2);
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\\' || i + 1 == text.size()) {
-      out += text[i];
-      continue;
-    }
-    const char c = text[++i];
-    if (c >= '0' && c <= '7' && i + 2 < text.size()) {
-      out += static_cast<char>(((c - '0') << 6) | ((text[i + 1] - '0') << 3) | (text[i + 2] - '0'));
-      i += 2;
-    } else {
-      static const std::string_view kFrom = "abtnvfr";
-      static const std::string_view kTo = "\a\b\t\n\v\f\r";
-      const size_t k = kFrom.find(c);
-      out += k == std::string_view::npos ? c : kTo[k];
-    }
-  }
-  return out;
-}
 
 bool readInt(std::string_view& text, int64_t& value) {
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -109,27 +85,27 @@ void parseUnifiedDiff(std::string_view diff, ChangedLines& out) {
 }
 
 ChangedLines changedLinesSince(const std::string& folder, const std::string& revision) {
-  const CommandResult inside =
-      runCommand(git(folder, {"rev-parse", "--is-inside-work-tree"}), /*withErrors=*/true);
-  if (!inside.started) throw Failure("git could not be run");
+  const CapturedOutput inside =
+      captureCommand(git(folder, {"rev-parse", "--is-inside-work-tree"}), /*withErrors=*/true);
+  if (!inside.outcome.started) throw Failure("git could not be run");
   if (inside.out.find("dubious ownership") != std::string::npos) {
     throw Failure("git refuses the repository: it belongs to another user (see git's safe.directory)");
   }
   // The answer is the last line; warnings may come before it.
   const std::string_view answer = inside.out;
-  if (inside.exitCode != 0 || (answer != "true\n" && !answer.ends_with("\ntrue\n"))) {
+  if (inside.outcome.exitCode != 0 || (answer != "true\n" && !answer.ends_with("\ntrue\n"))) {
     throw Failure("the folder is not in a git work tree");
   }
-  const CommandResult commit = runCommand(git(
+  const CapturedOutput commit = captureCommand(git(
       folder, {"rev-parse", "--verify", "--quiet", "--end-of-options", revision + "^{commit}"}));
   std::string hash = commit.out.substr(0, commit.out.find('\n'));
-  if (commit.exitCode != 0 || hash.empty()) throw Failure("unknown revision \"" + revision + "\"");
-  const CommandResult diff =
-      runCommand(git(folder, {"diff", "--relative", "--text", "--no-color", "--no-ext-diff", "--no-textconv",
+  if (commit.outcome.exitCode != 0 || hash.empty()) throw Failure("unknown revision \"" + revision + "\"");
+  const CapturedOutput diff =
+      captureCommand(git(folder, {"diff", "--relative", "--text", "--no-color", "--no-ext-diff", "--no-textconv",
                               "-U0", "--src-prefix=a/", "--dst-prefix=b/", hash, "--"}));
-  const CommandResult untracked =
-      runCommand(git(folder, {"ls-files", "--others", "--exclude-standard", "-z"}));
-  if (diff.exitCode != 0 || untracked.exitCode != 0) throw Failure("git diff failed");
+  const CapturedOutput untracked =
+      captureCommand(git(folder, {"ls-files", "--others", "--exclude-standard", "-z"}));
+  if (diff.outcome.exitCode != 0 || untracked.outcome.exitCode != 0) throw Failure("git diff failed");
   ChangedLines out;
   parseUnifiedDiff(diff.out, out);
   for (size_t start = 0; start < untracked.out.size();) {

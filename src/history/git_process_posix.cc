@@ -13,14 +13,18 @@ extern char** environ;
 namespace varnholt_app {
 
 ProcessOutcome streamCommand(const std::vector<std::string>& argv,
-                             const std::function<bool(std::string_view)>& sink) {
+                             const std::function<bool(std::string_view)>& sink, bool withErrors) {
   ProcessOutcome outcome;
   int fds[2];
   if (argv.empty() || ::pipe2(fds, O_CLOEXEC) != 0) return outcome;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  if (withErrors) {
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  }
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   std::vector<char*> args;
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));

@@ -30,7 +30,7 @@ void appendQuoted(std::u16string& line, const std::u16string& arg) {
 }  // namespace
 
 ProcessOutcome streamCommand(const std::vector<std::string>& argv,
-                             const std::function<bool(std::string_view)>& sink) {
+                             const std::function<bool(std::string_view)>& sink, bool withErrors) {
   ProcessOutcome outcome;
   if (argv.empty()) return outcome;
   std::u16string line;
@@ -50,7 +50,7 @@ ProcessOutcome streamCommand(const std::vector<std::string>& argv,
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = nul;
   startup.hStdOutput = writeEnd;
-  startup.hStdError = nul;
+  startup.hStdError = withErrors ? writeEnd : nul;
   PROCESS_INFORMATION process{};
   const BOOL created =
       CreateProcessW(nullptr, reinterpret_cast<wchar_t*>(line.data()), nullptr, nullptr, TRUE,

@@ -108,12 +108,36 @@ size_t countCommits(const std::string& folder, const std::vector<std::string>& r
 
 }  // namespace
 
-CapturedOutput captureCommand(const std::vector<std::string>& argv) {
+// git writes a name with unusual bytes in C quotes: "a\tb\303\244".
+std::string unquoteGitPath(std::string_view text) {
+  if (text.size() < 2 || text.front() != '"' || text.back() != '"') return std::string(text);
+  text = text.substr(1, text.size() - 2);
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\' || i + 1 == text.size()) {
+      out += text[i];
+      continue;
+    }
+    const char c = text[++i];
+    if (c >= '0' && c <= '7' && i + 2 < text.size()) {
+      out += static_cast<char>(((c - '0') << 6) | ((text[i + 1] - '0') << 3) | (text[i + 2] - '0'));
+      i += 2;
+    } else {
+      static const std::string_view kFrom = "abtnvfr";
+      static const std::string_view kTo = "\a\b\t\n\v\f\r";
+      const size_t k = kFrom.find(c);
+      out += k == std::string_view::npos ? c : kTo[k];
+    }
+  }
+  return out;
+}
+
+CapturedOutput captureCommand(const std::vector<std::string>& argv, bool withErrors) {
   CapturedOutput captured;
   captured.outcome = streamCommand(argv, [&](std::string_view chunk) {
     captured.out.append(chunk);
     return true;
-  });
+  }, withErrors);
   return captured;
 }
 

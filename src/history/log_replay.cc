@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "history/git_process.h"
 
 namespace varnholt_app {
 namespace {
@@ -13,30 +14,6 @@ constexpr double kHalfLifeSeconds = 90.0 * 86400.0;
 // expanding it would cost 8 bytes a line for each commit that touches it.
 constexpr int64_t kMaxLines = int64_t{1} << 22;
 
-// git writes a name with unusual bytes in C quotes: "a\tb\303\244".
-std::string unquote(std::string_view text) {
-  if (text.size() < 2 || text.front() != '"' || text.back() != '"') return std::string(text);
-  text = text.substr(1, text.size() - 2);
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\\' || i + 1 == text.size()) {
-      out += text[i];
-      continue;
-    }
-    const char c = text[++i];
-    if (c >= '0' && c <= '7' && i + 2 < text.size()) {
-      out += static_cast<char>(((c - '0') << 6) | ((text[i + 1] - '0') << 3) | (text[i + 2] - '0'));
-      i += 2;
-    } else {
-      static const std::string_view kFrom = "abtnvfr";
-      static const std::string_view kTo = "\a\b\t\n\v\f\r";
-      const size_t k = kFrom.find(c);
-      out += k == std::string_view::npos ? c : kTo[k];
-    }
-  }
-  return out;
-}
-
 // The walk keeps a name's bytes as they are, and git for Windows writes
 // UTF-8: git's bytes are the key.
 std::string keyOf(std::string_view raw) { return std::string(raw); }
@@ -44,7 +21,7 @@ std::string keyOf(std::string_view raw) { return std::string(raw); }
 // "a/NAME" or "\"a/NAME\"" without the prefix; empty for /dev/null.
 std::string prefixedName(std::string_view text, char side) {
   if (!text.empty() && text.back() == '\t') text.remove_suffix(1);  // after a name with a blank
-  const std::string name = unquote(text);
+  const std::string name = unquoteGitPath(text);
   if (name.size() < 2 || name[0] != side || name[1] != '/') return {};
   return keyOf(std::string_view(name).substr(2));
 }
@@ -168,10 +145,10 @@ void LogReplay::line(std::string_view text) {
   } else if (text.starts_with("+++ ")) {
     newPath_ = prefixedName(text.substr(4), 'b');
   } else if (text.starts_with("rename from ")) {
-    oldPath_ = keyOf(unquote(text.substr(12)));
+    oldPath_ = keyOf(unquoteGitPath(text.substr(12)));
     renamed_ = true;
   } else if (text.starts_with("rename to ")) {
-    newPath_ = keyOf(unquote(text.substr(10)));
+    newPath_ = keyOf(unquoteGitPath(text.substr(10)));
     renamed_ = true;
   } else if (text.starts_with("new file mode ")) {
     added_ = true;
