@@ -17,6 +17,23 @@ bool isFolder(const NativeString& root) {
 
 }  // namespace
 
+void PreparedFiles::make() {
+  ProjectFileMap copy(of_->files);
+  std::lock_guard lock(mutex_);
+  if (taken_) return;  // too late: freed here, on this thread
+  files_.swap(copy);
+  ready_ = true;
+}
+
+bool PreparedFiles::take(const ProjectModel* model, ProjectFileMap& out) {
+  std::lock_guard lock(mutex_);
+  if (taken_ || model != of_.get()) return false;
+  taken_ = true;  // a copy still being made is not waited for
+  if (!ready_) return false;
+  out.swap(files_);
+  return true;
+}
+
 void runAnalysisJob(const AnalysisJob& job) {
   std::unique_ptr<AnalysisResult> result;
   try {
@@ -32,6 +49,11 @@ void runAnalysisJob(const AnalysisJob& job) {
         AnalyzeOptions options;
         options.previous = job.previous.get();
         if (job.guided && job.previous) options.changedPaths = &job.changedPaths;
+        if (job.prepared) {
+          options.takePreparedCopy = [&job](ProjectFileMap& copy) {
+            return job.prepared->take(job.previous.get(), copy);
+          };
+        }
         if (job.progress) {
           options.progress = [&job](const AnalysisProgress& progress) {
             job.progress(progress.filesDone, progress.filesTotal);
@@ -41,6 +63,11 @@ void runAnalysisJob(const AnalysisJob& job) {
         result->model = std::move(analysis.model);
         result->totalLines = analysis.totalLines;
         if (analysis.sameAsPrevious) result->repeats = job.previous.get();
+        if (analysis.guided) {
+          result->changedKeys =
+              std::make_shared<const std::vector<std::string>>(std::move(analysis.changedKeys));
+          result->changedAgainst = job.previous.get();
+        }
         // Gone while it was walked.
         if (result->model.files.empty() && !isFolder(job.root)) result->rootMissing = true;
       }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,30 @@ struct AnalysisResult {
   // The job's previous model when this result repeats it exactly; only
   // compared, never followed.
   const ProjectModel* repeats = nullptr;
+  // A guided rescan's keys whose records may differ from those of the
+  // previous model, `changedAgainst` (only compared, never followed); every
+  // other record is the same. Null after a walk.
+  std::shared_ptr<const std::vector<std::string>> changedKeys;
+  const ProjectModel* changedAgainst = nullptr;
+};
+
+// A copy of an adopted model's files, made on a thread of its own while
+// changes settle, so that the guided rescan after them need not copy them
+// on the way to the page.
+class PreparedFiles {
+ public:
+  explicit PreparedFiles(std::shared_ptr<const ProjectModel> of) : of_(std::move(of)) {}
+  // The copying, on its own thread.
+  void make();
+  // Hands the copy over when it is one of `model` and is ready; never waits.
+  bool take(const ProjectModel* model, ProjectFileMap& out);
+
+ private:
+  const std::shared_ptr<const ProjectModel> of_;
+  std::mutex mutex_;
+  bool ready_ = false;
+  bool taken_ = false;
+  ProjectFileMap files_;
 };
 
 struct AnalysisJob {
@@ -44,6 +69,8 @@ struct AnalysisJob {
   // made, the only ones looked at unless they cannot settle the rescan.
   std::vector<NativeString> changedPaths;
   bool guided = false;
+  // A copy of previous's files the guided scan may take. May be null.
+  std::shared_ptr<PreparedFiles> prepared;
 };
 
 // The worker thread's body: reports progress now and then, then hands the

@@ -155,6 +155,28 @@ class FileQueue {
   std::exception_ptr error_;
 };
 
+// Gives `file` the results of its earlier record `old` (null: none) when
+// that is still good; false when the file is to be analysed.
+bool takeOver(ProjectFile& file, const ProjectFile* old, int64_t oldScanStart, int64_t& lines) {
+  if (old != nullptr && reusesRecord(*old, oldScanStart, file)) {
+    file.lineHeatRaw = old->lineHeatRaw;
+    file.heatRaw = old->heatRaw;
+    file.lineCount = old->lineCount;
+    file.testOrGenerated = old->testOrGenerated;
+    lines += file.lineCount;
+    return true;
+  }
+  // Read again for a stamp close to the last walk: the bytes may prove unchanged.
+  if (old != nullptr && old->language == file.language) file.racyDigest = old->racyDigest;
+  return false;
+}
+
+// std::string compares as unsigned bytes, a proper prefix first.
+void sortByPath(std::vector<ProjectFile*>& files) {
+  std::sort(files.begin(), files.end(),
+            [](const ProjectFile* a, const ProjectFile* b) { return a->path < b->path; });
+}
+
 // Gives every file whose earlier record is still good that record's results,
 // and returns the others in key order, to be analysed; `lines` counts the
 // lines of those taken over, `sameKeys` tells whether the two models hold the
@@ -168,6 +190,7 @@ std::vector<ProjectFile*> takeOverUnchanged(ProjectModel& model, const ProjectMo
   bool inStep = previous != nullptr;
   auto next = inStep ? previous->files.begin() : ProjectFileMap::const_iterator();
   for (auto& [key, file] : model.files) {
+    const ProjectFile* old = nullptr;
     if (previous != nullptr) {
       auto found = previous->files.end();
       if (inStep && next != previous->files.end() && next->first == key) {
@@ -176,27 +199,35 @@ std::vector<ProjectFile*> takeOverUnchanged(ProjectModel& model, const ProjectMo
         inStep = false;
         found = previous->files.find(key);
       }
-      if (found != previous->files.end() &&
-          reusesRecord(found->second, previous->scanStart, file)) {
-        const ProjectFile& old = found->second;
-        file.lineHeatRaw = old.lineHeatRaw;
-        file.heatRaw = old.heatRaw;
-        file.lineCount = old.lineCount;
-        file.testOrGenerated = old.testOrGenerated;
-        lines += file.lineCount;
-        continue;
-      }
-      // Read again for a stamp close to the last walk: the bytes may prove unchanged.
-      if (found != previous->files.end() && found->second.language == file.language) {
-        file.racyDigest = found->second.racyDigest;
-      }
+      if (found != previous->files.end()) old = &found->second;
     }
-    files.push_back(&file);
+    if (!takeOver(file, old, previous != nullptr ? previous->scanStart : 0, lines)) {
+      files.push_back(&file);
+    }
   }
   sameKeys = inStep && next == previous->files.end();
-  // std::string compares as unsigned bytes, a proper prefix first.
-  std::sort(files.begin(), files.end(),
-            [](const ProjectFile* a, const ProjectFile* b) { return a->path < b->path; });
+  sortByPath(files);
+  return files;
+}
+
+// takeOverUnchanged after a guided scan, which left every record but those
+// of `changedKeys` as the previous model had it: only those are looked at.
+std::vector<ProjectFile*> takeOverNamed(ProjectModel& model, const ProjectModel& previous,
+                                        const std::vector<std::string>& changedKeys,
+                                        int64_t& lines) {
+  lines = 0;
+  for (const auto& entry : model.files) lines += entry.second.lineCount;  // new ones hold 0
+  std::vector<ProjectFile*> files;
+  for (const std::string& key : changedKeys) {
+    const auto here = model.files.find(key);
+    if (here == model.files.end()) continue;
+    const auto old = previous.files.find(key);
+    if (!takeOver(here->second, old != previous.files.end() ? &old->second : nullptr,
+                  previous.scanStart, lines)) {
+      files.push_back(&here->second);
+    }
+  }
+  sortByPath(files);
   return files;
 }
 
@@ -280,7 +311,8 @@ bool placeNamedPath(const NativeString& path, const std::string& utf8Root, Named
 // order.
 bool guidedScan(const NativeString& root, const ProjectModel& previous,
                 const std::vector<NativeString>& changed, const TextStamps& knownText,
-                ProjectModel& model, bool& sameKeys) {
+                const AnalyzeOptions& options, ProjectModel& model, bool& sameKeys,
+                std::vector<std::string>& changedKeys) {
   if (changed.size() > kMaxGuidedPaths || previous.scanStart == 0) return false;
   const PathStatus rootStatus = statPath(root);
   if (!rootStatus.exists || !rootStatus.isDirectory) return false;
@@ -328,9 +360,12 @@ bool guidedScan(const NativeString& root, const ProjectModel& previous,
       }
     }
   }
+  changedKeys.clear();
+  for (const auto& [key, file] : found) changedKeys.push_back(key);
   if (sameKeys) {
     // A copy iterates as its original does: no new order to make.
-    ProjectFileMap copy(previous.files);
+    ProjectFileMap copy;
+    if (!options.takePreparedCopy || !options.takePreparedCopy(copy)) copy = previous.files;
     model.files.swap(copy);
     for (auto& [key, file] : found) model.files.find(key)->second = std::move(file);
     model.textByContent.insert(model.textByContent.end(), previous.textByContent.begin(),
@@ -350,6 +385,7 @@ bool guidedScan(const NativeString& root, const ProjectModel& previous,
   for (const auto& [key, file] : previous.files) {
     if (isNamed(key)) {
       dropped.insert(file.stamp);
+      if (found.count(key) == 0) changedKeys.push_back(key);
     } else {
       model.files.emplace(key, file);
     }
@@ -378,8 +414,11 @@ ProjectAnalysis analyzeProject(const NativeString& root, const AnalyzeOptions& o
     const TextStamps knownText = knownTextOf(*options.previous);
     if (options.changedPaths != nullptr) {
       result.guided = guidedScan(root, *options.previous, *options.changedPaths, knownText,
-                                 result.model, keptOrder);
-      if (!result.guided) result.model = ProjectModel();
+                                 options, result.model, keptOrder, result.changedKeys);
+      if (!result.guided) {
+        result.model = ProjectModel();
+        result.changedKeys.clear();
+      }
     }
     if (!result.guided) result.model = scanProject(root, threads, &knownText);
   } else {
@@ -389,8 +428,13 @@ ProjectAnalysis analyzeProject(const NativeString& root, const AnalyzeOptions& o
 
   int64_t takenOverLines = 0;
   bool sameKeys = false;
-  std::vector<ProjectFile*> toAnalyse =
-      takeOverUnchanged(result.model, options.previous, takenOverLines, sameKeys);
+  std::vector<ProjectFile*> toAnalyse;
+  if (result.guided) {
+    toAnalyse = takeOverNamed(result.model, *options.previous, result.changedKeys, takenOverLines);
+    sameKeys = keptOrder;
+  } else {
+    toAnalyse = takeOverUnchanged(result.model, options.previous, takenOverLines, sameKeys);
+  }
   const size_t takenOver = result.model.files.size() - toAnalyse.size();
   FileQueue queue(std::move(toAnalyse), takenOver, takenOverLines, nativeToUtf8Lossy(root),
                   result.model.scanStart);

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "base/native_string.h"
@@ -34,6 +35,10 @@ struct AnalyzeOptions {
   // it (a folder appeared, a link on the way, too many of them) the whole
   // tree is walked after all. Null: walk.
   const std::vector<NativeString>* changedPaths = nullptr;
+  // With `changedPaths`: hands over a copy of previous->files made ahead of
+  // the run, when there is one, for a guided scan to take instead of copying
+  // them itself. Optional.
+  std::function<bool(ProjectFileMap& copy)> takePreparedCopy;
 };
 
 struct ProjectAnalysis {
@@ -45,6 +50,9 @@ struct ProjectAnalysis {
   bool sameAsPrevious = false;
   // The changed paths sufficed: no walk was made.
   bool guided = false;
+  // With `guided`: every key whose record may differ from the previous
+  // model's (read again, new or gone); every other record is the same.
+  std::vector<std::string> changedKeys;
 };
 
 // True when `fresh`, as the walk just saw it, is the file `old` describes:

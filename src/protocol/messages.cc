@@ -165,55 +165,86 @@ int scopeClassOf(const ProjectFile& file) {
   return file.testOrGenerated ? 2 : 0;
 }
 
+bool sameAsSent(const ProjectFile& was, const ProjectFile& file) {
+  // Bitwise, so NaN heats compare as they were sent.
+  return std::memcmp(&was.heatRaw, &file.heatRaw, sizeof file.heatRaw) == 0 &&
+         was.lineCount == file.lineCount && scopeClassOf(was) == scopeClassOf(file);
+}
+
 }  // namespace
 
 std::string buildProjectUpdateMessage(const ProjectFileMap& before, const ProjectFileMap& after,
-                                      int32_t totalLOC, std::string_view folderName, size_t limit) {
+                                      int32_t totalLOC, std::string_view folderName,
+                                      const ProjectUpdateHints& hints, size_t limit) {
   std::vector<const ProjectFile*> changed;
+  std::vector<std::string_view> removed;
   size_t kept = 0;
-  // A rescan that kept every file keeps the order too: while the two maps
-  // go in step, the earlier record is the next one, with no lookup.
-  auto next = before.begin();
-  for (const auto& [path, file] : after) {
-    auto old = before.end();
-    if (next != before.end() && next->first == path) {
-      old = next++;
-    } else {
-      next = before.end();
-      old = before.find(path);
-    }
-    if (old != before.end()) {
-      ++kept;
-      const ProjectFile& was = old->second;
-      // Bitwise, so NaN heats compare as they were sent.
-      if (std::memcmp(&was.heatRaw, &file.heatRaw, sizeof file.heatRaw) == 0 &&
-          was.lineCount == file.lineCount && scopeClassOf(was) == scopeClassOf(file)) {
+  if (hints.changedKeys != nullptr) {
+    // Only the named keys can differ: no pass over the whole project.
+    std::vector<std::string_view> keys(hints.changedKeys->begin(), hints.changedKeys->end());
+    std::sort(keys.begin(), keys.end());
+    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+    size_t added = 0;
+    for (const std::string_view key : keys) {
+      const auto now = after.find(key);
+      const auto old = before.find(key);
+      if (now == after.end()) {
+        if (old == before.end()) continue;
+        if (changed.size() + removed.size() == limit) return {};
+        removed.push_back(old->first);
         continue;
       }
+      if (old == before.end()) {
+        ++added;
+      } else if (sameAsSent(old->second, now->second)) {
+        continue;
+      }
+      if (changed.size() + removed.size() == limit) return {};
+      changed.push_back(&now->second);
     }
-    if (changed.size() == limit) return {};
-    changed.push_back(&file);
+    kept = after.size() - added;
+  } else {
+    // A rescan that kept every file keeps the order too: while the two maps
+    // go in step, the earlier record is the next one, with no lookup.
+    auto next = before.begin();
+    for (const auto& [path, file] : after) {
+      auto old = before.end();
+      if (next != before.end() && next->first == path) {
+        old = next++;
+      } else {
+        next = before.end();
+        old = before.find(path);
+      }
+      if (old != before.end()) {
+        ++kept;
+        if (sameAsSent(old->second, file)) continue;
+      }
+      if (changed.size() == limit) return {};
+      changed.push_back(&file);
+    }
+    for (const auto& [path, file] : before) {
+      if (kept == before.size()) break;  // every file there is still here
+      if (after.count(path) != 0) continue;
+      if (changed.size() + removed.size() == limit) return {};
+      removed.push_back(path);
+    }
   }
   if (kept == 0) return {};
-  std::vector<std::string_view> removed;
-  for (const auto& [path, file] : before) {
-    if (kept == before.size()) break;  // every file there is still here
-    if (after.count(path) != 0) continue;
-    if (changed.size() + removed.size() == limit) return {};
-    removed.push_back(path);
-  }
   const auto byPath = [](const ProjectFile* a, const ProjectFile* b) { return a->path < b->path; };
   std::sort(changed.begin(), changed.end(), byPath);
   std::sort(removed.begin(), removed.end());
 
-  const HeatScale scale = projectHeatScale(after);
+  const HeatScale scale =
+      hints.afterScale > 0.0 ? HeatScale{hints.afterScale} : projectHeatScale(after);
+  const double beforeScale =
+      hints.beforeScale > 0.0 ? hints.beforeScale : projectHeatScale(before).denominator;
   std::string out = "{\"type\":\"updateProject\",";
   appendStringMember(out, "projectName", projectNameFor(after));
   out += ',';
   appendStringMember(out, "folderName", folderName);
   out += ",\"totalLOC\":";
   appendInt(out, totalLOC);
-  if (scale.denominator != projectHeatScale(before).denominator) {
+  if (scale.denominator != beforeScale) {
     out += ",\"heatScaleLog\":";
     appendFixed(out, scale.denominator, 9);
   }

@@ -41,8 +41,18 @@ inline constexpr size_t kProjectUpdateLimit = 512;
 // the paths gone, the new totals, and the project's heat scale when it
 // moved. Empty when more than `limit` files would be listed or no file is
 // kept: then "setProject" is the cheaper message.
+// `changedKeys`, when not null, lists every key whose record may differ
+// between the two maps (a guided rescan knows them): the others are taken
+// as equal unseen. The scales' denominators, when the caller has them (0:
+// worked out here), spare a pass over each map.
+struct ProjectUpdateHints {
+  const std::vector<std::string>* changedKeys = nullptr;
+  double beforeScale = 0.0;
+  double afterScale = 0.0;
+};
 std::string buildProjectUpdateMessage(const ProjectFileMap& before, const ProjectFileMap& after,
                                       int32_t totalLOC, std::string_view folderName,
+                                      const ProjectUpdateHints& hints = {},
                                       size_t limit = kProjectUpdateLimit);
 
 // --- "setCode" ---

@@ -144,27 +144,35 @@ void PageSession::saveSnapshot(const std::string& fileName, const std::string& p
 // --- The project and the code view ---
 
 void PageSession::showProject(const ProjectModel& model, int32_t totalLines, std::string folderName,
-                              bool repeat) {
+                              bool repeat, const std::vector<std::string>* changedKeys) {
   const ProjectFileMap* shown = projectFiles_;
   projectFiles_ = &model.files;
-  // Copies of the keys: a repeat has the same ones.
-  if (!repeat) rebuildPageKeys();
   const bool sameFolder = folderName_ == folderName;
   folderName_ = std::move(folderName);
   totalLOC_ = std::max(totalLines, 0);
-  if (!pageReady_ || repeat) return;
+  const double shownScale = std::exchange(shownScale_, 0.0);
+  if (!pageReady_ || repeat) {
+    if (!repeat) rebuildPageKeys();
+    if (repeat) shownScale_ = shownScale;
+    return;
+  }
   // A few files changed: the page patches its list. The page still holds
   // `shown`, which lives until this call returns.
   std::string update;
   if (shown != nullptr && sameFolder && hasWebView_) {
-    update = buildProjectUpdateMessage(*shown, model.files, totalLOC_, folderName_);
+    shownScale_ = projectHeatScale(model.files).denominator;
+    update = buildProjectUpdateMessage(*shown, model.files, totalLOC_, folderName_,
+                                       {changedKeys, shownScale, shownScale_});
   }
   if (!update.empty()) {
     postJson(update);
   } else {
     sendProject();
   }
+  // Only the page's commands need these: after the page has its message.
+  rebuildPageKeys();
   sendCode();
+  if (shownScale_ == 0.0) shownScale_ = projectHeatScale(model.files).denominator;
 }
 
 void PageSession::rebuildPageKeys() {

@@ -60,7 +60,10 @@ class PageSession {
 
   // The project shown from now on; `model` stays alive until the next call.
   // A repeat (a rescan that changed nothing) is taken silently.
-  void showProject(const ProjectModel& model, int32_t totalLines, std::string folderName, bool repeat);
+  // `changedKeys`: the only keys whose records may differ from the project
+  // shown before, when the rescan knows them; null otherwise.
+  void showProject(const ProjectModel& model, int32_t totalLines, std::string folderName, bool repeat,
+                   const std::vector<std::string>* changedKeys = nullptr);
   // Loads `path` of the project into the code view afresh.
   void loadIntoCodeView(const std::string& path);
   const std::string& lastOpenedFile() const { return lastOpenedFile_; }
@@ -98,6 +101,8 @@ class PageSession {
 
   const ProjectFileMap* projectFiles_ = nullptr;
   int32_t totalLOC_ = 0;
+  // The heat scale's denominator of the project the page holds; 0: unknown.
+  double shownScale_ = 0.0;
   std::string folderName_;  // the open folder's own name
   std::string selectedPath_;
   std::string codeText_;

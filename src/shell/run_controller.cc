@@ -91,6 +91,12 @@ void RunController::onFolderChanged(FolderChanges changes) {
   if (!debounceArmed) {
     debounceArmed = true;
     platform_.setTimer(Timer::FolderDebounce, kDebouncePeriodMs);
+    // Copying a large model's files takes tens of milliseconds: done now,
+    // in the quiet time, rather than after it.
+    if (changesComplete && projectModel && !analysisBusy && !preparedFiles) {
+      auto prepared = std::make_shared<PreparedFiles>(projectModel);
+      if (platform_.startThread([prepared] { prepared->make(); })) preparedFiles = std::move(prepared);
+    }
   }
 }
 
@@ -124,8 +130,11 @@ void RunController::onAnalysisDone(std::shared_ptr<AnalysisResult> result) {
   const std::shared_ptr<const ProjectModel> retired = std::move(projectModel);
   projectModel = std::make_shared<const ProjectModel>(std::move(result->model));
   rootFolder = result->root;
+  // Keys that changed are only known against the model the page holds.
+  const bool keysKnown = result->changedKeys && result->changedAgainst == retired.get();
   page_.showProject(*projectModel, result->totalLines,
-                    std::string(folderDisplayName(nativeToUtf8Lossy(rootFolder))), repeat);
+                    std::string(folderDisplayName(nativeToUtf8Lossy(rootFolder))), repeat,
+                    keysKnown ? result->changedKeys.get() : nullptr);
   if (onAdopted) onAdopted(rootFolder, projectModel, repeat);
 
   if (rootChanged) {
@@ -266,6 +275,8 @@ void RunController::startAnalysis(const NativeString& root, bool keepSelection) 
   // From here on the watcher's news is for the next run.
   job->guided = guideNextRun && changesComplete && !changedPaths.empty() && job->previous;
   if (job->guided) job->changedPaths = std::move(changedPaths);
+  // Also when unused: the job frees it on its own thread.
+  job->prepared = std::move(preparedFiles);
   changedPaths.clear();
   changesComplete = true;
   // The worker never touches this object: what it reports is handled here,

@@ -22,6 +22,7 @@
 namespace varnholt_app {
 
 struct AnalysisResult;
+class PreparedFiles;
 
 class RunController final : public PageSession::Listener {
  public:
@@ -97,6 +98,9 @@ class RunController final : public PageSession::Listener {
   std::vector<NativeString> changedPaths;
   bool changesComplete = true;
   bool guideNextRun = false;
+  // A copy of the model's files, made while the changes settle, for the
+  // guided rescan to start from.
+  std::shared_ptr<PreparedFiles> preparedFiles;
 };
 
 }  // namespace varnholt_app

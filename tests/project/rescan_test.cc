@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -73,6 +74,23 @@ void replaceByRename(const TempTree& tree, const std::string& old, const std::st
   tree.file("new.tmp", bytes);
   setWriteTime(tree.path("new.tmp"), writeTime(tree.path(old)));
   fs::rename(tree.path("new.tmp"), tree.path(old));
+}
+
+// A guided rescan names every key whose record it may have changed.
+void expectChangesNamed(const ProjectModel& before, const ProjectAnalysis& rescan, const std::string& step) {
+  const auto& named = rescan.changedKeys;
+  const auto isNamed = [&](const std::string& key) {
+    return std::find(named.begin(), named.end(), key) != named.end();
+  };
+  for (const auto& [key, file] : rescan.model.files) {
+    const auto old = before.files.find(key);
+    const bool same = old != before.files.end() && old->second.stamp == file.stamp &&
+                      old->second.lineCount == file.lineCount && old->second.heatRaw == file.heatRaw;
+    EXPECT_TRUE(same || isNamed(key)) << step << ' ' << key;
+  }
+  for (const auto& [key, file] : before.files) {
+    EXPECT_TRUE(rescan.model.files.count(key) != 0 || isNamed(key)) << step << ' ' << key;
+  }
 }
 
 const char kC[] = "int f(int x) {\n  if (x > 1) return x * 2;\n  return 0;\n}\n";
@@ -181,6 +199,7 @@ TEST(Rescan, GuidedByChangedPathsEqualsFreshAnalysis) {
     ProjectAnalysis rescan = analyze(tree, &previous.model, &paths);
     EXPECT_EQ(rescan.guided, step.guided) << step.name;
     expectFresh(tree, rescan, step.name);
+    if (rescan.guided) expectChangesNamed(previous.model, rescan, step.name);
     EXPECT_EQ(rescan.sameAsPrevious, step.paths[0] == ".h.c") << step.name;
     previous = std::move(rescan);
     settle(previous);

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "project/analysis_worker.h"
+#include "project/project_analysis.h"
+#include "project/walk_platform.h"
 #include "temp_tree.h"
 
 namespace varnholt_app {
@@ -17,7 +19,7 @@ struct Recorder {
   std::vector<std::unique_ptr<AnalysisResult>> results;
   AnalysisJob job(const NativeString& root, std::string selected = {}) {
     return {root, std::move(selected), nullptr, [this](uint64_t done, uint64_t total) { lastProgress = {done, total}; },
-            [this](std::unique_ptr<AnalysisResult> result) { results.push_back(std::move(result)); }, {}, false};
+            [this](std::unique_ptr<AnalysisResult> result) { results.push_back(std::move(result)); }, {}, false, nullptr};
   }
 };
 
@@ -42,8 +44,46 @@ TEST(AnalysisWorker, HandsOverOneResultAndItsProgress) {
     EXPECT_TRUE(gone && gone->rootMissing && gone->model.files.empty()) << root;
   }
 
-  runAnalysisJob({tree.native(), "", nullptr, nullptr, nullptr, {}, false});  // nobody waits: LeakSanitizer checks
+  runAnalysisJob({tree.native(), "", nullptr, nullptr, nullptr, {}, false, nullptr});  // nobody waits: LeakSanitizer checks
   EXPECT_EQ(worker.results.size(), 3u);
+}
+
+// A copy made ahead goes to the guided rescan of the model it copies, once,
+// and only when it is ready; the rescan then equals one that copied itself.
+TEST(AnalysisWorker, GuidedRescanTakesTheCopyMadeAhead) {
+  testing::TempTree tree;
+  for (const char* name : {"a.c", "b.c", "c/d.c"}) tree.file(name, "int f(int x) {\n  return x;\n}\n");
+  ProjectModel settled = analyzeProject(tree.native()).model;
+  settled.scanStart = fileClockNow() + 3600 * fileClockGranularity();  // no file racy
+  auto previous = std::make_shared<const ProjectModel>(std::move(settled));
+  const ProjectModel other;
+  ProjectFileMap out;
+  PreparedFiles late(previous);
+  EXPECT_FALSE(late.take(previous.get(), out)) << "not made yet";
+  late.make();
+  EXPECT_FALSE(late.take(previous.get(), out)) << "given up on";
+
+  tree.file("b.c", "int g(int y) {\n  if (y) return y;\n  return 0;\n}\n");
+  Recorder worker;
+  AnalysisJob job = worker.job(tree.native());
+  job.previous = previous;
+  job.guided = true;
+  job.changedPaths = {tree.path("b.c").native()};
+  job.prepared = std::make_shared<PreparedFiles>(previous);
+  job.prepared->make();
+  EXPECT_FALSE(job.prepared->take(&other, out)) << "a copy of another model";
+  runAnalysisJob(job);
+  EXPECT_FALSE(job.prepared->take(previous.get(), out)) << "taken by the rescan";
+  job.prepared = nullptr;
+  runAnalysisJob(job);
+  ASSERT_EQ(worker.results.size(), 2u);
+  for (const auto& result : worker.results) {
+    ASSERT_TRUE(result && result->changedKeys);
+    EXPECT_EQ(*result->changedKeys, std::vector<std::string>{tree.key("b.c")});
+    EXPECT_EQ(result->totalLines, 10);
+    auto want = previous->files.begin();
+    for (const auto& [key, file] : result->model.files) EXPECT_EQ(key, (want++)->first);
+  }
 }
 
 }  // namespace

@@ -157,3 +157,38 @@ TEST(AuditMessage, Format) {
 
 }  // namespace
 }  // namespace varnholt_app
+
+namespace varnholt_app {
+namespace {
+
+// A rescan that names its changed keys gets the very message a comparison
+// of every file gives, limit included.
+TEST(ProjectUpdateMessage, NamedKeysGiveTheFullComparison) {
+  std::mt19937 random(7);
+  for (int round = 0; round < 40; ++round) {
+    ProjectFileMap before;
+    for (int i = 0; i < 60; ++i) before["/p/f" + std::to_string(i) + ".c"] = fileWith({1.0}, i % 7);
+    ProjectFileMap after = before;
+    std::vector<std::string> named;
+    for (int k = 0; k < static_cast<int>(random() % 12); ++k) {
+      const std::string key = "/p/f" + std::to_string(random() % 80) + ".c";
+      named.push_back(key);
+      switch (random() % 3) {
+        case 0: after.erase(key); break;
+        case 1: after[key] = fileWith({1.0, 2.0}, 100.0 * static_cast<double>(random() % 3)); break;
+        default: break;  // named, unchanged
+      }
+    }
+    for (auto& [key, file] : after) file.path = key;
+    const size_t limit = 1 + random() % 8;
+    const std::string full = buildProjectUpdateMessage(before, after, 9, "p", {}, limit);
+    const HeatScale beforeScale = projectHeatScale(before), afterScale = projectHeatScale(after);
+    EXPECT_EQ(buildProjectUpdateMessage(before, after, 9, "p",
+                                        {&named, beforeScale.denominator, afterScale.denominator}, limit),
+              full)
+        << round;
+  }
+}
+
+}  // namespace
+}  // namespace varnholt_app

@@ -77,7 +77,7 @@ class AppUITest : public ::testing::Test {
   // A result made outside the app, handed to it as the worker's would be.
   std::unique_ptr<AnalysisResult> analyse(const NativeString& root) {
     std::unique_ptr<AnalysisResult> result;
-    runAnalysisJob({root, "", nullptr, nullptr, [&](std::unique_ptr<AnalysisResult> made) { result = std::move(made); }, {}, false});
+    runAnalysisJob({root, "", nullptr, nullptr, [&](std::unique_ptr<AnalysisResult> made) { result = std::move(made); }, {}, false, nullptr});
     return result;
   }
   void deliver(std::unique_ptr<AnalysisResult> result) { app.runs().onAnalysisDone(std::move(result)); }
@@ -535,6 +535,8 @@ TEST_F(AppUITest, NamedChangesSendAnUpdateNotTheProject) {
   std::filesystem::remove(a.path("main.c"));
   platform.sent.clear();
   folderChanged({{a.path("new.c").native(), a.path("main.c").native()}, true});
+  ASSERT_EQ(platform.threads.size(), 1u) << "the model's files copied in the quiet time";
+  ASSERT_TRUE(platform.runThread());
   platform.advance(1000);
   finishWorker();
   ASSERT_EQ(sentTypes(), (Types{"updateProject", "setCode"}));
@@ -552,6 +554,7 @@ TEST_F(AppUITest, NamedChangesSendAnUpdateNotTheProject) {
   platform.sent.clear();
   folderChanged({{a.path("new.c").native()}, true});
   folderChanged();  // events were lost
+  ASSERT_TRUE(platform.runThread());  // the copy, unused by a walk
   platform.advance(1000);
   finishWorker();
   ASSERT_FALSE(platform.sent.empty());
