@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <future>
 #include <system_error>
 #include <vector>
 
@@ -161,11 +162,30 @@ void printDump(const ProjectAnalysis& analysis, bool explain) {
 }
 
 void printJson(const ProjectAnalysis& analysis) {
-  writeBytes(buildProjectMessage(analysis.model.files, std::max(analysis.totalLines, 0)));
+  const ProjectFileMap& files = analysis.model.files;
+  // The audit and the file lines are built beside the project message.
+  std::string audit;
+  std::string fileLines;
+  const auto buildRest = [&] {
+    audit = buildAuditMessage(selectAuditItems(files, kAuditItemLimit));
+    fileLines = buildFileLinesMessage(files);
+  };
+  std::future<void> rest;
+  try {
+    rest = std::async(std::launch::async, buildRest);
+  } catch (const std::system_error&) {
+    // No thread to spare: built after the project message.
+  }
+  writeBytes(buildProjectMessage(files, std::max(analysis.totalLines, 0)));
   writeBytes("\n");
-  writeBytes(buildAuditMessage(selectAuditItems(analysis.model.files, kAuditItemLimit)));
+  if (rest.valid()) {
+    rest.get();
+  } else {
+    buildRest();
+  }
+  writeBytes(audit);
   writeBytes("\n");
-  writeBytes(buildFileLinesMessage(analysis.model.files));
+  writeBytes(fileLines);
   writeBytes("\n");
 }
 
