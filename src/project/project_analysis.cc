@@ -12,7 +12,6 @@
 #include <optional>
 #include <string>
 #include <thread>
-#include <unordered_set>
 #include <vector>
 
 #include "analysis/file_heat.h"
@@ -111,6 +110,12 @@ bool analyseFile(ProjectFile& file, AnalysisScratch& scratch, std::vector<double
   return before == 0 || digest != before;
 }
 
+// std::string compares as unsigned bytes, a proper prefix first.
+void sortByPath(std::vector<ProjectFile*>& files) {
+  std::sort(files.begin(), files.end(),
+            [](const ProjectFile* a, const ProjectFile* b) { return a->path < b->path; });
+}
+
 // Gives `file` the results of its earlier record if that is still good
 // (true); else, where the bytes may prove unchanged, its digest.
 bool takeOverRecord(ProjectFile& file, const ProjectFile& old, int64_t oldScanStart) {
@@ -175,21 +180,8 @@ class FileQueue {
 // The analysis of the files a walk lists, on its threads while it goes on.
 class WalkAnalysis final : public FileWork {
  public:
-  WalkAnalysis(const ProjectModel* previous, RunCounts& counts, std::string utf8Root,
-               int64_t scanStart)
-      : previous_(previous), counts_(counts), root_(std::move(utf8Root)), scanStart_(scanStart) {}
-
-  bool listed(ProjectFile& file) override {
-    if (previous_ == nullptr) return true;
-    const auto found = previous_->files.find(file.path);
-    if (found == previous_->files.end() ||
-        !takeOverRecord(file, found->second, previous_->scanStart)) {
-      return true;
-    }
-    counts_.lines += file.lineCount;
-    counts_.done += 1;
-    return false;
-  }
+  WalkAnalysis(RunCounts& counts, std::string utf8Root, int64_t scanStart)
+      : counts_(counts), root_(std::move(utf8Root)), scanStart_(scanStart) {}
 
   std::function<void(ProjectFile&)> worker() override {
     struct Scratch {
@@ -198,72 +190,47 @@ class WalkAnalysis final : public FileWork {
     };
     auto scratch = std::make_shared<Scratch>();
     return [this, scratch](ProjectFile& file) {
-      if (analyseFile(file, scratch->analysis, scratch->heats, root_, scanStart_, counts_) &&
-          previous_ != nullptr) {
-        std::lock_guard lock(changedMutex_);
-        changed_.push_back(&file);
-      }
+      analyseFile(file, scratch->analysis, scratch->heats, root_, scanStart_, counts_);
     };
   }
 
-  // Some file analysed here, other than those in `left`, may differ from
-  // its earlier record. Only after the work is done.
-  bool anyChanged(const std::vector<const ProjectFile*>& left) const {
-    const std::unordered_set<const ProjectFile*> leftSet(left.begin(), left.end());
-    for (const ProjectFile* file : changed_) {
-      if (leftSet.count(file) == 0) return true;
-    }
-    return false;
-  }
-
  private:
-  const ProjectModel* const previous_;
   RunCounts& counts_;
   const std::string root_;
   const int64_t scanStart_;
-  std::mutex changedMutex_;
-  std::vector<const ProjectFile*> changed_;
 };
 
 // Gives every file whose earlier record is still good that record's results,
 // and returns the others in key order, to be analysed; `lines` counts the
 // lines of those taken over, `sameKeys` tells whether the two models hold the
-// same keys in the same order. With `only`, the other records are left
-// alone (the walk has seen to them), and only their keys are read.
+// same keys in the same order.
 std::vector<ProjectFile*> takeOverUnchanged(ProjectModel& model, const ProjectModel* previous,
-                                            int64_t& lines, bool& sameKeys,
-                                            const std::vector<ProjectFile*>* only = nullptr) {
+                                            int64_t& lines, bool& sameKeys) {
   std::vector<ProjectFile*> files;
   lines = 0;
-  std::unordered_set<const ProjectFile*> chosen;
-  if (only != nullptr) chosen.insert(only->begin(), only->end());
   // The same keys inserted in the same order iterate in the same order: while
   // they do, the earlier record is the next one, with no hashing or probing.
   bool inStep = previous != nullptr;
   auto next = inStep ? previous->files.begin() : ProjectFileMap::const_iterator();
   for (auto& [key, file] : model.files) {
-    const bool mine = only == nullptr || chosen.count(&file) != 0;
     if (previous != nullptr) {
       auto found = previous->files.end();
       if (inStep && next != previous->files.end() && next->first == key) {
         found = next++;
       } else {
         inStep = false;
-        if (mine) found = previous->files.find(key);
+        found = previous->files.find(key);
       }
-      if (!mine) continue;
       if (found != previous->files.end() &&
           takeOverRecord(file, found->second, previous->scanStart)) {
         lines += file.lineCount;
         continue;
       }
     }
-    if (mine) files.push_back(&file);
+    files.push_back(&file);
   }
   sameKeys = inStep && next == previous->files.end();
-  // std::string compares as unsigned bytes, a proper prefix first.
-  std::sort(files.begin(), files.end(),
-            [](const ProjectFile* a, const ProjectFile* b) { return a->path < b->path; });
+  sortByPath(files);
   return files;
 }
 
@@ -452,27 +419,28 @@ ProjectAnalysis analyzeProject(const NativeString& root, const AnalyzeOptions& o
   }
   RunCounts counts;
   const std::string utf8Root = nativeToUtf8Lossy(root);
-  // A walk analyses the files it lists while it lists the rest; the model's
-  // records are made once all is listed, so `unlisted` are those it never
-  // saw, which are seen to below.
+  // A fresh walk analyses the files it lists while it lists the rest; the
+  // model's records are made once all is listed, so `toAnalyse` gets those
+  // it never saw. A rescan takes most records over and walks first.
   std::optional<WalkAnalysis> walkWork;
   std::optional<WorkingWalk> walk;
-  std::vector<ProjectFile*> unlisted;
-  if (!result.guided) {
-    result.model.scanStart = fileClockNow();
-    walkWork.emplace(options.previous, counts, utf8Root, result.model.scanStart);
-    walk.emplace(root, threads, options.previous != nullptr ? &knownText : nullptr, *walkWork);
-    walk->list(result.model, unlisted);
-  }
-  if (!result.guided || !keptOrder) insertInHashOrder(result.model.files);
-
+  std::vector<ProjectFile*> toAnalyse;
   int64_t takenOverLines = 0;
   bool sameKeys = false;
-  std::vector<ProjectFile*> toAnalyse = takeOverUnchanged(
-      result.model, options.previous, takenOverLines, sameKeys, walk ? &unlisted : nullptr);
-  const size_t takenOver = (walk ? unlisted.size() : result.model.files.size()) - toAnalyse.size();
-  counts.done += takenOver;
-  counts.lines += takenOverLines;
+  if (options.previous == nullptr) {
+    result.model.scanStart = fileClockNow();
+    walkWork.emplace(counts, utf8Root, result.model.scanStart);
+    walk.emplace(root, threads, nullptr, *walkWork);
+    walk->list(result.model, toAnalyse);
+    insertInHashOrder(result.model.files);
+    sortByPath(toAnalyse);
+  } else {
+    if (!result.guided) result.model = scanProject(root, threads, &knownText);
+    if (!result.guided || !keptOrder) insertInHashOrder(result.model.files);
+    toAnalyse = takeOverUnchanged(result.model, options.previous, takenOverLines, sameKeys);
+    counts.done += result.model.files.size() - toAnalyse.size();
+    counts.lines += takenOverLines;
+  }
   const size_t total = result.model.files.size();
   const auto progressNow = [&counts, total] {
     return AnalysisProgress{std::min(counts.done.load(), total), total, counts.bytes.load()};
@@ -527,18 +495,16 @@ ProjectAnalysis analyzeProject(const NativeString& root, const AnalyzeOptions& o
   }
   for (std::thread& worker : workers) worker.join();
   queue.rethrowError();
-  bool anyChanged = queue.anyChanged();
   if (walk) {
     const std::vector<const ProjectFile*> left =
         walk->finish(options.progress ? std::function<void()>(report) : std::function<void()>());
     // Records the model did not take count for nothing.
     for (const ProjectFile* file : left) counts.lines -= file->lineCount;
-    anyChanged = anyChanged || walkWork->anyChanged(left);
   }
   if (progressError) std::rethrow_exception(progressError);
   if (options.progress) options.progress({total, total, counts.bytes.load()});
 
-  result.sameAsPrevious = sameKeys && !anyChanged;
+  result.sameAsPrevious = sameKeys && !queue.anyChanged();
   result.totalLines = static_cast<int32_t>(
       std::min<int64_t>(counts.lines.load(), std::numeric_limits<int32_t>::max()));
   return result;

@@ -296,7 +296,7 @@ class Walker {
         file.language = language;
         file.stamp = status.stamp;
         item.record = nodes.extract(nodes.begin());
-        if (fileWork_->listed(item.record.mapped())) admitted.push_back(&item.record.mapped());
+        admitted.push_back(&item.record.mapped());
       }
     }
   }

@@ -49,13 +49,10 @@ void scanPath(const NativeString& path, ProjectFileMap& files, int threads = 0,
 class FileWork {
  public:
   virtual ~FileWork() = default;
-  // For every file a listing admits, on the thread that listed it, with the
-  // record it gets when the walk keys it by the path it was listed under (a
-  // directory that several paths lead to is listed under one of them). True
-  // when the file is to go to a worker.
-  virtual bool listed(ProjectFile& file) = 0;
-  // What one walk thread does with the files listed() passed on; every
-  // thread gets its own. Waiting directories are listed first.
+  // What one walk thread does with each file a listing admits, given the
+  // record the file gets when the walk keys it by the path it was listed
+  // under (a directory that several paths lead to is listed under one of
+  // them). Every thread gets its own; waiting directories go first.
   virtual std::function<void(ProjectFile&)> worker() = 0;
 };
 
