@@ -423,13 +423,13 @@ void insertTree(const Records& to, const DirNode& node, const std::string& utf8P
   }
 }
 
-// The records the listings made that the model did not take.
-void collectLeftRecords(DirNode& node, std::vector<const ProjectFile*>& left) {
+// Moves out the records the listings made that the model did not take.
+void collectLeftRecords(DirNode& node, std::vector<ProjectFileMap::node_type>& left) {
   for (Item& item : node.items) {
     if (item.directory) {
       collectLeftRecords(*item.directory, left);
     } else if (item.record) {
-      left.push_back(&item.record.mapped());
+      left.push_back(std::move(item.record));
     }
   }
 }
@@ -484,7 +484,9 @@ struct WorkingWalk::State {
       : walker(threadCount(threads), knownText, &work) {}
   DirNode root;
   std::string utf8Root;
-  Walker walker;  // after root: its threads go before the tree does
+  // Records the model did not take, which the work may still be on.
+  std::vector<ProjectFileMap::node_type> left;
+  Walker walker;  // last: its threads go before the records do
 };
 
 WorkingWalk::WorkingWalk(const NativeString& root, int threads, const TextStamps* knownText,
@@ -513,12 +515,15 @@ void WorkingWalk::list(ProjectModel& model, std::vector<ProjectFile*>& unlisted)
   findPlainArrivals(state_->root, state_->utf8Root, plain);
   ArrivalMap inserted;
   insertTree(to, state_->root, state_->utf8Root, plain, inserted);
+  // The listings are not needed any more, while the analysis goes on.
+  collectLeftRecords(state_->root, state_->left);
+  std::vector<Item>().swap(state_->root.items);
 }
 
 std::vector<const ProjectFile*> WorkingWalk::finish(const std::function<void()>& tick) {
   state_->walker.finish(tick);
   std::vector<const ProjectFile*> left;
-  collectLeftRecords(state_->root, left);
+  for (const ProjectFileMap::node_type& record : state_->left) left.push_back(&record.mapped());
   return left;
 }
 
