@@ -74,7 +74,7 @@ struct DirNode {
   NativeString path;
   bool viaLink = false;  // reached through a link, not as a plain directory
   DirIdentity identity;
-  const DirNode* listedAs = nullptr;  // the arrival that holds the listing
+  DirNode* listedAs = nullptr;  // the arrival that holds the listing
   std::vector<Item> items;
   std::string utf8;  // with file work: the path the listing's records are keyed by
 };
@@ -265,7 +265,9 @@ class Walker {
         child->viaLink = entry.kind == EntryKind::Other;
         if (fileWork_ != nullptr) child->utf8 = joinUtf8(node.utf8, name);
         found.push_back(child.get());
-        node.items.push_back(Item{std::move(name), LanguageId::PlainText, std::move(child), {}, false, {}});
+        Item& item = node.items.emplace_back();
+        item.name = std::move(name);
+        item.directory = std::move(child);
         continue;
       }
 
@@ -287,8 +289,11 @@ class Walker {
           continue;
         }
       }
-      Item& item = node.items.emplace_back(
-          Item{std::move(name), language, nullptr, status.stamp, !known, {}});
+      Item& item = node.items.emplace_back();
+      item.name = std::move(name);
+      item.language = language;
+      item.stamp = status.stamp;
+      item.byContent = !known;
       if (fileWork_ != nullptr) {
         std::string key = joinUtf8(node.utf8, item.name);
         ProjectFile& file = nodes.try_emplace(key).first->second;
@@ -375,6 +380,7 @@ bool nameLeadsIntoXcuserdata(const std::string& path, std::string_view name) {
 const DirNode& listingOf(const DirNode& node) {
   return node.listedAs != nullptr ? *node.listedAs : node;
 }
+DirNode& listingOf(DirNode& node) { return node.listedAs != nullptr ? *node.listedAs : node; }
 
 // For each directory that plain directories lead to from the root, the first
 // such arrival in walk order: a directory keeps its own path even when a
@@ -394,10 +400,10 @@ void findPlainArrivals(const DirNode& node, const std::string& utf8Path, Arrival
 // recursive walk. Each directory is inserted through one arrival only, its
 // plain one if it has one, else the first in walk order; every other arrival
 // (a cycle, or a second link to it) counts as empty.
-void insertTree(const Records& to, const DirNode& node, const std::string& utf8Path,
+// Records made by the listing move out of it into the model.
+void insertTree(const Records& to, DirNode& node, const std::string& utf8Path,
                 const ArrivalMap& plain, ArrivalMap& inserted) {
-  // The listing is not const for the records it holds, which move out.
-  DirNode& listing = const_cast<DirNode&>(listingOf(node));
+  DirNode& listing = listingOf(node);
   if (listing.identity.known) {
     const auto own = plain.find(listing.identity);
     if (own != plain.end() ? own->second != &node
