@@ -116,21 +116,6 @@ void sortByPath(std::vector<ProjectFile*>& files) {
             [](const ProjectFile* a, const ProjectFile* b) { return a->path < b->path; });
 }
 
-// Gives `file` the results of its earlier record if that is still good
-// (true); else, where the bytes may prove unchanged, its digest.
-bool takeOverRecord(ProjectFile& file, const ProjectFile& old, int64_t oldScanStart) {
-  if (reusesRecord(old, oldScanStart, file)) {
-    file.lineHeatRaw = old.lineHeatRaw;
-    file.heatRaw = old.heatRaw;
-    file.lineCount = old.lineCount;
-    file.testOrGenerated = old.testOrGenerated;
-    return true;
-  }
-  // Read again for a stamp close to the last walk: the bytes may prove unchanged.
-  if (old.language == file.language) file.racyDigest = old.racyDigest;
-  return false;
-}
-
 // Hands out the files in key order to any number of threads.
 class FileQueue {
  public:
@@ -222,9 +207,18 @@ std::vector<ProjectFile*> takeOverUnchanged(ProjectModel& model, const ProjectMo
         found = previous->files.find(key);
       }
       if (found != previous->files.end() &&
-          takeOverRecord(file, found->second, previous->scanStart)) {
+          reusesRecord(found->second, previous->scanStart, file)) {
+        const ProjectFile& old = found->second;
+        file.lineHeatRaw = old.lineHeatRaw;
+        file.heatRaw = old.heatRaw;
+        file.lineCount = old.lineCount;
+        file.testOrGenerated = old.testOrGenerated;
         lines += file.lineCount;
         continue;
+      }
+      // Read again for a stamp close to the last walk: the bytes may prove unchanged.
+      if (found != previous->files.end() && found->second.language == file.language) {
+        file.racyDigest = found->second.racyDigest;
       }
     }
     files.push_back(&file);
