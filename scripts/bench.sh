@@ -34,20 +34,31 @@ cmake --build --preset default -j2 >/dev/null
 export VARNHOLT_BENCH_TREE="$tree"
 
 echo "== kernel tree: $tree"
-"$bench_dir/kernel_bench" "$tree"
-echo "== report on the tree: --json, median of 3, peak RSS of the largest run"
-python3 - build/default/src/cli/varnholt-report "$tree" <<'PY'
-import os, subprocess, sys, time
-walls, peak = [], 0
-for _ in range(3):
+kernel_out=$(mktemp)
+trap 'rm -f "$kernel_out"' EXIT
+"$bench_dir/kernel_bench" "$tree" >"$kernel_out"
+cat "$kernel_out"
+echo "== report on the tree: --json, median of 5, beside the plain read of the same bytes"
+python3 - build/default/src/cli/varnholt-report "$tree" "$kernel_out" <<'PY'
+import os, re, statistics, subprocess, sys, time
+runs, peak = [], 0
+for _ in range(5):
     start = time.monotonic()
     child = subprocess.Popen([sys.argv[1], "--json", sys.argv[2]], stdout=subprocess.DEVNULL)
     _, status, usage = os.wait4(child.pid, 0)
-    walls.append(time.monotonic() - start)
+    runs.append((time.monotonic() - start, usage.ru_utime + usage.ru_stime))
     peak = max(peak, usage.ru_maxrss)
     if status != 0:
         sys.exit("report failed")
-print(f"report --json: wall {sorted(walls)[1]:.2f} s, peak RSS {peak / 1024:.1f} MiB")
+wall = statistics.median(r[0] for r in runs)
+cpu = statistics.median(r[1] for r in runs)
+print(f"report --json:  wall {wall:.2f} s   cpu {cpu:.2f} s   cpu/wall {cpu / wall:.2f}   "
+      f"peak RSS {peak / 1024:.1f} MiB")
+plain = re.search(r"^plain read.*?wall\s+([\d.]+) s\s+cpu\s+([\d.]+) s", open(sys.argv[3]).read(), re.M)
+if plain:
+    read_wall, read_cpu = float(plain.group(1)), float(plain.group(2))
+    print(f"plain read:     wall {read_wall:.2f} s   cpu {read_cpu:.2f} s   "
+          f"(report wall = {wall / read_wall:.2f} x the plain read)")
 PY
 echo "== Linux program: $tree"
 scripts/bench_program.sh "$tree" build/default

@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <future>
 #include <span>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
+#include <vector>
 
 #include "analysis/lexer.h"
 #include "analysis/line_split.h"
@@ -174,11 +177,29 @@ FindingSet selectFindings(const ProjectFileMap& files, std::string_view root,
 
   const HeatScale scale = projectHeatScale(files);
   FindingSet set;
-  for (const auto& entry : scope) {
-    for (const double heat : entry.second.lineHeatRaw) {
-      if (heat > 0.0 && heat >= options.minHeat) ++set.qualified;
+  // Every line is looked at: two threads count one half of the files each.
+  std::vector<const LineHeats*> heats;
+  heats.reserve(scope.size());
+  for (const auto& entry : scope) heats.push_back(&entry.second.lineHeatRaw);
+  const auto countQualified = [&heats, &options](size_t from, size_t to) {
+    size_t count = 0;
+    for (size_t i = from; i < to; ++i) {
+      for (const double heat : *heats[i]) {
+        if (heat > 0.0 && heat >= options.minHeat) ++count;
+      }
     }
+    return count;
+  };
+  const size_t half = heats.size() / 2;
+  std::future<size_t> secondHalf;
+  try {
+    secondHalf = std::async(std::launch::async, countQualified, half, heats.size());
+  } catch (const std::system_error&) {
+    // No thread to spare: this one counts both halves.
   }
+  set.qualified = countQualified(0, half);
+  set.qualified += secondHalf.valid() ? secondHalf.get() : countQualified(half, heats.size());
+  std::vector<const LineHeats*>().swap(heats);
   set.cutByCount = set.qualified > options.maxFindings;
   // The lines that qualify lead the audit's order, so no more are picked
   // than are listed; at least one, the hottest line in scope.

@@ -167,7 +167,10 @@ int run(const std::vector<NativeString>& args) {
   ProgressLine progress(isTerminal(stderr));
   AnalyzeOptions analyzeOptions;
   analyzeOptions.progress = [&](const AnalysisProgress& p) { progress.update(p); };
-  ProjectAnalysis analysis;
+  // Freeing the records one by one would be the run's last serial step: the
+  // analysis is left to the end of the process, still reachable.
+  static ProjectAnalysis* const kept = new ProjectAnalysis();
+  ProjectAnalysis& analysis = *kept;
   try {
     analysis = analyzeProject(folder, analyzeOptions);
   } catch (const std::exception& error) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <future>
 #include <system_error>
 #include <vector>
 
@@ -129,30 +130,72 @@ void writeDumpExplanations(const ProjectFile& file) {
   writeBytes(out + ']');
 }
 
+// One file of the dump up to its closing brace.
+void appendDumpLine(std::string& out, const ProjectFile& file) {
+  out += "{\"path\":";
+  appendJsonString(out, file.path);
+  out += ",\"language\":";
+  appendInt(out, static_cast<int32_t>(file.language));
+  out += ",\"heatRaw\":";
+  appendShortest(out, file.heatRaw);
+  out += ",\"lines\":[";
+  for (size_t i = 0; i < file.lineHeatRaw.size(); ++i) {
+    if (i > 0) out += ',';
+    appendShortest(out, file.lineHeatRaw[i]);
+  }
+  out += ']';
+}
+
 }  // namespace
 
 void printDump(const ProjectAnalysis& analysis, bool explain) {
+  const std::vector<const ProjectFile*> files = filesInPathOrder(analysis.model.files);
   std::string line;
-  for (const ProjectFile* file : filesInPathOrder(analysis.model.files)) {
-    line = "{\"path\":";
-    appendJsonString(line, file->path);
-    line += ",\"language\":";
-    appendInt(line, static_cast<int32_t>(file->language));
-    line += ",\"heatRaw\":";
-    appendShortest(line, file->heatRaw);
-    line += ",\"lines\":[";
-    for (size_t i = 0; i < file->lineHeatRaw.size(); ++i) {
-      if (i > 0) line += ',';
-      appendShortest(line, file->lineHeatRaw[i]);
-    }
-    line += ']';
-    if (explain) {
+  if (explain) {
+    for (const ProjectFile* file : files) {
+      appendDumpLine(line, *file);
       writeBytes(line);
       line.clear();
       writeDumpExplanations(*file);
+      writeBytes("}\n");
     }
-    line += "}\n";
-    writeBytes(line);
+  } else {
+    // Two threads format alternate slices of files, written in order; a
+    // slice holds about kSliceLines lines, so little is held at once.
+    constexpr size_t kSliceLines = size_t{1} << 18;
+    const auto sliceEnd = [&files](size_t from) {
+      for (size_t lines = 0; from < files.size() && lines < kSliceLines; ++from) {
+        lines += files[from]->lineHeatRaw.size() + 1;
+      }
+      return from;
+    };
+    const auto format = [&files](std::string& out, size_t from, size_t to) {
+      out.clear();
+      for (size_t i = from; i < to; ++i) {
+        appendDumpLine(out, *files[i]);
+        out += "}\n";
+      }
+    };
+    std::string second;
+    for (size_t next = 0; next < files.size();) {
+      const size_t middle = sliceEnd(next);
+      const size_t end = sliceEnd(middle);
+      std::future<void> beside;
+      try {
+        beside = std::async(std::launch::async, [&, middle, end] { format(second, middle, end); });
+      } catch (const std::system_error&) {
+        // No thread to spare: formatted here after the first.
+      }
+      format(line, next, middle);
+      writeBytes(line);
+      if (beside.valid()) {
+        beside.get();
+      } else {
+        format(second, middle, end);
+      }
+      writeBytes(second);
+      next = end;
+    }
   }
   line = "{\"totalLOC\":";
   appendInt(line, analysis.totalLines);
@@ -161,11 +204,30 @@ void printDump(const ProjectAnalysis& analysis, bool explain) {
 }
 
 void printJson(const ProjectAnalysis& analysis) {
-  writeBytes(buildProjectMessage(analysis.model.files, std::max(analysis.totalLines, 0)));
+  const ProjectFileMap& files = analysis.model.files;
+  // The audit and the file lines are built beside the project message.
+  std::string audit;
+  std::string fileLines;
+  const auto buildRest = [&] {
+    audit = buildAuditMessage(selectAuditItems(files, kAuditItemLimit));
+    fileLines = buildFileLinesMessage(files);
+  };
+  std::future<void> rest;
+  try {
+    rest = std::async(std::launch::async, buildRest);
+  } catch (const std::system_error&) {
+    // No thread to spare: built after the project message.
+  }
+  writeBytes(buildProjectMessage(files, std::max(analysis.totalLines, 0)));
   writeBytes("\n");
-  writeBytes(buildAuditMessage(selectAuditItems(analysis.model.files, kAuditItemLimit)));
+  if (rest.valid()) {
+    rest.get();
+  } else {
+    buildRest();
+  }
+  writeBytes(audit);
   writeBytes("\n");
-  writeBytes(buildFileLinesMessage(analysis.model.files));
+  writeBytes(fileLines);
   writeBytes("\n");
 }
 

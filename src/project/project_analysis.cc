@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -85,26 +86,44 @@ void analyzeRecord(ProjectFile& file, AnalysisScratch& scratch, std::vector<doub
   file.lineCount = static_cast<int32_t>(std::min<size_t>(lines, std::numeric_limits<int32_t>::max()));
 }
 
-// Hands out the files in key order to any number of threads and collects
-// their line counts.
+// What a run has done so far, shared by all its threads.
+struct RunCounts {
+  std::atomic<size_t> done{0};
+  std::atomic<int64_t> bytes{0};
+  std::atomic<int64_t> lines{0};
+};
+
+// Analyses one file whose racyDigest holds its earlier record's digest (0 if
+// none); true when the result may differ from that record.
+bool analyseFile(ProjectFile& file, AnalysisScratch& scratch, std::vector<double>& heats,
+                 const std::string& utf8Root, int64_t scanStart, RunCounts& counts) {
+  const uint64_t before = file.racyDigest;
+  analyzeRecord(file, scratch, heats);
+  const bool racy = isRacy(file.stamp, scanStart);
+  const uint64_t digest = racy || before != 0 ? digestOf(scratch.text) : 0;
+  file.racyDigest = racy ? digest : 0;
+  // analyzeRecord leaves the file's bytes in scratch.text: no second read.
+  classifyFile(file, utf8Root, scratch.text);
+  counts.bytes += static_cast<int64_t>(scratch.text.size());
+  counts.lines += file.lineCount;
+  counts.done += 1;
+  return before == 0 || digest != before;
+}
+
+// std::string compares as unsigned bytes, a proper prefix first.
+void sortByPath(std::vector<ProjectFile*>& files) {
+  std::sort(files.begin(), files.end(),
+            [](const ProjectFile* a, const ProjectFile* b) { return a->path < b->path; });
+}
+
+// Hands out the files in key order to any number of threads.
 class FileQueue {
  public:
-  // `takenOver` files with `takenOverLines` lines were already settled from
-  // the earlier model; `files` are left to analyse.
-  FileQueue(std::vector<ProjectFile*> files, size_t takenOver, int64_t takenOverLines,
-            std::string utf8Root, int64_t scanStart)
-      : files_(std::move(files)),
-        takenOver_(takenOver),
-        root_(std::move(utf8Root)),
-        scanStart_(scanStart),
-        done_(takenOver),
-        lines_(takenOverLines) {}
+  FileQueue(std::vector<ProjectFile*> files, RunCounts& counts, std::string utf8Root,
+            int64_t scanStart)
+      : files_(std::move(files)), counts_(counts), root_(std::move(utf8Root)), scanStart_(scanStart) {}
 
   size_t size() const { return files_.size(); }
-  AnalysisProgress progress() const {
-    return {done_.load(), takenOver_ + files_.size(), bytes_.load()};
-  }
-  int64_t lines() const { return lines_.load(); }
   // Some file analysed here may differ from its earlier record.
   bool anyChanged() const { return changed_.load(); }
 
@@ -116,18 +135,9 @@ class FileQueue {
         if (failed_.load(std::memory_order_relaxed)) return;
         const size_t i = next_.fetch_add(1);
         if (i >= files_.size()) return;
-        ProjectFile& file = *files_[i];
-        const uint64_t before = file.racyDigest;  // the earlier record's, 0 if none
-        analyzeRecord(file, scratch, heats);
-        const bool racy = isRacy(file.stamp, scanStart_);
-        const uint64_t digest = racy || before != 0 ? digestOf(scratch.text) : 0;
-        file.racyDigest = racy ? digest : 0;
-        if (before == 0 || digest != before) changed_.store(true, std::memory_order_relaxed);
-        // analyzeRecord leaves the file's bytes in scratch.text: no second read.
-        classifyFile(file, root_, scratch.text);
-        bytes_ += static_cast<int64_t>(scratch.text.size());
-        lines_ += file.lineCount;
-        done_ += 1;
+        if (analyseFile(*files_[i], scratch, heats, root_, scanStart_, counts_)) {
+          changed_.store(true, std::memory_order_relaxed);
+        }
       }
     } catch (...) {
       std::lock_guard lock(errorMutex_);
@@ -142,17 +152,37 @@ class FileQueue {
 
  private:
   std::vector<ProjectFile*> files_;
-  const size_t takenOver_;
+  RunCounts& counts_;
   std::string root_;
   const int64_t scanStart_;
   std::atomic<size_t> next_{0};
   std::atomic<bool> changed_{false};
-  std::atomic<size_t> done_{0};
-  std::atomic<int64_t> bytes_{0};
-  std::atomic<int64_t> lines_{0};
   std::atomic<bool> failed_{false};
   std::mutex errorMutex_;
   std::exception_ptr error_;
+};
+
+// The analysis of the files a walk lists, on its threads while it goes on.
+class WalkAnalysis final : public FileWork {
+ public:
+  WalkAnalysis(RunCounts& counts, std::string utf8Root, int64_t scanStart)
+      : counts_(counts), root_(std::move(utf8Root)), scanStart_(scanStart) {}
+
+  std::function<void(ProjectFile&)> worker() override {
+    struct Scratch {
+      AnalysisScratch analysis;
+      std::vector<double> heats;
+    };
+    auto scratch = std::make_shared<Scratch>();
+    return [this, scratch](ProjectFile& file) {
+      analyseFile(file, scratch->analysis, scratch->heats, root_, scanStart_, counts_);
+    };
+  }
+
+ private:
+  RunCounts& counts_;
+  const std::string root_;
+  const int64_t scanStart_;
 };
 
 // Gives `file` the results of its earlier record `old` (null: none) when
@@ -169,12 +199,6 @@ bool takeOver(ProjectFile& file, const ProjectFile* old, int64_t oldScanStart, i
   // Read again for a stamp close to the last walk: the bytes may prove unchanged.
   if (old != nullptr && old->language == file.language) file.racyDigest = old->racyDigest;
   return false;
-}
-
-// std::string compares as unsigned bytes, a proper prefix first.
-void sortByPath(std::vector<ProjectFile*>& files) {
-  std::sort(files.begin(), files.end(),
-            [](const ProjectFile* a, const ProjectFile* b) { return a->path < b->path; });
 }
 
 // Gives every file whose earlier record is still good that record's results,
@@ -410,8 +434,9 @@ ProjectAnalysis analyzeProject(const NativeString& root, const AnalyzeOptions& o
                           : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   ProjectAnalysis result;
   bool keptOrder = false;
+  TextStamps knownText;
   if (options.previous != nullptr) {
-    const TextStamps knownText = knownTextOf(*options.previous);
+    knownText = knownTextOf(*options.previous);
     if (options.changedPaths != nullptr) {
       result.guided = guidedScan(root, *options.previous, *options.changedPaths, knownText,
                                  options, result.model, keptOrder, result.changedKeys);
@@ -420,24 +445,42 @@ ProjectAnalysis analyzeProject(const NativeString& root, const AnalyzeOptions& o
         result.changedKeys.clear();
       }
     }
-    if (!result.guided) result.model = scanProject(root, threads, &knownText);
-  } else {
-    result.model = scanProject(root, threads);
   }
-  if (!result.guided || !keptOrder) insertInHashOrder(result.model.files);
-
+  RunCounts counts;
+  const std::string utf8Root = nativeToUtf8Lossy(root);
+  // A fresh walk analyses the files it lists while it lists the rest; the
+  // model's records are made once all is listed, so `toAnalyse` gets those
+  // it never saw. A rescan takes most records over and walks first.
+  std::optional<WalkAnalysis> walkWork;
+  std::optional<WorkingWalk> walk;
+  std::vector<ProjectFile*> toAnalyse;
   int64_t takenOverLines = 0;
   bool sameKeys = false;
-  std::vector<ProjectFile*> toAnalyse;
-  if (result.guided) {
-    toAnalyse = takeOverNamed(result.model, *options.previous, result.changedKeys, takenOverLines);
-    sameKeys = keptOrder;
+  if (options.previous == nullptr) {
+    result.model.scanStart = fileClockNow();
+    walkWork.emplace(counts, utf8Root, result.model.scanStart);
+    walk.emplace(root, threads, nullptr, *walkWork);
+    walk->list(result.model, toAnalyse);
+    insertInHashOrder(result.model.files);
+    sortByPath(toAnalyse);
   } else {
-    toAnalyse = takeOverUnchanged(result.model, options.previous, takenOverLines, sameKeys);
+    if (result.guided) {
+      if (!keptOrder) insertInHashOrder(result.model.files);
+      toAnalyse = takeOverNamed(result.model, *options.previous, result.changedKeys, takenOverLines);
+      sameKeys = keptOrder;
+    } else {
+      result.model = scanProject(root, threads, &knownText);
+      insertInHashOrder(result.model.files);
+      toAnalyse = takeOverUnchanged(result.model, options.previous, takenOverLines, sameKeys);
+    }
+    counts.done += result.model.files.size() - toAnalyse.size();
+    counts.lines += takenOverLines;
   }
-  const size_t takenOver = result.model.files.size() - toAnalyse.size();
-  FileQueue queue(std::move(toAnalyse), takenOver, takenOverLines, nativeToUtf8Lossy(root),
-                  result.model.scanStart);
+  const size_t total = result.model.files.size();
+  const auto progressNow = [&counts, total] {
+    return AnalysisProgress{std::min(counts.done.load(), total), total, counts.bytes.load()};
+  };
+  FileQueue queue(std::move(toAnalyse), counts, utf8Root, result.model.scanStart);
   const size_t workerCount = std::min<size_t>(static_cast<size_t>(threads), queue.size());
   std::vector<std::thread> workers;
   std::mutex doneMutex;
@@ -465,18 +508,21 @@ ProjectAnalysis analyzeProject(const NativeString& root, const AnalyzeOptions& o
     }
   }
   std::exception_ptr progressError;
+  // A throwing callback must not leave the workers unjoined.
+  const auto report = [&] {
+    if (progressError) return;
+    try {
+      options.progress(progressNow());
+    } catch (...) {
+      progressError = std::current_exception();
+    }
+  };
   if (options.progress && !workers.empty()) {
     std::unique_lock lock(doneMutex);
     while (!doneSignal.wait_for(lock, std::chrono::milliseconds(100),
                                 [&] { return workersLeft == 0; })) {
-      if (progressError) continue;
       lock.unlock();
-      // A throwing callback must not leave the workers unjoined.
-      try {
-        options.progress(queue.progress());
-      } catch (...) {
-        progressError = std::current_exception();
-      }
+      report();
       lock.lock();
     }
   } else {
@@ -484,12 +530,18 @@ ProjectAnalysis analyzeProject(const NativeString& root, const AnalyzeOptions& o
   }
   for (std::thread& worker : workers) worker.join();
   queue.rethrowError();
+  if (walk) {
+    const std::vector<const ProjectFile*> left =
+        walk->finish(options.progress ? std::function<void()>(report) : std::function<void()>());
+    // Records the model did not take count for nothing.
+    for (const ProjectFile* file : left) counts.lines -= file->lineCount;
+  }
   if (progressError) std::rethrow_exception(progressError);
-  if (options.progress) options.progress(queue.progress());
+  if (options.progress) options.progress({total, total, counts.bytes.load()});
 
   result.sameAsPrevious = sameKeys && !queue.anyChanged();
   result.totalLines = static_cast<int32_t>(
-      std::min<int64_t>(queue.lines(), std::numeric_limits<int32_t>::max()));
+      std::min<int64_t>(counts.lines.load(), std::numeric_limits<int32_t>::max()));
   return result;
 }
 

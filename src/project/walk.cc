@@ -1,6 +1,7 @@
 #include "project/walk.h"
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <exception>
 #include <memory>
@@ -62,6 +63,9 @@ struct Item {
   std::unique_ptr<DirNode> directory;
   FileStamp stamp;
   bool byContent = false;  // admitted by the text test, not by its extension
+  // With file work: the file's record keyed by the listing's path, until
+  // the model takes it.
+  ProjectFileMap::node_type record;
 };
 
 // One arrival at a directory. Only the first arrival at a directory (by its
@@ -70,8 +74,9 @@ struct DirNode {
   NativeString path;
   bool viaLink = false;  // reached through a link, not as a plain directory
   DirIdentity identity;
-  const DirNode* listedAs = nullptr;  // the arrival that holds the listing
+  DirNode* listedAs = nullptr;  // the arrival that holds the listing
   std::vector<Item> items;
+  std::string utf8;  // with file work: the path the listing's records are keyed by
 };
 
 struct IdentityHash {
@@ -88,53 +93,140 @@ struct IdentityEqual {
 // walk ends in time and memory bounded by the directories it can reach. The
 // listings hold names only; the records are inserted from them afterwards in
 // walk order, so the result does not depend on which thread listed what.
+// With file work the threads also take the admitted files, whenever no
+// directory waits.
 class Walker {
  public:
-  Walker(int threads, const TextStamps* knownText) : threads_(threads), knownText_(knownText) {}
-
-  void walk(DirNode& root) {
-    pending_.push_back(&root);
-    outstanding_ = 1;
-    std::vector<std::thread> helpers;
-    for (int i = 1; i < threads_; ++i) {
-      try {
-        helpers.emplace_back([this] { work(); });
-      } catch (...) {
-        break;  // fewer threads; this one carries on regardless
-      }
+  Walker(int threads, const TextStamps* knownText, FileWork* fileWork = nullptr)
+      : threads_(threads), knownText_(knownText), fileWork_(fileWork) {}
+  Walker(const Walker&) = delete;
+  Walker& operator=(const Walker&) = delete;
+  ~Walker() {
+    {
+      std::lock_guard lock(mutex_);
+      stopped_ = true;
     }
-    work();
-    for (std::thread& helper : helpers) helper.join();
-    if (error_) std::rethrow_exception(error_);
+    wake_.notify_all();
+    joinHelpers();
   }
 
- private:
-  void work() {
+  void walk(DirNode& root) {
+    start(root);
+    run(Until::Listed);
+    joinHelpers();
+    rethrowError();
+  }
+
+  // Puts `root` up for listing and starts the other threads, which keep on
+  // until all is listed and every file worked on.
+  void start(DirNode& root) {
+    pending_.push_back(&root);
+    outstanding_ = 1;
+    for (int i = 1; i < threads_; ++i) {
+      if (!addHelper()) break;  // fewer threads; this one carries on regardless
+    }
+  }
+
+  enum class Until { Listed, AllDone };
+
+  // Takes part until everything is listed, or also worked on.
+  void run(Until until) {
     try {
       std::vector<char> probe(kTextProbeBytes);
       std::vector<DirNode*> found;
+      std::vector<ProjectFile*> admitted;
+      ProjectFileMap nodes;  // where the records' nodes are made
+      std::function<void(ProjectFile&)> worker;
+      constexpr size_t kBatch = 16;
+      ProjectFile* batch[kBatch];
       for (;;) {
         DirNode* node = nullptr;
+        size_t taken = 0;
         {
           std::unique_lock lock(mutex_);
-          wake_.wait(lock, [this] { return !pending_.empty() || outstanding_ == 0 || error_; });
-          if (outstanding_ == 0 || error_) return;
-          node = pending_.back();
-          pending_.pop_back();
+          wake_.wait(lock, [this] {
+            return !pending_.empty() || nextFile_ < files_.size() || outstanding_ == 0 ||
+                   error_ || stopped_;
+          });
+          if (error_ || stopped_) return;
+          if (!pending_.empty()) {
+            node = pending_.back();
+            pending_.pop_back();
+          } else if (until == Until::Listed && outstanding_ == 0) {
+            return;
+          } else if (nextFile_ < files_.size()) {
+            taken = std::min(kBatch, files_.size() - nextFile_);
+            std::copy_n(files_.begin() + static_cast<std::ptrdiff_t>(nextFile_), taken, batch);
+            nextFile_ += taken;
+          } else {
+            return;  // all listed, every file taken
+          }
+        }
+        if (node == nullptr) {
+          if (!worker) worker = fileWork_->worker();
+          for (size_t i = 0; i < taken; ++i) worker(*batch[i]);
+          continue;
         }
         found.clear();
-        list(*node, probe, found);
+        admitted.clear();
+        list(*node, probe, found, admitted, nodes);
         std::lock_guard lock(mutex_);
         pending_.insert(pending_.end(), found.rbegin(), found.rend());
+        files_.insert(files_.end(), admitted.begin(), admitted.end());
         outstanding_ += found.size();
         --outstanding_;
-        if (outstanding_ == 0 || !found.empty()) wake_.notify_all();
+        if (outstanding_ == 0 || !found.empty() || !admitted.empty()) wake_.notify_all();
       }
     } catch (...) {
       std::lock_guard lock(mutex_);
       if (!error_) error_ = std::current_exception();
       wake_.notify_all();
     }
+  }
+
+  // Works with the other threads until all is done; with `tick`, starts one
+  // more thread in this one's stead and calls `tick` about every 100 ms.
+  void finish(const std::function<void()>& tick) {
+    if (!tick || !addHelper()) {
+      run(Until::AllDone);
+    } else {
+      std::unique_lock lock(mutex_);
+      while (!wake_.wait_for(lock, std::chrono::milliseconds(100),
+                             [this] { return helpersLeft_ == 0 || error_; })) {
+        lock.unlock();
+        tick();
+        lock.lock();
+      }
+    }
+    joinHelpers();
+    rethrowError();
+  }
+
+  void rethrowError() {
+    std::lock_guard lock(mutex_);
+    if (error_) std::rethrow_exception(error_);
+  }
+
+ private:
+  bool addHelper() {
+    std::lock_guard lock(mutex_);
+    try {
+      helpers_.emplace_back([this] {
+        run(Until::AllDone);
+        std::lock_guard done(mutex_);
+        --helpersLeft_;
+        wake_.notify_all();
+      });
+    } catch (...) {
+      return false;
+    }
+    ++helpersLeft_;
+    return true;
+  }
+
+  void joinHelpers() {
+    for (std::thread& helper : helpers_) helper.join();
+    helpers_.clear();
   }
 
   // True when this arrival is the first at its directory.
@@ -148,7 +240,8 @@ class Walker {
 
   // Applies the rules that depend on names only to every entry of one
   // directory; those that look at whole paths wait for the insertion.
-  void list(DirNode& node, std::vector<char>& probe, std::vector<DirNode*>& found) {
+  void list(DirNode& node, std::vector<char>& probe, std::vector<DirNode*>& found,
+            std::vector<ProjectFile*>& admitted, ProjectFileMap& nodes) {
     DirectoryReader reader;
     if (!reader.open(node.path)) return;  // unreadable: counts as empty
     node.identity = reader.identity();
@@ -170,8 +263,11 @@ class Walker {
         auto child = std::make_unique<DirNode>();
         child->path = joinPath(node.path, entry.name);
         child->viaLink = entry.kind == EntryKind::Other;
+        if (fileWork_ != nullptr) child->utf8 = joinUtf8(node.utf8, name);
         found.push_back(child.get());
-        node.items.push_back(Item{std::move(name), LanguageId::PlainText, std::move(child), {}});
+        Item& item = node.items.emplace_back();
+        item.name = std::move(name);
+        item.directory = std::move(child);
         continue;
       }
 
@@ -193,7 +289,20 @@ class Walker {
           continue;
         }
       }
-      node.items.push_back(Item{std::move(name), language, nullptr, status.stamp, !known});
+      Item& item = node.items.emplace_back();
+      item.name = std::move(name);
+      item.language = language;
+      item.stamp = status.stamp;
+      item.byContent = !known;
+      if (fileWork_ != nullptr) {
+        std::string key = joinUtf8(node.utf8, item.name);
+        ProjectFile& file = nodes.try_emplace(key).first->second;
+        file.path = std::move(key);
+        file.language = language;
+        file.stamp = status.stamp;
+        item.record = nodes.extract(nodes.begin());
+        admitted.push_back(&item.record.mapped());
+      }
     }
   }
 
@@ -203,10 +312,16 @@ class Walker {
 
   const int threads_;
   const TextStamps* const knownText_;
+  FileWork* const fileWork_;
+  std::vector<std::thread> helpers_;
   std::mutex mutex_;
   std::condition_variable wake_;
   std::vector<DirNode*> pending_;  // a stack: deep first keeps the tree small
   size_t outstanding_ = 0;         // listed or waiting to be
+  std::vector<ProjectFile*> files_;  // for the file work, in listing order
+  size_t nextFile_ = 0;              // the first not yet taken
+  size_t helpersLeft_ = 0;
+  bool stopped_ = false;
   std::exception_ptr error_;
   std::mutex claimsMutex_;
   std::unordered_map<DirIdentity, DirNode*, IdentityHash, IdentityEqual> claims_;
@@ -216,6 +331,7 @@ class Walker {
 struct Records {
   ProjectFileMap& files;
   std::vector<FileStamp>* textByContent;
+  std::vector<ProjectFile*>* unlisted = nullptr;  // with file work: records it never saw
 };
 
 void insertRecord(const Records& to, std::string path, LanguageId language,
@@ -228,6 +344,18 @@ void insertRecord(const Records& to, std::string path, LanguageId language,
     if (byContent && to.textByContent != nullptr && stamp.object != 0) {
       to.textByContent->push_back(stamp);
     }
+    if (to.unlisted != nullptr) to.unlisted->push_back(&it->second);
+  }
+}
+
+// The record the listing made, moved into the model unless its key is there
+// already (it then stays with the item).
+void insertListed(const Records& to, Item& item) {
+  auto result = to.files.insert(std::move(item.record));
+  if (!result.inserted) {
+    item.record = std::move(result.node);
+  } else if (item.byContent && to.textByContent != nullptr && item.stamp.object != 0) {
+    to.textByContent->push_back(item.stamp);
   }
 }
 
@@ -252,6 +380,7 @@ bool nameLeadsIntoXcuserdata(const std::string& path, std::string_view name) {
 const DirNode& listingOf(const DirNode& node) {
   return node.listedAs != nullptr ? *node.listedAs : node;
 }
+DirNode& listingOf(DirNode& node) { return node.listedAs != nullptr ? *node.listedAs : node; }
 
 // For each directory that plain directories lead to from the root, the first
 // such arrival in walk order: a directory keeps its own path even when a
@@ -271,9 +400,10 @@ void findPlainArrivals(const DirNode& node, const std::string& utf8Path, Arrival
 // recursive walk. Each directory is inserted through one arrival only, its
 // plain one if it has one, else the first in walk order; every other arrival
 // (a cycle, or a second link to it) counts as empty.
-void insertTree(const Records& to, const DirNode& node, const std::string& utf8Path,
+// Records made by the listing move out of it into the model.
+void insertTree(const Records& to, DirNode& node, const std::string& utf8Path,
                 const ArrivalMap& plain, ArrivalMap& inserted) {
-  const DirNode& listing = listingOf(node);
+  DirNode& listing = listingOf(node);
   if (listing.identity.known) {
     const auto own = plain.find(listing.identity);
     if (own != plain.end() ? own->second != &node
@@ -282,13 +412,30 @@ void insertTree(const Records& to, const DirNode& node, const std::string& utf8P
     }
   }
   if (holdsOnlyXcuserdata(utf8Path)) return;
-  for (const Item& item : listing.items) {
+  // Records made by the listing carry the keys this path gives them.
+  const bool keyedHere = to.unlisted != nullptr && listing.utf8 == utf8Path;
+  for (Item& item : listing.items) {
+    if (keyedHere && item.record) {
+      if (!nameLeadsIntoXcuserdata(item.record.key(), item.name)) insertListed(to, item);
+      continue;
+    }
     std::string path = joinUtf8(utf8Path, item.name);
     if (nameLeadsIntoXcuserdata(path, item.name)) continue;
     if (item.directory) {
       insertTree(to, *item.directory, path, plain, inserted);
     } else {
       insertRecord(to, std::move(path), item.language, item.stamp, item.byContent);
+    }
+  }
+}
+
+// Moves out the records the listings made that the model did not take.
+void collectLeftRecords(DirNode& node, std::vector<ProjectFileMap::node_type>& left) {
+  for (Item& item : node.items) {
+    if (item.directory) {
+      collectLeftRecords(*item.directory, left);
+    } else if (item.record) {
+      left.push_back(std::move(item.record));
     }
   }
 }
@@ -336,6 +483,54 @@ void scanPath(const NativeString& path, ProjectFileMap& files, int threads,
     return;
   }
   insertRecord(to, std::move(utf8Path), language, status.stamp, !known);
+}
+
+struct WorkingWalk::State {
+  State(int threads, const TextStamps* knownText, FileWork& work)
+      : walker(threadCount(threads), knownText, &work) {}
+  DirNode root;
+  std::string utf8Root;
+  // Records the model did not take, which the work may still be on.
+  std::vector<ProjectFileMap::node_type> left;
+  Walker walker;  // last: its threads go before the records do
+};
+
+WorkingWalk::WorkingWalk(const NativeString& root, int threads, const TextStamps* knownText,
+                         FileWork& work)
+    : state_(std::make_unique<State>(threads, knownText, work)) {
+  state_->root.path = root;
+  state_->utf8Root = toUtf8(root);
+  state_->root.utf8 = state_->utf8Root;
+}
+
+WorkingWalk::~WorkingWalk() = default;
+
+void WorkingWalk::list(ProjectModel& model, std::vector<ProjectFile*>& unlisted) {
+  const Records to{model.files, &model.textByContent, &unlisted};
+  const PathStatus status = statPath(state_->root.path);
+  if (!(status.exists && status.isDirectory)) {
+    // A root that is not a directory: no listing, no work.
+    scanPath(state_->root.path, model.files, 1, nullptr, &model.textByContent);
+    for (auto& [key, file] : model.files) unlisted.push_back(&file);
+    return;
+  }
+  state_->walker.start(state_->root);
+  state_->walker.run(Walker::Until::Listed);
+  state_->walker.rethrowError();
+  ArrivalMap plain;
+  findPlainArrivals(state_->root, state_->utf8Root, plain);
+  ArrivalMap inserted;
+  insertTree(to, state_->root, state_->utf8Root, plain, inserted);
+  // The listings are not needed any more, while the analysis goes on.
+  collectLeftRecords(state_->root, state_->left);
+  std::vector<Item>().swap(state_->root.items);
+}
+
+std::vector<const ProjectFile*> WorkingWalk::finish(const std::function<void()>& tick) {
+  state_->walker.finish(tick);
+  std::vector<const ProjectFile*> left;
+  for (const ProjectFileMap::node_type& record : state_->left) left.push_back(&record.mapped());
+  return left;
 }
 
 ProjectModel scanProject(const NativeString& root, int threads, const TextStamps* knownText) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -64,6 +65,31 @@ TEST(AnalyzeProject, SameAsOneSequentialPass) {
   throwing.progress = [](const AnalysisProgress&) { throw std::runtime_error("stop"); };
   EXPECT_THROW(analyzeProject(tree.native(), throwing), std::runtime_error);
   EXPECT_EQ(analyzeProject(tree.path("gone").native()).totalLines, 0);
+}
+
+// The walk analyses files under the path it lists them by; a folder that
+// links also lead to is keyed by its own path all the same (a test folder
+// here), counted once, and a rescan finds it unchanged.
+TEST(AnalyzeProject, FolderReachedThroughLinksCountsUnderItsOwnPath) {
+  TempTree tree;
+  tree.file("tests/x.c", "int f(int a) {\n  return a ? a : -a;\n}\n");
+  for (const char* link : {"src", "lib", "app", "alias"}) {
+    std::error_code error;
+    std::filesystem::create_directory_symlink(tree.path("tests"), tree.path(link), error);
+    if (error) GTEST_SKIP() << "this system cannot make directory links here";
+  }
+  for (int threads : {1, 2}) {
+    AnalyzeOptions options;
+    options.threads = threads;
+    const ProjectAnalysis first = analyzeProject(tree.native(), options);
+    ASSERT_EQ(first.model.files.size(), 1u);
+    EXPECT_TRUE(first.model.files.at(tree.key("tests/x.c")).testOrGenerated);
+    EXPECT_EQ(first.totalLines, 3);
+    options.previous = &first.model;
+    const ProjectAnalysis again = analyzeProject(tree.native(), options);
+    EXPECT_TRUE(again.sameAsPrevious);
+    EXPECT_EQ(again.totalLines, 3);
+  }
 }
 
 TEST(CountLines, LineFeedsPlusAnUnterminatedLastLine) {
