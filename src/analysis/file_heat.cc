@@ -128,8 +128,13 @@ inline bool isScored(const LineFacts& f, std::string_view line, size_t knownBlan
   const bool braceless = static_cast<int64_t>(f.openBraces) + f.closeBraces == 0;
   // A line wholly inside a multi-line string holds no code, like a comment.
   if (f.isBlank | isStringOnly(f) | !(counts | braceless)) return false;
-  // Most scored lines begin with a byte no trivial line begins with.
-  if (knownBlanks < line.size() && !kTrivialLeads.may[static_cast<unsigned char>(line[knownBlanks])]) return true;
+  // Most scored lines begin with a byte or two no trivial line begins with.
+  if (knownBlanks < line.size()) {
+    const auto lead = static_cast<unsigned char>(line[knownBlanks]);
+    if (!kTrivialLeads.may[lead]) return true;
+    const char second = kTrivialLeads.second[lead];
+    if (second != 0 && (knownBlanks + 1 == line.size() || line[knownBlanks + 1] != second)) return true;
+  }
   return !isTrivialUntrimmed(line, knownBlanks);
 }
 
