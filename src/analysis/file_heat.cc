@@ -151,6 +151,9 @@ inline double hotShare(double rawScore) {
   return std::bit_cast<double>(std::bit_cast<uint64_t>(0.55 * rawScore) & keep);
 }
 
+// Lines at or below it have no intensity, so nothing lifts them.
+constexpr double kLiftScore = 1.2;
+
 double intensityOf(double rawScore) { return clamp01((rawScore - 1.2) * 0.25); }
 
 // Base heat through a small exact cache: many lines share a complexity.
@@ -199,6 +202,8 @@ void prepareScratch(AnalysisScratch& scratch, const LanguageProfile& profile, si
   if (scratch.scopes.capacity() > std::max(kKeep, 4 * lines)) {
     std::vector<AnalysisScratch::StackRun>().swap(scratch.scopes);
   }
+  if (scratch.lifted.size() > std::max(kKeep, 4 * lines)) std::vector<size_t>().swap(scratch.lifted);
+  if (scratch.lifted.size() < lines) scratch.lifted.resize(lines);
   scratch.records.clear();
   scratch.records.reserve(lines);
   scratch.blocks.clear();
@@ -348,6 +353,7 @@ void analyzeText(std::string_view text, const LanguageProfile& givenProfile,
   double keywordTrend = 0.0;
   double tokenTrend = 0.0;
   double forward = 0.0;
+  size_t liftable = 0;  // lines listed in scratch.lifted
 
   // Per-line pass: base heat, trends, blocks and forward spread.
   const auto visit = [&](std::string_view line, const LineFacts& f, bool scored, size_t codeUntil,
@@ -402,6 +408,11 @@ void analyzeText(std::string_view text, const LanguageProfile& givenProfile,
       const int64_t next = static_cast<int64_t>(depth) + f.openBraces - f.closeBraces;
       depth = static_cast<int32_t>(std::clamp<int64_t>(next, 0, kMaxDepth));
     }
+    // Listed without a branch: which lines qualify follows no pattern.
+    if (liftable < scratch.lifted.size()) {
+      scratch.lifted[liftable] = scratch.records.size();
+      liftable += r.rawScore > kLiftScore;
+    }
     scratch.records.push_back(r);
     lineHeatRaw.push_back(heatBase);
   };
@@ -425,15 +436,18 @@ void analyzeText(std::string_view text, const LanguageProfile& givenProfile,
 
   // Backward spread, and the lift of lines with real keyword load; all
   // other lines keep their base heat, as every blended factor is 1 there.
+  // The same sums as in the forward pass, visiting only the listed lines:
+  // a line in between adds +0.0, which leaves 0.6 * backward as it is.
   double backward = 0.0;
-  for (size_t i = scratch.records.size(); i-- > 0;) {
+  size_t after = scratch.records.size();  // the listed line visited last
+  for (size_t k = liftable; k-- > 0;) {
+    const size_t i = scratch.lifted[k];
+    for (size_t n = after - i - 1; n > 0 && backward != 0; --n) backward = 0.6 * backward;
     LineRecord& r = scratch.records[i];
-    // The same sums as in the forward pass.
     backward = hotShare(r.rawScore) + 0.6 * backward;
     r.spread = std::max(r.spread, backward);
-    if (r.rawScore > 1.2 && lineHeatRaw[i] > 0) {
-      lineHeatRaw[i] = liftedHeat(lineHeatRaw[i], r, scratch);
-    }
+    if (lineHeatRaw[i] > 0) lineHeatRaw[i] = liftedHeat(lineHeatRaw[i], r, scratch);
+    after = i;
   }
 
   double sum = 0.0;
