@@ -300,8 +300,10 @@ struct BlockCarry {
 
 int32_t bitCount(uint64_t v) { return static_cast<int32_t>(std::popcount(v)); }
 
-// One batch of lines; kWide: AVX2 classification and hardware bit counts.
-template <bool kWide>
+// One batch of lines; kWide: AVX2 classification and hardware bit counts;
+// kIndent and kEvery: the profile's indentBlocks and whether every "?"
+// counts, fixed per file, so the loop tests neither.
+template <bool kWide, bool kIndent, bool kEvery>
 [[gnu::always_inline]] inline size_t scanBatch(TextScanState& st, ScannedLine* out, size_t room) {
   const char* const data = st.text.data();
   const size_t size = st.text.size();
@@ -378,7 +380,7 @@ template <bool kWide>
     f->openBraces += bitCount(m.openBrace & range);
     f->closeBraces += bitCount(m.closeBrace & range);
     f->dots += bitCount(m.dot & range);
-    if (sb.questionRule == QuestionRule::kEvery) {
+    if (kEvery) {
       f->ternaries += bitCount(m.ternary & range);
     } else {
       // "?" is rare: each one is looked at in its line.
@@ -390,7 +392,7 @@ template <bool kWide>
                                           sb.questionRule);
       }
     }
-    if (sb.indentBlocks) {
+    if constexpr (kIndent) {
       f->openBrackets += bitCount((m.paren | m.openSquare | m.openBrace) & range);
       f->closeBrackets += bitCount((m.closeParen | m.closeSquare | m.closeBrace) & range);
       const uint64_t shown = m.code & range;
@@ -530,12 +532,12 @@ template <bool kWide>
         openString(lex, triple ? (c == '"' ? 5 : 4) : (c == '"' ? 2 : c == '\'' ? 1 : 3));
         codeUntil = std::min(codeUntil, at);
         f->leftCode = true;
-        if (sb.indentBlocks) f->lastCodeByte = c;
+        if constexpr (kIndent) f->lastCodeByte = c;
         p = at + (triple ? 3 : 1);
       } else {
         // A marker's first byte that opens nothing is a plain byte.
         code = true;
-        if (sb.indentBlocks) f->lastCodeByte = c;
+        if constexpr (kIndent) f->lastCodeByte = c;
         p = at + 1;
       }
       if (endsAt == SIZE_MAX) {
@@ -574,13 +576,25 @@ template <bool kWide>
 }
 
 #ifdef VARNHOLT_WIDE_SCAN
+template <bool kIndent, bool kEvery>
 [[gnu::target("avx2,popcnt")]] size_t scanBatchWide(TextScanState& st, ScannedLine* out, size_t room) {
-  return scanBatch<true>(st, out, room);
+  return scanBatch<true, kIndent, kEvery>(st, out, room);
 }
 #endif
 
+template <bool kIndent, bool kEvery>
 size_t scanBatchPlain(TextScanState& st, ScannedLine* out, size_t room) {
-  return scanBatch<false>(st, out, room);
+  return scanBatch<false, kIndent, kEvery>(st, out, room);
+}
+
+template <bool kIndent, bool kEvery>
+ScanBatch batchFor(bool wide) {
+#ifdef VARNHOLT_WIDE_SCAN
+  if (wide) return scanBatchWide<kIndent, kEvery>;
+#else
+  (void)wide;
+#endif
+  return scanBatchPlain<kIndent, kEvery>;
 }
 
 }  // namespace
@@ -609,14 +623,17 @@ TextScanner::TextScanner(std::string_view text, const LanguageProfile& profile, 
 #else
   (void)wideIfAble;
 #endif
+  const bool every = state_.bytes.questionRule == QuestionRule::kEvery;
+  if (state_.bytes.indentBlocks) {
+    state_.batch = every ? batchFor<true, true>(state_.wide) : batchFor<true, false>(state_.wide);
+  } else {
+    state_.batch = every ? batchFor<false, true>(state_.wide) : batchFor<false, false>(state_.wide);
+  }
 }
 
 size_t TextScanner::next(ScannedLine* out, size_t room) {
   if (state_.done || room == 0) return 0;
-#ifdef VARNHOLT_WIDE_SCAN
-  if (state_.wide) return scanBatchWide(state_, out, room);
-#endif
-  return scanBatchPlain(state_, out, room);
+  return state_.batch(state_, out, room);
 }
 
 }  // namespace varnholt_app
