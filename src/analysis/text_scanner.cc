@@ -32,14 +32,11 @@ ScanBytes::ScanBytes(const LanguageProfile& p) {
   indentBlocks = p.indentBlocks;
   questionRule = p.countTernary ? p.questionRule : QuestionRule::kEvery;
   maxKeyword = p.compiled.maxKeywordLength;
-  for (uint32_t lengths : p.compiled.lengthsByFirstByte) oneByteKeywords |= (lengths & 2u) != 0;
+  // Made with the profile: a per-file pass over 256 bytes shows on small files.
+  oneByteKeywords = p.compiled.oneByteWord;
+  std::memcpy(firstLow, p.compiled.firstByLowNibble.data(), sizeof firstLow);
   for (int h = 0; h < 16; ++h) {
     if (h & 2) firstHigh[h] = static_cast<uint8_t>(1u << (((h >> 2) << 1) | (h & 1)));
-  }
-  for (int f = 0; f < 256; ++f) {
-    if ((f & 0x20) != 0 && p.compiled.lengthsByFirstByte[static_cast<size_t>(f)] != 0) {
-      firstLow[f & 15] = static_cast<uint8_t>(firstLow[f & 15] | firstHigh[f >> 4]);
-    }
   }
 }
 
