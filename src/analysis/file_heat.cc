@@ -134,6 +134,10 @@ inline bool isScored(const LineFacts& f, std::string_view line, size_t knownBlan
     if (!kTrivialLeads.may[lead]) return true;
     const char second = kTrivialLeads.second[lead];
     if (second != 0 && (knownBlanks + 1 == line.size() || line[knownBlanks + 1] != second)) return true;
+    if (kTrivialLeads.comment[lead]) {
+      const char next = knownBlanks + 1 < line.size() ? line[knownBlanks + 1] : '\0';
+      return lead == '/' && next != '/' && next != '*';
+    }
   }
   return !isTrivialUntrimmed(line, knownBlanks);
 }
