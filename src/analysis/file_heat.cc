@@ -360,8 +360,12 @@ void analyzeText(std::string_view text, const LanguageProfile& givenProfile,
   size_t liftable = 0;  // lines listed in scratch.lifted
 
   // Per-line pass: base heat, trends, blocks and forward spread.
-  const auto visit = [&](std::string_view line, const LineFacts& f, bool scored, size_t codeUntil,
-                         size_t firstNonBlank) {
+  // One argument: the per-line call passes a single pointer.
+  const auto visit = [&](const ScannedLine& l) {
+    const std::string_view line = l.text;
+    const LineFacts& f = l.facts;
+    const size_t firstNonBlank = l.firstNonBlank;
+    const bool scored = isScored(f, line, firstNonBlank);
     LineRecord r;
     if (indented) {
       indents.enter(line, firstNonBlank, f);
@@ -372,7 +376,7 @@ void analyzeText(std::string_view text, const LanguageProfile& givenProfile,
     double heatBase = 0.0;
     if (scored) {
       const bool declaration =
-          profile.compiled.declarationTest && declarationFlag(f, line, profile, codeUntil);
+          profile.compiled.declarationTest && declarationFlag(f, line, profile, l.codeUntil);
       const uint64_t key = scoreKey(f, declaration);
       AnalysisScratch::ScoreSlot* slot = nullptr;
       if (key != 0) {
@@ -424,17 +428,16 @@ void analyzeText(std::string_view text, const LanguageProfile& givenProfile,
     TextScanner scanner(text, profile);
     scratch.lines.resize(256);
     while (const size_t got = scanner.next(scratch.lines.data(), scratch.lines.size())) {
-      for (size_t i = 0; i < got; ++i) {
-        const ScannedLine& l = scratch.lines[i];
-        visit(l.text, l.facts, isScored(l.facts, l.text, l.firstNonBlank), l.codeUntil, l.firstNonBlank);
-      }
+      for (size_t i = 0; i < got; ++i) visit(scratch.lines[i]);
     }
   } else {
     LexState lex;
     forEachLine(text, [&](std::string_view line) {
-      const LineFacts f = scanLine(line, lex, profile);
-      visit(line, f, isScored(f, line, static_cast<size_t>(f.blankPrefix)), 0,
-            std::min(line.find_first_not_of(" \t\r"), line.size()));
+      // codeUntil 0: the declaration test, where it runs, reads the whole
+      // line. Clamped: no file window holds 4 GiB of leading blanks.
+      const auto blanks = static_cast<uint32_t>(
+          std::min({line.find_first_not_of(" \t\r"), line.size(), size_t{UINT32_MAX}}));
+      visit(ScannedLine{line, scanLine(line, lex, profile), blanks, 0});
     });
   }
 
