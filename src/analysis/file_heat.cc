@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <optional>
+#include <span>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -353,82 +354,89 @@ void analyzeText(std::string_view text, const LanguageProfile& givenProfile,
   const bool indented = profile.indentBlocks;
   IndentBlocks& indents = scratch.indents;
   if (indented) indents.start();
-  int32_t depth = 0;
-  double keywordTrend = 0.0;
-  double tokenTrend = 0.0;
-  double forward = 0.0;
-  size_t liftable = 0;  // lines listed in scratch.lifted
+  // What runs on from line to line.
+  struct Running {
+    int32_t depth = 0;
+    double keywordTrend = 0.0;
+    double tokenTrend = 0.0;
+    double forward = 0.0;
+    size_t liftable = 0;  // lines listed in scratch.lifted
+  } running;
 
-  // Per-line pass: base heat, trends, blocks and forward spread.
-  // One argument: the per-line call passes a single pointer.
-  const auto visit = [&](const ScannedLine& l) {
-    const std::string_view line = l.text;
-    const LineFacts& f = l.facts;
-    const size_t firstNonBlank = l.firstNonBlank;
-    const bool scored = isScored(f, line, firstNonBlank);
-    LineRecord r;
-    if (indented) {
-      indents.enter(line, firstNonBlank, f);
-      depth = indents.depth();
-    }
-    r.depth = depth;
-    double k = 0.0;
-    double heatBase = 0.0;
-    if (scored) {
-      const bool declaration =
-          profile.compiled.declarationTest && declarationFlag(f, line, profile, l.codeUntil);
-      const uint64_t key = scoreKey(f, declaration);
-      AnalysisScratch::ScoreSlot* slot = nullptr;
-      if (key != 0) {
-        slot = &scratch.scoreCache[static_cast<size_t>((key * 0x9e3779b97f4a7c15ull) >>
-                                                       (64 - AnalysisScratch::kScoreBits))];
+  // Per-line pass: base heat, trends, blocks and forward spread, a batch
+  // of lines per call so that the running sums stay in registers.
+  const auto visit = [&](const ScannedLine* lines, size_t count) {
+    Running now = running;
+    for (const ScannedLine& l : std::span(lines, count)) {
+      const std::string_view line = l.text;
+      const LineFacts& f = l.facts;
+      const size_t firstNonBlank = l.firstNonBlank;
+      const bool scored = isScored(f, line, firstNonBlank);
+      LineRecord r;
+      if (indented) {
+        indents.enter(line, firstNonBlank, f);
+        now.depth = indents.depth();
       }
-      if (slot != nullptr && slot->key == key) {
-        k = slot->keyword;
-        heatBase = slot->heatBase;
-        r.rawScore = slot->rawScore;
-      } else {
+      r.depth = now.depth;
+      double k = 0.0;
+      double heatBase = 0.0;
+      if (scored) {
+        const bool declaration =
+            profile.compiled.declarationTest && declarationFlag(f, line, profile, l.codeUntil);
+        const uint64_t key = scoreKey(f, declaration);
+        AnalysisScratch::ScoreSlot* slot = nullptr;
+        if (key != 0) {
+          slot = &scratch.scoreCache[static_cast<size_t>((key * 0x9e3779b97f4a7c15ull) >>
+                                                         (64 - AnalysisScratch::kScoreBits))];
+        }
+        if (slot != nullptr && slot->key == key) {
+          k = slot->keyword;
+          heatBase = slot->heatBase;
+          r.rawScore = slot->rawScore;
+        } else {
+          k = keywordWeight(f);
+          heatBase = std::min(cachedBaseHeat(lineComplexity(f, profile, declaration), profile, scratch),
+                              kMaxHeat);
+          r.rawScore = rawScoreOf(f, k);
+          if (slot != nullptr) *slot = {key, k, heatBase, r.rawScore};
+        }
+        r.skipped = false;
+        r.block = indented ? indents.scoredBlock(scratch.blocks) : currentBlock(scratch);
+        BlockStats& b = scratch.blocks[r.block];
+        b.lineCount += 1;
+        b.typeKwSum += f.typeKw;
+        b.keywordSum += k;
+      } else if ((f.loopKw | f.branchKw | f.ternaries | f.boolOps | f.exceptionKw) != 0) {
         k = keywordWeight(f);
-        heatBase = std::min(cachedBaseHeat(lineComplexity(f, profile, declaration), profile, scratch),
-                            kMaxHeat);
-        r.rawScore = rawScoreOf(f, k);
-        if (slot != nullptr) *slot = {key, k, heatBase, r.rawScore};
       }
-      r.skipped = false;
-      r.block = indented ? indents.scoredBlock(scratch.blocks) : currentBlock(scratch);
-      BlockStats& b = scratch.blocks[r.block];
-      b.lineCount += 1;
-      b.typeKwSum += f.typeKw;
-      b.keywordSum += k;
-    } else if ((f.loopKw | f.branchKw | f.ternaries | f.boolOps | f.exceptionKw) != 0) {
-      k = keywordWeight(f);
+      now.keywordTrend = 0.92 * now.keywordTrend + 0.08 * k;
+      now.tokenTrend = 0.94 * now.tokenTrend + 0.06 * std::min(f.tokenCount, 40);
+      r.keywordTrend = now.keywordTrend;
+      r.tokenTrend = now.tokenTrend;
+      now.forward = hotShare(r.rawScore) + 0.6 * now.forward;
+      r.spread = now.forward;
+      if (indented) {
+        indents.leave(f);
+      } else {
+        applyBraces(scratch.scopes, scopeEntries, f.openBraces, f.closeBraces);
+        const int64_t next = static_cast<int64_t>(now.depth) + f.openBraces - f.closeBraces;
+        now.depth = static_cast<int32_t>(std::clamp<int64_t>(next, 0, kMaxDepth));
+      }
+      // Listed without a branch: which lines qualify follows no pattern.
+      if (now.liftable < scratch.lifted.size()) {
+        scratch.lifted[now.liftable] = scratch.records.size();
+        now.liftable += r.rawScore > kLiftScore;
+      }
+      scratch.records.push_back(r);
+      lineHeatRaw.push_back(heatBase);
     }
-    keywordTrend = 0.92 * keywordTrend + 0.08 * k;
-    tokenTrend = 0.94 * tokenTrend + 0.06 * std::min(f.tokenCount, 40);
-    r.keywordTrend = keywordTrend;
-    r.tokenTrend = tokenTrend;
-    forward = hotShare(r.rawScore) + 0.6 * forward;
-    r.spread = forward;
-    if (indented) {
-      indents.leave(f);
-    } else {
-      applyBraces(scratch.scopes, scopeEntries, f.openBraces, f.closeBraces);
-      const int64_t next = static_cast<int64_t>(depth) + f.openBraces - f.closeBraces;
-      depth = static_cast<int32_t>(std::clamp<int64_t>(next, 0, kMaxDepth));
-    }
-    // Listed without a branch: which lines qualify follows no pattern.
-    if (liftable < scratch.lifted.size()) {
-      scratch.lifted[liftable] = scratch.records.size();
-      liftable += r.rawScore > kLiftScore;
-    }
-    scratch.records.push_back(r);
-    lineHeatRaw.push_back(heatBase);
+    running = now;
   };
   if (canScanWhole(profile) && text.size() <= static_cast<size_t>(INT32_MAX)) {
     TextScanner scanner(text, profile);
     scratch.lines.resize(256);
     while (const size_t got = scanner.next(scratch.lines.data(), scratch.lines.size())) {
-      for (size_t i = 0; i < got; ++i) visit(scratch.lines[i]);
+      visit(scratch.lines.data(), got);
     }
   } else {
     LexState lex;
@@ -437,7 +445,8 @@ void analyzeText(std::string_view text, const LanguageProfile& givenProfile,
       // line. Clamped: no file window holds 4 GiB of leading blanks.
       const auto blanks = static_cast<uint32_t>(
           std::min({line.find_first_not_of(" \t\r"), line.size(), size_t{UINT32_MAX}}));
-      visit(ScannedLine{line, scanLine(line, lex, profile), blanks, 0});
+      const ScannedLine scanned{line, scanLine(line, lex, profile), blanks, 0};
+      visit(&scanned, 1);
     });
   }
 
@@ -447,7 +456,7 @@ void analyzeText(std::string_view text, const LanguageProfile& givenProfile,
   // a line in between adds +0.0, which leaves 0.6 * backward as it is.
   double backward = 0.0;
   size_t after = scratch.records.size();  // the listed line visited last
-  for (size_t k = liftable; k-- > 0;) {
+  for (size_t k = running.liftable; k-- > 0;) {
     const size_t i = scratch.lifted[k];
     for (size_t n = after - i - 1; n > 0 && backward != 0; --n) backward = 0.6 * backward;
     LineRecord& r = scratch.records[i];
