@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <optional>
+#include <span>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -128,8 +129,17 @@ inline bool isScored(const LineFacts& f, std::string_view line, size_t knownBlan
   const bool braceless = static_cast<int64_t>(f.openBraces) + f.closeBraces == 0;
   // A line wholly inside a multi-line string holds no code, like a comment.
   if (f.isBlank | isStringOnly(f) | !(counts | braceless)) return false;
-  // Most scored lines begin with a byte no trivial line begins with.
-  if (knownBlanks < line.size() && !kTrivialLeads.may[static_cast<unsigned char>(line[knownBlanks])]) return true;
+  // Most scored lines begin with a byte or two no trivial line begins with.
+  if (knownBlanks < line.size()) {
+    const auto lead = static_cast<unsigned char>(line[knownBlanks]);
+    if (!kTrivialLeads.may[lead]) return true;
+    const char second = kTrivialLeads.second[lead];
+    if (second != 0 && (knownBlanks + 1 == line.size() || line[knownBlanks + 1] != second)) return true;
+    if (kTrivialLeads.comment[lead]) {
+      const char next = knownBlanks + 1 < line.size() ? line[knownBlanks + 1] : '\0';
+      return lead == '/' && next != '/' && next != '*';
+    }
+  }
   return !isTrivialUntrimmed(line, knownBlanks);
 }
 
@@ -145,6 +155,9 @@ inline double hotShare(double rawScore) {
   const uint64_t keep = uint64_t{0} - static_cast<uint64_t>(rawScore > kHotScore);
   return std::bit_cast<double>(std::bit_cast<uint64_t>(0.55 * rawScore) & keep);
 }
+
+// Lines at or below it have no intensity, so nothing lifts them.
+constexpr double kLiftScore = 1.2;
 
 double intensityOf(double rawScore) { return clamp01((rawScore - 1.2) * 0.25); }
 
@@ -194,6 +207,8 @@ void prepareScratch(AnalysisScratch& scratch, const LanguageProfile& profile, si
   if (scratch.scopes.capacity() > std::max(kKeep, 4 * lines)) {
     std::vector<AnalysisScratch::StackRun>().swap(scratch.scopes);
   }
+  if (scratch.lifted.size() > std::max(kKeep, 4 * lines)) std::vector<size_t>().swap(scratch.lifted);
+  if (scratch.lifted.size() < lines) scratch.lifted.resize(lines);
   scratch.records.clear();
   scratch.records.reserve(lines);
   scratch.blocks.clear();
@@ -339,96 +354,116 @@ void analyzeText(std::string_view text, const LanguageProfile& givenProfile,
   const bool indented = profile.indentBlocks;
   IndentBlocks& indents = scratch.indents;
   if (indented) indents.start();
-  int32_t depth = 0;
-  double keywordTrend = 0.0;
-  double tokenTrend = 0.0;
-  double forward = 0.0;
+  // What runs on from line to line.
+  struct Running {
+    int32_t depth = 0;
+    double keywordTrend = 0.0;
+    double tokenTrend = 0.0;
+    double forward = 0.0;
+    size_t liftable = 0;  // lines listed in scratch.lifted
+  } running;
 
-  // Per-line pass: base heat, trends, blocks and forward spread.
-  const auto visit = [&](std::string_view line, const LineFacts& f, bool scored, size_t codeUntil,
-                         size_t firstNonBlank) {
-    LineRecord r;
-    if (indented) {
-      indents.enter(line, firstNonBlank, f);
-      depth = indents.depth();
-    }
-    r.depth = depth;
-    double k = 0.0;
-    double heatBase = 0.0;
-    if (scored) {
-      const bool declaration =
-          profile.compiled.declarationTest && declarationFlag(f, line, profile, codeUntil);
-      const uint64_t key = scoreKey(f, declaration);
-      AnalysisScratch::ScoreSlot* slot = nullptr;
-      if (key != 0) {
-        slot = &scratch.scoreCache[static_cast<size_t>((key * 0x9e3779b97f4a7c15ull) >>
-                                                       (64 - AnalysisScratch::kScoreBits))];
+  // Per-line pass: base heat, trends, blocks and forward spread, a batch
+  // of lines per call so that the running sums stay in registers.
+  const auto visit = [&](const ScannedLine* lines, size_t count) {
+    Running now = running;
+    for (const ScannedLine& l : std::span(lines, count)) {
+      const std::string_view line = l.text;
+      const LineFacts& f = l.facts;
+      const size_t firstNonBlank = l.firstNonBlank;
+      const bool scored = isScored(f, line, firstNonBlank);
+      LineRecord r;
+      if (indented) {
+        indents.enter(line, firstNonBlank, f);
+        now.depth = indents.depth();
       }
-      if (slot != nullptr && slot->key == key) {
-        k = slot->keyword;
-        heatBase = slot->heatBase;
-        r.rawScore = slot->rawScore;
-      } else {
+      r.depth = now.depth;
+      double k = 0.0;
+      double heatBase = 0.0;
+      if (scored) {
+        const bool declaration =
+            profile.compiled.declarationTest && declarationFlag(f, line, profile, l.codeUntil);
+        const uint64_t key = scoreKey(f, declaration);
+        AnalysisScratch::ScoreSlot* slot = nullptr;
+        if (key != 0) {
+          slot = &scratch.scoreCache[static_cast<size_t>((key * 0x9e3779b97f4a7c15ull) >>
+                                                         (64 - AnalysisScratch::kScoreBits))];
+        }
+        if (slot != nullptr && slot->key == key) {
+          k = slot->keyword;
+          heatBase = slot->heatBase;
+          r.rawScore = slot->rawScore;
+        } else {
+          k = keywordWeight(f);
+          heatBase = std::min(cachedBaseHeat(lineComplexity(f, profile, declaration), profile, scratch),
+                              kMaxHeat);
+          r.rawScore = rawScoreOf(f, k);
+          if (slot != nullptr) *slot = {key, k, heatBase, r.rawScore};
+        }
+        r.skipped = false;
+        r.block = indented ? indents.scoredBlock(scratch.blocks) : currentBlock(scratch);
+        BlockStats& b = scratch.blocks[r.block];
+        b.lineCount += 1;
+        b.typeKwSum += f.typeKw;
+        b.keywordSum += k;
+      } else if ((f.loopKw | f.branchKw | f.ternaries | f.boolOps | f.exceptionKw) != 0) {
         k = keywordWeight(f);
-        heatBase = std::min(cachedBaseHeat(lineComplexity(f, profile, declaration), profile, scratch),
-                            kMaxHeat);
-        r.rawScore = rawScoreOf(f, k);
-        if (slot != nullptr) *slot = {key, k, heatBase, r.rawScore};
       }
-      r.skipped = false;
-      r.block = indented ? indents.scoredBlock(scratch.blocks) : currentBlock(scratch);
-      BlockStats& b = scratch.blocks[r.block];
-      b.lineCount += 1;
-      b.typeKwSum += f.typeKw;
-      b.keywordSum += k;
-    } else if ((f.loopKw | f.branchKw | f.ternaries | f.boolOps | f.exceptionKw) != 0) {
-      k = keywordWeight(f);
+      now.keywordTrend = 0.92 * now.keywordTrend + 0.08 * k;
+      now.tokenTrend = 0.94 * now.tokenTrend + 0.06 * std::min(f.tokenCount, 40);
+      r.keywordTrend = now.keywordTrend;
+      r.tokenTrend = now.tokenTrend;
+      now.forward = hotShare(r.rawScore) + 0.6 * now.forward;
+      r.spread = now.forward;
+      if (indented) {
+        indents.leave(f);
+      } else {
+        applyBraces(scratch.scopes, scopeEntries, f.openBraces, f.closeBraces);
+        const int64_t next = static_cast<int64_t>(now.depth) + f.openBraces - f.closeBraces;
+        now.depth = static_cast<int32_t>(std::clamp<int64_t>(next, 0, kMaxDepth));
+      }
+      // Listed without a branch: which lines qualify follows no pattern.
+      if (now.liftable < scratch.lifted.size()) {
+        scratch.lifted[now.liftable] = scratch.records.size();
+        now.liftable += r.rawScore > kLiftScore;
+      }
+      scratch.records.push_back(r);
+      lineHeatRaw.push_back(heatBase);
     }
-    keywordTrend = 0.92 * keywordTrend + 0.08 * k;
-    tokenTrend = 0.94 * tokenTrend + 0.06 * std::min(f.tokenCount, 40);
-    r.keywordTrend = keywordTrend;
-    r.tokenTrend = tokenTrend;
-    forward = hotShare(r.rawScore) + 0.6 * forward;
-    r.spread = forward;
-    if (indented) {
-      indents.leave(f);
-    } else {
-      applyBraces(scratch.scopes, scopeEntries, f.openBraces, f.closeBraces);
-      const int64_t next = static_cast<int64_t>(depth) + f.openBraces - f.closeBraces;
-      depth = static_cast<int32_t>(std::clamp<int64_t>(next, 0, kMaxDepth));
-    }
-    scratch.records.push_back(r);
-    lineHeatRaw.push_back(heatBase);
+    running = now;
   };
   if (canScanWhole(profile) && text.size() <= static_cast<size_t>(INT32_MAX)) {
     TextScanner scanner(text, profile);
     scratch.lines.resize(256);
     while (const size_t got = scanner.next(scratch.lines.data(), scratch.lines.size())) {
-      for (size_t i = 0; i < got; ++i) {
-        const ScannedLine& l = scratch.lines[i];
-        visit(l.text, l.facts, isScored(l.facts, l.text, l.firstNonBlank), l.codeUntil, l.firstNonBlank);
-      }
+      visit(scratch.lines.data(), got);
     }
   } else {
     LexState lex;
     forEachLine(text, [&](std::string_view line) {
-      const LineFacts f = scanLine(line, lex, profile);
-      visit(line, f, isScored(f, line, static_cast<size_t>(f.blankPrefix)), 0,
-            std::min(line.find_first_not_of(" \t\r"), line.size()));
+      // codeUntil 0: the declaration test, where it runs, reads the whole
+      // line. Clamped: no file window holds 4 GiB of leading blanks.
+      const auto blanks = static_cast<uint32_t>(
+          std::min({line.find_first_not_of(" \t\r"), line.size(), size_t{UINT32_MAX}}));
+      const ScannedLine scanned{line, scanLine(line, lex, profile), blanks, 0};
+      visit(&scanned, 1);
     });
   }
 
   // Backward spread, and the lift of lines with real keyword load; all
   // other lines keep their base heat, as every blended factor is 1 there.
+  // The same sums as in the forward pass, visiting only the listed lines:
+  // a line in between adds +0.0, which leaves 0.6 * backward as it is.
   double backward = 0.0;
-  for (size_t i = scratch.records.size(); i-- > 0;) {
+  size_t after = scratch.records.size();  // the listed line visited last
+  for (size_t k = running.liftable; k-- > 0;) {
+    const size_t i = scratch.lifted[k];
+    for (size_t n = after - i - 1; n > 0 && backward != 0; --n) backward = 0.6 * backward;
     LineRecord& r = scratch.records[i];
-    // The same sums as in the forward pass.
     backward = hotShare(r.rawScore) + 0.6 * backward;
     r.spread = std::max(r.spread, backward);
-    if (r.rawScore > 1.2 && lineHeatRaw[i] > 0) {
-      lineHeatRaw[i] = liftedHeat(lineHeatRaw[i], r, scratch);
-    }
+    if (lineHeatRaw[i] > 0) lineHeatRaw[i] = liftedHeat(lineHeatRaw[i], r, scratch);
+    after = i;
   }
 
   double sum = 0.0;

@@ -29,7 +29,7 @@ struct LineRecord {
   double rawScore = 0.0;  // 0 when the line is not scored
   double keywordTrend = 0.0;
   double tokenTrend = 0.0;
-  double spread = 0.0;
+  double spread = 0.0;    // forward sum, and the larger with the backward sum once the line may be lifted
   int32_t depth = 0;     // brace depth at the start of the line, 0..512
   uint32_t block = 0;    // index into AnalysisScratch::blocks; only for scored lines
   bool skipped = true;
@@ -137,6 +137,7 @@ struct AnalysisScratch {
   static constexpr uint32_t kScoreBits = 10;
   std::vector<ScoreSlot> scoreCache;
   std::array<double, 14> scoreWeights{};
+  std::vector<size_t> lifted;  // lines above the lift score, in order (the first ones of the buffer)
   std::vector<ScannedLine> lines;  // lines of the text scanner, a batch at a time
   std::string text;  // file buffer of analyzeFile
 };

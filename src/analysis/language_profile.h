@@ -87,6 +87,11 @@ struct CompiledProfile {
   // Bit n of entry b: some word of length n starts with folded byte b. Most
   // identifiers fail this test and never reach the hash table.
   std::array<uint32_t, 256> lengthsByFirstByte{};
+  // The same first bytes (all hold 0x20 once folded) for the text scanner's
+  // shuffle: per low nibble, bit ((high >> 2) << 1 | (high & 1)) for each
+  // high nibble that pairs with it; and whether some word has one byte.
+  std::array<uint8_t, 16> firstByLowNibble{};
+  bool oneByteWord = false;
   struct Slot {
     uint64_t key0 = 0;
     uint64_t key1 = 0;

@@ -47,12 +47,21 @@ bool isTrivialUntrimmed(std::string_view line, size_t knownBlanks);
 
 // False for a byte that neither is a blank nor can begin a trivial line: a
 // line whose first byte after its blanks is one is never trivial.
+// A letter may lead only "import ", "package " or "using ": `second` holds
+// the byte that must follow it ("if", "int" and "u32" are never trivial).
+// `comment`: "#" and "*" lead trivial lines only, "/" does before "/" or "*".
 struct TrivialLeads {
   bool may[256];
-  constexpr TrivialLeads() : may() {
+  char second[256];
+  bool comment[256];
+  constexpr TrivialLeads() : may(), second(), comment() {
+    for (char c : {'#', '*', '/'}) comment[static_cast<unsigned char>(c)] = true;
     for (char c : {' ', '\t', '\r', '\n', '*', '#', '/', '(', ')', ',', ';', '[', ']', '{', '}', 'i', 'p', 'u'}) {
       may[static_cast<unsigned char>(c)] = true;
     }
+    second[static_cast<unsigned char>('i')] = 'm';
+    second[static_cast<unsigned char>('p')] = 'a';
+    second[static_cast<unsigned char>('u')] = 's';
   }
 };
 inline constexpr TrivialLeads kTrivialLeads;

@@ -37,6 +37,10 @@ struct ScanBytes {
   explicit ScanBytes(const LanguageProfile& p);
 };
 
+struct TextScanState;
+// Scans the next batch of lines (one instance per set of byte rules).
+using ScanBatch = size_t (*)(TextScanState& st, ScannedLine* out, size_t room);
+
 // Where a TextScanner stands between two batches of lines.
 struct TextScanState {
   std::string_view text;
@@ -46,6 +50,7 @@ struct TextScanState {
   bool done = false;
   bool wide = false;  // AVX2 and hardware bit counts
   ScanBytes bytes;    // made once per text
+  ScanBatch batch = nullptr;
 };
 
 // Scans a whole text once, line after line, with the same results as

@@ -1,0 +1,155 @@
+#pragma once
+// Classifying 64 bytes of text at once into one bit mask per byte kind, for
+// the whole-text scanner: a plain, an SSE2 and an AVX2 version.
+
+#include <cstdint>
+
+#include "analysis/text_scanner.h"
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+// The text scanner also comes built for AVX2, taken when the CPU has it.
+// Not on Windows: gcc there does not align the stack for 32-byte values.
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__)) && !defined(_WIN32)
+#include <immintrin.h>
+#define VARNHOLT_WIDE_SCAN 1
+#endif
+
+namespace varnholt_app {
+namespace byte_masks {
+
+// Bytes of one 64-byte block, one bit per byte. Left uninitialised on
+// purpose: every classifier sets every field, and zeroing costs per block.
+struct RawMasks {
+  uint64_t events, blank, word, digit, keywordFirst;
+  uint64_t openBrace, closeBrace, dot, ternary, paren, amp, pipe;
+  uint64_t closeParen, openSquare, closeSquare;  // only where blocks come from indentation
+};
+
+#ifdef __SSE2__
+inline void classify(const char* bytes, const ScanBytes& sb, RawMasks& r) {
+  r = RawMasks{0, 0, 0, 0, ~0ull, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  for (int k = 0; k < 4; ++k) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * k));
+    const auto eq = [&](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+    const auto bits = [&](__m128i m) {
+      return static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(m))) << (16 * k);
+    };
+    const __m128i fromA = _mm_sub_epi8(_mm_or_si128(v, _mm_set1_epi8(0x20)), _mm_set1_epi8('a'));
+    const __m128i alpha = _mm_cmpeq_epi8(_mm_min_epu8(fromA, _mm_set1_epi8(25)), fromA);
+    const __m128i from0 = _mm_sub_epi8(v, _mm_set1_epi8('0'));
+    const __m128i digit = _mm_cmpeq_epi8(_mm_min_epu8(from0, _mm_set1_epi8(9)), from0);
+    r.events |= bits(_mm_or_si128(
+        _mm_or_si128(_mm_or_si128(eq(sb.event[0]), eq(sb.event[1])), _mm_or_si128(eq(sb.event[2]), eq(sb.event[3]))),
+        _mm_or_si128(eq(sb.event[4]), eq(sb.event[5]))));
+    r.blank |= bits(_mm_or_si128(_mm_or_si128(eq(' '), eq('\t')), eq('\r')));
+    r.word |= bits(_mm_or_si128(_mm_or_si128(alpha, digit), eq('_')));
+    r.digit |= bits(digit);
+    r.openBrace |= bits(eq('{'));
+    r.closeBrace |= bits(eq('}'));
+    r.dot |= bits(eq('.'));
+    r.ternary |= bits(eq(sb.ternary));
+    r.paren |= bits(eq('('));
+    r.amp |= bits(eq('&'));
+    r.pipe |= bits(eq('|'));
+    if (sb.indentBlocks) {
+      r.closeParen |= bits(eq(')'));
+      r.openSquare |= bits(eq('['));
+      r.closeSquare |= bits(eq(']'));
+    }
+  }
+  if (!sb.boolOps) r.amp = r.pipe = 0;
+}
+#else
+inline void classify(const char* bytes, const ScanBytes& sb, RawMasks& r) {
+  r = RawMasks{0, 0, 0, 0, ~0ull, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  for (int i = 0; i < 64; ++i) {
+    const char c = bytes[i];
+    const uint64_t bit = uint64_t{1} << i;
+    const auto set = [&](uint64_t& m, bool on) { m |= on ? bit : 0; };
+    set(r.events, c == sb.event[0] || c == sb.event[1] || c == sb.event[2] || c == sb.event[3] ||
+                      c == sb.event[4] || c == sb.event[5]);
+    set(r.blank, c == ' ' || c == '\t' || c == '\r');
+    const auto folded = static_cast<unsigned char>(c | 0x20);
+    set(r.word, (folded >= 'a' && folded <= 'z') || (c >= '0' && c <= '9') || c == '_');
+    set(r.digit, c >= '0' && c <= '9');
+    set(r.openBrace, c == '{');
+    set(r.closeBrace, c == '}');
+    set(r.dot, c == '.');
+    set(r.ternary, c == sb.ternary);
+    set(r.paren, c == '(');
+    set(r.amp, sb.boolOps && c == '&');
+    set(r.pipe, sb.boolOps && c == '|');
+    set(r.closeParen, sb.indentBlocks && c == ')');
+    set(r.openSquare, sb.indentBlocks && c == '[');
+    set(r.closeSquare, sb.indentBlocks && c == ']');
+  }
+}
+#endif
+
+#ifdef VARNHOLT_WIDE_SCAN
+[[gnu::target("avx2"), gnu::always_inline]] inline __m256i eq32(__m256i v, char c) {
+  return _mm256_cmpeq_epi8(v, _mm256_set1_epi8(c));
+}
+
+[[gnu::target("avx2"), gnu::always_inline]] inline __m256i or32(__m256i a, __m256i b) {
+  return _mm256_or_si256(a, b);
+}
+
+
+#define VARNHOLT_AVX2 [[gnu::target("avx2"), gnu::always_inline]] inline
+VARNHOLT_AVX2 uint64_t both32(__m256i lo, __m256i hi) {
+  return static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(lo))) |
+         static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(hi))) << 32;
+}
+VARNHOLT_AVX2 __m256i letters32(__m256i v) {
+  const __m256i fromA = _mm256_sub_epi8(or32(v, _mm256_set1_epi8(0x20)), _mm256_set1_epi8('a'));
+  return or32(_mm256_cmpeq_epi8(_mm256_min_epu8(fromA, _mm256_set1_epi8(25)), fromA), eq32(v, '_'));
+}
+VARNHOLT_AVX2 __m256i digits32(__m256i v) {
+  const __m256i from0 = _mm256_sub_epi8(v, _mm256_set1_epi8('0'));
+  return _mm256_cmpeq_epi8(_mm256_min_epu8(from0, _mm256_set1_epi8(9)), from0);
+}
+VARNHOLT_AVX2 __m256i events32(__m256i v, const ScanBytes& sb) {
+  return or32(or32(or32(eq32(v, sb.event[0]), eq32(v, sb.event[1])), or32(eq32(v, sb.event[2]), eq32(v, sb.event[3]))),
+              or32(eq32(v, sb.event[4]), eq32(v, sb.event[5])));
+}
+VARNHOLT_AVX2 __m256i blanks32(__m256i v) { return or32(or32(eq32(v, ' '), eq32(v, '\t')), eq32(v, '\r')); }
+VARNHOLT_AVX2 __m256i keywordFirst32(__m256i v, __m256i low, __m256i high) {
+  const __m256i folded = or32(v, _mm256_set1_epi8(0x20));
+  const __m256i nibble = _mm256_set1_epi8(0x0f);
+  const __m256i bits = _mm256_and_si256(_mm256_shuffle_epi8(low, _mm256_and_si256(folded, nibble)),
+                                        _mm256_shuffle_epi8(high, _mm256_and_si256(_mm256_srli_epi16(folded, 4), nibble)));
+  return _mm256_xor_si256(_mm256_cmpeq_epi8(bits, _mm256_setzero_si256()), _mm256_set1_epi8(-1));
+}
+#undef VARNHOLT_AVX2
+
+// The same masks, 32 bytes at a time.
+[[gnu::target("avx2")]] inline void classifyWide(const char* bytes, const ScanBytes& sb, RawMasks& r) {
+  const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes));
+  const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + 32));
+  const __m256i digitLo = digits32(lo);
+  const __m256i digitHi = digits32(hi);
+  r.events = both32(events32(lo, sb), events32(hi, sb));
+  r.blank = both32(blanks32(lo), blanks32(hi));
+  r.word = both32(or32(letters32(lo), digitLo), or32(letters32(hi), digitHi));
+  r.digit = both32(digitLo, digitHi);
+  const __m256i firstLow = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(sb.firstLow)));
+  const __m256i firstHigh = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(sb.firstHigh)));
+  r.keywordFirst = both32(keywordFirst32(lo, firstLow, firstHigh), keywordFirst32(hi, firstLow, firstHigh));
+  r.openBrace = both32(eq32(lo, '{'), eq32(hi, '{'));
+  r.closeBrace = both32(eq32(lo, '}'), eq32(hi, '}'));
+  r.dot = both32(eq32(lo, '.'), eq32(hi, '.'));
+  r.ternary = both32(eq32(lo, sb.ternary), eq32(hi, sb.ternary));
+  r.paren = both32(eq32(lo, '('), eq32(hi, '('));
+  r.amp = sb.boolOps ? both32(eq32(lo, '&'), eq32(hi, '&')) : 0;
+  r.pipe = sb.boolOps ? both32(eq32(lo, '|'), eq32(hi, '|')) : 0;
+  r.closeParen = sb.indentBlocks ? both32(eq32(lo, ')'), eq32(hi, ')')) : 0;
+  r.openSquare = sb.indentBlocks ? both32(eq32(lo, '['), eq32(hi, '[')) : 0;
+  r.closeSquare = sb.indentBlocks ? both32(eq32(lo, ']'), eq32(hi, ']')) : 0;
+}
+#endif
+
+}  // namespace byte_masks
+}  // namespace varnholt_app
