@@ -128,6 +128,7 @@ class FileQueue {
         bytes_ += static_cast<int64_t>(scratch.text.size());
         lines_ += file.lineCount;
         done_ += 1;
+        if (onAnalysed) onAnalysed(file);
       }
     } catch (...) {
       std::lock_guard lock(errorMutex_);
@@ -135,6 +136,8 @@ class FileQueue {
       failed_ = true;
     }
   }
+
+  std::function<void(const ProjectFile&)> onAnalysed;
 
   void rethrowError() {
     if (error_) std::rethrow_exception(error_);
@@ -386,6 +389,7 @@ ProjectAnalysis analyzeProject(const NativeString& root, const AnalyzeOptions& o
     result.model = scanProject(root, threads);
   }
   if (!result.guided || !keptOrder) insertInHashOrder(result.model.files);
+  if (options.walked) options.walked(result.model);
 
   int64_t takenOverLines = 0;
   bool sameKeys = false;
@@ -394,6 +398,7 @@ ProjectAnalysis analyzeProject(const NativeString& root, const AnalyzeOptions& o
   const size_t takenOver = result.model.files.size() - toAnalyse.size();
   FileQueue queue(std::move(toAnalyse), takenOver, takenOverLines, nativeToUtf8Lossy(root),
                   result.model.scanStart);
+  queue.onAnalysed = options.analysed;
   const size_t workerCount = std::min<size_t>(static_cast<size_t>(threads), queue.size());
   std::vector<std::thread> workers;
   std::mutex doneMutex;

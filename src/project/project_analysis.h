@@ -34,6 +34,13 @@ struct AnalyzeOptions {
   // it (a folder appeared, a link on the way, too many of them) the whole
   // tree is walked after all. Null: walk.
   const std::vector<NativeString>* changedPaths = nullptr;
+  // Called on the calling thread once the files are known, before any is
+  // analysed; the model is only read, and only during the call. Optional.
+  std::function<void(const ProjectModel&)> walked;
+  // Called on the analysing threads, possibly at once, for every file
+  // analysed in this run (not those taken over) once its record is
+  // complete. Optional.
+  std::function<void(const ProjectFile&)> analysed;
 };
 
 struct ProjectAnalysis {

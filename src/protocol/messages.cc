@@ -1,6 +1,8 @@
 #include "protocol/messages.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstddef>
 #include <cstring>
 
 #include "project/file_scope.h"
@@ -40,6 +42,7 @@ struct FileRecord {
   const char* path;
   size_t size;
   double heatRaw;
+  const ProjectFile* file;
 };
 
 // Path bytes live in their own allocations, visited in hash or sorted order;
@@ -97,12 +100,15 @@ std::string buildFileLinesMessage(const ProjectFileMap& files) {
   return out;
 }
 
-std::string buildProjectMessage(const ProjectFileMap& files, int32_t totalLOC) {
+namespace {
+
+// The files in byte-wise path order, a proper prefix first.
+std::vector<FileRecord> recordsInPathOrder(const ProjectFileMap& files, size_t& pathBytes) {
   std::vector<FileRecord> records;
   records.reserve(files.size());
-  size_t pathBytes = 0;
+  pathBytes = 0;
   for (const auto& [path, file] : files) {
-    records.push_back({0, 0, path.data(), path.size(), file.heatRaw});
+    records.push_back({0, 0, path.data(), path.size(), file.heatRaw, &file});
     pathBytes += path.size();
   }
   const size_t common = commonPrefixLength(records);
@@ -113,9 +119,8 @@ std::string buildProjectMessage(const ProjectFileMap& files, int32_t totalLOC) {
     records[k].prefix = prefixKey({records[k].path, records[k].size}, common);
     records[k].prefix2 = prefixKey({records[k].path, records[k].size}, common + 8);
   }
-  // Byte-wise order, a proper prefix first. Zero padding in the keys ties a
-  // path ending there with one continuing with 0 bytes; the full comparison
-  // settles that.
+  // Zero padding in the keys ties a path ending there with one continuing
+  // with 0 bytes; the full comparison settles that.
   const size_t skip = common + 16;
   std::sort(records.begin(), records.end(), [skip](const FileRecord& a, const FileRecord& b) {
     if (a.prefix != b.prefix) return a.prefix < b.prefix;
@@ -125,7 +130,14 @@ std::string buildProjectMessage(const ProjectFileMap& files, int32_t totalLOC) {
     if (x.size() <= skip || y.size() <= skip) return x < y;
     return x.substr(skip) < y.substr(skip);
   });
+  return records;
+}
 
+}  // namespace
+
+std::string buildProjectMessage(const ProjectFileMap& files, int32_t totalLOC) {
+  size_t pathBytes = 0;
+  const std::vector<FileRecord> records = recordsInPathOrder(files, pathBytes);
   const HeatScale scale = projectHeatScale(files);
 
   std::string out;
@@ -239,6 +251,71 @@ std::string buildProjectUpdateMessage(const ProjectFileMap& before, const Projec
   for (size_t k = 0; k < removed.size(); ++k) {
     if (k) out += ',';
     appendJsonString(out, removed[k]);
+  }
+  out += "]}";
+  return out;
+}
+
+// --- The list while a first run goes on ---
+
+std::string PendingList::start(const ProjectFileMap& files, std::string_view folderName) {
+  size_t pathBytes = 0;
+  const std::vector<FileRecord> records = recordsInPathOrder(files, pathBytes);
+  index_.clear();
+  index_.reserve(records.size());
+  heats_.clear();
+  std::string out;
+  out.reserve(128 + pathBytes + 8 * records.size());
+  out += "{\"type\":\"setPendingProject\",";
+  appendStringMember(out, "projectName", projectNameFor(files));
+  out += ',';
+  appendStringMember(out, "folderName", folderName);
+  out += ",\"paths\":[";
+  std::vector<uint32_t> notCode;
+  for (size_t k = 0; k < records.size(); ++k) {
+    const FileRecord& record = records[k];
+    if (k) out += ',';
+    appendJsonString(out, {record.path, record.size});
+    index_.emplace(record.file, static_cast<uint32_t>(k));
+    if (!isCodeLanguage(record.file->language)) notCode.push_back(static_cast<uint32_t>(k));
+  }
+  out += "],\"notCode\":[";
+  for (size_t k = 0; k < notCode.size(); ++k) {
+    if (k) out += ',';
+    appendInt(out, notCode[k]);
+  }
+  out += "]}";
+  return out;
+}
+
+std::string PendingList::fill(const std::vector<const ProjectFile*>& batch) {
+  std::string out = "{\"type\":\"fillPendingProject\",\"heatScaleLog\":";
+  // The reference of the files done so far, as projectHeatScale takes it
+  // from all: the 95th percentile at its lower neighbour, at least 1.
+  for (const ProjectFile* file : batch) heats_.push_back(std::isnan(file->heatRaw) ? 0.0 : file->heatRaw);
+  double ref = 1.0;
+  if (!heats_.empty()) {
+    const auto at = heats_.begin() + static_cast<std::ptrdiff_t>((heats_.size() - 1) * 95 / 100);
+    std::nth_element(heats_.begin(), at, heats_.end());
+    ref = std::max(*at, 1.0);
+  }
+  appendFixed(out, std::log1p(ref), 9);
+  out += ",\"files\":[";
+  bool first = true;
+  for (const ProjectFile* file : batch) {
+    const auto found = index_.find(file);
+    if (found == index_.end()) continue;
+    if (!first) out += ',';
+    first = false;
+    out += '[';
+    appendInt(out, found->second);
+    out += ',';
+    appendFixed(out, file->heatRaw, 2);
+    out += ',';
+    appendInt(out, std::max(file->lineCount, 0));
+    out += ',';
+    appendInt(out, scopeClassOf(*file));
+    out += ']';
   }
   out += "]}";
   return out;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "model/model.h"
@@ -44,6 +45,32 @@ inline constexpr size_t kProjectUpdateLimit = 512;
 std::string buildProjectUpdateMessage(const ProjectFileMap& before, const ProjectFileMap& after,
                                       int32_t totalLOC, std::string_view folderName,
                                       size_t limit = kProjectUpdateLimit);
+
+// --- The list while a first run goes on ---
+
+// The files a first run has walked, shown before any is analysed, and their
+// figures as batches of them are finished. Used by one thread at a time.
+class PendingList {
+ public:
+  // {"type":"setPendingProject","projectName":N,"folderName":F,"paths":[...],"notCode":[...]}:
+  // the paths in the project message's order; "notCode" the indices (into
+  // "paths") of the files outside "code" by their language. The records
+  // need to live as long as this list is filled.
+  std::string start(const ProjectFileMap& files, std::string_view folderName);
+  // {"type":"fillPendingProject","heatScaleLog":L,"files":[[i,heatCV,lines,scope],...]}:
+  // each file by its index, heat, line count and scope class as
+  // "updateProject" gives them; "heatScaleLog" the project scale of all
+  // the files filled so far. Files not in the started list are left out.
+  std::string fill(const std::vector<const ProjectFile*>& batch);
+
+ private:
+  std::unordered_map<const ProjectFile*, uint32_t> index_;
+  std::vector<double> heats_;  // of every file filled so far
+};
+
+// Tells the page that shows a pending list to drop it: its run ended
+// without a project.
+inline constexpr std::string_view kDropPendingMessage = R"({"type":"dropPendingProject"})";
 
 // --- "setCode" ---
 

@@ -73,6 +73,7 @@ void PageSession::handleCommand(std::string_view message) {
 
   if (type == "uiReady") {
     pageReady_ = true;
+    pendingShown_ = false;  // a page loaded afresh shows none
     sendProject();
     sendCode();
     listener_.onPageReady();
@@ -152,11 +153,12 @@ void PageSession::showProject(const ProjectModel& model, int32_t totalLines, std
   const bool sameFolder = folderName_ == folderName;
   folderName_ = std::move(folderName);
   totalLOC_ = std::max(totalLines, 0);
-  if (!pageReady_ || repeat) return;
+  const bool wasPending = std::exchange(pendingShown_, false);
+  if (!pageReady_ || (repeat && !wasPending)) return;
   // A few files changed: the page patches its list. The page still holds
   // `shown`, which lives until this call returns.
   std::string update;
-  if (shown != nullptr && sameFolder && hasWebView_) {
+  if (shown != nullptr && sameFolder && hasWebView_ && !wasPending) {
     update = buildProjectUpdateMessage(*shown, model.files, totalLOC_, folderName_);
   }
   if (!update.empty()) {
@@ -164,6 +166,26 @@ void PageSession::showProject(const ProjectModel& model, int32_t totalLines, std
   } else {
     sendProject();
   }
+  sendCode();
+}
+
+void PageSession::showPending(const std::string& json) {
+  if (!pageReady_ || !hasWebView_) return;
+  pendingShown_ = true;
+  postJson(json);
+}
+
+void PageSession::fillPending(const std::string& json) {
+  if (pendingShown_) postJson(json);
+}
+
+void PageSession::endPending() {
+  if (!std::exchange(pendingShown_, false)) return;
+  if (projectFiles_ == nullptr) {
+    postJson(std::string(kDropPendingMessage));
+    return;
+  }
+  sendProject();
   sendCode();
 }
 

@@ -61,6 +61,14 @@ class PageSession {
   // The project shown from now on; `model` stays alive until the next call.
   // A repeat (a rescan that changed nothing) is taken silently.
   void showProject(const ProjectModel& model, int32_t totalLines, std::string folderName, bool repeat);
+  // A first run's list of walked files, then its batches of finished ones
+  // (as PendingList builds them): shown until the run's project replaces
+  // the list or endPending drops it.
+  void showPending(const std::string& json);
+  void fillPending(const std::string& json);
+  // The run ended without a project: a pending list gives way to the
+  // project shown before it, or to none.
+  void endPending();
   // Loads `path` of the project into the code view afresh.
   void loadIntoCodeView(const std::string& path);
   const std::string& lastOpenedFile() const { return lastOpenedFile_; }
@@ -94,6 +102,8 @@ class PageSession {
   bool windowExists_ = false;
   bool hasWebView_ = false;
   bool pageReady_ = false;
+  // The page shows a pending list instead of projectFiles_.
+  bool pendingShown_ = false;
   std::vector<std::string> outbox_;
 
   const ProjectFileMap* projectFiles_ = nullptr;
