@@ -289,26 +289,29 @@ std::string PendingList::start(const ProjectFileMap& files, std::string_view fol
 }
 
 std::string PendingList::fill(const std::vector<const ProjectFile*>& batch) {
-  std::string out = "{\"type\":\"fillPendingProject\",\"heatScaleLog\":";
+  std::vector<std::pair<uint32_t, const ProjectFile*>> listed;
+  listed.reserve(batch.size());
+  for (const ProjectFile* file : batch) {
+    const auto found = index_.find(file);
+    if (found == index_.end()) continue;
+    listed.emplace_back(found->second, file);
+    heats_.push_back(std::isnan(file->heatRaw) ? 0.0 : file->heatRaw);
+  }
   // The reference of the files done so far, as projectHeatScale takes it
   // from all: the 95th percentile at its lower neighbour, at least 1.
-  for (const ProjectFile* file : batch) heats_.push_back(std::isnan(file->heatRaw) ? 0.0 : file->heatRaw);
   double ref = 1.0;
   if (!heats_.empty()) {
     const auto at = heats_.begin() + static_cast<std::ptrdiff_t>((heats_.size() - 1) * 95 / 100);
     std::nth_element(heats_.begin(), at, heats_.end());
     ref = std::max(*at, 1.0);
   }
+  std::string out = "{\"type\":\"fillPendingProject\",\"heatScaleLog\":";
   appendFixed(out, std::log1p(ref), 9);
   out += ",\"files\":[";
-  bool first = true;
-  for (const ProjectFile* file : batch) {
-    const auto found = index_.find(file);
-    if (found == index_.end()) continue;
-    if (!first) out += ',';
-    first = false;
+  for (const auto& [index, file] : listed) {
+    if (&file != &listed.front().second) out += ',';
     out += '[';
-    appendInt(out, found->second);
+    appendInt(out, index);
     out += ',';
     appendFixed(out, file->heatRaw, 2);
     out += ',';

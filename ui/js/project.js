@@ -14,7 +14,7 @@ function onSetProject(d) {
   const totalLOC = Math.max(0, Math.round(num(d.totalLOC)));
   const raw = Array.isArray(d.files) ? d.files : [];
   const old = S.project;
-  if (old && sameFiles(old.files, raw)) {
+  if (old && !old.pendingAt && sameFiles(old.files, raw)) {
     old.name = name; old.totalLOC = totalLOC;
     setProjectScale(old);
     renderHeader();
@@ -32,11 +32,18 @@ function onSetProject(d) {
       heatCV: num(r.heatCV),
     });
   }
+  showFiles({ name, totalLOC, files, rawCount: raw.length }, old);
+}
+
+// Puts a new list of files on screen: a project, or a first run's pending
+// list with its own scope classes.
+function showFiles(fields, old, scopeInfo = null) {
+  const files = fields.files;
   const rootLen = commonRootLength(files.map((f) => f.path));
   const root = files.length ? files[0].path.slice(0, rootLen) : '';
   // Display and filter strings are made on demand: with tens of thousands of
   // files, building them all up front costs more than the whole first paint.
-  S.project = { name, totalLOC, files, rootLen, root, keys: null, rawCount: raw.length, linesGen: 0, cls: null, densityTop: 0 };
+  S.project = Object.assign({ rootLen, root, keys: null, linesGen: 0, cls: null, densityTop: 0 }, fields);
   S.orders = { total: null, density: null, path: null };
   setProjectScale(S.project);
   const otherFolder = !old || old.root !== root;
@@ -49,6 +56,7 @@ function onSetProject(d) {
   } else if (S.audit && !S.auditLoading) {
     S.auditStale = true;
   }
+  if (scopeInfo) { S.scopeInfo = scopeInfo; $('scope').disabled = false; }
   renderHeader();
   showRoot(root);
   refreshList();
@@ -60,6 +68,65 @@ function onSetProject(d) {
   const project = S.project;
   const idle = window.requestIdleCallback || ((fn) => setTimeout(fn, 200));
   idle(() => { if (S.project === project) fileKeys(); });
+}
+
+// ---------------------------------------------------------------- pending list
+// A first run shows its files as soon as the walk has them: names only,
+// "pending" until a batch of finished files fills them in; the run's
+// setProject then replaces the whole list.
+function onSetPendingProject(d) {
+  const paths = Array.isArray(d.paths) ? d.paths : [];
+  const files = [], at = new Array(paths.length);
+  for (let i = 0; i < paths.length; i++) {
+    const path = paths[i];
+    if (typeof path !== 'string' || path === '') continue;
+    at[i] = files.length;
+    files.push({ rawIndex: i, path, name: lastComponent(path), heat01: 0, heatCV: 0, lines: 0, pending: true });
+  }
+  const cls = new Map();
+  for (const i of Array.isArray(d.notCode) ? d.notCode : []) if (files[at[i]]) cls.set(files[at[i]].path, 1);
+  showFiles({ name: str(d.projectName) || 'Varnholt', totalLOC: 0, files, rawCount: paths.length, pendingAt: at, pendingLeft: files.length },
+    S.project, { folderName: str(d.folderName), cls });
+}
+
+function onFillPendingProject(d) {
+  const p = S.project;
+  if (!p || !p.pendingAt || !Array.isArray(d.files)) return;
+  const cls = S.scopeInfo ? S.scopeInfo.cls : null;
+  for (const r of d.files) {
+    const k = Array.isArray(r) ? p.pendingAt[Math.floor(num(r[0]))] : undefined, f = p.files[k];
+    if (!f || !f.pending) continue;
+    f.pending = false;
+    p.pendingLeft--;
+    f.heatCV = num(r[1]);
+    f.lines = Math.max(0, Math.floor(num(r[2])));
+    p.totalLOC += f.lines;
+    const c = Math.floor(num(r[3])), known = c === 1 || c === 2 ? c : 0;
+    if (cls) { if (known) cls.set(f.path, known); else cls.delete(f.path); }
+    if (p.cls) p.cls[k] = known;
+  }
+  // Until the project comes, the scale is that of the files done so far.
+  const scaleLog = num(d.heatScaleLog);
+  if (scaleLog > 0) for (const f of p.files) if (!f.pending) f.heat01 = clamp01(Math.round((Math.log1p(f.heatCV) / scaleLog) * 1e4) / 1e4);
+  p.densityTop = 0;
+  p.linesGen++;
+  S.orders.total = null; S.orders.density = null;
+  setProjectScale(p);
+  renderHeader();
+  refreshList();
+  if (S.code) renderCodeInfo();
+  scheduleMap();
+}
+
+// The run ended without a project: no pending row stays.
+function onDropPendingProject() {
+  if (!S.project || !S.project.pendingAt) return;
+  S.project = null; S.scopeInfo = null;
+  S.orders = { total: null, density: null, path: null };
+  renderHeader();
+  refreshList();
+  setStatus(statusNow());
+  scheduleMap();
 }
 
 function showRoot(root) {
@@ -219,13 +286,14 @@ function fileOrder(mode) {
   const idx = new Int32Array(n);
   for (let i = 0; i < n; i++) idx[i] = i;
   // Ties keep the host's order, which is already by path.
+  // Files still pending go last, in path order.
   if (mode === 'total') {
     const h01 = new Float64Array(n), cv = new Float64Array(n);
-    for (let i = 0; i < n; i++) { h01[i] = files[i].heat01; cv[i] = files[i].heatCV; }
+    for (let i = 0; i < n; i++) { const f = files[i]; h01[i] = f.pending ? -1 : f.heat01; cv[i] = f.pending ? -1 : f.heatCV; }
     idx.sort((a, b) => (h01[b] - h01[a]) || (cv[b] - cv[a]) || (a - b));
   } else if (mode === 'density') {
     const dn = new Float64Array(n);
-    for (let i = 0; i < n; i++) dn[i] = densityOf(files[i]);
+    for (let i = 0; i < n; i++) dn[i] = files[i].pending ? -1 : densityOf(files[i]);
     idx.sort((a, b) => (dn[b] - dn[a]) || (a - b));
   } else {
     const keys = fileKeys();
