@@ -76,6 +76,12 @@ void PageSession::handleCommand(std::string_view message) {
     pendingShown_ = false;  // a page loaded afresh shows none
     sendProject();
     sendCode();
+    // A run's list that the page was not ready for.
+    if (!pendingHeld_.empty() && hasWebView_) {
+      pendingShown_ = true;
+      for (const std::string& json : pendingHeld_) postJson(json);
+      pendingHeld_.clear();
+    }
     listener_.onPageReady();
     if (follower_ != nullptr) follower_->afterPageReady();
   } else if (type == "pickFolder") {
@@ -154,6 +160,7 @@ void PageSession::showProject(const ProjectModel& model, int32_t totalLines, std
   folderName_ = std::move(folderName);
   totalLOC_ = std::max(totalLines, 0);
   const bool wasPending = std::exchange(pendingShown_, false);
+  pendingHeld_.clear();
   if (!pageReady_ || (repeat && !wasPending)) return;
   // A few files changed: the page patches its list. The page still holds
   // `shown`, which lives until this call returns.
@@ -169,17 +176,26 @@ void PageSession::showProject(const ProjectModel& model, int32_t totalLines, std
   sendCode();
 }
 
-void PageSession::showPending(const std::string& json) {
-  if (!pageReady_ || !hasWebView_) return;
+void PageSession::showPending(std::string json) {
+  pendingHeld_.clear();
+  if (!pageReady_ || !hasWebView_) {
+    pendingHeld_.push_back(std::move(json));
+    return;
+  }
   pendingShown_ = true;
   postJson(json);
 }
 
-void PageSession::fillPending(const std::string& json) {
-  if (pendingShown_) postJson(json);
+void PageSession::fillPending(std::string json) {
+  if (!pendingHeld_.empty()) {
+    pendingHeld_.push_back(std::move(json));
+  } else if (pendingShown_) {
+    postJson(json);
+  }
 }
 
 void PageSession::endPending() {
+  pendingHeld_.clear();
   if (!std::exchange(pendingShown_, false)) return;
   if (projectFiles_ == nullptr) {
     postJson(std::string(kDropPendingMessage));

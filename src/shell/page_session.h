@@ -64,8 +64,9 @@ class PageSession {
   // A first run's list of walked files, then its batches of finished ones
   // (as PendingList builds them): shown until the run's project replaces
   // the list or endPending drops it.
-  void showPending(const std::string& json);
-  void fillPending(const std::string& json);
+  // A page not ready yet gets them with its project.
+  void showPending(std::string json);
+  void fillPending(std::string json);
   // The run ended without a project: a pending list gives way to the
   // project shown before it, or to none.
   void endPending();
@@ -104,6 +105,8 @@ class PageSession {
   bool pageReady_ = false;
   // The page shows a pending list instead of projectFiles_.
   bool pendingShown_ = false;
+  // A pending list and its fills that came before the page was ready.
+  std::vector<std::string> pendingHeld_;
   std::vector<std::string> outbox_;
 
   const ProjectFileMap* projectFiles_ = nullptr;

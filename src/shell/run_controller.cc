@@ -95,11 +95,11 @@ void RunController::onFolderChanged(FolderChanges changes) {
 }
 
 void RunController::onPendingList(std::string json) {
-  if (analysisBusy) page_.showPending(json);
+  if (analysisBusy) page_.showPending(std::move(json));
 }
 
 void RunController::onPendingFill(std::string json) {
-  if (analysisBusy) page_.fillPending(json);
+  if (analysisBusy) page_.fillPending(std::move(json));
 }
 
 void RunController::onAnalysisDone(std::shared_ptr<AnalysisResult> result) {

@@ -205,6 +205,19 @@ TEST_F(AppUITest, FirstRunListsItsFilesFirstAndNoPendingListOutlivesItsRun) {
   EXPECT_EQ(platform.pending.size(), 5u) << "a rescan lists nothing; B's list went out";
   EXPECT_EQ(sentTypes(), (Types{"setProject", "setFileLines", "setScopeInfo", "setCode"})) << "A's project in place of B's list";
   EXPECT_TRUE(names(platform.sent[0], a.key("main.c")));
+
+  // A page loaded again mid-run gets the list after the project it shows.
+  finishWorker();
+  app.page().onPageReloading();
+  pickFolder(b.native());
+  ASSERT_TRUE(platform.runThread());
+  std::vector<Dispatcher::Task> tasks;
+  for (Dispatcher::Task t; platform.ui->take(t);) tasks.push_back(std::move(t));
+  for (size_t i = 0; i + 1 < tasks.size(); ++i) tasks[i]();  // all but the result
+  platform.sent.clear();
+  command(R"({"type":"uiReady"})");
+  EXPECT_EQ(pendingTypes().back(), "setPendingProject@4");
+  EXPECT_TRUE(names(platform.sent[0], a.key("main.c")));
 }
 
 TEST_F(AppUITest, FailedOrUnstartedRunLeavesTheAppReadyForTheNextRequest) {
