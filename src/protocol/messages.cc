@@ -270,12 +270,23 @@ std::string PendingList::start(const ProjectFileMap& files, std::string_view fol
   appendStringMember(out, "projectName", projectNameFor(files));
   out += ',';
   appendStringMember(out, "folderName", folderName);
+  // The folder all paths share goes once: a third of the bytes on a deep tree.
+  size_t root = 0;
+  if (!records.empty()) {
+    const std::string_view first(records.front().path, records.front().size);
+    const std::string_view last(records.back().path, records.back().size);
+    size_t common = 0;
+    while (common < first.size() && common < last.size() && first[common] == last[common]) ++common;
+    root = first.substr(0, common).find_last_of("/\\") + 1;  // npos + 1: none
+  }
+  out += ',';
+  appendStringMember(out, "root", records.empty() ? std::string_view() : std::string_view(records.front().path, root));
   out += ",\"paths\":[";
   std::vector<uint32_t> notCode;
   for (size_t k = 0; k < records.size(); ++k) {
     const FileRecord& record = records[k];
     if (k) out += ',';
-    appendJsonString(out, {record.path, record.size});
+    appendJsonString(out, {record.path + root, record.size - root});
     index_.emplace(record.file, static_cast<uint32_t>(k));
     if (!isCodeLanguage(record.file->language)) notCode.push_back(static_cast<uint32_t>(k));
   }

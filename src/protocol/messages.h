@@ -52,8 +52,9 @@ std::string buildProjectUpdateMessage(const ProjectFileMap& before, const Projec
 // figures as batches of them are finished. Used by one thread at a time.
 class PendingList {
  public:
-  // {"type":"setPendingProject","projectName":N,"folderName":F,"paths":[...],"notCode":[...]}:
-  // the paths in the project message's order; "notCode" the indices (into
+  // {"type":"setPendingProject","projectName":N,"folderName":F,"root":R,"paths":[...],"notCode":[...]}:
+  // the paths in the project message's order, each less the folder R (up
+  // to its separator) that all of them share; "notCode" the indices (into
   // "paths") of the files outside "code" by their language. The records
   // need to live as long as this list is filled.
   std::string start(const ProjectFileMap& files, std::string_view folderName);

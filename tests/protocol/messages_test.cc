@@ -130,7 +130,7 @@ TEST(PendingList, PathOrderIndicesAndTheScaleSoFar) {
   PendingList pending;
   EXPECT_EQ(pending.start(files, "p"),
             R"({"type":"setPendingProject","projectName":"p","folderName":"p",)"
-            R"("paths":["/p/a\"x.c","/p/b.c","/p/c.md","/p/d.py"],"notCode":[2]})");
+            R"("root":"/p/","paths":["a\"x.c","b.c","c.md","d.py"],"notCode":[2]})");
   ProjectFile& b = files["/p/b.c"];
   b = fileWith({1.0, 2.0}, 21.0);
   b.language = LanguageId::C;

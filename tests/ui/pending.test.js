@@ -14,8 +14,7 @@ const rows = (page) => page.$$eval('#list .row', (rs) => rs.filter((r) => r.styl
 test('pending rows show at once, fill in by batch after the done ones, and give way to the project or to nothing', async () => {
   const { page, pageErrors } = await h.openPage(browser);
   await h.deliver(page, { type: 'setProgress', state: 'busy', done: 0, total: 0, folderName: 'k' });
-  const paths = ['/k/a.c', '/k/b.c', '/k/c.c', '/k/notes.md'];
-  await h.deliver(page, { type: 'setPendingProject', projectName: 'k', folderName: 'k', paths, notCode: [3] });
+  await h.deliver(page, { type: 'setPendingProject', projectName: 'k', folderName: 'k', root: '/k/', paths: ['a.c', 'b.c', 'c.c', 'notes.md'], notCode: [3] });
   assert.deepEqual(await rows(page), [['a.c', '\u2013', true], ['b.c', '\u2013', true], ['c.c', '\u2013', true]], 'prose is outside "code"');
   assert.equal(await page.isDisabled('#btnAudit'), true);
 
@@ -32,7 +31,7 @@ test('pending rows show at once, fill in by batch after the done ones, and give 
   assert.deepEqual((await rows(page)).map((r) => r[2]), [false, false, false], 'the project replaces every pending row');
   assert.equal(await page.isDisabled('#btnAudit'), false);
 
-  await h.deliver(page, { type: 'setPendingProject', projectName: 'm', folderName: 'm', paths: ['/m/x.c'], notCode: [] });
+  await h.deliver(page, { type: 'setPendingProject', projectName: 'm', folderName: 'm', root: '/m/', paths: ['x.c'], notCode: [] });
   await h.deliver(page, { type: 'dropPendingProject' });
   await h.deliver(page, { type: 'setProgress', state: 'failed', text: 'Could not read /m: Permission denied' });
   assert.deepEqual(await rows(page), []);

@@ -75,11 +75,11 @@ function showFiles(fields, old, scopeInfo = null) {
 // "pending" until a batch of finished files fills them in; the run's
 // setProject then replaces the whole list.
 function onSetPendingProject(d) {
-  const paths = Array.isArray(d.paths) ? d.paths : [];
+  const paths = Array.isArray(d.paths) ? d.paths : [], root = str(d.root);
   const files = [], at = new Array(paths.length);
   for (let i = 0; i < paths.length; i++) {
-    const path = paths[i];
-    if (typeof path !== 'string' || path === '') continue;
+    if (typeof paths[i] !== 'string' || paths[i] === '') continue;
+    const path = root + paths[i];
     at[i] = files.length;
     files.push({ rawIndex: i, path, name: lastComponent(path), heat01: 0, heatCV: 0, lines: 0, pending: true });
   }
