@@ -22,13 +22,39 @@ namespace varnholt_app {
 // files in several folders it is not defined which folder names the project.
 std::string projectNameFor(const ProjectFileMap& files);
 
+// The files in byte-wise path order, sorted once for the three messages
+// that list them ("setProject", "setFileLines", "setScopeInfo"); the map
+// must outlive it.
+class SortedFiles {
+ public:
+  explicit SortedFiles(const ProjectFileMap& files);
+  const ProjectFileMap& files() const { return files_; }
+  size_t pathBytes() const { return pathBytes_; }
+  struct Entry {
+    std::string_view path;
+    const ProjectFile* file;
+  };
+  const std::vector<Entry>& entries() const { return entries_; }
+
+ private:
+  const ProjectFileMap& files_;
+  size_t pathBytes_ = 0;
+  std::vector<Entry> entries_;
+};
+
 // Files in byte-wise path order, each with its heat on the project scale.
-std::string buildProjectMessage(const ProjectFileMap& files, int32_t totalLOC);
+std::string buildProjectMessage(const SortedFiles& sorted, int32_t totalLOC);
+inline std::string buildProjectMessage(const ProjectFileMap& files, int32_t totalLOC) {
+  return buildProjectMessage(SortedFiles(files), totalLOC);
+}
 
 // Each file's line count (the ones "totalLOC" adds up), in the file order
 // of the project message, so the page can size its overview map:
 // {"type":"setFileLines","lines":[...]}.
-std::string buildFileLinesMessage(const ProjectFileMap& files);
+std::string buildFileLinesMessage(const SortedFiles& sorted);
+inline std::string buildFileLinesMessage(const ProjectFileMap& files) {
+  return buildFileLinesMessage(SortedFiles(files));
+}
 
 // --- "updateProject" ---
 
@@ -112,6 +138,9 @@ std::string buildSnapshotMessage(bool ok, std::string_view pathOrText);
 // The opened folder's name, and the files each narrower scope leaves out, in
 // path order: "notCode" (prose and data) and "testOrGenerated" (code files
 // that are tests or generated; "nontest" leaves out both lists).
-std::string buildScopeInfoMessage(const ProjectFileMap& files, std::string_view folderName);
+std::string buildScopeInfoMessage(const SortedFiles& sorted, std::string_view folderName);
+inline std::string buildScopeInfoMessage(const ProjectFileMap& files, std::string_view folderName) {
+  return buildScopeInfoMessage(SortedFiles(files), folderName);
+}
 
 }  // namespace varnholt_app

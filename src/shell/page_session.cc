@@ -259,9 +259,14 @@ void PageSession::onSelectionGraceOver() {
 
 void PageSession::sendProject() {
   if (!hasWebView_ || projectFiles_ == nullptr) return;
-  postJson(buildProjectMessage(*projectFiles_, totalLOC_));
-  postJson(buildFileLinesMessage(*projectFiles_));
-  sendScopeInfo();
+  // One sort of the paths for all three; each goes out as soon as it is
+  // built, so the page takes in one while the next is made.
+  const SortedFiles sorted(*projectFiles_);
+  postJson(buildProjectMessage(sorted, totalLOC_));
+  postJson(buildFileLinesMessage(sorted));
+  // The page needs each file's scope and the folder's own name, which
+  // "projectName" does not give.
+  postJson(buildScopeInfoMessage(sorted, folderName_));
 }
 
 void PageSession::sendCode() {
@@ -308,13 +313,6 @@ void PageSession::sendAudit(FileScope scope, size_t perFile) {
   const std::vector<AuditItem> items = selectAuditItems(*projectFiles_, kAuditItemLimit, true, scope, perFile);
   postJson(buildAuditMessage(items));
   postJson(buildAuditReasonsMessage(auditReasons(items, *projectFiles_)));
-}
-
-// Follows every project message: the page needs each file's scope and the
-// folder's own name, which "projectName" does not give.
-void PageSession::sendScopeInfo() {
-  if (!hasWebView_ || projectFiles_ == nullptr) return;
-  postJson(buildScopeInfoMessage(*projectFiles_, folderName_));
 }
 
 void PageSession::answerExplainLine(std::string_view message) {

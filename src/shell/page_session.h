@@ -89,7 +89,6 @@ class PageSession {
   void sendProject();
   void sendCode();
   void sendAudit(FileScope scope, size_t perFile);
-  void sendScopeInfo();
   // "explainLine": why one line of a project file is as hot as it is.
   void answerExplainLine(std::string_view command);
   void requestSnapshotSave(std::string_view command);
