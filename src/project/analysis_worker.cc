@@ -1,5 +1,6 @@
 #include "project/analysis_worker.h"
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <mutex>
@@ -18,7 +19,8 @@ bool isFolder(const NativeString& root) {
 }
 
 // Often enough for the list to fill visibly, seldom enough that the page's
-// re-sorting of every row stays a small part of its time.
+// work on each batch stays a small part of the run: the interval grows with
+// the run, to a quarter of the time since the first batch.
 constexpr auto kFinishedInterval = std::chrono::milliseconds(300);
 
 // The records the analysing threads finish, handed in batches to the thread
@@ -32,7 +34,11 @@ class FinishedFiles {
   // The batch since the last one, once the interval is up; else nothing.
   bool takeDue(std::vector<const ProjectFile*>& batch) {
     const auto now = std::chrono::steady_clock::now();
-    if (now - last_ < kFinishedInterval) return false;
+    if (now - last_ < std::max<std::chrono::steady_clock::duration>(kFinishedInterval, (now - first_) / 4)) {
+      return false;
+    }
+    if (!started_) first_ = now;
+    started_ = true;
     last_ = now;
     std::lock_guard lock(mutex_);
     batch.swap(files_);
@@ -43,7 +49,9 @@ class FinishedFiles {
  private:
   std::mutex mutex_;
   std::vector<const ProjectFile*> files_;
-  std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point first_ = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point last_ = first_;
+  bool started_ = false;  // a batch went out, at first_
 };
 
 }  // namespace

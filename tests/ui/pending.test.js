@@ -19,10 +19,13 @@ test('pending rows show at once, fill in by batch after the done ones, and give 
   assert.equal(await page.isDisabled('#btnAudit'), true);
 
   await h.deliver(page, { type: 'fillPendingProject', heatScaleLog: Math.log1p(40), files: [[2, 40, 10, 0], [9, 1, 1, 0]] });
-  await h.deliver(page, { type: 'fillPendingProject', heatScaleLog: Math.log1p(40), files: [[1, 0, 3, 2], [2, 99, 1, 0]] });
-  assert.deepEqual(await rows(page), [['c.c', '40.00', false], ['b.c', '0.00', false], ['a.c', '\u2013', true]],
-    'the hottest first, no heat next, pending last; a file is filled once and unknown indices are skipped');
-  assert.match(await page.textContent('#projStats'), /4 files\s+·\s+13 lines so far/);
+  await h.deliver(page, { type: 'fillPendingProject', heatScaleLog: Math.log1p(40), files: [[1, 50, 300, 2], [2, 99, 1, 0]] });
+  assert.deepEqual(await rows(page), [['b.c', '50.00', false], ['c.c', '40.00', false], ['a.c', '\u2013', true]],
+    'the hottest first, pending last; a file is filled once and unknown indices are skipped');
+  await page.click('#rankDensity');
+  assert.deepEqual((await rows(page)).map((r) => r[0]), ['c.c', 'b.c', 'a.c']);
+  await page.click('#rankTotal');
+  assert.match(await page.textContent('#projStats'), /4 files\s+·\s+310 lines so far/);
   await page.selectOption('#scope', 'nontest');
   assert.deepEqual((await rows(page)).map((r) => r[0]), ['c.c', 'a.c'], 'a filled test file leaves "nontest"');
   await page.selectOption('#scope', 'code');

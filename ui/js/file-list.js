@@ -43,9 +43,10 @@ function renderList(contentChanged) {
       v.fill.style.width = Math.max(fh > 0 ? 6 : 0, fh * 100) + '%';
       v.fill.style.background = heatFill(fh);
       const rel = relOf(f), cut = lastSep(rel) + 1;
-      // Measuring the folds is the slow part of a first paint: a pending
-      // row's folders are clipped by the style instead.
-      fillFilterMarks(v.d, v.n, rel, cut, f.pending ? null : foldersToShow(rel, cut, figure));
+      // Measuring the folds is the slow part of drawing rows, and a pending
+      // list is drawn again with every batch while the analysis needs the
+      // processor: its folders are clipped by the style instead.
+      fillFilterMarks(v.d, v.n, rel, cut, S.project.pendingAt ? null : foldersToShow(rel, cut, figure));
       v.cv.textContent = figure;
       row.title = f.pending ? f.path + '\nNot analysed yet'
         : f.path + '\nHeat ' + fmt2(f.heatCV) + ' (' + pct(fileHeat(f)) + ' of the project scale)' +

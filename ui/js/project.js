@@ -86,7 +86,8 @@ function onSetPendingProject(d) {
   // The classes by index as well: looking 78,000 paths up takes a while.
   const cls = new Map(), byIndex = new Uint8Array(files.length);
   for (const i of Array.isArray(d.notCode) ? d.notCode : []) if (files[at[i]]) { cls.set(files[at[i]].path, 1); byIndex[at[i]] = 1; }
-  showFiles({ name: str(d.projectName) || 'Varnholt', totalLOC: 0, files, rawCount: paths.length, pendingAt: at, pendingLeft: files.length, cls: byIndex },
+  showFiles({ name: str(d.projectName) || 'Varnholt', totalLOC: 0, files, rawCount: paths.length, pendingAt: at, pendingLeft: files.length, cls: byIndex,
+    filled: { total: new Int32Array(0), density: new Int32Array(0) }, fresh: { total: [], density: [] } },
     S.project, { folderName: str(d.folderName), cls });
 }
 
@@ -99,6 +100,7 @@ function onFillPendingProject(d) {
     if (!f || !f.pending) continue;
     f.pending = false;
     p.pendingLeft--;
+    p.fresh.total.push(k); p.fresh.density.push(k);
     f.heatCV = num(r[1]);
     f.lines = Math.max(0, Math.floor(num(r[2])));
     p.totalLOC += f.lines;
@@ -106,9 +108,12 @@ function onFillPendingProject(d) {
     if (cls) { if (known) cls.set(f.path, known); else cls.delete(f.path); }
     if (p.cls) p.cls[k] = known;
   }
-  // Until the project comes, the scale is that of the files done so far.
-  const scaleLog = num(d.heatScaleLog);
-  if (scaleLog > 0) for (const f of p.files) if (!f.pending) f.heat01 = clamp01(Math.round((Math.log1p(f.heatCV) / scaleLog) * 1e4) / 1e4);
+  // Until the project comes, the scale is that of the files done so far;
+  // the files filled before follow it only when it moved noticeably.
+  const scaleLog = num(d.heatScaleLog), moved = scaleLog > 0 && Math.abs(scaleLog - (p.scaleLog || 0)) > 1e-3 * scaleLog;
+  if (moved) p.scaleLog = scaleLog;
+  const put = (f) => { f.heat01 = p.scaleLog > 0 ? clamp01(Math.round((Math.log1p(f.heatCV) / p.scaleLog) * 1e4) / 1e4) : 0; };
+  if (moved) { for (const f of p.files) if (!f.pending) put(f); } else { for (const k of p.fresh.total) put(p.files[k]); }
   p.densityTop = 0;
   p.linesGen++;
   S.orders.total = null; S.orders.density = null;
@@ -283,18 +288,18 @@ function fileKeys() {
 
 function fileOrder(mode) {
   if (S.orders[mode]) return S.orders[mode];
+  if (S.project.pendingAt && mode !== 'path') return (S.orders[mode] = pendingOrder(mode));
   const files = S.project.files, n = files.length;
   const idx = new Int32Array(n);
   for (let i = 0; i < n; i++) idx[i] = i;
   // Ties keep the host's order, which is already by path.
-  // Files still pending go last, in path order.
   if (mode === 'total') {
     const h01 = new Float64Array(n), cv = new Float64Array(n);
-    for (let i = 0; i < n; i++) { const f = files[i]; h01[i] = f.pending ? -1 : f.heat01; cv[i] = f.pending ? -1 : f.heatCV; }
+    for (let i = 0; i < n; i++) { h01[i] = files[i].heat01; cv[i] = files[i].heatCV; }
     idx.sort((a, b) => (h01[b] - h01[a]) || (cv[b] - cv[a]) || (a - b));
   } else if (mode === 'density') {
     const dn = new Float64Array(n);
-    for (let i = 0; i < n; i++) dn[i] = files[i].pending ? -1 : densityOf(files[i]);
+    for (let i = 0; i < n; i++) dn[i] = densityOf(files[i]);
     idx.sort((a, b) => (dn[b] - dn[a]) || (a - b));
   } else {
     const keys = fileKeys();
@@ -305,6 +310,27 @@ function fileOrder(mode) {
   }
   S.orders[mode] = idx;
   return idx;
+}
+
+// A pending list in heat order: the filled files, then the pending ones in
+// path order. Each batch is sorted alone and merged into the files filled
+// before it; sorting every file again for each batch kept the page busy for
+// a third of the run. By heat alone, as heat01 rises with it on any scale.
+function pendingOrder(mode) {
+  const p = S.project, files = p.files;
+  const key = mode === 'total' ? (i) => files[i].heatCV : (i) => densityOf(files[i]);
+  const before = (a, b) => key(b) - key(a) || a - b;
+  const fresh = Int32Array.from(p.fresh[mode]).sort(before);
+  p.fresh[mode] = [];
+  const done = p.filled[mode], merged = new Int32Array(done.length + fresh.length);
+  for (let i = 0, j = 0, k = 0; k < merged.length; k++) {
+    merged[k] = j >= fresh.length || (i < done.length && before(done[i], fresh[j]) < 0) ? done[i++] : fresh[j++];
+  }
+  p.filled[mode] = merged;
+  const order = new Int32Array(files.length);
+  order.set(merged);
+  for (let i = 0, k = merged.length; i < files.length; i++) if (files[i].pending) order[k++] = i;
+  return order;
 }
 
 function refreshList() {
