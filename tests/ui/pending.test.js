@@ -17,6 +17,7 @@ test('pending rows show at once, fill in by batch after the done ones, and give 
   await h.deliver(page, { type: 'setPendingProject', projectName: 'k', folderName: 'k', root: '/k/', paths: ['a.c', 'b.c', 'c.c', 'notes.md'], notCode: [3] });
   assert.deepEqual(await rows(page), [['a.c', '\u2013', true], ['b.c', '\u2013', true], ['c.c', '\u2013', true]], 'prose is outside "code"');
   assert.equal(await page.isDisabled('#btnAudit'), true);
+  await page.keyboard.press('o');  // the overview map of files with no lines yet
 
   await h.deliver(page, { type: 'fillPendingProject', heatScaleLog: Math.log1p(40), files: [[2, 40, 10, 0], [9, 1, 1, 0]] });
   await h.deliver(page, { type: 'fillPendingProject', heatScaleLog: Math.log1p(40), files: [[1, 50, 300, 2], [2, 99, 1, 0]] });
