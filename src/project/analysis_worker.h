@@ -47,10 +47,10 @@ struct AnalysisJob {
   // For a list shown while the run goes on; either may be empty. Called on
   // the worker thread: `walked` once the walk is done, before any file is
   // analysed (the model is only read, and only during the call); `finished`
-  // every few hundred milliseconds with the records analysed since its last
-  // call, complete and not written again in this run (they live until
-  // `done`). The files still being analysed when the run ends are never
-  // passed: the result has them.
+  // now and then (every 300 ms at first, less often as the run goes on) with
+  // the records analysed since its last call, complete and not written
+  // again in this run (they live until `done`). The files still being
+  // analysed when the run ends are never passed: the result has them.
   std::function<void(const ProjectModel& walked)> walked = nullptr;
   std::function<void(std::vector<const ProjectFile*> batch)> finished = nullptr;
 };
