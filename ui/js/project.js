@@ -314,8 +314,8 @@ function fileOrder(mode) {
 
 // A pending list in heat order: the filled files, then the pending ones in
 // path order. Each batch is sorted alone and merged into the files filled
-// before it; sorting every file again for each batch kept the page busy for
-// a third of the run. By heat alone, as heat01 rises with it on any scale.
+// before it, rather than sorting every file again for every batch. By heat
+// alone, as heat01 rises with it on any scale.
 function pendingOrder(mode) {
   const p = S.project, files = p.files;
   const key = mode === 'total' ? (i) => files[i].heatCV : (i) => densityOf(files[i]);
