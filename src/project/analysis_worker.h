@@ -71,6 +71,15 @@ struct AnalysisJob {
   bool guided = false;
   // A copy of previous's files the guided scan may take. May be null.
   std::shared_ptr<PreparedFiles> prepared;
+  // For a list shown while the run goes on; either may be empty. Called on
+  // the worker thread: `walked` once the walk is done, before any file is
+  // analysed (the model is only read, and only during the call); `finished`
+  // now and then (every 500 ms at first, less often as the run goes on) with
+  // the records analysed since its last call, complete and not written
+  // again in this run (they live until `done`). The files still being
+  // analysed when the run ends are never passed: the result has them.
+  std::function<void(const ProjectModel& walked)> walked = nullptr;
+  std::function<void(std::vector<const ProjectFile*> batch)> finished = nullptr;
 };
 
 // The worker thread's body: reports progress now and then, then hands the

@@ -135,9 +135,11 @@ class FileQueue {
         if (failed_.load(std::memory_order_relaxed)) return;
         const size_t i = next_.fetch_add(1);
         if (i >= files_.size()) return;
-        if (analyseFile(*files_[i], scratch, heats, root_, scanStart_, counts_)) {
+        ProjectFile& file = *files_[i];
+        if (analyseFile(file, scratch, heats, root_, scanStart_, counts_)) {
           changed_.store(true, std::memory_order_relaxed);
         }
+        if (onAnalysed) onAnalysed(file);
       }
     } catch (...) {
       std::lock_guard lock(errorMutex_);
@@ -145,6 +147,8 @@ class FileQueue {
       failed_ = true;
     }
   }
+
+  std::function<void(const ProjectFile&)> onAnalysed;
 
   void rethrowError() {
     if (error_) std::rethrow_exception(error_);
@@ -450,13 +454,14 @@ ProjectAnalysis analyzeProject(const NativeString& root, const AnalyzeOptions& o
   const std::string utf8Root = nativeToUtf8Lossy(root);
   // A fresh walk analyses the files it lists while it lists the rest; the
   // model's records are made once all is listed, so `toAnalyse` gets those
-  // it never saw. A rescan takes most records over and walks first.
+  // it never saw. A rescan takes most records over and walks first, and so
+  // does a run whose caller shows the walked files before their analysis.
   std::optional<WalkAnalysis> walkWork;
   std::optional<WorkingWalk> walk;
   std::vector<ProjectFile*> toAnalyse;
   int64_t takenOverLines = 0;
   bool sameKeys = false;
-  if (options.previous == nullptr) {
+  if (options.previous == nullptr && !options.walked && !options.analysed) {
     result.model.scanStart = fileClockNow();
     walkWork.emplace(counts, utf8Root, result.model.scanStart);
     walk.emplace(root, threads, nullptr, *walkWork);
@@ -469,8 +474,9 @@ ProjectAnalysis analyzeProject(const NativeString& root, const AnalyzeOptions& o
       toAnalyse = takeOverNamed(result.model, *options.previous, result.changedKeys, takenOverLines);
       sameKeys = keptOrder;
     } else {
-      result.model = scanProject(root, threads, &knownText);
+      result.model = scanProject(root, threads, options.previous != nullptr ? &knownText : nullptr);
       insertInHashOrder(result.model.files);
+      if (options.walked) options.walked(result.model);
       toAnalyse = takeOverUnchanged(result.model, options.previous, takenOverLines, sameKeys);
     }
     counts.done += result.model.files.size() - toAnalyse.size();
@@ -481,6 +487,7 @@ ProjectAnalysis analyzeProject(const NativeString& root, const AnalyzeOptions& o
     return AnalysisProgress{std::min(counts.done.load(), total), total, counts.bytes.load()};
   };
   FileQueue queue(std::move(toAnalyse), counts, utf8Root, result.model.scanStart);
+  queue.onAnalysed = options.analysed;
   const size_t workerCount = std::min<size_t>(static_cast<size_t>(threads), queue.size());
   std::vector<std::thread> workers;
   std::mutex doneMutex;

@@ -39,6 +39,13 @@ struct AnalyzeOptions {
   // the run, when there is one, for a guided scan to take instead of copying
   // them itself. Optional.
   std::function<bool(ProjectFileMap& copy)> takePreparedCopy;
+  // Called on the calling thread once the files are known, before any is
+  // analysed; the model is only read, and only during the call. Optional.
+  std::function<void(const ProjectModel&)> walked;
+  // Called on the analysing threads, possibly at once, for every file
+  // analysed in this run (not those taken over) once its record is
+  // complete. Optional.
+  std::function<void(const ProjectFile&)> analysed;
 };
 
 struct ProjectAnalysis {

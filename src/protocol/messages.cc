@@ -1,6 +1,8 @@
 #include "protocol/messages.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstddef>
 #include <cstring>
 
 #include "project/file_scope.h"
@@ -39,7 +41,7 @@ struct FileRecord {
   uint64_t prefix2;
   const char* path;
   size_t size;
-  double heatRaw;
+  const ProjectFile* file;
 };
 
 // Path bytes live in their own allocations, visited in hash or sorted order;
@@ -79,31 +81,13 @@ size_t commonPrefixLength(const std::vector<FileRecord>& records) {
 
 }  // namespace
 
-std::string buildFileLinesMessage(const ProjectFileMap& files) {
-  std::vector<std::pair<std::string_view, size_t>> lines;
-  lines.reserve(files.size());
-  // The count behind the line total, so the files add up to "totalLOC"
-  // (the heat array has an extra entry after a final line feed).
-  for (const auto& [path, file] : files) lines.emplace_back(path, static_cast<size_t>(std::max(file.lineCount, 0)));
-  // string_view compares bytes as unsigned, a proper prefix first: the project message's order.
-  std::sort(lines.begin(), lines.end());
-  std::string out = "{\"type\":\"setFileLines\",\"lines\":[";
-  out.reserve(out.size() + 8 * lines.size() + 2);
-  for (size_t k = 0; k < lines.size(); ++k) {
-    if (k) out += ',';
-    appendInt(out, static_cast<int64_t>(lines[k].second));
-  }
-  out += "]}";
-  return out;
-}
-
-std::string buildProjectMessage(const ProjectFileMap& files, int32_t totalLOC) {
+// The file list for the page in byte-wise order, a proper prefix first.
+SortedFiles::SortedFiles(const ProjectFileMap& files) : files_(files) {
   std::vector<FileRecord> records;
   records.reserve(files.size());
-  size_t pathBytes = 0;
   for (const auto& [path, file] : files) {
-    records.push_back({0, 0, path.data(), path.size(), file.heatRaw});
-    pathBytes += path.size();
+    records.push_back({0, 0, path.data(), path.size(), &file});
+    pathBytes_ += path.size();
   }
   const size_t common = commonPrefixLength(records);
   for (size_t k = 0; k < records.size(); ++k) {
@@ -113,9 +97,8 @@ std::string buildProjectMessage(const ProjectFileMap& files, int32_t totalLOC) {
     records[k].prefix = prefixKey({records[k].path, records[k].size}, common);
     records[k].prefix2 = prefixKey({records[k].path, records[k].size}, common + 8);
   }
-  // Byte-wise order, a proper prefix first. Zero padding in the keys ties a
-  // path ending there with one continuing with 0 bytes; the full comparison
-  // settles that.
+  // Zero padding in the keys ties a path ending there with one continuing
+  // with 0 bytes; the full comparison settles that.
   const size_t skip = common + 16;
   std::sort(records.begin(), records.end(), [skip](const FileRecord& a, const FileRecord& b) {
     if (a.prefix != b.prefix) return a.prefix < b.prefix;
@@ -125,32 +108,53 @@ std::string buildProjectMessage(const ProjectFileMap& files, int32_t totalLOC) {
     if (x.size() <= skip || y.size() <= skip) return x < y;
     return x.substr(skip) < y.substr(skip);
   });
+  entries_.reserve(records.size());
+  for (const FileRecord& record : records) entries_.push_back({{record.path, record.size}, record.file});
+}
 
-  const HeatScale scale = projectHeatScale(files);
+std::string buildFileLinesMessage(const SortedFiles& sorted) {
+  const auto& entries = sorted.entries();
+  std::string out = "{\"type\":\"setFileLines\",\"lines\":[";
+  out.reserve(out.size() + 8 * entries.size() + 2);
+  for (size_t k = 0; k < entries.size(); ++k) {
+    if (k + kPrefetchDistance < entries.size()) prefetch(entries[k + kPrefetchDistance].file);
+    if (k) out += ',';
+    // The count behind the line total, so the files add up to "totalLOC"
+    // (the heat array has an extra entry after a final line feed).
+    appendInt(out, std::max(entries[k].file->lineCount, 0));
+  }
+  out += "]}";
+  return out;
+}
+
+std::string buildProjectMessage(const SortedFiles& sorted, int32_t totalLOC) {
+  const auto& entries = sorted.entries();
+  const HeatScale scale = projectHeatScale(sorted.files());
 
   std::string out;
   // Paths appear twice (full and last component); backslashes double.
-  out.reserve(128 + 3 * pathBytes + 64 * records.size());
+  out.reserve(128 + 3 * sorted.pathBytes() + 64 * entries.size());
   out += "{\"type\":\"setProject\",";
-  appendStringMember(out, "projectName", projectNameFor(files));
+  appendStringMember(out, "projectName", projectNameFor(sorted.files()));
   out += ",\"totalLOC\":";
   appendInt(out, totalLOC);
   out += ",\"files\":[";
-  bool first = true;
-  for (size_t k = 0; k < records.size(); ++k) {
-    if (k + kPrefetchDistance < records.size()) prefetch(records[k + kPrefetchDistance].path);
-    const FileRecord& record = records[k];
-    if (!first) out += ',';
-    first = false;
-    const std::string_view path(record.path, record.size);
+  for (size_t k = 0; k < entries.size(); ++k) {
+    if (k + kPrefetchDistance < entries.size()) {
+      prefetch(entries[k + kPrefetchDistance].path.data());
+      prefetch(entries[k + kPrefetchDistance].file);
+    }
+    if (k) out += ',';
+    const std::string_view path = entries[k].path;
+    const double heatRaw = entries[k].file->heatRaw;
     out += '{';
     appendStringMember(out, "path", path);
     out += ',';
     appendStringMember(out, "name", lastComponent(path));
     out += ",\"heat01\":";
-    appendFixed(out, scale.heat01(record.heatRaw), 4);
+    appendFixed(out, scale.heat01(heatRaw), 4);
     out += ",\"heatCV\":";
-    appendFixed(out, record.heatRaw, 2);
+    appendFixed(out, heatRaw, 2);
     out += '}';
   }
   out += "]}";
@@ -275,6 +279,85 @@ std::string buildProjectUpdateMessage(const ProjectFileMap& before, const Projec
   return out;
 }
 
+// --- The list while a first run goes on ---
+
+std::string PendingList::start(const ProjectFileMap& files, std::string_view folderName) {
+  const SortedFiles sorted(files);
+  const auto& records = sorted.entries();
+  index_.clear();
+  index_.reserve(records.size());
+  heats_.clear();
+  std::string out;
+  out.reserve(128 + sorted.pathBytes() + 8 * records.size());
+  out += "{\"type\":\"setPendingProject\",";
+  appendStringMember(out, "projectName", projectNameFor(files));
+  out += ',';
+  appendStringMember(out, "folderName", folderName);
+  // The folder all paths share goes once: a third of the bytes on a deep tree.
+  size_t root = 0;
+  if (!records.empty()) {
+    const std::string_view first = records.front().path;
+    const std::string_view last = records.back().path;
+    size_t common = 0;
+    while (common < first.size() && common < last.size() && first[common] == last[common]) ++common;
+    root = first.substr(0, common).find_last_of("/\\") + 1;  // npos + 1: none
+  }
+  out += ',';
+  appendStringMember(out, "root", records.empty() ? std::string_view() : records.front().path.substr(0, root));
+  out += ",\"paths\":[";
+  std::vector<uint32_t> notCode;
+  for (size_t k = 0; k < records.size(); ++k) {
+    const SortedFiles::Entry& record = records[k];
+    if (k) out += ',';
+    appendJsonString(out, record.path.substr(root));
+    index_.emplace(record.file, static_cast<uint32_t>(k));
+    if (!isCodeLanguage(record.file->language)) notCode.push_back(static_cast<uint32_t>(k));
+  }
+  out += "],\"notCode\":[";
+  for (size_t k = 0; k < notCode.size(); ++k) {
+    if (k) out += ',';
+    appendInt(out, notCode[k]);
+  }
+  out += "]}";
+  return out;
+}
+
+std::string PendingList::fill(const std::vector<const ProjectFile*>& batch) {
+  std::vector<std::pair<uint32_t, const ProjectFile*>> listed;
+  listed.reserve(batch.size());
+  for (const ProjectFile* file : batch) {
+    const auto found = index_.find(file);
+    if (found == index_.end()) continue;
+    listed.emplace_back(found->second, file);
+    heats_.push_back(std::isnan(file->heatRaw) ? 0.0 : file->heatRaw);
+  }
+  // The reference of the files done so far, as projectHeatScale takes it
+  // from all: the 95th percentile at its lower neighbour, at least 1.
+  double ref = 1.0;
+  if (!heats_.empty()) {
+    const auto at = heats_.begin() + static_cast<std::ptrdiff_t>((heats_.size() - 1) * 95 / 100);
+    std::nth_element(heats_.begin(), at, heats_.end());
+    ref = std::max(*at, 1.0);
+  }
+  std::string out = "{\"type\":\"fillPendingProject\",\"heatScaleLog\":";
+  appendFixed(out, std::log1p(ref), 9);
+  out += ",\"files\":[";
+  for (const auto& [index, file] : listed) {
+    if (&file != &listed.front().second) out += ',';
+    out += '[';
+    appendInt(out, index);
+    out += ',';
+    appendFixed(out, file->heatRaw, 2);
+    out += ',';
+    appendInt(out, std::max(file->lineCount, 0));
+    out += ',';
+    appendInt(out, scopeClassOf(*file));
+    out += ']';
+  }
+  out += "]}";
+  return out;
+}
+
 std::string buildCodeMessage(std::string_view path, std::string_view text,
                              const ProjectFile& file) {
   const size_t lineCount = static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
@@ -368,27 +451,25 @@ std::string buildSnapshotMessage(bool ok, std::string_view pathOrText) {
   return out;
 }
 
-std::string buildScopeInfoMessage(const ProjectFileMap& files, std::string_view folderName) {
-  std::vector<const std::string*> notCode;
-  std::vector<const std::string*> testOrGenerated;
-  for (const auto& [path, file] : files) {
-    if (!isCodeLanguage(file.language)) {
-      notCode.push_back(&path);
-    } else if (file.testOrGenerated) {
-      testOrGenerated.push_back(&path);
+std::string buildScopeInfoMessage(const SortedFiles& sorted, std::string_view folderName) {
+  std::vector<std::string_view> notCode;
+  std::vector<std::string_view> testOrGenerated;
+  for (const auto& [path, file] : sorted.entries()) {
+    if (!isCodeLanguage(file->language)) {
+      notCode.push_back(path);
+    } else if (file->testOrGenerated) {
+      testOrGenerated.push_back(path);
     }
   }
   std::string out = "{\"type\":\"setScopeInfo\",";
   appendStringMember(out, "folderName", folderName);
-  const auto appendPaths = [&out](std::string_view key, std::vector<const std::string*>& paths) {
-    std::sort(paths.begin(), paths.end(),
-              [](const std::string* a, const std::string* b) { return *a < *b; });
+  const auto appendPaths = [&out](std::string_view key, const std::vector<std::string_view>& paths) {
     out += ",\"";
     out += key;
     out += "\":[";
     for (size_t i = 0; i < paths.size(); ++i) {
       if (i > 0) out += ',';
-      appendJsonString(out, *paths[i]);
+      appendJsonString(out, paths[i]);
     }
     out += ']';
   };

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "model/model.h"
@@ -21,13 +22,39 @@ namespace varnholt_app {
 // files in several folders it is not defined which folder names the project.
 std::string projectNameFor(const ProjectFileMap& files);
 
+// The files in byte-wise path order, sorted once for the three messages
+// that list them ("setProject", "setFileLines", "setScopeInfo"); the map
+// must outlive it.
+class SortedFiles {
+ public:
+  explicit SortedFiles(const ProjectFileMap& files);
+  const ProjectFileMap& files() const { return files_; }
+  size_t pathBytes() const { return pathBytes_; }
+  struct Entry {
+    std::string_view path;
+    const ProjectFile* file;
+  };
+  const std::vector<Entry>& entries() const { return entries_; }
+
+ private:
+  const ProjectFileMap& files_;
+  size_t pathBytes_ = 0;
+  std::vector<Entry> entries_;
+};
+
 // Files in byte-wise path order, each with its heat on the project scale.
-std::string buildProjectMessage(const ProjectFileMap& files, int32_t totalLOC);
+std::string buildProjectMessage(const SortedFiles& sorted, int32_t totalLOC);
+inline std::string buildProjectMessage(const ProjectFileMap& files, int32_t totalLOC) {
+  return buildProjectMessage(SortedFiles(files), totalLOC);
+}
 
 // Each file's line count (the ones "totalLOC" adds up), in the file order
 // of the project message, so the page can size its overview map:
 // {"type":"setFileLines","lines":[...]}.
-std::string buildFileLinesMessage(const ProjectFileMap& files);
+std::string buildFileLinesMessage(const SortedFiles& sorted);
+inline std::string buildFileLinesMessage(const ProjectFileMap& files) {
+  return buildFileLinesMessage(SortedFiles(files));
+}
 
 // --- "updateProject" ---
 
@@ -54,6 +81,33 @@ std::string buildProjectUpdateMessage(const ProjectFileMap& before, const Projec
                                       int32_t totalLOC, std::string_view folderName,
                                       const ProjectUpdateHints& hints = {},
                                       size_t limit = kProjectUpdateLimit);
+
+// --- The list while a first run goes on ---
+
+// The files a first run has walked, shown before any is analysed, and their
+// figures as batches of them are finished. Used by one thread at a time.
+class PendingList {
+ public:
+  // {"type":"setPendingProject","projectName":N,"folderName":F,"root":R,"paths":[...],"notCode":[...]}:
+  // the paths in the project message's order, each less the folder R (up
+  // to its separator) that all of them share; "notCode" the indices (into
+  // "paths") of the files outside "code" by their language. The records
+  // need to live as long as this list is filled.
+  std::string start(const ProjectFileMap& files, std::string_view folderName);
+  // {"type":"fillPendingProject","heatScaleLog":L,"files":[[i,heatCV,lines,scope],...]}:
+  // each file by its index, heat, line count and scope class as
+  // "updateProject" gives them; "heatScaleLog" the project scale of all
+  // the files filled so far. Files not in the started list are left out.
+  std::string fill(const std::vector<const ProjectFile*>& batch);
+
+ private:
+  std::unordered_map<const ProjectFile*, uint32_t> index_;
+  std::vector<double> heats_;  // of every file filled so far
+};
+
+// Tells the page that shows a pending list to drop it: its run ended
+// without a project.
+inline constexpr std::string_view kDropPendingMessage = R"({"type":"dropPendingProject"})";
 
 // --- "setCode" ---
 
@@ -94,6 +148,9 @@ std::string buildSnapshotMessage(bool ok, std::string_view pathOrText);
 // The opened folder's name, and the files each narrower scope leaves out, in
 // path order: "notCode" (prose and data) and "testOrGenerated" (code files
 // that are tests or generated; "nontest" leaves out both lists).
-std::string buildScopeInfoMessage(const ProjectFileMap& files, std::string_view folderName);
+std::string buildScopeInfoMessage(const SortedFiles& sorted, std::string_view folderName);
+inline std::string buildScopeInfoMessage(const ProjectFileMap& files, std::string_view folderName) {
+  return buildScopeInfoMessage(SortedFiles(files), folderName);
+}
 
 }  // namespace varnholt_app

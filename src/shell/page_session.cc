@@ -73,8 +73,15 @@ void PageSession::handleCommand(std::string_view message) {
 
   if (type == "uiReady") {
     pageReady_ = true;
+    pendingShown_ = false;  // a page loaded afresh shows none
     sendProject();
     sendCode();
+    // A run's list that the page was not ready for.
+    if (!pendingHeld_.empty() && hasWebView_) {
+      pendingShown_ = true;
+      for (const std::string& json : pendingHeld_) postJson(json);
+      pendingHeld_.clear();
+    }
     listener_.onPageReady();
     if (follower_ != nullptr) follower_->afterPageReady();
   } else if (type == "pickFolder") {
@@ -150,8 +157,11 @@ void PageSession::showProject(const ProjectModel& model, int32_t totalLines, std
   const bool sameFolder = folderName_ == folderName;
   folderName_ = std::move(folderName);
   totalLOC_ = std::max(totalLines, 0);
+  const bool wasPending = std::exchange(pendingShown_, false);
+  pendingHeld_.clear();
   const double shownScale = std::exchange(shownScale_, 0.0);
-  if (!pageReady_ || repeat) {
+  if (!pageReady_ || (repeat && !wasPending)) {
+    // Copies of the keys: a repeat has the same ones.
     if (!repeat) rebuildPageKeys();
     if (repeat) shownScale_ = shownScale;
     return;
@@ -159,7 +169,7 @@ void PageSession::showProject(const ProjectModel& model, int32_t totalLines, std
   // A few files changed: the page patches its list. The page still holds
   // `shown`, which lives until this call returns.
   std::string update;
-  if (shown != nullptr && sameFolder && hasWebView_) {
+  if (shown != nullptr && sameFolder && hasWebView_ && !wasPending) {
     shownScale_ = projectHeatScale(model.files).denominator;
     update = buildProjectUpdateMessage(*shown, model.files, totalLOC_, folderName_,
                                        {changedKeys, shownScale, shownScale_});
@@ -170,9 +180,38 @@ void PageSession::showProject(const ProjectModel& model, int32_t totalLines, std
     sendProject();
   }
   // Only the page's commands need these: after the page has its message.
-  rebuildPageKeys();
+  if (!repeat) rebuildPageKeys();
   sendCode();
   if (shownScale_ == 0.0) shownScale_ = projectHeatScale(model.files).denominator;
+}
+
+void PageSession::showPending(std::string json) {
+  pendingHeld_.clear();
+  if (!pageReady_ || !hasWebView_) {
+    pendingHeld_.push_back(std::move(json));
+    return;
+  }
+  pendingShown_ = true;
+  postJson(json);
+}
+
+void PageSession::fillPending(std::string json) {
+  if (!pendingHeld_.empty()) {
+    pendingHeld_.push_back(std::move(json));
+  } else if (pendingShown_) {
+    postJson(json);
+  }
+}
+
+void PageSession::endPending() {
+  pendingHeld_.clear();
+  if (!std::exchange(pendingShown_, false)) return;
+  if (projectFiles_ == nullptr) {
+    postJson(std::string(kDropPendingMessage));
+    return;
+  }
+  sendProject();
+  sendCode();
 }
 
 void PageSession::rebuildPageKeys() {
@@ -229,9 +268,14 @@ void PageSession::onSelectionGraceOver() {
 
 void PageSession::sendProject() {
   if (!hasWebView_ || projectFiles_ == nullptr) return;
-  postJson(buildProjectMessage(*projectFiles_, totalLOC_));
-  postJson(buildFileLinesMessage(*projectFiles_));
-  sendScopeInfo();
+  // One sort of the paths for all three; each goes out as soon as it is
+  // built, so the page takes in one while the next is made.
+  const SortedFiles sorted(*projectFiles_);
+  postJson(buildProjectMessage(sorted, totalLOC_));
+  postJson(buildFileLinesMessage(sorted));
+  // The page needs each file's scope and the folder's own name, which
+  // "projectName" does not give.
+  postJson(buildScopeInfoMessage(sorted, folderName_));
 }
 
 void PageSession::sendCode() {
@@ -278,13 +322,6 @@ void PageSession::sendAudit(FileScope scope, size_t perFile) {
   const std::vector<AuditItem> items = selectAuditItems(*projectFiles_, kAuditItemLimit, true, scope, perFile);
   postJson(buildAuditMessage(items));
   postJson(buildAuditReasonsMessage(auditReasons(items, *projectFiles_)));
-}
-
-// Follows every project message: the page needs each file's scope and the
-// folder's own name, which "projectName" does not give.
-void PageSession::sendScopeInfo() {
-  if (!hasWebView_ || projectFiles_ == nullptr) return;
-  postJson(buildScopeInfoMessage(*projectFiles_, folderName_));
 }
 
 void PageSession::answerExplainLine(std::string_view message) {

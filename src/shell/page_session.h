@@ -64,6 +64,15 @@ class PageSession {
   // shown before, when the rescan knows them; null otherwise.
   void showProject(const ProjectModel& model, int32_t totalLines, std::string folderName, bool repeat,
                    const std::vector<std::string>* changedKeys = nullptr);
+  // A first run's list of walked files, then its batches of finished ones
+  // (as PendingList builds them): shown until the run's project replaces
+  // the list or endPending drops it.
+  // A page not ready yet gets them with its project.
+  void showPending(std::string json);
+  void fillPending(std::string json);
+  // The run ended without a project: a pending list gives way to the
+  // project shown before it, or to none.
+  void endPending();
   // Loads `path` of the project into the code view afresh.
   void loadIntoCodeView(const std::string& path);
   const std::string& lastOpenedFile() const { return lastOpenedFile_; }
@@ -83,7 +92,6 @@ class PageSession {
   void sendProject();
   void sendCode();
   void sendAudit(FileScope scope, size_t perFile);
-  void sendScopeInfo();
   // "explainLine": why one line of a project file is as hot as it is.
   void answerExplainLine(std::string_view command);
   void requestSnapshotSave(std::string_view command);
@@ -97,6 +105,10 @@ class PageSession {
   bool windowExists_ = false;
   bool hasWebView_ = false;
   bool pageReady_ = false;
+  // The page shows a pending list instead of projectFiles_.
+  bool pendingShown_ = false;
+  // A pending list and its fills that came before the page was ready.
+  std::vector<std::string> pendingHeld_;
   std::vector<std::string> outbox_;
 
   const ProjectFileMap* projectFiles_ = nullptr;

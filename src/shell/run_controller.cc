@@ -100,7 +100,20 @@ void RunController::onFolderChanged(FolderChanges changes) {
   }
 }
 
+void RunController::onPendingList(std::string json) {
+  if (analysisBusy) page_.showPending(std::move(json));
+}
+
+void RunController::onPendingFill(std::string json) {
+  if (analysisBusy) page_.fillPending(std::move(json));
+}
+
 void RunController::onAnalysisDone(std::shared_ptr<AnalysisResult> result) {
+  // Whatever comes of it, a pending list has nothing more to wait for: the
+  // project below replaces it, or it goes here.
+  if (!result || result->root != requestedRoot || !result->failure.empty() || result->rootMissing) {
+    page_.endPending();
+  }
   if (!result) {
     finishRun(RunState::Failed, "Could not analyse " + nativeToUtf8Lossy(requestedRoot));
     return;
@@ -285,6 +298,20 @@ void RunController::startAnalysis(const NativeString& root, bool keepSelection) 
     job->progress = [ui, this](uint64_t done, uint64_t total) {
       ui->dispatch([this, done, total] { onProgress(done, total); });
     };
+    if (!job->previous) {
+      // A first run: its files show as soon as the walk has them, and fill
+      // in as they are done. The messages are built here, on the worker.
+      auto pending = std::make_shared<PendingList>();
+      std::string folderName(folderDisplayName(nativeToUtf8Lossy(requestedRoot)));
+      job->walked = [ui, this, pending, folderName](const ProjectModel& model) {
+        ui->dispatch([this, json = pending->start(model.files, folderName)]() mutable {
+          onPendingList(std::move(json));
+        });
+      };
+      job->finished = [ui, this, pending](std::vector<const ProjectFile*> batch) {
+        ui->dispatch([this, json = pending->fill(batch)]() mutable { onPendingFill(std::move(json)); });
+      };
+    }
     job->done = [ui, this](std::unique_ptr<AnalysisResult> result) {
       ui->dispatch([this, result = std::shared_ptr<AnalysisResult>(std::move(result))]() mutable {
         onAnalysisDone(std::move(result));

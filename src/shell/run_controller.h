@@ -44,6 +44,10 @@ class RunController final : public PageSession::Listener {
   // Takes the result (null: the run died without one).
   void onAnalysisDone(std::shared_ptr<AnalysisResult> result);
   void onFolderChanged(FolderChanges changes);
+  // A first run's list of walked files and its batches of finished ones,
+  // as messages for the page.
+  void onPendingList(std::string json);
+  void onPendingFill(std::string json);
 
   void onPageReady() override;
   void onPickFolder() override;

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <mutex>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -84,6 +87,35 @@ TEST(AnalysisWorker, GuidedRescanTakesTheCopyMadeAhead) {
     auto want = previous->files.begin();
     for (const auto& [key, file] : result->model.files) EXPECT_EQ(key, (want++)->first);
   }
+}
+
+// The hooks of a list shown while the run goes on: the walk's files once,
+// before any is analysed; then each file, complete, once, from whichever
+// thread analysed it.
+TEST(AnalysisWorker, ListsTheWalkOnceThenEveryFileAnalysed) {
+  testing::TempTree tree;
+  for (int i = 0; i < 40; ++i) tree.file("d" + std::to_string(i % 3) + "/f" + std::to_string(i) + ".c", "int x;\nint y;\n");
+  std::mutex mutex;
+  std::vector<std::string> walked, analysed;
+  AnalyzeOptions options;
+  options.threads = 2;
+  options.progress = [](const AnalysisProgress&) {};  // every worker a thread of its own
+  options.walked = [&](const ProjectModel& model) {
+    std::lock_guard lock(mutex);
+    EXPECT_TRUE(analysed.empty());
+    for (const auto& entry : model.files) walked.push_back(entry.first);
+  };
+  options.analysed = [&](const ProjectFile& file) {
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(file.lineCount, 2) << file.path;
+    analysed.push_back(file.path);
+  };
+  const ProjectAnalysis result = analyzeProject(tree.native(), options);
+  std::sort(walked.begin(), walked.end());
+  std::sort(analysed.begin(), analysed.end());
+  EXPECT_EQ(walked.size(), 40u);
+  EXPECT_EQ(analysed, walked);
+  EXPECT_EQ(result.totalLines, 80);
 }
 
 }  // namespace

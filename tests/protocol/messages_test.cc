@@ -119,6 +119,35 @@ TEST(FileLinesMessage, CountsAddUpToTheTotal) {
   EXPECT_EQ(buildFileLinesMessage(analysis.model.files), R"({"type":"setFileLines","lines":[2,2,0,1,3,1]})");
 }
 
+// The list of a first run names files by their place in it; the scale of
+// a batch is that of every file filled so far.
+TEST(PendingList, PathOrderIndicesAndTheScaleSoFar) {
+  ProjectFileMap files;
+  for (const char* name : {"/p/c.md", "/p/b.c", "/p/a\"x.c", "/p/d.py"}) files[name] = fileWith({}, 0.0);
+  files["/p/c.md"].language = LanguageId::PlainText;
+  files["/p/d.py"].language = LanguageId::Python;
+  files["/p/b.c"].language = files["/p/a\"x.c"].language = LanguageId::C;
+  PendingList pending;
+  EXPECT_EQ(pending.start(files, "p"),
+            R"({"type":"setPendingProject","projectName":"p","folderName":"p",)"
+            R"("root":"/p/","paths":["a\"x.c","b.c","c.md","d.py"],"notCode":[2]})");
+  ProjectFile& b = files["/p/b.c"];
+  b = fileWith({1.0, 2.0}, 21.0);
+  b.language = LanguageId::C;
+  b.testOrGenerated = true;
+  ProjectFile stranger = fileWith({}, 5.0);
+  EXPECT_EQ(pending.fill({&b, &stranger}),
+            R"({"type":"fillPendingProject","heatScaleLog":3.091042453,"files":[[1,21.00,2,2]]})");  // ln 22
+  // Heats 1..10, then 11..21: the sorted value at index 8, then 19, is the reference.
+  files.clear();
+  for (int i = 1; i <= 21; ++i) files["/p/f" + std::string(i < 10 ? "0" : "") + std::to_string(i)] = fileWith({}, i);
+  std::vector<const ProjectFile*> batches[2];
+  for (const auto& [path, file] : files) batches[file.heatRaw > 10].push_back(&file);
+  pending.start(files, "p");
+  EXPECT_EQ(valuesOf(pending.fill(batches[0]), "heatScaleLog"), Strings{"2.302585093"});  // ln 10
+  EXPECT_EQ(valuesOf(pending.fill(batches[1]), "heatScaleLog"), Strings{"3.044522438"});  // ln 21
+}
+
 TEST(CodeMessage, FormatLinesAndReference) {
   EXPECT_EQ(buildCodeMessage("C:\\a\"b.c", "a\nb\nc", fileWith({2.0, 0.0, 4.0}, 6.0)),
             R"({"type":"setCode","path":"C:\\a\"b.c","code_b64":"YQpiCmM=",)"

@@ -168,6 +168,58 @@ TEST_F(AppUITest, FolderAskedForDuringARunDecidesWhetherItsResultIsStale) {
   EXPECT_TRUE(names(platform.sent[0], b.key("lib.py")));
 }
 
+// A first run lists its walked files before its project; fills go out only
+// while that list is on the page, and a run that ends without a project
+// takes its list back.
+TEST_F(AppUITest, FirstRunListsItsFilesFirstAndNoPendingListOutlivesItsRun) {
+  const std::string fill = R"({"type":"fillPendingProject","heatScaleLog":1,"files":[]})";
+  const auto pendingTypes = [&] {
+    Types types;
+    for (const auto& [at, json] : platform.pending) types.push_back(extractJsonString(json, "type") + "@" + std::to_string(at));
+    return types;
+  };
+  readyPage();
+  pickFolder(b.native());
+  pickFolder(a.native());  // B's result will be stale
+  ASSERT_TRUE(platform.runThread());
+  Dispatcher::Task task;
+  while (platform.pending.empty() && platform.ui->take(task)) task();
+  app.runs().onPendingFill(fill);
+  platform.pump();
+  EXPECT_NE(platform.pending[0].second.find(R"("paths":["lib.py"])"), std::string::npos);
+  EXPECT_EQ(pendingTypes(), (Types{"setPendingProject@0", "fillPendingProject@0", "dropPendingProject@0"}))
+      << "nothing was shown before B's list";
+  app.runs().onPendingFill(fill);
+  finishWorker();
+  app.runs().onPendingFill(fill);
+  EXPECT_EQ(pendingTypes(), (Types{"setPendingProject@0", "fillPendingProject@0", "dropPendingProject@0", "setPendingProject@0"}))
+      << "A's list, then its project; no fill outside the list's time";
+  EXPECT_EQ(sentTypes(), (Types{"setProject", "setFileLines", "setScopeInfo", "setCode"}));
+
+  changeAndRescan();
+  finishWorker();
+  pickFolder(b.native());
+  pickFolder(a.native());
+  platform.sent.clear();
+  finishWorker();
+  EXPECT_EQ(platform.pending.size(), 5u) << "a rescan lists nothing; B's list went out";
+  EXPECT_EQ(sentTypes(), (Types{"setProject", "setFileLines", "setScopeInfo", "setCode"})) << "A's project in place of B's list";
+  EXPECT_TRUE(names(platform.sent[0], a.key("main.c")));
+
+  // A page loaded again mid-run gets the list after the project it shows.
+  finishWorker();
+  app.page().onPageReloading();
+  pickFolder(b.native());
+  ASSERT_TRUE(platform.runThread());
+  std::vector<Dispatcher::Task> tasks;
+  for (Dispatcher::Task t; platform.ui->take(t);) tasks.push_back(std::move(t));
+  for (size_t i = 0; i + 1 < tasks.size(); ++i) tasks[i]();  // all but the result
+  platform.sent.clear();
+  command(R"({"type":"uiReady"})");
+  EXPECT_EQ(pendingTypes().back(), "setPendingProject@4");
+  EXPECT_TRUE(names(platform.sent[0], a.key("main.c")));
+}
+
 TEST_F(AppUITest, FailedOrUnstartedRunLeavesTheAppReadyForTheNextRequest) {
   platform.failThreads = true;
   pickFolder(a.native());

@@ -89,6 +89,8 @@ class FakePlatform : public Platform {
   void postWebMessage(const std::string& json) override {
     if (json.starts_with("{\"type\":\"setHistory") || json.starts_with("{\"type\":\"setLineHistory")) {
       history.push_back(json);
+    } else if (json.find("PendingProject\"") != std::string::npos) {
+      pending.emplace_back(sent.size(), json);
     } else {
       (json.starts_with("{\"type\":\"setProgress") ? progress : sent).push_back(json);
     }
@@ -150,6 +152,8 @@ class FakePlatform : public Platform {
   std::vector<std::string> sent;
   std::vector<std::string> progress;  // "setProgress" messages, kept apart
   std::vector<std::string> history;   // and the history's, which arrive when git is done
+  // The pending list's messages, each with the number of `sent` before it.
+  std::vector<std::pair<size_t, std::string>> pending;
   std::u16string title;
   int closeRequests = 0;
   int quitCode = -1;

@@ -38,14 +38,20 @@ function renderList(contentChanged) {
       if (v.idx === -2) row.style.display = '';
       v.idx = i; v.f = f; v.key = stateKey;
       row.style.transform = 'translateY(' + i * rowH + 'px)';
-      const fh = listHeat(f), figure = listFigure(f);
+      // A pending file has no heat yet: no bar, a dash for its figure.
+      const fh = f.pending ? 0 : listHeat(f), figure = f.pending ? '\u2013' : listFigure(f);
       v.fill.style.width = Math.max(fh > 0 ? 6 : 0, fh * 100) + '%';
       v.fill.style.background = heatFill(fh);
       const rel = relOf(f), cut = lastSep(rel) + 1;
-      fillFilterMarks(v.d, v.n, rel, cut, foldersToShow(rel, cut, figure));
+      // Measuring the folds is the slow part of drawing rows, and a pending
+      // list is drawn again with every batch while the analysis needs the
+      // processor: its folders are clipped by the style instead.
+      fillFilterMarks(v.d, v.n, rel, cut, S.project.pendingAt ? null : foldersToShow(rel, cut, figure));
       v.cv.textContent = figure;
-      row.title = f.path + '\nHeat ' + fmt2(f.heatCV) + ' (' + pct(fileHeat(f)) + ' of the project scale)' +
+      row.title = f.pending ? f.path + '\nNot analysed yet'
+        : f.path + '\nHeat ' + fmt2(f.heatCV) + ' (' + pct(fileHeat(f)) + ' of the project scale)' +
         '\n' + fmt2(densityOf(f)) + ' per line' + (f.lines ? ' over ' + fmtInt(f.lines) + (f.lines === 1 ? ' line' : ' lines') : '');
+      row.classList.toggle('pending', !!f.pending);
       row.dataset.path = f.path;
       row.setAttribute('aria-posinset', i + 1);
       row.setAttribute('aria-setsize', n);

@@ -98,19 +98,32 @@ function fillMarked(el, text, ranges) {
 
 // The folder part as it fits beside the whole file name: [keep, resume] cuts
 // rel.slice(keep, resume) out for an ellipsis; null when all of it fits.
-const pathFit = { ctx: null, width: 0, font: '', bold: '', mono: '' };
+const pathFit = { ctx: null, width: 0, font: '', bold: '', mono: '', folds: new Map() };
 function measurePathFit() {
   if (!pathFit.ctx) pathFit.ctx = document.createElement('canvas').getContext('2d');
   const family = getComputedStyle(document.body).fontFamily, mono = cssVar('--font-mono');
   pathFit.font = '13px ' + family; pathFit.bold = '600 13px ' + family; pathFit.mono = '11.5px ' + mono;
   pathFit.width = pathRoom();
+  pathFit.folds.clear();
 }
 // The list row's width for a path: less its padding and border, the bar and two gaps.
 function pathRoom() { return list.el.clientWidth - 22 - 42 - 18; }
 function textWidth(font, text) { pathFit.ctx.font = font; return pathFit.ctx.measureText(text).width; }
+// A row is drawn again whenever the list changes (a batch of a first run
+// fills it several times a second); the canvas measures slowly in some views.
 function foldersToShow(rel, cut, figure) {
   if (!cut) return null;
   if (!pathFit.ctx || !pathFit.width) measurePathFit();
+  const key = figure + '\n' + rel;
+  let fold = pathFit.folds.get(key);
+  if (fold === undefined) {
+    if (pathFit.folds.size > 4096) pathFit.folds.clear();
+    fold = foldSpan(rel, cut, figure);
+    pathFit.folds.set(key, fold);
+  }
+  return fold;
+}
+function foldSpan(rel, cut, figure) {
   const room = pathFit.width - Math.max(44, textWidth(pathFit.mono, figure)) - textWidth(pathFit.bold, rel.slice(cut)) - 2;
   const dir = rel.slice(0, cut);
   if (textWidth(pathFit.font, dir) <= room) return null;

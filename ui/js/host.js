@@ -65,6 +65,9 @@ function onMessage(ev) {
     switch (d.type) {
       case 'setProject': onSetProject(d); break;
       case 'updateProject': onUpdateProject(d); break;
+      case 'setPendingProject': endConnecting(); onSetPendingProject(d); break;
+      case 'fillPendingProject': onFillPendingProject(d); break;
+      case 'dropPendingProject': onDropPendingProject(); break;
       case 'setCode': onSetCode(d); break;
       case 'setAudit': onSetAudit(d); break;
       case 'setProgress': onSetProgress(d); break;

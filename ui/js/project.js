@@ -14,7 +14,7 @@ function onSetProject(d) {
   const totalLOC = Math.max(0, Math.round(num(d.totalLOC)));
   const raw = Array.isArray(d.files) ? d.files : [];
   const old = S.project;
-  if (old && sameFiles(old.files, raw)) {
+  if (old && !old.pendingAt && sameFiles(old.files, raw)) {
     old.name = name; old.totalLOC = totalLOC;
     setProjectScale(old);
     renderHeader();
@@ -32,11 +32,18 @@ function onSetProject(d) {
       heatCV: num(r.heatCV),
     });
   }
+  showFiles({ name, totalLOC, files, rawCount: raw.length }, old);
+}
+
+// Puts a new list of files on screen: a project, or a first run's pending
+// list with its own scope classes.
+function showFiles(fields, old, scopeInfo = null) {
+  const files = fields.files;
   const rootLen = commonRootLength(files.map((f) => f.path));
   const root = files.length ? files[0].path.slice(0, rootLen) : '';
   // Display and filter strings are made on demand: with tens of thousands of
   // files, building them all up front costs more than the whole first paint.
-  S.project = { name, totalLOC, files, rootLen, root, keys: null, rawCount: raw.length, linesGen: 0, cls: null, densityTop: 0 };
+  S.project = Object.assign({ rootLen, root, keys: null, linesGen: 0, cls: null, densityTop: 0 }, fields);
   S.orders = { total: null, density: null, path: null };
   setProjectScale(S.project);
   const otherFolder = !old || old.root !== root;
@@ -49,6 +56,7 @@ function onSetProject(d) {
   } else if (S.audit && !S.auditLoading) {
     S.auditStale = true;
   }
+  if (scopeInfo) { S.scopeInfo = scopeInfo; $('scope').disabled = false; }
   renderHeader();
   showRoot(root);
   refreshList();
@@ -60,6 +68,71 @@ function onSetProject(d) {
   const project = S.project;
   const idle = window.requestIdleCallback || ((fn) => setTimeout(fn, 200));
   idle(() => { if (S.project === project) fileKeys(); });
+}
+
+// ---------------------------------------------------------------- pending list
+// A first run shows its files as soon as the walk has them: names only,
+// "pending" until a batch of finished files fills them in; the run's
+// setProject then replaces the whole list.
+function onSetPendingProject(d) {
+  const paths = Array.isArray(d.paths) ? d.paths : [], root = str(d.root);
+  const files = [], at = new Array(paths.length);
+  for (let i = 0; i < paths.length; i++) {
+    if (typeof paths[i] !== 'string' || paths[i] === '') continue;
+    const path = root + paths[i];
+    at[i] = files.length;
+    files.push({ rawIndex: i, path, name: lastComponent(path), heat01: 0, heatCV: 0, lines: 0, pending: true });
+  }
+  // The classes by index as well: looking 78,000 paths up takes a while.
+  const cls = new Map(), byIndex = new Uint8Array(files.length);
+  for (const i of Array.isArray(d.notCode) ? d.notCode : []) if (files[at[i]]) { cls.set(files[at[i]].path, 1); byIndex[at[i]] = 1; }
+  showFiles({ name: str(d.projectName) || 'Varnholt', totalLOC: 0, files, rawCount: paths.length, pendingAt: at, pendingLeft: files.length, cls: byIndex,
+    filled: { total: new Int32Array(0), density: new Int32Array(0) }, fresh: { total: [], density: [] } },
+    S.project, { folderName: str(d.folderName), cls });
+}
+
+function onFillPendingProject(d) {
+  const p = S.project;
+  if (!p || !p.pendingAt || !Array.isArray(d.files)) return;
+  const cls = S.scopeInfo ? S.scopeInfo.cls : null;
+  for (const r of d.files) {
+    const k = Array.isArray(r) ? p.pendingAt[Math.floor(num(r[0]))] : undefined, f = p.files[k];
+    if (!f || !f.pending) continue;
+    f.pending = false;
+    p.pendingLeft--;
+    p.fresh.total.push(k); p.fresh.density.push(k);
+    f.heatCV = num(r[1]);
+    f.lines = Math.max(0, Math.floor(num(r[2])));
+    p.totalLOC += f.lines;
+    const c = Math.floor(num(r[3])), known = c === 1 || c === 2 ? c : 0;
+    if (cls) { if (known) cls.set(f.path, known); else cls.delete(f.path); }
+    if (p.cls) p.cls[k] = known;
+  }
+  // Until the project comes, the scale is that of the files done so far;
+  // the files filled before follow it only when it moved noticeably.
+  const scaleLog = num(d.heatScaleLog), moved = scaleLog > 0 && Math.abs(scaleLog - (p.scaleLog || 0)) > 1e-3 * scaleLog;
+  if (moved) p.scaleLog = scaleLog;
+  const put = (f) => { f.heat01 = p.scaleLog > 0 ? clamp01(Math.round((Math.log1p(f.heatCV) / p.scaleLog) * 1e4) / 1e4) : 0; };
+  if (moved) { for (const f of p.files) if (!f.pending) put(f); } else { for (const k of p.fresh.total) put(p.files[k]); }
+  p.densityTop = 0;
+  p.linesGen++;
+  S.orders.total = null; S.orders.density = null;
+  setProjectScale(p);
+  renderHeader();
+  refreshList();
+  if (S.code) renderCodeInfo();
+  scheduleMap();
+}
+
+// The run ended without a project: no pending row stays.
+function onDropPendingProject() {
+  if (!S.project || !S.project.pendingAt) return;
+  S.project = null; S.scopeInfo = null;
+  S.orders = { total: null, density: null, path: null };
+  renderHeader();
+  refreshList();
+  setStatus(statusNow());
+  scheduleMap();
 }
 
 function showRoot(root) {
@@ -215,6 +288,7 @@ function fileKeys() {
 
 function fileOrder(mode) {
   if (S.orders[mode]) return S.orders[mode];
+  if (S.project.pendingAt && mode !== 'path') return (S.orders[mode] = pendingOrder(mode));
   const files = S.project.files, n = files.length;
   const idx = new Int32Array(n);
   for (let i = 0; i < n; i++) idx[i] = i;
@@ -236,6 +310,27 @@ function fileOrder(mode) {
   }
   S.orders[mode] = idx;
   return idx;
+}
+
+// A pending list in heat order: the filled files, then the pending ones in
+// path order. Each batch is sorted alone and merged into the files filled
+// before it, rather than sorting every file again for every batch. By heat
+// alone, as heat01 rises with it on any scale.
+function pendingOrder(mode) {
+  const p = S.project, files = p.files;
+  const key = mode === 'total' ? (i) => files[i].heatCV : (i) => densityOf(files[i]);
+  const before = (a, b) => key(b) - key(a) || a - b;
+  const fresh = Int32Array.from(p.fresh[mode]).sort(before);
+  p.fresh[mode] = [];
+  const done = p.filled[mode], merged = new Int32Array(done.length + fresh.length);
+  for (let i = 0, j = 0, k = 0; k < merged.length; k++) {
+    merged[k] = j >= fresh.length || (i < done.length && before(done[i], fresh[j]) < 0) ? done[i++] : fresh[j++];
+  }
+  p.filled[mode] = merged;
+  const order = new Int32Array(files.length);
+  order.set(merged);
+  for (let i = 0, k = merged.length; i < files.length; i++) if (files[i].pending) order[k++] = i;
+  return order;
 }
 
 function refreshList() {

@@ -38,9 +38,11 @@ function renderHeader() {
   $('projName').textContent = displayName();
   $('projName').title = p ? (p.root || displayName()) : '';
   $('projStats').textContent = p
-    ? fmtInt(p.files.length) + (p.files.length === 1 ? ' file' : ' files') + '  \u00b7  ' + fmtInt(p.totalLOC) + (p.totalLOC === 1 ? ' line' : ' lines')
+    ? fmtInt(p.files.length) + (p.files.length === 1 ? ' file' : ' files') + '  \u00b7  ' + fmtInt(p.totalLOC) + (p.totalLOC === 1 ? ' line' : ' lines') +
+      (p.pendingAt ? ' so far' : '')
     : '';
-  $('btnAudit').disabled = !p;
+  // The audit comes with the run's project.
+  $('btnAudit').disabled = !p || !!p.pendingAt;
   $('btnSnap').disabled = !p;
   document.title = p ? displayName() + ' \u2014 Varnholt' : 'Varnholt';
 }
