@@ -113,6 +113,10 @@ void prepareProfile(LanguageProfile& p) {
       c.firstByLowNibble[first & 15] =
           static_cast<uint8_t>(c.firstByLowNibble[first & 15] | 1u << (((first >> 6) << 1) | ((first >> 4) & 1)));
       c.oneByteWord |= w.word.size() == 1;
+      if (first >= 0x60 && first < 0x80) {
+        c.secondNibbles[first - 0x60] |=
+            static_cast<uint16_t>(w.word.size() == 1 ? 0xffffu : 1u << ((w.word[1] | 0x20) & 15));
+      }
       c.maxKeywordLength = std::max(c.maxKeywordLength, static_cast<uint32_t>(w.word.size()));
     }
   }

@@ -92,6 +92,10 @@ struct CompiledProfile {
   // high nibble that pairs with it; and whether some word has one byte.
   std::array<uint8_t, 16> firstByLowNibble{};
   bool oneByteWord = false;
+  // Per folded first byte 0x60..0x7F (every token starts there): bit n for
+  // each low nibble n of a second byte some word so led has; all 16 bits
+  // when a one-byte word is so led (what follows it is no word byte).
+  std::array<uint16_t, 32> secondNibbles{};
   struct Slot {
     uint64_t key0 = 0;
     uint64_t key1 = 0;

@@ -29,6 +29,11 @@ ScanBytes::ScanBytes(const LanguageProfile& p) {
   for (int h = 0; h < 16; ++h) {
     if (h & 2) firstHigh[h] = static_cast<uint8_t>(1u << (((h >> 2) << 1) | (h & 1)));
   }
+  for (int first = 0; first < 32; ++first) {
+    const uint16_t seconds = p.compiled.secondNibbles[static_cast<size_t>(first)];
+    secondBelow8[first >> 4][first & 15] = static_cast<uint8_t>(seconds);
+    secondFrom8[first >> 4][first & 15] = static_cast<uint8_t>(seconds >> 8);
+  }
 }
 
 namespace {
@@ -75,12 +80,12 @@ inline uint64_t pairStarts(uint64_t a, bool nextSame) {
 }
 
 // Raw masks of the 64 bytes at `at`; bytes past the end of the text read
-// as line breaks.
+// as line breaks. The classifier may look at the byte after the 64.
 template <bool kWide>
 [[gnu::always_inline]] inline void classifyAt(std::string_view text, size_t at, const ScanBytes& sb, RawMasks& r) {
-  char pad[64];
+  char pad[65];
   const char* bytes = text.data() + at;
-  if (at >= text.size() || text.size() - at < 64) {
+  if (at >= text.size() || text.size() - at < sizeof pad) {
     std::memset(pad, '\n', sizeof pad);
     if (at < text.size()) std::memcpy(pad, text.data() + at, text.size() - at);
     bytes = pad;

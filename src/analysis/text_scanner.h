@@ -33,6 +33,11 @@ struct ScanBytes {
   // high nibble is one of eight): bit of the high nibble per low nibble.
   alignas(16) uint8_t firstLow[16] = {};
   alignas(16) uint8_t firstHigh[16] = {};
+  // Second bytes that may follow a keyword's first byte: per low nibble of
+  // the first byte (high nibble 6 or 7), bit n & 7 for second-byte low
+  // nibbles n below 8 (`secondBelow8`) and from 8 on (`secondFrom8`).
+  alignas(16) uint8_t secondBelow8[2][16] = {};
+  alignas(16) uint8_t secondFrom8[2][16] = {};
   ScanBytes() = default;
   explicit ScanBytes(const LanguageProfile& p);
 };
