@@ -454,11 +454,16 @@ void analyzeText(std::string_view text, const LanguageProfile& givenProfile,
   // other lines keep their base heat, as every blended factor is 1 there.
   // The same sums as in the forward pass, visiting only the listed lines:
   // a line in between adds +0.0, which leaves 0.6 * backward as it is.
+  // A sum below kSpreadNegligible need not shrink further: added to a hot
+  // line's share (at least 0.55 * kHotScore) it is under half its last bit
+  // either way, and a spread only counts above 2. So long runs of cold lines
+  // end early, and the sum does not go subnormal, where each product is slow.
+  constexpr double kSpreadNegligible = 1e-20;
   double backward = 0.0;
   size_t after = scratch.records.size();  // the listed line visited last
   for (size_t k = running.liftable; k-- > 0;) {
     const size_t i = scratch.lifted[k];
-    for (size_t n = after - i - 1; n > 0 && backward != 0; --n) backward = 0.6 * backward;
+    for (size_t n = after - i - 1; n > 0 && backward >= kSpreadNegligible; --n) backward = 0.6 * backward;
     LineRecord& r = scratch.records[i];
     backward = hotShare(r.rawScore) + 0.6 * backward;
     r.spread = std::max(r.spread, backward);
