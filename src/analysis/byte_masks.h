@@ -116,19 +116,12 @@ VARNHOLT_AVX2 __m256i events32(__m256i v, const ScanBytes& sb) {
               or32(eq32(v, sb.event[4]), eq32(v, sb.event[5])));
 }
 VARNHOLT_AVX2 __m256i blanks32(__m256i v) { return or32(or32(eq32(v, ' '), eq32(v, '\t')), eq32(v, '\r')); }
-VARNHOLT_AVX2 __m256i keywordFirst32(__m256i v, __m256i low, __m256i high) {
-  const __m256i folded = or32(v, _mm256_set1_epi8(0x20));
-  const __m256i nibble = _mm256_set1_epi8(0x0f);
-  const __m256i bits = _mm256_and_si256(_mm256_shuffle_epi8(low, _mm256_and_si256(folded, nibble)),
-                                        _mm256_shuffle_epi8(high, _mm256_and_si256(_mm256_srli_epi16(folded, 4), nibble)));
-  return _mm256_xor_si256(_mm256_cmpeq_epi8(bits, _mm256_setzero_si256()), _mm256_set1_epi8(-1));
-}
 VARNHOLT_AVX2 __m256i table32(const uint8_t* t) {
   return _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(t)));
 }
-// Bytes whose next byte may follow them in some keyword: most identifiers
-// that pass the first-byte test fail this one, and each candidate costs a
-// guessed branch.
+// Token starts that may begin a keyword, by their first two bytes: each
+// candidate costs a guessed branch, and by its first byte alone most
+// identifiers would be one.
 VARNHOLT_AVX2 __m256i pairFits32(__m256i v, __m256i next, const ScanBytes& sb) {
   const __m256i nibble = _mm256_set1_epi8(0x0f);
   const __m256i low = _mm256_and_si256(v, nibble);
@@ -160,10 +153,7 @@ VARNHOLT_AVX2 __m256i pairFits32(__m256i v, __m256i next, const ScanBytes& sb) {
   r.blank = both32(blanks32(lo), blanks32(hi));
   r.word = both32(or32(letters32(lo), digitLo), or32(letters32(hi), digitHi));
   r.digit = both32(digitLo, digitHi);
-  const __m256i firstLow = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(sb.firstLow)));
-  const __m256i firstHigh = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(sb.firstHigh)));
-  r.keywordFirst = both32(_mm256_and_si256(keywordFirst32(lo, firstLow, firstHigh), pairFits32(or32(lo, fold), loNext, sb)),
-                          _mm256_and_si256(keywordFirst32(hi, firstLow, firstHigh), pairFits32(or32(hi, fold), hiNext, sb)));
+  r.keywordFirst = both32(pairFits32(or32(lo, fold), loNext, sb), pairFits32(or32(hi, fold), hiNext, sb));
   r.openBrace = both32(eq32(lo, '{'), eq32(hi, '{'));
   r.closeBrace = both32(eq32(lo, '}'), eq32(hi, '}'));
   r.dot = both32(eq32(lo, '.'), eq32(hi, '.'));

@@ -25,10 +25,6 @@ ScanBytes::ScanBytes(const LanguageProfile& p) {
   maxKeyword = p.compiled.maxKeywordLength;
   // Made with the profile: a per-file pass over 256 bytes shows on small files.
   oneByteKeywords = p.compiled.oneByteWord;
-  std::memcpy(firstLow, p.compiled.firstByLowNibble.data(), sizeof firstLow);
-  for (int h = 0; h < 16; ++h) {
-    if (h & 2) firstHigh[h] = static_cast<uint8_t>(1u << (((h >> 2) << 1) | (h & 1)));
-  }
   for (int first = 0; first < 32; ++first) {
     const uint16_t seconds = p.compiled.secondNibbles[static_cast<size_t>(first)];
     secondBelow8[first >> 4][first & 15] = static_cast<uint8_t>(seconds);

@@ -29,13 +29,10 @@ struct ScanBytes {
   QuestionRule questionRule = QuestionRule::kEvery;
   uint32_t maxKeyword = 0;  // longest keyword, 0 for none
   bool oneByteKeywords = false;
-  // Bytes that may begin a keyword, by nibbles of the byte OR 0x20 (whose
-  // high nibble is one of eight): bit of the high nibble per low nibble.
-  alignas(16) uint8_t firstLow[16] = {};
-  alignas(16) uint8_t firstHigh[16] = {};
-  // Second bytes that may follow a keyword's first byte: per low nibble of
-  // the first byte (high nibble 6 or 7), bit n & 7 for second-byte low
-  // nibbles n below 8 (`secondBelow8`) and from 8 on (`secondFrom8`).
+  // The first two bytes of keywords, for token starts (folded, high nibble
+  // 6 or 7): per high nibble and low nibble of the first byte, bit n & 7 for
+  // second-byte low nibbles n below 8 (`secondBelow8`) and from 8 on
+  // (`secondFrom8`); no bit for a byte no keyword begins with.
   alignas(16) uint8_t secondBelow8[2][16] = {};
   alignas(16) uint8_t secondFrom8[2][16] = {};
   ScanBytes() = default;
