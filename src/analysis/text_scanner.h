@@ -28,6 +28,10 @@ struct ScanBytes {
   bool indentBlocks = false;
   QuestionRule questionRule = QuestionRule::kEvery;
   uint32_t maxKeyword = 0;  // longest keyword, 0 for none
+  // Shifts that spread a bit over the maxKeyword bytes before it, in four
+  // steps that double at most; and ~0, or 0 when there is no keyword.
+  uint8_t reachShifts[4] = {};
+  uint64_t reachKeep = 0;
   bool oneByteKeywords = false;
   // The first two bytes of keywords, for token starts (folded, high nibble
   // 6 or 7): per high nibble and low nibble of the first byte, bit n & 7 for
