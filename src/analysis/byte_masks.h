@@ -116,28 +116,44 @@ VARNHOLT_AVX2 __m256i events32(__m256i v, const ScanBytes& sb) {
               or32(eq32(v, sb.event[4]), eq32(v, sb.event[5])));
 }
 VARNHOLT_AVX2 __m256i blanks32(__m256i v) { return or32(or32(eq32(v, ' '), eq32(v, '\t')), eq32(v, '\r')); }
-VARNHOLT_AVX2 __m256i keywordFirst32(__m256i v, __m256i low, __m256i high) {
-  const __m256i folded = or32(v, _mm256_set1_epi8(0x20));
+VARNHOLT_AVX2 __m256i table32(const uint8_t* t) {
+  return _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(t)));
+}
+// Token starts that may begin a keyword, by their first two bytes: each
+// candidate costs a guessed branch, and by its first byte alone most
+// identifiers would be one.
+VARNHOLT_AVX2 __m256i pairFits32(__m256i v, __m256i next, const ScanBytes& sb) {
   const __m256i nibble = _mm256_set1_epi8(0x0f);
-  const __m256i bits = _mm256_and_si256(_mm256_shuffle_epi8(low, _mm256_and_si256(folded, nibble)),
-                                        _mm256_shuffle_epi8(high, _mm256_and_si256(_mm256_srli_epi16(folded, 4), nibble)));
-  return _mm256_xor_si256(_mm256_cmpeq_epi8(bits, _mm256_setzero_si256()), _mm256_set1_epi8(-1));
+  const __m256i low = _mm256_and_si256(v, nibble);
+  const __m256i odd = eq32(_mm256_and_si256(v, _mm256_set1_epi8(0x10)), 0x10);  // high nibble 7
+  const __m256i below8 = _mm256_blendv_epi8(_mm256_shuffle_epi8(table32(sb.secondBelow8[0]), low),
+                                            _mm256_shuffle_epi8(table32(sb.secondBelow8[1]), low), odd);
+  const __m256i from8 = _mm256_blendv_epi8(_mm256_shuffle_epi8(table32(sb.secondFrom8[0]), low),
+                                           _mm256_shuffle_epi8(table32(sb.secondFrom8[1]), low), odd);
+  const __m256i nextLow = _mm256_and_si256(next, nibble);
+  const __m256i bit = _mm256_shuffle_epi8(_mm256_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128,
+                                                           1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128),
+                                          nextLow);
+  const __m256i allowed = _mm256_blendv_epi8(below8, from8, eq32(_mm256_and_si256(next, _mm256_set1_epi8(8)), 8));
+  return _mm256_xor_si256(_mm256_cmpeq_epi8(_mm256_and_si256(allowed, bit), _mm256_setzero_si256()),
+                          _mm256_set1_epi8(-1));
 }
 #undef VARNHOLT_AVX2
 
-// The same masks, 32 bytes at a time.
+// The same masks, 32 bytes at a time; reads one byte past the 64.
 [[gnu::target("avx2")]] inline void classifyWide(const char* bytes, const ScanBytes& sb, RawMasks& r) {
   const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes));
   const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + 32));
+  const __m256i fold = _mm256_set1_epi8(0x20);
+  const __m256i loNext = or32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + 1)), fold);
+  const __m256i hiNext = or32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + 33)), fold);
   const __m256i digitLo = digits32(lo);
   const __m256i digitHi = digits32(hi);
   r.events = both32(events32(lo, sb), events32(hi, sb));
   r.blank = both32(blanks32(lo), blanks32(hi));
   r.word = both32(or32(letters32(lo), digitLo), or32(letters32(hi), digitHi));
   r.digit = both32(digitLo, digitHi);
-  const __m256i firstLow = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(sb.firstLow)));
-  const __m256i firstHigh = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(sb.firstHigh)));
-  r.keywordFirst = both32(keywordFirst32(lo, firstLow, firstHigh), keywordFirst32(hi, firstLow, firstHigh));
+  r.keywordFirst = both32(pairFits32(or32(lo, fold), loNext, sb), pairFits32(or32(hi, fold), hiNext, sb));
   r.openBrace = both32(eq32(lo, '{'), eq32(hi, '{'));
   r.closeBrace = both32(eq32(lo, '}'), eq32(hi, '}'));
   r.dot = both32(eq32(lo, '.'), eq32(hi, '.'));

@@ -195,9 +195,11 @@ std::array<double, 14> scoreWeightsOf(const LanguageProfile& p) {
           p.longLinePenalty ? 1.0 : 0.0, p.compiled.heatRef};
 }
 
+// `lines`: a guess, only to size buffers and to decide which are worth keeping.
 void prepareScratch(AnalysisScratch& scratch, const LanguageProfile& profile, size_t lines) {
   // Keep buffers for reuse, but not a huge one left by an exceptional file.
   constexpr size_t kKeep = size_t{1} << 16;
+  if (scratch.heats.capacity() > std::max(kKeep, 4 * lines)) std::vector<double>().swap(scratch.heats);
   if (scratch.records.capacity() > std::max(kKeep, 4 * lines)) {
     std::vector<LineRecord>().swap(scratch.records);
   }
@@ -208,7 +210,8 @@ void prepareScratch(AnalysisScratch& scratch, const LanguageProfile& profile, si
     std::vector<AnalysisScratch::StackRun>().swap(scratch.scopes);
   }
   if (scratch.lifted.size() > std::max(kKeep, 4 * lines)) std::vector<size_t>().swap(scratch.lifted);
-  if (scratch.lifted.size() < lines) scratch.lifted.resize(lines);
+  scratch.heats.clear();
+  scratch.heats.reserve(lines);
   scratch.records.clear();
   scratch.records.reserve(lines);
   scratch.blocks.clear();
@@ -342,12 +345,11 @@ void analyzeText(std::string_view text, const LanguageProfile& givenProfile,
   }
   const LanguageProfile& profile = preparedCopy ? *preparedCopy : givenProfile;
 
-  const size_t lineCount = countSplitLines(text);
-  if (lineHeatRaw.capacity() != lineCount) std::vector<double>().swap(lineHeatRaw);
-  lineHeatRaw.clear();
-  lineHeatRaw.reserve(lineCount);
   heatRaw = 0.0;
-  prepareScratch(scratch, profile, lineCount);
+  // Lines are not counted first, which took a pass over the text: the
+  // buffers grow, and the result is copied out at its exact size.
+  prepareScratch(scratch, profile, text.size() / 32 + 1);
+  std::vector<double>& heats = scratch.heats;
 
   scratch.scopes.push_back({AnalysisScratch::kNoBlock, 1});
   uint64_t scopeEntries = 1;
@@ -366,6 +368,9 @@ void analyzeText(std::string_view text, const LanguageProfile& givenProfile,
   // Per-line pass: base heat, trends, blocks and forward spread, a batch
   // of lines per call so that the running sums stay in registers.
   const auto visit = [&](const ScannedLine* lines, size_t count) {
+    if (scratch.lifted.size() < scratch.records.size() + count) {
+      scratch.lifted.resize(std::max(scratch.records.size() + count, 2 * scratch.lifted.size()));
+    }
     Running now = running;
     for (const ScannedLine& l : std::span(lines, count)) {
       const std::string_view line = l.text;
@@ -423,12 +428,10 @@ void analyzeText(std::string_view text, const LanguageProfile& givenProfile,
         now.depth = static_cast<int32_t>(std::clamp<int64_t>(next, 0, kMaxDepth));
       }
       // Listed without a branch: which lines qualify follows no pattern.
-      if (now.liftable < scratch.lifted.size()) {
-        scratch.lifted[now.liftable] = scratch.records.size();
-        now.liftable += r.rawScore > kLiftScore;
-      }
+      scratch.lifted[now.liftable] = scratch.records.size();
+      now.liftable += r.rawScore > kLiftScore;
       scratch.records.push_back(r);
-      lineHeatRaw.push_back(heatBase);
+      heats.push_back(heatBase);
     }
     running = now;
   };
@@ -454,18 +457,25 @@ void analyzeText(std::string_view text, const LanguageProfile& givenProfile,
   // other lines keep their base heat, as every blended factor is 1 there.
   // The same sums as in the forward pass, visiting only the listed lines:
   // a line in between adds +0.0, which leaves 0.6 * backward as it is.
+  // A sum below kSpreadNegligible need not shrink further: added to a hot
+  // line's share (at least 0.55 * kHotScore) it is under half its last bit
+  // either way, and a spread only counts above 2. So long runs of cold lines
+  // end early, and the sum does not go subnormal, where each product is slow.
+  constexpr double kSpreadNegligible = 1e-20;
   double backward = 0.0;
   size_t after = scratch.records.size();  // the listed line visited last
   for (size_t k = running.liftable; k-- > 0;) {
     const size_t i = scratch.lifted[k];
-    for (size_t n = after - i - 1; n > 0 && backward != 0; --n) backward = 0.6 * backward;
+    for (size_t n = after - i - 1; n > 0 && backward >= kSpreadNegligible; --n) backward = 0.6 * backward;
     LineRecord& r = scratch.records[i];
     backward = hotShare(r.rawScore) + 0.6 * backward;
     r.spread = std::max(r.spread, backward);
-    if (lineHeatRaw[i] > 0) lineHeatRaw[i] = liftedHeat(lineHeatRaw[i], r, scratch);
+    if (heats[i] > 0) heats[i] = liftedHeat(heats[i], r, scratch);
     after = i;
   }
 
+  if (lineHeatRaw.capacity() != heats.size()) std::vector<double>().swap(lineHeatRaw);
+  lineHeatRaw.assign(heats.begin(), heats.end());  // allocates the exact size: no slack kept
   double sum = 0.0;
   for (double h : lineHeatRaw) sum += h;
   heatRaw = sum;

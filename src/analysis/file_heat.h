@@ -138,6 +138,7 @@ struct AnalysisScratch {
   std::vector<ScoreSlot> scoreCache;
   std::array<double, 14> scoreWeights{};
   std::vector<size_t> lifted;  // lines above the lift score, in order (the first ones of the buffer)
+  std::vector<double> heats;   // heat per line, copied out once the line count is known
   std::vector<ScannedLine> lines;  // lines of the text scanner, a batch at a time
   std::string text;  // file buffer of analyzeFile
 };

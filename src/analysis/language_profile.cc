@@ -110,9 +110,11 @@ void prepareProfile(LanguageProfile& p) {
       insertSlot(c, w.word, w.bits);
       const auto first = static_cast<unsigned char>(w.word[0] | 0x20);
       c.lengthsByFirstByte[first] |= 1u << w.word.size();
-      c.firstByLowNibble[first & 15] =
-          static_cast<uint8_t>(c.firstByLowNibble[first & 15] | 1u << (((first >> 6) << 1) | ((first >> 4) & 1)));
       c.oneByteWord |= w.word.size() == 1;
+      if (first >= 0x60 && first < 0x80) {
+        c.secondNibbles[first - 0x60] |=
+            static_cast<uint16_t>(w.word.size() == 1 ? 0xffffu : 1u << ((w.word[1] | 0x20) & 15));
+      }
       c.maxKeywordLength = std::max(c.maxKeywordLength, static_cast<uint32_t>(w.word.size()));
     }
   }

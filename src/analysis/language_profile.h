@@ -87,11 +87,13 @@ struct CompiledProfile {
   // Bit n of entry b: some word of length n starts with folded byte b. Most
   // identifiers fail this test and never reach the hash table.
   std::array<uint32_t, 256> lengthsByFirstByte{};
-  // The same first bytes (all hold 0x20 once folded) for the text scanner's
-  // shuffle: per low nibble, bit ((high >> 2) << 1 | (high & 1)) for each
-  // high nibble that pairs with it; and whether some word has one byte.
-  std::array<uint8_t, 16> firstByLowNibble{};
+  // Whether some word has one byte.
   bool oneByteWord = false;
+  // For the text scanner, per folded first byte 0x60..0x7F (every token
+  // starts there): bit n for each low nibble n of a second byte some word so
+  // led has; all 16 bits when a one-byte word is so led (what follows it is
+  // no word byte); 0 when no word begins with the byte.
+  std::array<uint16_t, 32> secondNibbles{};
   struct Slot {
     uint64_t key0 = 0;
     uint64_t key1 = 0;

@@ -23,11 +23,19 @@ ScanBytes::ScanBytes(const LanguageProfile& p) {
   indentBlocks = p.indentBlocks;
   questionRule = p.countTernary ? p.questionRule : QuestionRule::kEvery;
   maxKeyword = p.compiled.maxKeywordLength;
+  static_assert(CompiledProfile::kMaxKeyLength <= 16, "four doubling steps reach 16 bytes");
+  uint32_t window = 1;
+  for (uint8_t& shift : reachShifts) {
+    shift = static_cast<uint8_t>(std::min(window, std::max(maxKeyword, window) - window));
+    window += shift;
+  }
+  reachKeep = maxKeyword == 0 ? 0 : ~uint64_t{0};
   // Made with the profile: a per-file pass over 256 bytes shows on small files.
   oneByteKeywords = p.compiled.oneByteWord;
-  std::memcpy(firstLow, p.compiled.firstByLowNibble.data(), sizeof firstLow);
-  for (int h = 0; h < 16; ++h) {
-    if (h & 2) firstHigh[h] = static_cast<uint8_t>(1u << (((h >> 2) << 1) | (h & 1)));
+  for (int first = 0; first < 32; ++first) {
+    const uint16_t seconds = p.compiled.secondNibbles[static_cast<size_t>(first)];
+    secondBelow8[first >> 4][first & 15] = static_cast<uint8_t>(seconds);
+    secondFrom8[first >> 4][first & 15] = static_cast<uint8_t>(seconds >> 8);
   }
 }
 
@@ -75,12 +83,12 @@ inline uint64_t pairStarts(uint64_t a, bool nextSame) {
 }
 
 // Raw masks of the 64 bytes at `at`; bytes past the end of the text read
-// as line breaks.
+// as line breaks. The classifier may look at the byte after the 64.
 template <bool kWide>
 [[gnu::always_inline]] inline void classifyAt(std::string_view text, size_t at, const ScanBytes& sb, RawMasks& r) {
-  char pad[64];
+  char pad[65];
   const char* bytes = text.data() + at;
-  if (at >= text.size() || text.size() - at < 64) {
+  if (at >= text.size() || text.size() - at < sizeof pad) {
     std::memset(pad, '\n', sizeof pad);
     if (at < text.size()) std::memcpy(pad, text.data() + at, text.size() - at);
     bytes = pad;
@@ -96,19 +104,12 @@ template <bool kWide>
 #endif
 }
 
-// Bits p of `e` spread to every p - k, k < n: positions with a set bit of
-// `e` among the n bytes from them on.
-inline uint64_t reachingBack(uint64_t e, uint32_t n) {
-  uint64_t reach = 0;
-  uint32_t shift = 0;
-  for (uint32_t width = 1; width <= n; width <<= 1) {
-    if (n & width) {
-      reach |= e >> shift;
-      shift += width;
-    }
-    e |= e >> width;
-  }
-  return reach;
+// Bits p of `e` spread to every p - k, k < maxKeyword: positions with a
+// set bit of `e` among the maxKeyword bytes from them on. Fixed steps: a
+// loop over the length would cost guessed branches per block.
+inline uint64_t reachingBack(uint64_t e, const ScanBytes& sb) {
+  for (const uint8_t shift : sb.reachShifts) e |= e >> shift;
+  return e & sb.reachKeep;
 }
 
 // What the last byte of a block hands to the next one, as bit 0 of each.
@@ -140,7 +141,7 @@ struct BlockCarry {
   // One-byte tokens ("i", "x") are common and no keyword in most families; a
   // token in the last byte may run on into the next block.
   const uint64_t oneByte = sb.oneByteKeywords ? 0 : m.tokenStart & ends & ~((after.word & 1) << 63);
-  m.candidates = m.tokenStart & r.keywordFirst & reachingBack(ends, sb.maxKeyword) & ~oneByte;
+  m.candidates = m.tokenStart & r.keywordFirst & reachingBack(ends, sb) & ~oneByte;
   m.code = ~(r.blank | r.events);
   m.openBrace = r.openBrace;
   m.closeBrace = r.closeBrace;

@@ -28,11 +28,17 @@ struct ScanBytes {
   bool indentBlocks = false;
   QuestionRule questionRule = QuestionRule::kEvery;
   uint32_t maxKeyword = 0;  // longest keyword, 0 for none
+  // Shifts that spread a bit over the maxKeyword bytes before it, in four
+  // steps that double at most; and ~0, or 0 when there is no keyword.
+  uint8_t reachShifts[4] = {};
+  uint64_t reachKeep = 0;
   bool oneByteKeywords = false;
-  // Bytes that may begin a keyword, by nibbles of the byte OR 0x20 (whose
-  // high nibble is one of eight): bit of the high nibble per low nibble.
-  alignas(16) uint8_t firstLow[16] = {};
-  alignas(16) uint8_t firstHigh[16] = {};
+  // The first two bytes of keywords, for token starts (folded, high nibble
+  // 6 or 7): per high nibble and low nibble of the first byte, bit n & 7 for
+  // second-byte low nibbles n below 8 (`secondBelow8`) and from 8 on
+  // (`secondFrom8`); no bit for a byte no keyword begins with.
+  alignas(16) uint8_t secondBelow8[2][16] = {};
+  alignas(16) uint8_t secondFrom8[2][16] = {};
   ScanBytes() = default;
   explicit ScanBytes(const LanguageProfile& p);
 };

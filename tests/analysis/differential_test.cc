@@ -44,8 +44,9 @@ std::string soup(uint64_t seed, size_t pieces) {
 const LanguageId kFamilies[] = {LanguageId::Swift, LanguageId::C,    LanguageId::Python, LanguageId::JavaScript,
                                 LanguageId::Go,    LanguageId::Rust, LanguageId::Java,   LanguageId::Shell};
 
-// The families, and one profile whose comment markers are made of word
-// bytes: they can end, continue or start a token.
+// The families, one profile whose comment markers are made of word bytes
+// (they can end, continue or start a token) and one with one-byte keywords
+// (no second byte to filter candidates by).
 std::vector<const LanguageProfile*> profilesUnderTest() {
   static const LanguageProfile wordMarkers = [] {
     LanguageProfile p = profileForLanguage(LanguageId::C);
@@ -55,9 +56,17 @@ std::vector<const LanguageProfile*> profilesUnderTest() {
     prepareProfile(p);
     return p;
   }();
+  static const LanguageProfile oneByteWords = [] {
+    LanguageProfile p = profileForLanguage(LanguageId::C);
+    p.branchKeywords.insert("x");
+    p.loopKeywords.insert("y");
+    prepareProfile(p);
+    return p;
+  }();
   std::vector<const LanguageProfile*> out;
   for (LanguageId language : kFamilies) out.push_back(&profileForLanguage(language));
   out.push_back(&wordMarkers);
+  out.push_back(&oneByteWords);
   return out;
 }
 
