@@ -27,16 +27,6 @@ std::string printable(std::string_view text) {
 
 std::string dateOrDash(int64_t seconds) { return seconds > 0 ? isoDate(seconds) : "-"; }
 
-void appendJsonDate(std::string& out, int64_t seconds) {
-  if (seconds > 0) {
-    out += '"';
-    out += isoDate(seconds);
-    out += '"';
-  } else {
-    out += "null";
-  }
-}
-
 // The text of line `number` of `path`, blanks at its start left out.
 std::string lineText(const std::string& path, int32_t number) {
   std::string text;

@@ -219,6 +219,16 @@ std::string isoDate(int64_t seconds) {
   return text;
 }
 
+void appendJsonDate(std::string& out, int64_t seconds) {
+  if (seconds > 0) {
+    out += '"';
+    out += isoDate(seconds);
+    out += '"';
+  } else {
+    out += "null";
+  }
+}
+
 History readHistory(const std::string& folder, const HistoryOptions& options) {
   const CapturedOutput inside = captureCommand(git(folder, {"rev-parse", "--is-inside-work-tree"}));
   if (!inside.outcome.started) return none("git could not be run (is it on the PATH?)");

@@ -94,5 +94,7 @@ bool parseSince(std::string_view text, int64_t now, int64_t& since);
 
 // "YYYY-MM-DD" in UTC.
 std::string isoDate(int64_t seconds);
+// As a JSON value: the date in quotes, or null for no date (0 or less).
+void appendJsonDate(std::string& out, int64_t seconds);
 
 }  // namespace varnholt_app

@@ -13,14 +13,6 @@ namespace {
 
 constexpr uint64_t kProgressIntervalMs = 100;
 
-void appendDate(std::string& out, int64_t seconds) {
-  if (seconds > 0) {
-    appendJsonString(out, isoDate(seconds));
-  } else {
-    out += "null";
-  }
-}
-
 }  // namespace
 
 std::string buildHistoryProgressMessage(size_t done, size_t total) {
@@ -39,9 +31,9 @@ std::string buildHistoryMessage(const History& history, const ProjectFileMap& fi
   appendJsonString(out, history.reason);
   if (history.state != HistoryState::Read) return out + '}';
   out += ",\"since\":";
-  appendDate(out, history.since);
+  appendJsonDate(out, history.since);
   out += ",\"countsFrom\":";
-  appendDate(out, history.countsFrom);
+  appendJsonDate(out, history.countsFrom);
   out += ",\"commits\":";
   appendInt(out, static_cast<int64_t>(history.commits));
   out += ",\"files\":[";
@@ -66,7 +58,7 @@ std::string buildHistoryMessage(const History& history, const ProjectFileMap& fi
     out += ",\"authors\":";
     appendInt(out, static_cast<int64_t>(h.authors.size()));
     out += ",\"lastChange\":";
-    appendDate(out, h.lastChange);
+    appendJsonDate(out, h.lastChange);
     out += '}';
   }
   out += "]}";
@@ -88,7 +80,7 @@ std::string buildLineHistoryMessage(std::string_view path, const FileHistory* fi
       out += ',';
       appendInt(out, run.changes);
       out += ',';
-      appendDate(out, run.lastChange);
+      appendJsonDate(out, run.lastChange);
       out += ']';
     }
   }
