@@ -78,6 +78,9 @@ int run(const std::vector<std::string>& args) {
   gtk_window_set_icon_name(GTK_WINDOW(window), "org.varnholt.Varnholt");
   gtk_window_set_default_size(GTK_WINDOW(window), 1400, 860);
   shell->platform.attachWindow(shell->app, GTK_WINDOW(window));
+  // The walk goes on while the web view starts and loads the page; what it
+  // reports waits in the main loop, and the page's messages until it is ready.
+  if (!cl.folder.empty()) shell->app.startAnalysis(cl.folder, false);
   g_signal_connect(window, "realize", asCallback(&onRealize), shell);
   g_signal_connect(window, "destroy", asCallback(&onDestroy), shell);
   g_unix_signal_add(SIGTERM, &onQuitSignal, shell);
@@ -90,7 +93,6 @@ int run(const std::vector<std::string>& args) {
 
   shell->web.loadPage(uiPageHtml());
   shell->app.onWebViewReady();
-  if (!cl.folder.empty()) shell->app.startAnalysis(cl.folder, false);
 
   g_main_loop_run(shell->loop);
   return shell->platform.exitCode();

@@ -2,12 +2,36 @@
 
 #include <webkit2/webkit2.h>
 
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
 #include "shell/linux/signal_callback.h"
 #include "shell/linux/web_bridge.h"
 
 namespace varnholt_app {
 
 namespace {
+
+// True when OpenGL can only be had from a software rasteriser: no render
+// device (nor NVIDIA's own), or Mesa told to use software. WebKit's
+// compositing then costs more than painting without it: while a large
+// folder was analysed, the repaints for its progress took a third of a core.
+bool softwareGlOnly() {
+  const char* forced = std::getenv("LIBGL_ALWAYS_SOFTWARE");
+  if (forced != nullptr && *forced != '\0' && std::strcmp(forced, "0") != 0 &&
+      std::strcmp(forced, "false") != 0) {
+    return true;
+  }
+  std::error_code error;
+  if (std::filesystem::exists("/dev/nvidiactl", error)) return false;
+  for (std::filesystem::directory_iterator it("/dev/dri", error), end; !error && it != end;
+       it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    if (name.rfind("renderD", 0) == 0 || name.rfind("card", 0) == 0) return false;
+  }
+  return true;
+}
 
 gboolean suppressContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitTestResult*, gpointer) {
   return TRUE;
@@ -40,6 +64,9 @@ GtkWidget* WebHost::create(MessageHandler onMessage, bool consoleToStdout) {
   WebKitSettings* settings = webkit_web_view_get_settings(view_);
   webkit_settings_set_enable_developer_extras(settings, TRUE);
   webkit_settings_set_enable_write_console_messages_to_stdout(settings, consoleToStdout ? TRUE : FALSE);
+  if (softwareGlOnly()) {
+    webkit_settings_set_hardware_acceleration_policy(settings, WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
+  }
   g_signal_connect(view_, "context-menu", asCallback(&suppressContextMenu), nullptr);
   g_signal_connect(view_, "load-changed", asCallback(&WebHost::onLoadChanged), this);
   g_signal_connect(view_, "web-process-terminated", asCallback(&WebHost::onWebProcessGone), this);
