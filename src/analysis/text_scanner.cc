@@ -74,12 +74,24 @@ struct BlockMasks {
   return starts;
 }
 
-// First bytes of the pairs a left-to-right scan takes from the runs of
-// `a`; `nextSame` says whether the byte after the block continues a run.
-inline uint64_t pairStarts(uint64_t a, bool nextSame) {
-  const uint64_t next = nextSame ? uint64_t{1} << 63 : 0;
-  if ((a & (a << 1) & (a << 2)) == 0 && !((a >> 62) == 3 && nextSame)) return a & ((a >> 1) | next);
-  return pairStartsSlow(a, nextSame);
+// Whether `a` has a run of three or more, the byte after the block
+// (`nextSame`) counted.
+inline bool longRun(uint64_t a, bool nextSame) {
+  return ((a & (a << 1) & (a << 2)) != 0) | (((a >> 62) == 3) & nextSame);
+}
+
+// First bytes of the pairs a left-to-right scan takes from the runs of "&"
+// and "|" bytes; `ampNext` and `pipeNext` say whether the byte after the
+// block continues a run. One test for both: long runs are rare.
+inline void pairStarts(uint64_t amp, bool ampNext, uint64_t pipe, bool pipeNext, uint64_t& ampPairs,
+                       uint64_t& pipePairs) {
+  if (longRun(amp, ampNext) | longRun(pipe, pipeNext)) [[unlikely]] {
+    ampPairs = pairStartsSlow(amp, ampNext);
+    pipePairs = pairStartsSlow(pipe, pipeNext);
+    return;
+  }
+  ampPairs = amp & ((amp >> 1) | uint64_t{ampNext} << 63);
+  pipePairs = pipe & ((pipe >> 1) | uint64_t{pipeNext} << 63);
 }
 
 // Raw masks of the 64 bytes at `at`; bytes past the end of the text read
@@ -108,7 +120,10 @@ template <bool kWide>
 // set bit of `e` among the maxKeyword bytes from them on. Fixed steps: a
 // loop over the length would cost guessed branches per block.
 inline uint64_t reachingBack(uint64_t e, const ScanBytes& sb) {
-  for (const uint8_t shift : sb.reachShifts) e |= e >> shift;
+  e |= e >> sb.reachShifts[0];
+  e |= e >> sb.reachShifts[1];
+  e |= e >> sb.reachShifts[2];
+  e |= e >> sb.reachShifts[3];
   return e & sb.reachKeep;
 }
 
@@ -154,13 +169,13 @@ struct BlockCarry {
   // A word running through the whole next block is longer than any keyword
   // already: 64 tells the probe all it needs.
   m.nextRun = static_cast<uint32_t>(std::countr_zero(~after.word));
-  m.ampPairs = pairStarts(r.amp & ~before.ampPair, sb.boolOps && (after.amp & 1) != 0);
-  m.pipePairs = pairStarts(r.pipe & ~before.pipePair, sb.boolOps && (after.pipe & 1) != 0);
+  pairStarts(r.amp & ~before.ampPair, sb.boolOps && (after.amp & 1) != 0, r.pipe & ~before.pipePair,
+             sb.boolOps && (after.pipe & 1) != 0, m.ampPairs, m.pipePairs);
 }
 
 int32_t bitCount(uint64_t v) { return static_cast<int32_t>(std::popcount(v)); }
 
-// One batch of lines; kWide: AVX2 classification and hardware bit counts;
+// One batch of lines; kWide: AVX2 classification and hardware bit ops;
 // kIndent and kEvery: the profile's indentBlocks and whether every "?"
 // counts, fixed per file, so the loop tests neither.
 template <bool kWide, bool kIndent, bool kEvery>
@@ -436,8 +451,10 @@ template <bool kWide, bool kIndent, bool kEvery>
 }
 
 #ifdef VARNHOLT_WIDE_SCAN
+// The bit instructions of every AVX2 CPU too: mask shifts, "lowest bit off"
+// and length cuts each become one instruction.
 template <bool kIndent, bool kEvery>
-[[gnu::target("avx2,popcnt")]] size_t scanBatchWide(TextScanState& st, ScannedLine* out, size_t room) {
+[[gnu::target("avx2,popcnt,bmi,bmi2,lzcnt")]] size_t scanBatchWide(TextScanState& st, ScannedLine* out, size_t room) {
   return scanBatch<true, kIndent, kEvery>(st, out, room);
 }
 #endif
@@ -478,7 +495,9 @@ TextScanner::TextScanner(std::string_view text, const LanguageProfile& profile, 
   state_.done = text.empty();
   state_.bytes = ScanBytes(profile);
 #ifdef VARNHOLT_WIDE_SCAN
-  static const bool able = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
+  static const bool able = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt") &&
+                           __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2") &&
+                           __builtin_cpu_supports("lzcnt");
   state_.wide = wideIfAble && able;
 #else
   (void)wideIfAble;
