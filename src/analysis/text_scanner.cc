@@ -74,10 +74,10 @@ struct BlockMasks {
   return starts;
 }
 
-// Whether `a` has a run of three or more, the byte after the block
+// Not 0 when `a` has a run of three or more, the byte after the block
 // (`nextSame`) counted.
-inline bool longRun(uint64_t a, bool nextSame) {
-  return ((a & (a << 1) & (a << 2)) != 0) | (((a >> 62) == 3) & nextSame);
+inline uint64_t longRuns(uint64_t a, bool nextSame) {
+  return (a & (a << 1) & (a << 2)) | ((a >> 62) == 3 && nextSame);
 }
 
 // First bytes of the pairs a left-to-right scan takes from the runs of "&"
@@ -85,7 +85,7 @@ inline bool longRun(uint64_t a, bool nextSame) {
 // block continues a run. One test for both: long runs are rare.
 inline void pairStarts(uint64_t amp, bool ampNext, uint64_t pipe, bool pipeNext, uint64_t& ampPairs,
                        uint64_t& pipePairs) {
-  if (longRun(amp, ampNext) | longRun(pipe, pipeNext)) [[unlikely]] {
+  if ((longRuns(amp, ampNext) | longRuns(pipe, pipeNext)) != 0) [[unlikely]] {
     ampPairs = pairStartsSlow(amp, ampNext);
     pipePairs = pairStartsSlow(pipe, pipeNext);
     return;
@@ -316,6 +316,12 @@ template <bool kWide, bool kIndent, bool kEvery>
                              std::find(std::begin(sb.event), std::end(sb.event), close[1]) != std::end(sb.event);
   const char closeFirst = closeByEvents ? close[0] : '\0';
   const char closeLast = closeByEvents ? close[1] : '\0';
+  // First bytes of the markers, or a line break (handled before): most
+  // events are quotes, which need no compare of the whole marker.
+  const std::string& lineMarker = profile.lineComment;
+  const std::string& blockMarker = profile.blockOpen;
+  const char lineFirst = lineMarker.empty() ? '\n' : lineMarker[0];
+  const char blockFirst = profile.hasBlockComments && !blockMarker.empty() ? blockMarker[0] : '\n';
 
   load(lineStart & ~size_t{63}, false);
   startLine(lineStart);
@@ -386,7 +392,7 @@ template <bool kWide, bool kIndent, bool kEvery>
       const char c = at < size ? data[at] : '\n';
       if (c == '\n') {
         endsAt = at;
-      } else if (matchesAt(data + at, data + size, profile.lineComment)) {
+      } else if (c == lineFirst && matchesAt(data + at, data + size, lineMarker)) {
         codeUntil = std::min(codeUntil, at);
         f->leftCode = true;
         size_t q = at + 1;
@@ -396,7 +402,7 @@ template <bool kWide, bool kIndent, bool kEvery>
           ++q;
         }
         endsAt = q;
-      } else if (profile.hasBlockComments && matchesAt(data + at, data + size, profile.blockOpen)) {
+      } else if (c == blockFirst && matchesAt(data + at, data + size, blockMarker)) {
         codeUntil = std::min(codeUntil, at);
         f->leftCode = true;
         lex.inBlockComment = true;
@@ -454,7 +460,7 @@ template <bool kWide, bool kIndent, bool kEvery>
 // The bit instructions of every AVX2 CPU too: mask shifts, "lowest bit off"
 // and length cuts each become one instruction.
 template <bool kIndent, bool kEvery>
-[[gnu::target("avx2,popcnt,bmi,bmi2,lzcnt")]] size_t scanBatchWide(TextScanState& st, ScannedLine* out, size_t room) {
+[[gnu::target("avx2,popcnt,bmi,bmi2")]] size_t scanBatchWide(TextScanState& st, ScannedLine* out, size_t room) {
   return scanBatch<true, kIndent, kEvery>(st, out, room);
 }
 #endif
@@ -496,8 +502,7 @@ TextScanner::TextScanner(std::string_view text, const LanguageProfile& profile, 
   state_.bytes = ScanBytes(profile);
 #ifdef VARNHOLT_WIDE_SCAN
   static const bool able = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt") &&
-                           __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2") &&
-                           __builtin_cpu_supports("lzcnt");
+                           __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
   state_.wide = wideIfAble && able;
 #else
   (void)wideIfAble;
