@@ -233,7 +233,7 @@ template <bool kWide, bool kIndent, bool kEvery>
     codeUntil = startedInside ? at : SIZE_MAX;
     lex.escapePending = false;
     const uint64_t nonBlank = ~m.blank & (~uint64_t{0} << (at - block));
-    if (nonBlank != 0) {
+    if (nonBlank != 0) [[likely]] {
       firstNonBlank = block + static_cast<size_t>(std::countr_zero(nonBlank));
     } else {
       size_t q = block + 64;
@@ -304,7 +304,7 @@ template <bool kWide, bool kIndent, bool kEvery>
   // The next event at or after `from`, running on through the blocks.
   const auto nextEvent = [&](size_t from) __attribute__((always_inline)) {
     for (;;) {
-      if (from - block == 64) load(block + 64, true);
+      if (from - block == 64) [[unlikely]] load(block + 64, true);
       const uint64_t ahead = m.events & (~uint64_t{0} << (from - block));
       if (ahead != 0) return block + static_cast<size_t>(std::countr_zero(ahead));
       load(block + 64, true);
@@ -361,7 +361,7 @@ template <bool kWide, bool kIndent, bool kEvery>
           moveTo(p);
           continue;
         }
-      } else {
+      } else [[unlikely]] {
         const size_t nl = findBreak(p);
         const size_t lineEnd = nl > lineStart && data[nl - 1] == '\r' ? nl - 1 : nl;
         const char* q = data + p;
@@ -442,11 +442,11 @@ template <bool kWide, bool kIndent, bool kEvery>
     f->blankPrefix = startedInside ? 0 : static_cast<int32_t>(blanks);
     line.firstNonBlank = static_cast<uint32_t>(blanks);
     line.codeUntil = static_cast<uint32_t>(std::min(codeUntil, lineEnd) - lineStart);
-    if (endsAt >= size) {
+    if (endsAt >= size) [[unlikely]] {
       st.done = true;
       return produced;
     }
-    if (produced == room) {
+    if (produced == room) [[unlikely]] {
       st.lineStart = endsAt + 1;
       return produced;
     }
