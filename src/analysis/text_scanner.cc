@@ -213,18 +213,19 @@ template <bool kWide, bool kIndent, bool kEvery>
     if (want != block) load(want, want == block + 64);
   };
 
-  size_t produced = 0;
+  ScannedLine* line = out;  // the line being scanned, filled in place
+  ScannedLine* const outEnd = out + room;
   size_t lineStart = st.lineStart;
   size_t lineBreak = SIZE_MAX;  // found when a literal or comment needs it
   size_t firstNonBlank = 0;
   bool startedInside = false;  // in a comment or literal from the line before
   size_t codeUntil = 0;        // where the first comment or literal of the line begins
-  LineFacts* f = nullptr;  // the facts of the line being scanned, in place
+  LineFacts* f = nullptr;  // its facts
   bool code = false;
   const auto startLine = [&](size_t at) __attribute__((always_inline)) {
     lineStart = at;
     lineBreak = SIZE_MAX;
-    f = &out[produced].facts;
+    f = &line->facts;
     *f = LineFacts{};
     code = false;
     startedInside = lex.inBlockComment | lex.inString;
@@ -432,23 +433,22 @@ template <bool kWide, bool kIndent, bool kEvery>
     // the break before it, and one at 0 has no byte before it.
     const size_t back = endsAt != 0;
     const size_t lineEnd = endsAt - (back & (data[endsAt - back] == '\r'));
-    ScannedLine& line = out[produced++];
-    line.text = std::string_view(data + lineStart, lineEnd - lineStart);
+    line->text = std::string_view(data + lineStart, lineEnd - lineStart);
     f->isBlank = !(code | lex.inBlockComment | lex.inString);
     f->hasCode = code;
     f->endsInside = insideKind(lex);
     f->lineLength = static_cast<int32_t>(lineEnd - lineStart);
     const size_t blanks = std::min(firstNonBlank, lineEnd) - lineStart;
     f->blankPrefix = startedInside ? 0 : static_cast<int32_t>(blanks);
-    line.firstNonBlank = static_cast<uint32_t>(blanks);
-    line.codeUntil = static_cast<uint32_t>(std::min(codeUntil, lineEnd) - lineStart);
+    line->firstNonBlank = static_cast<uint32_t>(blanks);
+    line->codeUntil = static_cast<uint32_t>(std::min(codeUntil, lineEnd) - lineStart);
     if (endsAt >= size) [[unlikely]] {
       st.done = true;
-      return produced;
+      return static_cast<size_t>(line + 1 - out);
     }
-    if (produced == room) [[unlikely]] {
+    if (++line == outEnd) [[unlikely]] {
       st.lineStart = endsAt + 1;
-      return produced;
+      return room;
     }
     moveTo(endsAt + 1);
     startLine(endsAt + 1);
