@@ -218,7 +218,6 @@ template <bool kWide, bool kIndent, bool kEvery>
   size_t lineStart = st.lineStart;
   size_t lineBreak = SIZE_MAX;  // found when a literal or comment needs it
   size_t firstNonBlank = 0;
-  bool startedInside = false;  // in a comment or literal from the line before
   size_t codeUntil = 0;        // where the first comment or literal of the line begins
   LineFacts* f = nullptr;  // its facts
   bool code = false;
@@ -228,7 +227,8 @@ template <bool kWide, bool kIndent, bool kEvery>
     f = &line->facts;
     *f = LineFacts{};
     code = false;
-    startedInside = lex.inBlockComment | lex.inString;
+    // In a comment or literal from the line before.
+    const bool startedInside = lex.inBlockComment | lex.inString;
     f->leftCode = startedInside;
     f->startsInside = insideKind(lex);
     codeUntil = startedInside ? at : SIZE_MAX;
@@ -439,7 +439,7 @@ template <bool kWide, bool kIndent, bool kEvery>
     f->endsInside = insideKind(lex);
     f->lineLength = static_cast<int32_t>(lineEnd - lineStart);
     const size_t blanks = std::min(firstNonBlank, lineEnd) - lineStart;
-    f->blankPrefix = startedInside ? 0 : static_cast<int32_t>(blanks);
+    f->blankPrefix = f->startsInside != 0 ? 0 : static_cast<int32_t>(blanks);
     line->firstNonBlank = static_cast<uint32_t>(blanks);
     line->codeUntil = static_cast<uint32_t>(std::min(codeUntil, lineEnd) - lineStart);
     if (endsAt >= size) [[unlikely]] {
