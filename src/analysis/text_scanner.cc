@@ -74,12 +74,24 @@ struct BlockMasks {
   return starts;
 }
 
-// First bytes of the pairs a left-to-right scan takes from the runs of
-// `a`; `nextSame` says whether the byte after the block continues a run.
-inline uint64_t pairStarts(uint64_t a, bool nextSame) {
-  const uint64_t next = nextSame ? uint64_t{1} << 63 : 0;
-  if ((a & (a << 1) & (a << 2)) == 0 && !((a >> 62) == 3 && nextSame)) return a & ((a >> 1) | next);
-  return pairStartsSlow(a, nextSame);
+// Not 0 when `a` has a run of three or more, the byte after the block
+// (`nextSame`) counted.
+inline uint64_t longRuns(uint64_t a, bool nextSame) {
+  return (a & (a << 1) & (a << 2)) | ((a >> 62) == 3 && nextSame);
+}
+
+// First bytes of the pairs a left-to-right scan takes from the runs of "&"
+// and "|" bytes; `ampNext` and `pipeNext` say whether the byte after the
+// block continues a run. One test for both: long runs are rare.
+inline void pairStarts(uint64_t amp, bool ampNext, uint64_t pipe, bool pipeNext, uint64_t& ampPairs,
+                       uint64_t& pipePairs) {
+  if ((longRuns(amp, ampNext) | longRuns(pipe, pipeNext)) != 0) [[unlikely]] {
+    ampPairs = pairStartsSlow(amp, ampNext);
+    pipePairs = pairStartsSlow(pipe, pipeNext);
+    return;
+  }
+  ampPairs = amp & ((amp >> 1) | uint64_t{ampNext} << 63);
+  pipePairs = pipe & ((pipe >> 1) | uint64_t{pipeNext} << 63);
 }
 
 // Raw masks of the 64 bytes at `at`; bytes past the end of the text read
@@ -108,7 +120,10 @@ template <bool kWide>
 // set bit of `e` among the maxKeyword bytes from them on. Fixed steps: a
 // loop over the length would cost guessed branches per block.
 inline uint64_t reachingBack(uint64_t e, const ScanBytes& sb) {
-  for (const uint8_t shift : sb.reachShifts) e |= e >> shift;
+  e |= e >> sb.reachShifts[0];
+  e |= e >> sb.reachShifts[1];
+  e |= e >> sb.reachShifts[2];
+  e |= e >> sb.reachShifts[3];
   return e & sb.reachKeep;
 }
 
@@ -154,13 +169,13 @@ struct BlockCarry {
   // A word running through the whole next block is longer than any keyword
   // already: 64 tells the probe all it needs.
   m.nextRun = static_cast<uint32_t>(std::countr_zero(~after.word));
-  m.ampPairs = pairStarts(r.amp & ~before.ampPair, sb.boolOps && (after.amp & 1) != 0);
-  m.pipePairs = pairStarts(r.pipe & ~before.pipePair, sb.boolOps && (after.pipe & 1) != 0);
+  pairStarts(r.amp & ~before.ampPair, sb.boolOps && (after.amp & 1) != 0, r.pipe & ~before.pipePair,
+             sb.boolOps && (after.pipe & 1) != 0, m.ampPairs, m.pipePairs);
 }
 
 int32_t bitCount(uint64_t v) { return static_cast<int32_t>(std::popcount(v)); }
 
-// One batch of lines; kWide: AVX2 classification and hardware bit counts;
+// One batch of lines; kWide: AVX2 classification and hardware bit ops;
 // kIndent and kEvery: the profile's indentBlocks and whether every "?"
 // counts, fixed per file, so the loop tests neither.
 template <bool kWide, bool kIndent, bool kEvery>
@@ -198,27 +213,28 @@ template <bool kWide, bool kIndent, bool kEvery>
     if (want != block) load(want, want == block + 64);
   };
 
-  size_t produced = 0;
+  ScannedLine* line = out;  // the line being scanned, filled in place
+  ScannedLine* const outEnd = out + room;
   size_t lineStart = st.lineStart;
   size_t lineBreak = SIZE_MAX;  // found when a literal or comment needs it
   size_t firstNonBlank = 0;
-  bool startedInside = false;  // in a comment or literal from the line before
   size_t codeUntil = 0;        // where the first comment or literal of the line begins
-  LineFacts* f = nullptr;  // the facts of the line being scanned, in place
+  LineFacts* f = nullptr;  // its facts
   bool code = false;
   const auto startLine = [&](size_t at) __attribute__((always_inline)) {
     lineStart = at;
     lineBreak = SIZE_MAX;
-    f = &out[produced].facts;
+    f = &line->facts;
     *f = LineFacts{};
     code = false;
-    startedInside = lex.inBlockComment | lex.inString;
+    // In a comment or literal from the line before.
+    const bool startedInside = lex.inBlockComment | lex.inString;
     f->leftCode = startedInside;
     f->startsInside = insideKind(lex);
     codeUntil = startedInside ? at : SIZE_MAX;
     lex.escapePending = false;
     const uint64_t nonBlank = ~m.blank & (~uint64_t{0} << (at - block));
-    if (nonBlank != 0) {
+    if (nonBlank != 0) [[likely]] {
       firstNonBlank = block + static_cast<size_t>(std::countr_zero(nonBlank));
     } else {
       size_t q = block + 64;
@@ -289,7 +305,7 @@ template <bool kWide, bool kIndent, bool kEvery>
   // The next event at or after `from`, running on through the blocks.
   const auto nextEvent = [&](size_t from) __attribute__((always_inline)) {
     for (;;) {
-      if (from - block == 64) load(block + 64, true);
+      if (from - block == 64) [[unlikely]] load(block + 64, true);
       const uint64_t ahead = m.events & (~uint64_t{0} << (from - block));
       if (ahead != 0) return block + static_cast<size_t>(std::countr_zero(ahead));
       load(block + 64, true);
@@ -301,6 +317,12 @@ template <bool kWide, bool kIndent, bool kEvery>
                              std::find(std::begin(sb.event), std::end(sb.event), close[1]) != std::end(sb.event);
   const char closeFirst = closeByEvents ? close[0] : '\0';
   const char closeLast = closeByEvents ? close[1] : '\0';
+  // First bytes of the markers, or a line break (handled before): most
+  // events are quotes, which need no compare of the whole marker.
+  const std::string& lineMarker = profile.lineComment;
+  const std::string& blockMarker = profile.blockOpen;
+  const char lineFirst = lineMarker.empty() ? '\n' : lineMarker[0];
+  const char blockFirst = profile.hasBlockComments && !blockMarker.empty() ? blockMarker[0] : '\n';
 
   load(lineStart & ~size_t{63}, false);
   startLine(lineStart);
@@ -340,7 +362,7 @@ template <bool kWide, bool kIndent, bool kEvery>
           moveTo(p);
           continue;
         }
-      } else {
+      } else [[unlikely]] {
         const size_t nl = findBreak(p);
         const size_t lineEnd = nl > lineStart && data[nl - 1] == '\r' ? nl - 1 : nl;
         const char* q = data + p;
@@ -371,7 +393,7 @@ template <bool kWide, bool kIndent, bool kEvery>
       const char c = at < size ? data[at] : '\n';
       if (c == '\n') {
         endsAt = at;
-      } else if (matchesAt(data + at, data + size, profile.lineComment)) {
+      } else if (c == lineFirst && matchesAt(data + at, data + size, lineMarker)) {
         codeUntil = std::min(codeUntil, at);
         f->leftCode = true;
         size_t q = at + 1;
@@ -381,7 +403,7 @@ template <bool kWide, bool kIndent, bool kEvery>
           ++q;
         }
         endsAt = q;
-      } else if (profile.hasBlockComments && matchesAt(data + at, data + size, profile.blockOpen)) {
+      } else if (c == blockFirst && matchesAt(data + at, data + size, blockMarker)) {
         codeUntil = std::min(codeUntil, at);
         f->leftCode = true;
         lex.inBlockComment = true;
@@ -411,23 +433,22 @@ template <bool kWide, bool kIndent, bool kEvery>
     // the break before it, and one at 0 has no byte before it.
     const size_t back = endsAt != 0;
     const size_t lineEnd = endsAt - (back & (data[endsAt - back] == '\r'));
-    ScannedLine& line = out[produced++];
-    line.text = std::string_view(data + lineStart, lineEnd - lineStart);
+    line->text = std::string_view(data + lineStart, lineEnd - lineStart);
     f->isBlank = !(code | lex.inBlockComment | lex.inString);
     f->hasCode = code;
     f->endsInside = insideKind(lex);
     f->lineLength = static_cast<int32_t>(lineEnd - lineStart);
     const size_t blanks = std::min(firstNonBlank, lineEnd) - lineStart;
-    f->blankPrefix = startedInside ? 0 : static_cast<int32_t>(blanks);
-    line.firstNonBlank = static_cast<uint32_t>(blanks);
-    line.codeUntil = static_cast<uint32_t>(std::min(codeUntil, lineEnd) - lineStart);
-    if (endsAt >= size) {
+    f->blankPrefix = f->startsInside != 0 ? 0 : static_cast<int32_t>(blanks);
+    line->firstNonBlank = static_cast<uint32_t>(blanks);
+    line->codeUntil = static_cast<uint32_t>(std::min(codeUntil, lineEnd) - lineStart);
+    if (endsAt >= size) [[unlikely]] {
       st.done = true;
-      return produced;
+      return static_cast<size_t>(line + 1 - out);
     }
-    if (produced == room) {
+    if (++line == outEnd) [[unlikely]] {
       st.lineStart = endsAt + 1;
-      return produced;
+      return room;
     }
     moveTo(endsAt + 1);
     startLine(endsAt + 1);
@@ -436,8 +457,10 @@ template <bool kWide, bool kIndent, bool kEvery>
 }
 
 #ifdef VARNHOLT_WIDE_SCAN
+// The bit instructions of every AVX2 CPU too: mask shifts, "lowest bit off"
+// and length cuts each become one instruction.
 template <bool kIndent, bool kEvery>
-[[gnu::target("avx2,popcnt")]] size_t scanBatchWide(TextScanState& st, ScannedLine* out, size_t room) {
+[[gnu::target("avx2,popcnt,bmi,bmi2")]] size_t scanBatchWide(TextScanState& st, ScannedLine* out, size_t room) {
   return scanBatch<true, kIndent, kEvery>(st, out, room);
 }
 #endif
@@ -478,7 +501,8 @@ TextScanner::TextScanner(std::string_view text, const LanguageProfile& profile, 
   state_.done = text.empty();
   state_.bytes = ScanBytes(profile);
 #ifdef VARNHOLT_WIDE_SCAN
-  static const bool able = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
+  static const bool able = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt") &&
+                           __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
   state_.wide = wideIfAble && able;
 #else
   (void)wideIfAble;

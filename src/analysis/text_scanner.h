@@ -54,7 +54,7 @@ struct TextScanState {
   LexState lex;
   size_t lineStart = 0;
   bool done = false;
-  bool wide = false;  // AVX2 and hardware bit counts
+  bool wide = false;  // AVX2 and the bit instructions that come with it
   ScanBytes bytes;    // made once per text
   ScanBatch batch = nullptr;
 };
