@@ -433,9 +433,13 @@ bool reusesRecord(const ProjectFile& old, int64_t oldScanStart, const ProjectFil
 }
 
 ProjectAnalysis analyzeProject(const NativeString& root, const AnalyzeOptions& options) {
-  const int threads = options.threads > 0
-                          ? options.threads
-                          : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  // Two threads per processor: one that waits for the disk (a folder or file
+  // not in the cache) leaves its processor to the other. With all of it
+  // cached the second costs next to nothing.
+  const int threads =
+      options.threads > 0
+          ? options.threads
+          : static_cast<int>(std::min(2 * std::max(1u, std::thread::hardware_concurrency()), 64u));
   ProjectAnalysis result;
   bool keptOrder = false;
   TextStamps knownText;

@@ -19,7 +19,7 @@ struct AnalysisProgress {
 };
 
 struct AnalyzeOptions {
-  // Threads for the walk and the per-file work; 0: one per hardware thread.
+  // Threads for the walk and the per-file work; 0: two per hardware thread.
   int threads = 0;
   // Called on the calling thread now and then while files are analysed, and
   // once more when all are done. Optional.
