@@ -105,7 +105,9 @@ function onFillPendingProject(d) {
     f.lines = Math.max(0, Math.floor(num(r[2])));
     p.totalLOC += f.lines;
     const c = Math.floor(num(r[3])), known = c === 1 || c === 2 ? c : 0;
-    if (cls) { if (known) cls.set(f.path, known); else cls.delete(f.path); }
+    // The map follows the classes by index; most files stay "code" and are
+    // not looked up at all (hashing 78,000 paths took longer than the rest).
+    if (cls && (!p.cls || known !== p.cls[k])) { if (known) cls.set(f.path, known); else cls.delete(f.path); }
     if (p.cls) p.cls[k] = known;
   }
   // Until the project comes, the scale is that of the files done so far;
@@ -113,7 +115,9 @@ function onFillPendingProject(d) {
   const scaleLog = num(d.heatScaleLog), moved = scaleLog > 0 && Math.abs(scaleLog - (p.scaleLog || 0)) > 1e-3 * scaleLog;
   if (moved) p.scaleLog = scaleLog;
   const put = (f) => { f.heat01 = p.scaleLog > 0 ? clamp01(Math.round((Math.log1p(f.heatCV) / p.scaleLog) * 1e4) / 1e4) : 0; };
-  if (moved) { for (const f of p.files) if (!f.pending) put(f); } else { for (const k of p.fresh.total) put(p.files[k]); }
+  // The filled files are those merged into the order so far and the fresh ones.
+  if (moved) for (const k of p.filled.total) put(p.files[k]);
+  for (const k of p.fresh.total) put(p.files[k]);
   p.densityTop = 0;
   p.linesGen++;
   S.orders.total = null; S.orders.density = null;
