@@ -328,12 +328,12 @@ int32_t IndentBlocks::depth() const {
   return static_cast<int32_t>(std::min<size_t>(open.size() - 1, kMaxDepth));
 }
 
-bool readFileText(std::string_view utf8Path, std::string& out) {
+bool readFileText(std::string_view utf8Path, std::string& out, int64_t sizeHint) {
   out.clear();
   // A NUL would cut the path short and name another file.
   if (utf8Path.empty() || utf8Path.find('\0') != std::string_view::npos) return false;
   // A file that grew past the window since the walk is not analysed.
-  return readWholeFile(utf8ToNative(utf8Path), out, kFileWindowBytes);
+  return readWholeFile(utf8ToNative(utf8Path), out, kFileWindowBytes, sizeHint);
 }
 
 void analyzeText(std::string_view text, const LanguageProfile& givenProfile,

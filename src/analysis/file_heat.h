@@ -145,7 +145,8 @@ struct AnalysisScratch {
 
 // Reads the whole file in binary. False when it cannot be opened or sized,
 // or is larger than the window; an empty file succeeds with empty text.
-bool readFileText(std::string_view utf8Path, std::string& out);
+// `sizeHint`: the size the walk saw, or -1 (see readWholeFile).
+bool readFileText(std::string_view utf8Path, std::string& out, int64_t sizeHint = -1);
 
 // Heat of every line of `text` (one entry per line of splitLines) and their
 // sum in line order.

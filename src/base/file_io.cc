@@ -82,6 +82,14 @@ int64_t InputFile::read(void* buffer, size_t count) {
   return static_cast<int64_t>(total);
 }
 
+int64_t InputFile::readOnce(void* buffer, size_t count) {
+  if (handle_ == nullptr) return -1;
+  DWORD got = 0;
+  const DWORD chunk = static_cast<DWORD>(std::min<size_t>(count, 1u << 30));
+  if (!ReadFile(static_cast<HANDLE>(handle_), buffer, chunk, &got, nullptr)) return -1;
+  return static_cast<int64_t>(got);
+}
+
 #else
 
 namespace {
@@ -186,6 +194,15 @@ int64_t InputFile::read(void* buffer, size_t count) {
   return static_cast<int64_t>(total);
 }
 
+int64_t InputFile::readOnce(void* buffer, size_t count) {
+  if (fd_ < 0) return -1;
+  for (;;) {
+    const ssize_t got = ::read(fd_, buffer, std::min<size_t>(count, 1u << 30));
+    if (got >= 0) return static_cast<int64_t>(got);
+    if (errno != EINTR) return -1;
+  }
+}
+
 #endif
 
 bool fileIdentity(const NativeString& path, FileIdentity& out) {
@@ -211,29 +228,42 @@ bool fileIdentity(const NativeString& path, FileIdentity& out) {
 #endif
 }
 
-bool readWholeFile(const NativeString& path, std::string& out, int64_t maxBytes) {
+bool readWholeFile(const NativeString& path, std::string& out, int64_t maxBytes, int64_t sizeHint) {
   out.clear();
   if (maxBytes < 0) return false;
   InputFile file;
   if (!file.open(path)) return false;
-  const int64_t size = file.size();
+  const int64_t size = sizeHint >= 0 ? std::min(sizeHint, maxBytes) : file.size();
   if (size < 0 || size > maxBytes) return false;
   // The size may be stale by now: the file is read up to one byte past the
   // limit, however large it has grown.
   const int64_t cap = maxBytes < INT64_MAX ? maxBytes + 1 : maxBytes;
   size_t want = static_cast<size_t>(size < cap ? size + 1 : cap);
   size_t have = 0;
-  for (;;) {
-    out.resize(want);
-    const int64_t got = file.read(out.data() + have, want - have);
+  out.resize(want);
+  // Asked for a byte more than it should hold, a file of the expected size
+  // gives exactly that size in one read: that is its end, with no second
+  // read to see nothing more come. Anything else reads on to the end.
+  const int64_t first = file.readOnce(out.data(), want);
+  if (first >= 0 && first == size && static_cast<size_t>(size) < want) {
+    out.resize(static_cast<size_t>(first));
+    return true;
+  }
+  if (first > 0) have = static_cast<size_t>(first);
+  for (int64_t got = first;;) {
     if (got < 0) {
       // A read error is no empty file.
       std::string().swap(out);
       return false;
     }
+    if (have >= want) {
+      if (static_cast<int64_t>(have) >= cap) break;
+      want = static_cast<size_t>(std::min<int64_t>(cap, static_cast<int64_t>(want) * 2));
+      out.resize(want);
+    }
+    got = file.read(out.data() + have, want - have);
     if (got > 0) have += static_cast<size_t>(got);
-    if (got <= 0 || have < want || static_cast<int64_t>(have) >= cap) break;
-    want = static_cast<size_t>(std::min<int64_t>(cap, static_cast<int64_t>(want) * 2));
+    if (got == 0 || (got > 0 && have < want)) break;
   }
   out.resize(have);
   if (static_cast<int64_t>(have) > maxBytes) {

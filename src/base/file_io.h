@@ -45,6 +45,8 @@ class InputFile {
   // Reads up to `count` bytes; fewer only at the end of the file or on an
   // error. Returns the number of bytes read, or -1 on an error before any.
   int64_t read(void* buffer, size_t count);
+  // One read of the system: it may give fewer bytes than there are.
+  int64_t readOnce(void* buffer, size_t count);
 
  private:
 #ifdef _WIN32
@@ -67,8 +69,10 @@ bool fileIdentity(const NativeString& path, FileIdentity& out);
 // Reads the whole file (a file that shrank meanwhile gives what was there).
 // False when it cannot be opened, sized or read, or holds more than `maxBytes`,
 // also when it grew past that after its size was taken: never more than
-// `maxBytes` + 1 bytes are read.
+// `maxBytes` + 1 bytes are read. `sizeHint`: the size a listing just saw,
+// taken instead of asking the file (-1: ask); a wrong one costs more reads,
+// never other bytes.
 bool readWholeFile(const NativeString& path, std::string& out,
-                   int64_t maxBytes = INT64_MAX);
+                   int64_t maxBytes = INT64_MAX, int64_t sizeHint = -1);
 
 }  // namespace varnholt_app

@@ -74,7 +74,7 @@ void analyzeRecord(ProjectFile& file, AnalysisScratch& scratch, std::vector<doub
   file.lineCount = 0;
   file.heatRaw = 0.0;
   file.lineHeatRaw = LineHeats();
-  if (!readFileText(file.path, scratch.text)) {
+  if (!readFileText(file.path, scratch.text, file.stamp.size)) {
     scratch.text.clear();  // nothing of another file's bytes for the classification
     return;
   }

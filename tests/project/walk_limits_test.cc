@@ -82,6 +82,22 @@ TEST(WalkLimits, FileThatGrewPastTheWindowIsNeitherAnalysedNorCountedNorShown) {
 #endif
 }
 
+// The size a walk saw only saves asking the file for it: a stale one still
+// gives the file's bytes, and a file past the limit still fails.
+TEST(WalkLimits, ASizeHintNeverChangesWhatIsRead) {
+  TempTree tree;
+  const std::string bytes(5000, 'x');
+  tree.file("a.c", bytes);
+  const NativeString path = tree.path("a.c").native();
+  for (const int64_t hint : {-1, 0, 1, 4999, 5000, 5001, 100000}) {
+    std::string text;
+    EXPECT_TRUE(readWholeFile(path, text, 1 << 20, hint)) << hint;
+    EXPECT_EQ(text, bytes) << hint;
+    EXPECT_FALSE(readWholeFile(path, text, 4096, hint)) << hint;
+    EXPECT_TRUE(text.empty()) << hint;
+  }
+}
+
 #ifndef _WIN32
 TEST(WalkLimits, PathsBeyondTheSystemLimitAreWalkedAndRead) {
   // 20 levels of 250-byte names, a file on each, made relative to the
