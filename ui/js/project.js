@@ -106,7 +106,7 @@ function onFillPendingProject(d) {
     p.totalLOC += f.lines;
     const c = Math.floor(num(r[3])), known = c === 1 || c === 2 ? c : 0;
     // The map follows the classes by index; most files stay "code" and are
-    // not looked up at all (hashing 78,000 paths took longer than the rest).
+    // not looked up at all: each lookup hashes a whole path.
     if (cls && (!p.cls || known !== p.cls[k])) { if (known) cls.set(f.path, known); else cls.delete(f.path); }
     if (p.cls) p.cls[k] = known;
   }
