@@ -78,6 +78,10 @@ HeatScale projectHeatScale(const ProjectFileMap& files) {
   for (const auto& entry : files) {
     heats.push_back(std::isnan(entry.second.heatRaw) ? 0.0 : entry.second.heatRaw);
   }
+  return projectHeatScaleOf(heats);
+}
+
+HeatScale projectHeatScaleOf(std::vector<double>& heats) {
   double ref = 1.0;
   if (!heats.empty()) ref = std::max(percentile95(heats), 1.0);
   return HeatScale{std::log1p(ref)};

@@ -23,6 +23,9 @@ struct HeatScale {
 // The project's file scale: the 95th percentile of the files' raw heat (at
 // least 1).
 HeatScale projectHeatScale(const ProjectFileMap& files);
+// The same scale from the files' raw heats alone, NaN given as 0; the heats
+// may be reordered.
+HeatScale projectHeatScaleOf(std::vector<double>& heats);
 // One file's line scale: the 95th percentile of its positive line heats.
 HeatScale fileLineHeatScale(const ProjectFile& file);
 

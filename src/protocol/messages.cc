@@ -331,16 +331,9 @@ std::string PendingList::fill(const std::vector<const ProjectFile*>& batch) {
     listed.emplace_back(found->second, file);
     heats_.push_back(std::isnan(file->heatRaw) ? 0.0 : file->heatRaw);
   }
-  // The reference of the files done so far, as projectHeatScale takes it
-  // from all: the 95th percentile at its lower neighbour, at least 1.
-  double ref = 1.0;
-  if (!heats_.empty()) {
-    const auto at = heats_.begin() + static_cast<std::ptrdiff_t>((heats_.size() - 1) * 95 / 100);
-    std::nth_element(heats_.begin(), at, heats_.end());
-    ref = std::max(*at, 1.0);
-  }
+  // The scale of the files done so far.
   std::string out = "{\"type\":\"fillPendingProject\",\"heatScaleLog\":";
-  appendFixed(out, std::log1p(ref), 9);
+  appendFixed(out, projectHeatScaleOf(heats_).denominator, 9);
   out += ",\"files\":[";
   for (const auto& [index, file] : listed) {
     if (&file != &listed.front().second) out += ',';
