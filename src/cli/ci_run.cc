@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <future>
 #include <string_view>
 #include <system_error>
 #include <unordered_map>
@@ -20,6 +19,7 @@
 
 #include "base/failure.h"
 #include "base/file_io.h"
+#include "base/run_beside.h"
 #include "cli/git_changes.h"
 #include "cli/report_formats.h"
 #include "cli/report_output.h"
@@ -184,18 +184,7 @@ size_t dropFilesOutside(ProjectFileMap& files, const NativeString& folder) {
     }
   };
   const size_t half = keys.size() / 2;
-  std::future<void> beside;
-  try {
-    beside = std::async(std::launch::async, decide, half, keys.size());
-  } catch (const std::system_error&) {
-    // No thread to spare: this one does both halves.
-  }
-  decide(0, half);
-  if (beside.valid()) {
-    beside.get();
-  } else {
-    decide(half, keys.size());
-  }
+  runBeside([&] { decide(0, half); }, [&] { decide(half, keys.size()); });
   size_t dropped = 0;
   size_t i = 0;
   for (auto it = files.begin(); it != files.end(); ++i) {

@@ -3,9 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <future>
 #include <span>
-#include <system_error>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -15,6 +13,7 @@
 #include "base/file_io.h"
 #include "base/fnv1a.h"
 #include "base/native_string.h"
+#include "base/run_beside.h"
 #include "project/hot_lines.h"
 
 namespace varnholt_app {
@@ -191,14 +190,10 @@ FindingSet selectFindings(const ProjectFileMap& files, std::string_view root,
     return count;
   };
   const size_t half = heats.size() / 2;
-  std::future<size_t> secondHalf;
-  try {
-    secondHalf = std::async(std::launch::async, countQualified, half, heats.size());
-  } catch (const std::system_error&) {
-    // No thread to spare: this one counts both halves.
-  }
-  set.qualified = countQualified(0, half);
-  set.qualified += secondHalf.valid() ? secondHalf.get() : countQualified(half, heats.size());
+  size_t secondHalf = 0;
+  runBeside([&] { set.qualified = countQualified(0, half); },
+            [&] { secondHalf = countQualified(half, heats.size()); });
+  set.qualified += secondHalf;
   std::vector<const LineHeats*>().swap(heats);
   set.cutByCount = set.qualified > options.maxFindings;
   // The lines that qualify lead the audit's order, so no more are picked

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
-#include <future>
 #include <system_error>
 #include <vector>
 
@@ -18,6 +17,7 @@
 #include "analysis/line_split.h"
 #include "base/failure.h"
 #include "base/file_io.h"
+#include "base/run_beside.h"
 #include "base/utf.h"
 #include "project/hot_lines.h"
 #include "project/scan_rules.h"
@@ -180,19 +180,12 @@ void printDump(const ProjectAnalysis& analysis, bool explain) {
     for (size_t next = 0; next < files.size();) {
       const size_t middle = sliceEnd(next);
       const size_t end = sliceEnd(middle);
-      std::future<void> beside;
-      try {
-        beside = std::async(std::launch::async, [&, middle, end] { format(second, middle, end); });
-      } catch (const std::system_error&) {
-        // No thread to spare: formatted here after the first.
-      }
-      format(line, next, middle);
-      writeBytes(line);
-      if (beside.valid()) {
-        beside.get();
-      } else {
-        format(second, middle, end);
-      }
+      runBeside(
+          [&] {
+            format(line, next, middle);
+            writeBytes(line);
+          },
+          [&] { format(second, middle, end); });
       writeBytes(second);
       next = end;
     }
@@ -212,19 +205,12 @@ void printJson(const ProjectAnalysis& analysis) {
     audit = buildAuditMessage(selectAuditItems(files, kAuditItemLimit));
     fileLines = buildFileLinesMessage(files);
   };
-  std::future<void> rest;
-  try {
-    rest = std::async(std::launch::async, buildRest);
-  } catch (const std::system_error&) {
-    // No thread to spare: built after the project message.
-  }
-  writeBytes(buildProjectMessage(files, std::max(analysis.totalLines, 0)));
-  writeBytes("\n");
-  if (rest.valid()) {
-    rest.get();
-  } else {
-    buildRest();
-  }
+  runBeside(
+      [&] {
+        writeBytes(buildProjectMessage(files, std::max(analysis.totalLines, 0)));
+        writeBytes("\n");
+      },
+      buildRest);
   writeBytes(audit);
   writeBytes("\n");
   writeBytes(fileLines);
