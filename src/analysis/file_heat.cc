@@ -200,9 +200,7 @@ void prepareScratch(AnalysisScratch& scratch, const LanguageProfile& profile, si
   // Keep buffers for reuse, but not a huge one left by an exceptional file.
   constexpr size_t kKeep = size_t{1} << 16;
   if (scratch.heats.capacity() > std::max(kKeep, 4 * lines)) std::vector<double>().swap(scratch.heats);
-  if (scratch.records.capacity() > std::max(kKeep, 4 * lines)) {
-    std::vector<LineRecord>().swap(scratch.records);
-  }
+  if (scratch.records.size() > std::max(kKeep, 4 * lines)) std::vector<LineRecord>().swap(scratch.records);
   if (scratch.blocks.capacity() > std::max(kKeep, 4 * lines)) {
     std::vector<BlockStats>().swap(scratch.blocks);
   }
@@ -212,8 +210,6 @@ void prepareScratch(AnalysisScratch& scratch, const LanguageProfile& profile, si
   if (scratch.lifted.size() > std::max(kKeep, 4 * lines)) std::vector<size_t>().swap(scratch.lifted);
   scratch.heats.clear();
   scratch.heats.reserve(lines);
-  scratch.records.clear();
-  scratch.records.reserve(lines);
   scratch.blocks.clear();
   scratch.scopes.clear();
   scratch.scopes.reserve(128);
@@ -368,16 +364,21 @@ void analyzeText(std::string_view text, const LanguageProfile& givenProfile,
   // Per-line pass: base heat, trends, blocks and forward spread, a batch
   // of lines per call so that the running sums stay in registers.
   const auto visit = [&](const ScannedLine* lines, size_t count) {
-    if (scratch.lifted.size() < scratch.records.size() + count) {
-      scratch.lifted.resize(std::max(scratch.records.size() + count, 2 * scratch.lifted.size()));
-    }
+    // Room for every line of the batch to be listed, and one more: each
+    // line writes the entry after the listed ones and keeps it if it qualifies.
+    const size_t room = running.liftable + count + 1;
+    if (scratch.lifted.size() < room) scratch.lifted.resize(std::max(room, 2 * scratch.lifted.size()));
+    if (scratch.records.size() < room) scratch.records.resize(std::max(room, 2 * scratch.records.size()));
     Running now = running;
     for (const ScannedLine& l : std::span(lines, count)) {
       const std::string_view line = l.text;
       const LineFacts& f = l.facts;
       const size_t firstNonBlank = l.firstNonBlank;
       const bool scored = isScored(f, line, firstNonBlank);
-      LineRecord r;
+      // Written in place, in the entry after the listed ones; the fields
+      // other than rawScore are all set below where a listed line needs them.
+      LineRecord& r = scratch.records[now.liftable];
+      r.rawScore = 0.0;
       if (indented) {
         indents.enter(line, firstNonBlank, f);
         now.depth = indents.depth();
@@ -405,7 +406,6 @@ void analyzeText(std::string_view text, const LanguageProfile& givenProfile,
           r.rawScore = rawScoreOf(f, k);
           if (slot != nullptr) *slot = {key, k, heatBase, r.rawScore};
         }
-        r.skipped = false;
         r.block = indented ? indents.scoredBlock(scratch.blocks) : currentBlock(scratch);
         BlockStats& b = scratch.blocks[r.block];
         b.lineCount += 1;
@@ -428,9 +428,8 @@ void analyzeText(std::string_view text, const LanguageProfile& givenProfile,
         now.depth = static_cast<int32_t>(std::clamp<int64_t>(next, 0, kMaxDepth));
       }
       // Listed without a branch: which lines qualify follows no pattern.
-      scratch.lifted[now.liftable] = scratch.records.size();
+      scratch.lifted[now.liftable] = heats.size();
       now.liftable += r.rawScore > kLiftScore;
-      scratch.records.push_back(r);
       heats.push_back(heatBase);
     }
     running = now;
@@ -461,13 +460,14 @@ void analyzeText(std::string_view text, const LanguageProfile& givenProfile,
   // line's share (at least 0.55 * kHotScore) it is under half its last bit
   // either way, and a spread only counts above 2. So long runs of cold lines
   // end early, and the sum does not go subnormal, where each product is slow.
+  scratch.listed = running.liftable;
   constexpr double kSpreadNegligible = 1e-20;
   double backward = 0.0;
-  size_t after = scratch.records.size();  // the listed line visited last
+  size_t after = heats.size();  // the listed line visited last
   for (size_t k = running.liftable; k-- > 0;) {
     const size_t i = scratch.lifted[k];
     for (size_t n = after - i - 1; n > 0 && backward >= kSpreadNegligible; --n) backward = 0.6 * backward;
-    LineRecord& r = scratch.records[i];
+    LineRecord& r = scratch.records[k];
     backward = hotShare(r.rawScore) + 0.6 * backward;
     r.spread = std::max(r.spread, backward);
     if (heats[i] > 0) heats[i] = liftedHeat(heats[i], r, scratch);

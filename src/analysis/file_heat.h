@@ -32,7 +32,6 @@ struct LineRecord {
   double spread = 0.0;    // forward sum, and the larger with the backward sum once the line may be lifted
   int32_t depth = 0;     // brace depth at the start of the line, 0..512
   uint32_t block = 0;    // index into AnalysisScratch::blocks; only for scored lines
-  bool skipped = true;
 };
 
 struct BlockStats {
@@ -137,7 +136,11 @@ struct AnalysisScratch {
   static constexpr uint32_t kScoreBits = 10;
   std::vector<ScoreSlot> scoreCache;
   std::array<double, 14> scoreWeights{};
-  std::vector<size_t> lifted;  // lines above the lift score, in order (the first ones of the buffer)
+  // The lines above the lift score, in order, as the first entries of both
+  // buffers: their line numbers, and their records (only these are read
+  // back, so no other line keeps one).
+  std::vector<size_t> lifted;
+  size_t listed = 0;  // how many of them the last text had
   std::vector<double> heats;   // heat per line, copied out once the line count is known
   std::vector<ScannedLine> lines;  // lines of the text scanner, a batch at a time
   std::string text;  // file buffer of analyzeFile
