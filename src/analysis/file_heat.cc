@@ -369,15 +369,23 @@ void analyzeText(std::string_view text, const LanguageProfile& givenProfile,
     const size_t room = running.liftable + count + 1;
     if (scratch.lifted.size() < room) scratch.lifted.resize(std::max(room, 2 * scratch.lifted.size()));
     if (scratch.records.size() < room) scratch.records.resize(std::max(room, 2 * scratch.records.size()));
+    // The batch's heats are written by index: a push per line costs a
+    // capacity test and a size update each.
+    const size_t firstLine = heats.size();
+    heats.resize(firstLine + count);
+    double* const heatOut = heats.data() + firstLine;
+    size_t* const listedOut = scratch.lifted.data();
+    LineRecord* const recordOut = scratch.records.data();
     Running now = running;
-    for (const ScannedLine& l : std::span(lines, count)) {
+    for (size_t n = 0; n < count; ++n) {
+      const ScannedLine& l = lines[n];
       const std::string_view line = l.text;
       const LineFacts& f = l.facts;
       const size_t firstNonBlank = l.firstNonBlank;
       const bool scored = isScored(f, line, firstNonBlank);
       // Written in place, in the entry after the listed ones; the fields
       // other than rawScore are all set below where a listed line needs them.
-      LineRecord& r = scratch.records[now.liftable];
+      LineRecord& r = recordOut[now.liftable];
       r.rawScore = 0.0;
       if (indented) {
         indents.enter(line, firstNonBlank, f);
@@ -428,9 +436,9 @@ void analyzeText(std::string_view text, const LanguageProfile& givenProfile,
         now.depth = static_cast<int32_t>(std::clamp<int64_t>(next, 0, kMaxDepth));
       }
       // Listed without a branch: which lines qualify follows no pattern.
-      scratch.lifted[now.liftable] = heats.size();
+      listedOut[now.liftable] = firstLine + n;
       now.liftable += r.rawScore > kLiftScore;
-      heats.push_back(heatBase);
+      heatOut[n] = heatBase;
     }
     running = now;
   };
