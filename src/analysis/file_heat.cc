@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstring>
 #include <optional>
-#include <span>
 
 #ifdef __SSE2__
 #include <emmintrin.h>

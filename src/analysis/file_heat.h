@@ -109,7 +109,7 @@ inline void IndentBlocks::enter(std::string_view line, size_t firstNonBlank, con
 // does not reallocate per file. Blocks are numbered here in the order of
 // their first scored line, which changes no result.
 struct AnalysisScratch {
-  std::vector<LineRecord> records;
+  std::vector<LineRecord> records;  // of the listed lines only: see `lifted`
   std::vector<BlockStats> blocks;
   struct StackRun {
     uint32_t block;  // kNoBlock until a scored line lands in it
