@@ -14,6 +14,7 @@
 
 #include "analysis/explain.h"
 #include "analysis/file_heat.h"
+#include "analysis/text_scanner.h"
 #include "base/file_io.h"
 
 namespace varnholt_app {
@@ -227,20 +228,25 @@ std::string kernelSubset() {
   return treeRoot() ? std::string(treeRoot()) + "/drivers/net" : std::string();
 }
 
-void BM_Corpus(benchmark::State& state) {
+// The corpus of one language, loaded once; empty where the machine has none.
+const std::vector<Input>& corpus(int64_t index) {
   static const Corpus corpora[] = {
       {"", {".c", ".h"}, LanguageId::C},
       {"/usr/lib/python3.11", {".py"}, LanguageId::Python},
       {"/usr/lib/node_modules", {".js"}, LanguageId::JavaScript},
       {"/usr/share/doc/git/contrib", {".go"}, LanguageId::Go},
   };
-  const Corpus& corpus = corpora[state.range(0)];
   static std::vector<Input> loaded[4];
-  std::vector<Input>& inputs = loaded[state.range(0)];
+  std::vector<Input>& inputs = loaded[index];
   if (inputs.empty()) {
-    const std::string root = state.range(0) == 0 ? kernelSubset() : corpus.root;
-    inputs = loadTree(root, corpus.extensions, corpus.language);
+    const Corpus& c = corpora[index];
+    inputs = loadTree(index == 0 ? kernelSubset() : c.root, c.extensions, c.language);
   }
+  return inputs;
+}
+
+void BM_Corpus(benchmark::State& state) {
+  const std::vector<Input>& inputs = corpus(state.range(0));
   if (inputs.empty()) {
     state.SkipWithError("corpus not found on this machine");
     return;
@@ -252,6 +258,35 @@ BENCHMARK(BM_Corpus)
     ->DenseRange(0, 3)
     ->Unit(benchmark::kMillisecond)
     ->MinTime(2.0);
+
+// The whole-text scanner alone on the C corpus, by how many bytes it
+// classifies at once (a width the CPU lacks runs as the next narrower one).
+void BM_ScanWidth(benchmark::State& state) {
+  const std::vector<Input>& inputs = corpus(0);
+  const auto width = static_cast<ScanWidth>(state.range(0));
+  if (inputs.empty() || width > widestScanWidth()) {
+    state.SkipWithError(inputs.empty() ? "corpus not found on this machine" : "the CPU lacks this width");
+    return;
+  }
+  const LanguageProfile& profile = profileForLanguage(LanguageId::C);
+  std::vector<ScannedLine> lines(256);
+  int64_t bytes = 0;
+  for (const Input& in : inputs) bytes += static_cast<int64_t>(in.text.size());
+  for (auto _ : state) {
+    int64_t tokens = 0;
+    for (const Input& in : inputs) {
+      TextScanner scanner(in.text, profile, width);
+      while (const size_t got = scanner.next(lines.data(), lines.size())) tokens += lines[got - 1].facts.tokenCount;
+    }
+    benchmark::DoNotOptimize(tokens);
+  }
+  state.SetBytesProcessed(state.iterations() * bytes);
+}
+BENCHMARK(BM_ScanWidth)
+    ->ArgName("plain_avx2_avx512")
+    ->DenseRange(0, 2)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(1.0);
 
 // analyzeFile as the worker calls it: read each file, then analyse it.
 void BM_TreeFromDisk(benchmark::State& state) {

@@ -50,8 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       check(reference::sameFacts(f, reference::scanLine(line, slow, profile)), "line facts as the literal model");
       check(f.tokenCount >= 0 && f.tokenCount <= f.lineLength, "token count in range");
     }
-    for (bool wide : {false, true}) {
-      TextScanner scanner(text, profile, wide);
+    for (ScanWidth width : {ScanWidth::kPlain, ScanWidth::kAvx2, ScanWidth::kAvx512}) {
+      TextScanner scanner(text, profile, width);
       ScannedLine got[5];
       LexState lex;
       size_t i = 0;

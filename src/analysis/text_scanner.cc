@@ -96,7 +96,7 @@ inline void pairStarts(uint64_t amp, bool ampNext, uint64_t pipe, bool pipeNext,
 
 // Raw masks of the 64 bytes at `at`; bytes past the end of the text read
 // as line breaks. The classifier may look at the byte after the 64.
-template <bool kWide>
+template <int kWide>
 [[gnu::always_inline]] inline void classifyAt(std::string_view text, size_t at, const ScanBytes& sb, RawMasks& r) {
   char pad[65];
   const char* bytes = text.data() + at;
@@ -106,7 +106,9 @@ template <bool kWide>
     bytes = pad;
   }
 #ifdef VARNHOLT_WIDE_SCAN
-  if (kWide) {
+  if constexpr (kWide == 2) {
+    byte_masks::classify512(bytes, sb, r);
+  } else if constexpr (kWide == 1) {
     byte_masks::classifyWide(bytes, sb, r);
   } else {
     byte_masks::classify(bytes, sb, r);
@@ -175,10 +177,11 @@ struct BlockCarry {
 
 int32_t bitCount(uint64_t v) { return static_cast<int32_t>(std::popcount(v)); }
 
-// One batch of lines; kWide: AVX2 classification and hardware bit ops;
+// One batch of lines; kWide: 0 classifies bytes one at a time, 1 with AVX2
+// and hardware bit ops, 2 with AVX-512;
 // kIndent and kEvery: the profile's indentBlocks and whether every "?"
 // counts, fixed per file, so the loop tests neither.
-template <bool kWide, bool kIndent, bool kEvery>
+template <int kWide, bool kIndent, bool kEvery>
 [[gnu::always_inline]] inline size_t scanBatch(TextScanState& st, ScannedLine* out, size_t room) {
   const char* const data = st.text.data();
   const size_t size = st.text.size();
@@ -461,21 +464,26 @@ template <bool kWide, bool kIndent, bool kEvery>
 // and length cuts each become one instruction.
 template <bool kIndent, bool kEvery>
 [[gnu::target("avx2,popcnt,bmi,bmi2")]] size_t scanBatchWide(TextScanState& st, ScannedLine* out, size_t room) {
-  return scanBatch<true, kIndent, kEvery>(st, out, room);
+  return scanBatch<1, kIndent, kEvery>(st, out, room);
+}
+template <bool kIndent, bool kEvery>
+[[gnu::target(VARNHOLT_AVX512_TARGET)]] size_t scanBatch512(TextScanState& st, ScannedLine* out, size_t room) {
+  return scanBatch<2, kIndent, kEvery>(st, out, room);
 }
 #endif
 
 template <bool kIndent, bool kEvery>
 size_t scanBatchPlain(TextScanState& st, ScannedLine* out, size_t room) {
-  return scanBatch<false, kIndent, kEvery>(st, out, room);
+  return scanBatch<0, kIndent, kEvery>(st, out, room);
 }
 
 template <bool kIndent, bool kEvery>
-ScanBatch batchFor(bool wide) {
+ScanBatch batchFor(ScanWidth width) {
 #ifdef VARNHOLT_WIDE_SCAN
-  if (wide) return scanBatchWide<kIndent, kEvery>;
+  if (width == ScanWidth::kAvx512) return scanBatch512<kIndent, kEvery>;
+  if (width == ScanWidth::kAvx2) return scanBatchWide<kIndent, kEvery>;
 #else
-  (void)wide;
+  (void)width;
 #endif
   return scanBatchPlain<kIndent, kEvery>;
 }
@@ -495,23 +503,34 @@ bool canScanWhole(const LanguageProfile& p) {
   return plain(p.lineComment) && (!p.hasBlockComments || plain(p.blockOpen));
 }
 
-TextScanner::TextScanner(std::string_view text, const LanguageProfile& profile, bool wideIfAble) {
+ScanWidth widestScanWidth() {
+#ifdef VARNHOLT_WIDE_SCAN
+  // Asked once: the answer cannot change while the program runs.
+  static const ScanWidth widest = [] {
+    if (!__builtin_cpu_supports("avx2") || !__builtin_cpu_supports("popcnt") || !__builtin_cpu_supports("bmi") ||
+        !__builtin_cpu_supports("bmi2")) {
+      return ScanWidth::kPlain;
+    }
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") ? ScanWidth::kAvx512
+                                                                                  : ScanWidth::kAvx2;
+  }();
+  return widest;
+#else
+  return ScanWidth::kPlain;
+#endif
+}
+
+TextScanner::TextScanner(std::string_view text, const LanguageProfile& profile, ScanWidth widest) {
   state_.text = text;
   state_.profile = &profile;
   state_.done = text.empty();
   state_.bytes = ScanBytes(profile);
-#ifdef VARNHOLT_WIDE_SCAN
-  static const bool able = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt") &&
-                           __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
-  state_.wide = wideIfAble && able;
-#else
-  (void)wideIfAble;
-#endif
+  state_.width = std::min(widest, widestScanWidth());
   const bool every = state_.bytes.questionRule == QuestionRule::kEvery;
   if (state_.bytes.indentBlocks) {
-    state_.batch = every ? batchFor<true, true>(state_.wide) : batchFor<true, false>(state_.wide);
+    state_.batch = every ? batchFor<true, true>(state_.width) : batchFor<true, false>(state_.width);
   } else {
-    state_.batch = every ? batchFor<false, true>(state_.wide) : batchFor<false, false>(state_.wide);
+    state_.batch = every ? batchFor<false, true>(state_.width) : batchFor<false, false>(state_.width);
   }
 }
 

@@ -43,6 +43,13 @@ struct ScanBytes {
   explicit ScanBytes(const LanguageProfile& p);
 };
 
+// How many bytes the scanner classifies per instruction: one at a time, 32
+// (AVX2) or 64 (AVX-512, which also compares straight into bit masks).
+enum class ScanWidth : uint8_t { kPlain, kAvx2, kAvx512 };
+
+// The widest the CPU and this build can run.
+ScanWidth widestScanWidth();
+
 struct TextScanState;
 // Scans the next batch of lines (one instance per set of byte rules).
 using ScanBatch = size_t (*)(TextScanState& st, ScannedLine* out, size_t room);
@@ -54,7 +61,7 @@ struct TextScanState {
   LexState lex;
   size_t lineStart = 0;
   bool done = false;
-  bool wide = false;  // AVX2 and the bit instructions that come with it
+  ScanWidth width = ScanWidth::kPlain;
   ScanBytes bytes;    // made once per text
   ScanBatch batch = nullptr;
 };
@@ -66,8 +73,9 @@ struct TextScanState {
 // holds.
 class TextScanner {
  public:
-  // `wideIfAble`: use AVX2 when the CPU has it (off only to test the other path).
-  TextScanner(std::string_view text, const LanguageProfile& profile, bool wideIfAble = true);
+  // `widest`: the widest classifier to use where the CPU has it (narrower
+  // only to test the other paths).
+  TextScanner(std::string_view text, const LanguageProfile& profile, ScanWidth widest = ScanWidth::kAvx512);
   // Fills up to `room` lines; returns how many, 0 after the last line.
   size_t next(ScannedLine* out, size_t room);
 

@@ -70,10 +70,10 @@ std::vector<const LanguageProfile*> profilesUnderTest() {
   return out;
 }
 
-// The whole-text scanner, either way it classifies bytes, against the
+// The whole-text scanner, every way it classifies bytes, against the
 // line-by-line lexer, every field included.
-bool scansLikeScanLine(std::string_view text, const LanguageProfile& profile, bool wide) {
-  TextScanner scanner(text, profile, wide);
+bool scansLikeScanLine(std::string_view text, const LanguageProfile& profile, ScanWidth width) {
+  TextScanner scanner(text, profile, width);
   std::vector<ScannedLine> got(7);  // a small batch: lines cross batch ends too
   const std::vector<std::string_view> lines = splitLines(text);
   LexState lex;
@@ -125,8 +125,9 @@ TEST(Differential, LinesFactsAndHeatMatchTheLiteralModel) {
         ASSERT_EQ(fast.stringKind, slow.stringKind);
       }
       if (canScanWhole(profile)) {
-        for (bool wide : {false, true}) {
-          ASSERT_TRUE(scansLikeScanLine(text, profile, wide)) << "seed " << seed << " profile " << family;
+        for (ScanWidth width : {ScanWidth::kPlain, ScanWidth::kAvx2, ScanWidth::kAvx512}) {
+          ASSERT_TRUE(scansLikeScanLine(text, profile, width))
+              << "seed " << seed << " profile " << family << " width " << static_cast<int>(width);
         }
       }
       std::vector<double> heat, expected;
