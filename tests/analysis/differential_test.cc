@@ -102,6 +102,13 @@ TEST(Differential, LinesFactsAndHeatMatchTheLiteralModel) {
   }
   for (int i = 0; i < 30; ++i) deep += "struct enum class x.y.z.w.v.u if else case ? ? {\n";
   deep += std::string(75, '}') + "\n" + std::string(300, 'a') + " " + std::string(100, '.') + "\n";
+  // Lines alike but for their token count and length: a score cache that
+  // confused two of them would give one the other's heat.
+  for (size_t n = 1; n < 64; ++n) {
+    std::string sum;
+    for (size_t i = 0; i < n; ++i) sum += "a+";
+    deep += "if (" + sum + "b) x;\n" + std::string(140, ' ') + "if (" + sum + "b) x;\n";
+  }
   // Words through several blocks, a keyword at their head, at every alignment.
   for (size_t shift = 0; shift < 64; shift += 7) {
     deep += std::string(shift, ' ') + "if" + std::string(130 + shift, 'a') + " for" + std::string(200, '1') + "do\n";
