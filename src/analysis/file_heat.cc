@@ -178,7 +178,7 @@ double cachedBaseHeat(double complexity, const LanguageProfile& profile,
 
 // The counts that decide a scored line's scores, packed; 0 when one does
 // not fit (such a line is scored directly).
-#ifdef __SSE2__
+#if defined(__SSE2__) && defined(__x86_64__)
 // Eight counts that lie side by side, narrowed to a byte each in one step.
 static_assert(offsetof(LineFacts, boolOps) == offsetof(LineFacts, dots) + 4 &&
               offsetof(LineFacts, branchKw) == offsetof(LineFacts, dots) + 16 &&
