@@ -525,12 +525,12 @@ TextScanner::TextScanner(std::string_view text, const LanguageProfile& profile, 
   state_.profile = &profile;
   state_.done = text.empty();
   state_.bytes = ScanBytes(profile);
-  state_.width = std::min(widest, widestScanWidth());
+  const ScanWidth width = std::min(widest, widestScanWidth());
   const bool every = state_.bytes.questionRule == QuestionRule::kEvery;
   if (state_.bytes.indentBlocks) {
-    state_.batch = every ? batchFor<true, true>(state_.width) : batchFor<true, false>(state_.width);
+    state_.batch = every ? batchFor<true, true>(width) : batchFor<true, false>(width);
   } else {
-    state_.batch = every ? batchFor<false, true>(state_.width) : batchFor<false, false>(state_.width);
+    state_.batch = every ? batchFor<false, true>(width) : batchFor<false, false>(width);
   }
 }
 

@@ -61,7 +61,6 @@ struct TextScanState {
   LexState lex;
   size_t lineStart = 0;
   bool done = false;
-  ScanWidth width = ScanWidth::kPlain;
   ScanBytes bytes;    // made once per text
   ScanBatch batch = nullptr;
 };
