@@ -74,24 +74,21 @@ struct BlockMasks {
   return starts;
 }
 
-// Not 0 when `a` has a run of three or more, the byte after the block
-// (`nextSame`) counted.
-inline uint64_t longRuns(uint64_t a, bool nextSame) {
-  return (a & (a << 1) & (a << 2)) | ((a >> 62) == 3 && nextSame);
-}
-
 // First bytes of the pairs a left-to-right scan takes from the runs of "&"
 // and "|" bytes; `ampNext` and `pipeNext` say whether the byte after the
-// block continues a run. One test for both: long runs are rare.
+// block continues a run. Bytes followed by one of their kind are the pairs
+// unless a run is three or more long (rare), which one test finds for both.
 inline void pairStarts(uint64_t amp, bool ampNext, uint64_t pipe, bool pipeNext, uint64_t& ampPairs,
                        uint64_t& pipePairs) {
-  if ((longRuns(amp, ampNext) | longRuns(pipe, pipeNext)) != 0) [[unlikely]] {
+  const uint64_t ampTwo = amp & ((amp >> 1) | uint64_t{ampNext} << 63);
+  const uint64_t pipeTwo = pipe & ((pipe >> 1) | uint64_t{pipeNext} << 63);
+  if (((ampTwo & (ampTwo >> 1)) | (pipeTwo & (pipeTwo >> 1))) != 0) [[unlikely]] {
     ampPairs = pairStartsSlow(amp, ampNext);
     pipePairs = pairStartsSlow(pipe, pipeNext);
     return;
   }
-  ampPairs = amp & ((amp >> 1) | uint64_t{ampNext} << 63);
-  pipePairs = pipe & ((pipe >> 1) | uint64_t{pipeNext} << 63);
+  ampPairs = ampTwo;
+  pipePairs = pipeTwo;
 }
 
 // Raw masks of the 64 bytes at `at`; bytes past the end of the text read
@@ -171,8 +168,9 @@ struct BlockCarry {
   // A word running through the whole next block is longer than any keyword
   // already: 64 tells the probe all it needs.
   m.nextRun = static_cast<uint32_t>(std::countr_zero(~after.word));
-  pairStarts(r.amp & ~before.ampPair, sb.boolOps && (after.amp & 1) != 0, r.pipe & ~before.pipePair,
-             sb.boolOps && (after.pipe & 1) != 0, m.ampPairs, m.pipePairs);
+  // Both masks are empty where "&&" and "||" do not count.
+  pairStarts(r.amp & ~before.ampPair, (after.amp & 1) != 0, r.pipe & ~before.pipePair, (after.pipe & 1) != 0,
+             m.ampPairs, m.pipePairs);
 }
 
 int32_t bitCount(uint64_t v) { return static_cast<int32_t>(std::popcount(v)); }
