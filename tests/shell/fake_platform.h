@@ -27,24 +27,27 @@ class FakeDispatcher : public Dispatcher {
  public:
   bool dispatch(Task task) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (alive_) queue_.push_back(std::move(task));
+    if (alive_) queue_.push_back({std::move(task), std::this_thread::get_id()});
     return alive_;
   }
   void kill() {
     std::lock_guard<std::mutex> lock(mutex_);
     alive_ = false;
   }
-  bool take(Task& out) {
+  // `from`, when given: the thread that dispatched it (the history worker's
+  // own thread dispatches whenever its read ends).
+  bool take(Task& out, std::thread::id* from = nullptr) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (queue_.empty()) return false;
-    out = std::move(queue_.front());
+    out = std::move(queue_.front().first);
+    if (from != nullptr) *from = queue_.front().second;
     queue_.pop_front();
     return true;
   }
 
  private:
   std::mutex mutex_;
-  std::deque<Task> queue_;
+  std::deque<std::pair<Task, std::thread::id>> queue_;
   bool alive_ = true;
 };
 
