@@ -115,11 +115,13 @@ bool looksLikeDeclaration(std::string_view line, const LanguageProfile& profile,
 bool declarationFlag(const LineFacts& f, std::string_view line, const LanguageProfile& profile,
                      size_t codeUntil = 0) {
   if (!profile.compiled.wordSafeMarkers) return looksLikeDeclaration(line, profile);
-  if (f.codeKeywordBits & (kKwLoop | kKwBranch)) return false;
-  if (!f.leftCode) {
-    return ((f.codeKeywordBits & kKwDeclModifier) != 0) | (f.codeParen & (f.openBraces > 0));
+  const bool loopOrBranch = (f.codeKeywordBits & (kKwLoop | kKwBranch)) != 0;
+  // One branch, for the few lines whose comments or strings must be read:
+  // which lines have a loop or branch word follows no pattern.
+  if (f.leftCode & (!loopOrBranch)) [[unlikely]] {
+    return looksLikeDeclaration(line, profile, codeUntil, f.codeKeywordBits);
   }
-  return looksLikeDeclaration(line, profile, codeUntil, f.codeKeywordBits);
+  return (!loopOrBranch) & (((f.codeKeywordBits & kKwDeclModifier) != 0) | (f.codeParen & (f.openBraces > 0)));
 }
 
 // The trivial test goes last: most lines are decided before it.
