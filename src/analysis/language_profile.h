@@ -155,9 +155,12 @@ uint8_t keywordMaskSlow(const LanguageProfile& profile, std::string_view token);
 // `readable` bounds the bytes that may be loaded past the word (null: none).
 inline uint8_t probeKeyword(const CompiledProfile& table, const char* bytes, size_t length,
                             const char* readable = nullptr) {
-  if (length > table.maxKeywordLength || length == 0) return 0;
+  if (length == 0) return 0;
+  // Both filters by one branch: most words fail one of them, in no pattern.
   const auto first = static_cast<unsigned char>(bytes[0] | 0x20);
-  if (((table.lengthsByFirstByte[first] >> length) & 1u) == 0) return 0;
+  if (!((length <= table.maxKeywordLength) & (((table.lengthsByFirstByte[first] >> (length & 31)) & 1u) != 0))) {
+    return 0;
+  }
   uint64_t key[2] = {0, 0};
   if (std::endian::native == std::endian::little && readable != nullptr &&
       readable - bytes >= 16) {
