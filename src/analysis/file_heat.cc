@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <bit>
 #include <climits>
-#include <cstddef>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <optional>
 

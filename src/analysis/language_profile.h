@@ -152,15 +152,17 @@ uint8_t keywordMaskSlow(const LanguageProfile& profile, std::string_view token);
 // The table probe behind keywordMask for a prepared profile. OR-ing 0x20
 // folds A-Z to a-z and moves "_" to 0x7F, which no other token byte
 // becomes, so equality of folded keys is equality of lower-cased words.
+// Whether some word of `length` begins with `firstByte`, both filters at once:
+// most tokens fail one of them, in no pattern a branch per filter could learn.
+inline bool mayBeKeyword(const CompiledProfile& table, char firstByte, size_t length) {
+  const auto first = static_cast<unsigned char>(firstByte | 0x20);
+  return (length <= table.maxKeywordLength) & (((table.lengthsByFirstByte[first] >> (length & 31)) & 1u) != 0);
+}
+
 // `readable` bounds the bytes that may be loaded past the word (null: none).
 inline uint8_t probeKeyword(const CompiledProfile& table, const char* bytes, size_t length,
                             const char* readable = nullptr) {
-  if (length == 0) return 0;
-  // Both filters by one branch: most words fail one of them, in no pattern.
-  const auto first = static_cast<unsigned char>(bytes[0] | 0x20);
-  if (!((length <= table.maxKeywordLength) & (((table.lengthsByFirstByte[first] >> (length & 31)) & 1u) != 0))) {
-    return 0;
-  }
+  if (length == 0 || !mayBeKeyword(table, bytes[0], length)) return 0;
   uint64_t key[2] = {0, 0};
   if (std::endian::native == std::endian::little && readable != nullptr &&
       readable - bytes >= 16) {

@@ -284,11 +284,7 @@ template <int kWide, bool kIndent, bool kEvery>
       size_t length = rest != 0 ? static_cast<size_t>(std::countr_zero(rest)) : 64 - s;
       const size_t begin = block + s;
       length += s + length == 64 ? m.nextRun : 0;
-      // Both filters at once: most tokens fail one, in no pattern.
-      const auto first = static_cast<unsigned char>(data[begin] | 0x20);
-      const bool candidate = (length <= table.maxKeywordLength) &
-                             (((table.lengthsByFirstByte[first] >> (length & 31)) & 1u) != 0);
-      if (!candidate) continue;
+      if (!mayBeKeyword(table, data[begin], length)) continue;
       const uint8_t bits = probeKeyword(table, data + begin, length, data + size);
       if (bits == 0) continue;
       // Digits before the token belong to its word in wordTokens ("2if").
